@@ -1,0 +1,46 @@
+// Test hook: make a chosen read or write of a device fail without touching
+// the disk, so the layers above can be tested against a full or failing disk.
+//
+//   ArmDeviceFault(device, FaultedTransfer::kWrite, 2, 39);
+//     -> the next two writes go to the disk, the third prints
+//        "Write error 39\n" and returns 39; later writes work again.
+//   ArmDeviceFault(device, FaultedTransfer::kRead, 0, 1117, /*sticky=*/true);
+//     -> every read from now on fails with 1117 until DisarmDeviceFaults.
+//
+// Only transfers that would reach the disk count: a write refused because
+// the device is read-only is neither counted nor faulted. A faulted read
+// leaves the caller's buffer untouched. The counters are atomic, so a test
+// may arm a fault while other threads are transferring.
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+
+namespace vrax {
+
+struct BlockDevice;
+
+struct FaultPlan {
+  std::atomic<int32_t> countdown{-1};  // transfers still to succeed; -1 disarmed
+  std::atomic<int32_t> error{0};       // the result of the faulted transfer
+  std::atomic<bool> sticky{false};     // keep failing once the fault fired
+};
+
+struct DeviceFaults {
+  FaultPlan read;
+  FaultPlan write;
+};
+
+enum class FaultedTransfer { kRead, kWrite };
+
+// Lets `succeedFirst` transfers of the kind through, then fails the next
+// one (all following ones when sticky) with `error` (0 is taken as -1).
+void ArmDeviceFault(BlockDevice& device, FaultedTransfer kind, int32_t succeedFirst,
+                    int32_t error, bool sticky = false);
+void DisarmDeviceFaults(BlockDevice& device);
+
+// Used by the device's transfers: counts one transfer of the plan and
+// returns the error it must fail with, or 0 when it may proceed.
+int32_t TakeFault(FaultPlan& plan);
+
+}  // namespace vrax

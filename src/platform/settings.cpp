@@ -1,0 +1,9 @@
+#include "platform/settings.h"
+
+namespace vrax {
+
+int g_debug = 0;
+int g_noBuffering = 0;
+int g_writeThrough = 1;
+
+}  // namespace vrax

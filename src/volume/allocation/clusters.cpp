@@ -1,0 +1,80 @@
+// Cluster allocation through the shared bitmap cache.
+#include <algorithm>
+
+#include "platform/error_codes.h"
+#include "volume/allocation/allocation.h"
+#include "volume/allocation/bitmap_cache.h"
+#include "volume/allocation/bits.h"
+#include "volume/attributes/attributes.h"
+
+namespace vrax {
+
+namespace {
+
+// Writes the changed bits back: the whole sectors of the bitmap that hold
+// bits first to first + count - 1, but not beyond the cache's length.
+int32_t WriteBitsBack(Toolkit* t, uint32_t first, uint32_t count) {
+  BitmapCache* cache = t->bitmapCache;
+  const uint32_t S = t->bytesPerSector;
+  if (cache->length <= first / 8) return kOk;
+  const uint64_t from = (first / 8) / S * S;
+  uint64_t to = (static_cast<uint64_t>(first) + count + 7) / 8;
+  to = (to + S - 1) / S * S;
+  to = std::min<uint64_t>(to, cache->length);
+  uint32_t done = 0;
+  return AttributeTransfer(t, AT_DATA, t->bitmapFileChain, cache->bits.data() + from,
+                           static_cast<uint32_t>(to - from), static_cast<uint32_t>(from), done,
+                           kTransferWrite);
+}
+
+}  // namespace
+
+int32_t AllocateClusters(Toolkit* t, uint32_t useNextPosition, uint32_t wanted, uint32_t& lcn,
+                         uint32_t& count) {
+  lcn = 0;
+  count = 0;
+  uint32_t length = 0;
+  int32_t error = AcquireBitmap(t, length);
+  if (error != kOk) return error;
+  BitmapCache* cache = t->bitmapCache;
+  uint32_t start = 0;
+  if (useNextPosition != 0 && cache->nextPosition / 8 < length) start = cache->nextPosition / 8;
+  uint32_t firstBit = 0;
+  uint32_t taken = TakeFreeRun(cache->bits.data() + start, length - start, wanted, firstBit);
+  if (taken == 0 && start > 0) {
+    taken = TakeFreeRun(cache->bits.data(), start, wanted, firstBit);
+    start = 0;
+  }
+  t->bitmapUseCount = 0;
+  if (taken == 0) return kOk;
+  lcn = firstBit + 8 * start;
+  // Bits past the last cluster are normally set; a bitmap that leaves them
+  // clear must still never hand out clusters beyond the volume.
+  if (lcn >= t->clusterCount) {
+    SetBits(cache->bits.data(), lcn, taken, 0);
+    return kOk;
+  }
+  if (static_cast<uint64_t>(lcn) + taken > t->clusterCount) {
+    SetBits(cache->bits.data(), t->clusterCount, lcn + taken - t->clusterCount, 0);
+    taken = t->clusterCount - lcn;
+  }
+  count = taken;
+  t->allocationHint = lcn + count;
+  cache->nextPosition = lcn + count;
+  return WriteBitsBack(t, lcn, count);
+}
+
+int32_t FreeClusters(Toolkit* t, uint32_t lcn, uint32_t count) {
+  if (lcn >= t->totalSectors / t->sectorsPerCluster) return kErrSectorNotFound;
+  uint32_t length = 0;
+  int32_t error = AcquireBitmap(t, length);
+  if (error != kOk) return error;
+  t->bitmapUseCount = 0;
+  if (static_cast<uint64_t>(lcn) + count > static_cast<uint64_t>(length) * 8) {
+    return kErrSectorNotFound;
+  }
+  SetBits(t->bitmapCache->bits.data(), lcn, count, 0);
+  return WriteBitsBack(t, lcn, count);
+}
+
+}  // namespace vrax

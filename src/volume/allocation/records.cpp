@@ -1,0 +1,133 @@
+// MFT record allocation through record 0's AT_BITMAP.
+#include <algorithm>
+#include <cstring>
+#include <new>
+#include <vector>
+
+#include "platform/error_codes.h"
+#include "volume/allocation/allocation.h"
+#include "volume/allocation/bits.h"
+#include "volume/attributes/attributes.h"
+#include "volume/format/fixup.h"
+#include "volume/format/record.h"
+#include "volume/toolkit/volume_errors.h"
+
+namespace vrax {
+
+namespace {
+
+constexpr uint32_t kMftGrowthRecords = 128;
+
+uint8_t* ChunkBuffer(Toolkit* t) {
+  if (t->chunkBuffer.empty()) {
+    try {
+      t->chunkBuffer.assign(t->chunkSize, 0);
+    } catch (const std::bad_alloc&) {
+      return nullptr;
+    }
+  }
+  return t->chunkBuffer.data();
+}
+
+int32_t MftTransfer(Toolkit* t, uint32_t type, uint8_t* buffer, uint32_t count, uint32_t offset,
+                    uint32_t& done, int mode) {
+  return AttributeTransfer(t, type, t->mftChain, buffer, count, offset, done, mode);
+}
+
+// Searches the record bitmap chunk by chunk for a clear bit below the number
+// of records held; sets it and writes the chunk back when found.
+int32_t SearchFreeRecord(Toolkit* t, uint32_t& recordNumber, bool& found) {
+  found = false;
+  uint8_t* chunk = ChunkBuffer(t);
+  if (chunk == nullptr) return kErrNotEnoughMemory;
+  const uint32_t held = RecordsHeld(t);
+  for (uint64_t offset = 0; offset * 8 < held; offset += t->chunkSize) {
+    uint32_t done = 0;
+    int32_t error = MftTransfer(t, AT_BITMAP, chunk, t->chunkSize,
+                                static_cast<uint32_t>(offset), done, kTransferRead);
+    if (error != kOk) return error;
+    if (done == 0) return kErrRecordBitmapEmpty;
+    const uint64_t limit = std::min<uint64_t>(8ull * done, held - offset * 8);
+    uint32_t bit = 0;
+    if (AllocateBits(chunk, done, 1, bit, static_cast<uint32_t>(limit)) == 0) {
+      error = MftTransfer(t, AT_BITMAP, chunk, done, static_cast<uint32_t>(offset), done,
+                          kTransferWrite);
+      if (error != kOk) return error;
+      recordNumber = bit + 8 * static_cast<uint32_t>(offset);
+      found = true;
+      return kOk;
+    }
+  }
+  return kOk;
+}
+
+// Appends 128 never-used records to the MFT and grows its bitmap to match.
+int32_t GrowMft(Toolkit* t) {
+  uint32_t oldLength = 0;
+  int32_t error = AttributeSize(t, t->mftChain, AT_DATA, oldLength);
+  if (error != kOk) return error;
+  const uint64_t newLength = oldLength + static_cast<uint64_t>(kMftGrowthRecords) * t->recordSize;
+  if (newLength > MaxValueSize(t)) return kErrIncorrectSize;
+  error = SetAttributeSize(t, t->mftChain, AT_DATA, static_cast<uint32_t>(newLength));
+  if (error != kOk) return error;
+  std::vector<uint8_t> image;
+  try {
+    image.assign(t->recordSize, 0);
+  } catch (const std::bad_alloc&) {
+    return kErrNotEnoughMemory;
+  }
+  for (uint32_t i = 0; i < kMftGrowthRecords; ++i) {
+    BuildEmptyRecord(image.data(), t->recordSize, t->bytesPerSector);
+    FixupBeforeWrite(image.data(), t->recordSize);
+    uint32_t done = 0;
+    error = MftTransfer(t, AT_DATA, image.data(), t->recordSize, oldLength + i * t->recordSize,
+                        done, kTransferWrite);
+    if (error != kOk) return error;
+  }
+  uint32_t bitmapLength = 0;
+  error = AttributeSize(t, t->mftChain, AT_BITMAP, bitmapLength);
+  if (error != kOk) return error;
+  const uint32_t wantedLength = static_cast<uint32_t>(newLength / t->recordSize / 8);
+  if (bitmapLength == wantedLength) return WriteChain(t, t->mftChain);
+  const uint32_t grow = wantedLength - bitmapLength;
+  if (wantedLength < bitmapLength || grow > t->chunkSize) return kErrInvalidFunction;
+  error = SetAttributeSize(t, t->mftChain, AT_BITMAP, wantedLength);
+  if (error != kOk) return error;
+  std::vector<uint8_t> zeros(grow, 0);
+  uint32_t done = 0;
+  error = MftTransfer(t, AT_BITMAP, zeros.data(), grow, bitmapLength, done, kTransferWrite);
+  if (error != kOk) return error;
+  return WriteChain(t, t->mftChain);
+}
+
+}  // namespace
+
+int32_t AllocateRecord(Toolkit* t, uint32_t& recordNumber) {
+  int32_t error = RefreshMftChain(t);
+  if (error != kOk) return error;
+  bool found = false;
+  error = SearchFreeRecord(t, recordNumber, found);
+  if (error != kOk || found) return error;
+  error = GrowMft(t);
+  if (error != kOk) return error;
+  error = SearchFreeRecord(t, recordNumber, found);
+  if (error == kOk && !found) error = kErrRecordBitmapEmpty;
+  return error;
+}
+
+int32_t SetRecordBit(Toolkit* t, int mode, uint32_t n) {
+  const int32_t refreshed = RefreshMftChain(t);
+  if (refreshed != kOk) return refreshed;
+  uint8_t* chunk = ChunkBuffer(t);
+  if (chunk == nullptr) return kErrNotEnoughMemory;
+  if (n >= RecordsHeld(t)) return kErrBeyondAllocation;
+  uint32_t done = 0;
+  int32_t error = MftTransfer(t, AT_BITMAP, chunk, t->chunkSize, n / 8, done, kTransferRead);
+  if (error != kOk) return error;
+  if (done == 0) return kErrRecordBitmapEmpty;
+  const uint8_t mask = static_cast<uint8_t>(1u << (n % 8));
+  chunk[0] = mode == kRecordInUse ? (chunk[0] | mask) : (chunk[0] & static_cast<uint8_t>(~mask));
+  return MftTransfer(t, AT_BITMAP, chunk, done, n / 8, done, kTransferWrite);
+}
+
+}  // namespace vrax

@@ -1,0 +1,47 @@
+// Attribute values of a record chain: finding attributes across a base
+// record and its extension records, reading and writing values at any
+// offset, resident or held in clusters, and the file operations on top.
+#pragma once
+
+#include <cstdint>
+
+#include "volume/format/attribute.h"
+#include "volume/toolkit/toolkit.h"
+
+namespace vrax {
+
+enum TransferMode : int { kTransferRead = 1, kTransferWrite = 2 };
+
+uint8_t* FindAttribute(Toolkit* toolkit, RecordChain& chain, uint32_t type,
+                       RecordBuffer** holder = nullptr);
+uint8_t* FindLastAttribute(Toolkit* toolkit, RecordChain& chain, uint32_t type,
+                           RecordBuffer** holder = nullptr);
+uint8_t* FindAttributeInRecord(Toolkit* toolkit, uint8_t* image, uint32_t type);
+
+int32_t AttributeSize(Toolkit* toolkit, RecordChain& chain, uint32_t type, uint32_t& size);
+
+int32_t AttributeTransfer(Toolkit* toolkit, uint32_t type, RecordChain& chain, void* buffer,
+                          uint32_t count, uint32_t offset, uint32_t& done, int mode);
+
+// Resizes a value (the growth and shrink rules live in the write path).
+int32_t SetAttributeSize(Toolkit* toolkit, RecordChain& chain, uint32_t type, uint32_t newSize);
+
+// Finds the run of `instance` (a non-resident attribute header) that holds
+// `vcn`. 0x34FF when the run list ends first, 114 when it is malformed.
+// With `trace` each run looked at is printed.
+int32_t LookupRun(const uint8_t* instance, uint32_t vcn, uint32_t& runFirstVcn,
+                  uint32_t& runLastVcn, uint32_t& runLength, uint32_t& lcn, bool trace);
+
+// The largest value an attribute may hold: 2^32 minus one cluster.
+inline uint32_t MaxValueSize(const Toolkit* toolkit) { return 0u - toolkit->clusterSize; }
+
+int32_t FileRead(Toolkit* toolkit, uint32_t offset, uint32_t count, void* buffer, uint32_t& done);
+int32_t FileWrite(Toolkit* toolkit, uint32_t offset, uint32_t count, const void* buffer,
+                  uint32_t& done);
+int32_t FileSize(Toolkit* toolkit, uint32_t& size);
+int32_t FileTruncate(Toolkit* toolkit, uint32_t newSize);
+int32_t ReadDescriptor(Toolkit* toolkit, uint8_t* descriptor20);
+int32_t ReadDescriptorAttributes(Toolkit* toolkit, uint8_t& bits);
+int32_t UpdateDescriptorSize(Toolkit* toolkit, uint32_t size);
+
+}  // namespace vrax

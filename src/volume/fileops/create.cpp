@@ -1,0 +1,170 @@
+// Creating files and directories.
+#include <ctime>
+#include <cstring>
+#include <string>
+
+#include "platform/error_codes.h"
+#include "volume/allocation/allocation.h"
+#include "volume/attributes/attributes.h"
+#include "volume/attributes/record_edit.h"
+#include "volume/fileops/fileops.h"
+#include "volume/format/descriptor.h"
+#include "volume/format/file_name.h"
+#include "volume/format/record.h"
+#include "volume/index/index_update.h"
+
+namespace vrax {
+
+namespace {
+
+constexpr uint32_t kStandardInformationSize = 48;
+
+int32_t LocalNow(Stamp& now) {
+  const std::time_t seconds = std::time(nullptr);
+  std::tm local{};
+  if (seconds == static_cast<std::time_t>(-1) || localtime_r(&seconds, &local) == nullptr) {
+    return kErrInvalidFunction;
+  }
+  now = Stamp{local.tm_year + 1900, local.tm_mon + 1, local.tm_mday, local.tm_hour, local.tm_min};
+  return kOk;
+}
+
+// The descriptor a new node starts with: owner and public read and write
+// (and the directory bit), both dates now.
+int32_t NewDescriptor(int kind, uint8_t* out) {
+  Descriptor d;
+  const int32_t error = LocalNow(d.modified);
+  if (error != kOk) return error;
+  d.bits = kind == kNodeDirectory ? kDescNewDirectory : kDescNewFile;
+  d.size = kind == kNodeDirectory ? kDirectorySizeField : 0;
+  d.created = Stamp{d.modified.year, d.modified.month, d.modified.day, 0, 0};
+  EncodeDescriptor(d, out);
+  return kOk;
+}
+
+int32_t WriteValue(Toolkit* t, RecordChain& chain, uint32_t type, const uint8_t* value,
+                   uint32_t size) {
+  uint32_t done = 0;
+  int32_t error = SetAttributeSize(t, chain, type, size);
+  if (error == kOk && size != 0) {
+    error = AttributeTransfer(t, type, chain, const_cast<uint8_t*>(value), size, 0, done,
+                              kTransferWrite);
+  }
+  return error;
+}
+
+int32_t AddAttributes(Toolkit* t, uint8_t* image, int kind) {
+  const uint32_t common[] = {AT_STANDARD_INFORMATION, AT_FILE_NAME, AT_SECURITY_DESCRIPTOR,
+                             AT_OSK_FILEDES};
+  for (uint32_t type : common) {
+    const int32_t error = AddAttribute(image, t->recordSize, type, nullptr);
+    if (error != kOk) return error;
+  }
+  if (kind != kNodeDirectory) return AddAttribute(image, t->recordSize, AT_DATA, nullptr);
+  SetRecordFlags(image, record::kFlagDirectory);
+  for (uint32_t type : {AT_INDEX_ROOT, AT_INDEX_ALLOCATION, AT_BITMAP}) {
+    const int32_t error = AddAttribute(image, t->recordSize, type, "$I30");
+    if (error != kOk) return error;
+  }
+  return kOk;
+}
+
+int32_t FillValues(Toolkit* t, uint32_t parent, int kind, RecordChain& chain, const char* name,
+                   uint32_t n, uint32_t initialSize) {
+  uint8_t info[kStandardInformationSize] = {};
+  PutLE32(info + 0x20, 0x26);
+  int32_t error = WriteValue(t, chain, AT_STANDARD_INFORMATION, info, sizeof info);
+  if (error == kOk && n != 0) {
+    std::string value(FileNameValueSize(n), '\0');
+    EncodeFileName(reinterpret_cast<uint8_t*>(value.data()), parent, name, n);
+    error = WriteValue(t, chain, AT_FILE_NAME, reinterpret_cast<const uint8_t*>(value.data()),
+                       FileNameValueSize(n));
+  }
+  uint8_t descriptor[kDescriptorSize] = {};
+  if (error == kOk) error = NewDescriptor(kind, descriptor);
+  if (error == kOk) error = WriteValue(t, chain, AT_OSK_FILEDES, descriptor, kDescriptorSize);
+  if (error != kOk) return error;
+  if (kind == kNodeDirectory) return IndexRootInit(t, chain);
+  return SetAttributeSize(t, chain, AT_DATA, initialSize);
+}
+
+}  // namespace
+
+// The record is written complete, descriptor included, before anything
+// names it.
+int32_t BuildRecord(Toolkit* t, uint32_t parent, int kind, RecordChain& chain, const char* name,
+                    uint32_t n, uint32_t initialSize) {
+  RecordBuffer* b = chain.head;
+  b->dirty = 1;
+  BuildEmptyRecord(b->image, t->recordSize, t->bytesPerSector);
+  int32_t error = AddAttributes(t, b->image, kind);
+  if (error == kOk) error = FillValues(t, parent, kind, chain, name, n, initialSize);
+  if (error == kOk) error = WriteChain(t, chain);
+  return error;
+}
+
+int32_t CreateRecord(Toolkit* t, RecordChain& parent, int kind, const char* name,
+                     uint32_t initialSize) {
+  uint32_t n = 0;
+  int32_t error = ValidateName(name, n);
+  if (error != kOk) return error;
+  const uint32_t parentNumber = parent.head->recordNumber;
+  uint32_t existing = 0;
+  if (WalkPath(t, parentNumber, name, existing) == kOk) return kErrAlreadyExists;
+  uint32_t number = 0;
+  error = AllocateRecord(t, number);
+  if (error != kOk) return error;
+  RecordChain chain;
+  RecordBuffer* b = AllocRecordBuffer(t, chain);
+  if (b == nullptr) error = kErrNotEnoughMemory;
+  if (error == kOk) {
+    error = ReadRecord(t, number, b);
+    if (error == kErrBadStructure) error = kOk;  // a record never used before
+    b->recordNumber = number;
+  }
+  if (error == kOk) error = BuildRecord(t, parentNumber, kind, chain, name, n, initialSize);
+  if (error == kOk) error = IndexInsert(t, parent, name, n, number);
+  // The record holds no clusters yet and nothing names it: giving its MFT
+  // bit back undoes the creation.
+  if (error != kOk) SetRecordBit(t, kRecordFree, number);
+  return error;
+}
+
+int32_t CreateNode(Toolkit* t, const char* path, int kind) {
+  std::string parentPath, name;
+  SplitPath(path, parentPath, name);
+  int32_t error = ToolkitMountAndOpen(t, parentPath.c_str());
+  if (error != kOk) return error;
+  if (!IsDirectory(t)) return kErrAccessDenied;
+  error = CreateRecord(t, t->fileChain, kind, name.c_str(),
+                       kind == kNodeDirectory ? kDirectorySizeField : 0);
+  if (error != kOk) return error;
+  ToolkitRelease(t);
+  return ToolkitReopen(t, path);
+}
+
+int32_t ToolkitCreateFile(Toolkit*& toolkit, const char* path) {
+  toolkit = nullptr;
+  Toolkit* t = nullptr;
+  int32_t error = ToolkitCreate(t, path);
+  if (error != kOk) return error;
+  error = (path == nullptr || *path == '\0') ? kErrAlreadyExists : CreateNode(t, path, kNodeFile);
+  if (error != kOk) {
+    ToolkitClose(t);
+    return error;
+  }
+  toolkit = t;
+  return kOk;
+}
+
+int32_t ToolkitMakeDirectory(const char* path) {
+  Toolkit* t = nullptr;
+  int32_t error = ToolkitCreate(t, path);
+  if (error != kOk) return error;
+  error = (path == nullptr || *path == '\0') ? kErrAlreadyExists
+                                             : CreateNode(t, path, kNodeDirectory);
+  ToolkitClose(t);
+  return error;
+}
+
+}  // namespace vrax

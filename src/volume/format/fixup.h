@@ -1,0 +1,24 @@
+// Update sequence protection of FILE records and INDX blocks.
+//
+// The structure is divided into 512-byte stretches, whatever the sector size.
+// The array at the offset stored at 0x04 holds `count` 16-bit entries (count
+// at 0x06): entry 0 is the update sequence number (USN), entries 1..count-1
+// the saved last two bytes of stretches 1..count-1. On disk the last two
+// bytes of every stretch hold the USN, so a torn multi-sector write shows.
+// A count of 0 means no protection. The USN is never incremented.
+#pragma once
+
+#include <cstdint>
+
+namespace vrax {
+
+// Before writing: saves the stretch ends into the array and puts the USN
+// there. 114 when the array or a stretch lies outside the structure.
+int32_t FixupBeforeWrite(uint8_t* image, uint32_t size);
+
+// After reading (and to restore an image after writing): checks every
+// stretch end against the USN and puts the saved bytes back. 114 on a
+// mismatch or an array that does not fit; the image is unchanged then.
+int32_t FixupAfterRead(uint8_t* image, uint32_t size);
+
+}  // namespace vrax

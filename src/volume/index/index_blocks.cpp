@@ -1,0 +1,212 @@
+// The INDX blocks of a directory: taking and releasing them through the
+// index bitmap (AT_BITMAP "$I30"), growing the allocation (AT_INDEX_ALLOCATION
+// "$I30") and writing fresh empty nodes.
+//
+// Block k lies at byte k x B of the allocation and has VCN k x (B / cluster
+// size); bit k of the bitmap (bit k mod 8 of byte k / 8) is set while block k
+// is in use. The bitmap is read and written one chunk (the Toolkit's chunk
+// buffer) at a time.
+#include <algorithm>
+#include <array>
+#include <new>
+#include <vector>
+
+#include "platform/error_codes.h"
+#include "volume/allocation/bits.h"
+#include "volume/attributes/attributes.h"
+#include "volume/format/index_node.h"
+#include "volume/index/index.h"
+#include "volume/index/index_node_edit.h"
+#include "volume/index/index_update.h"
+#include "volume/toolkit/volume_errors.h"
+
+namespace vrax {
+
+namespace {
+
+constexpr uint32_t kGrowthBlocks = 128;
+constexpr uint32_t kGrowthBlockSize = 4096;
+
+// 128 blocks of 4096 bytes; larger blocks keep the same byte size of a step
+// (at least one block), smaller ones take 128 blocks.
+uint32_t GrowthStep(uint32_t blockSize) {
+  const uint32_t per = std::max(1u, blockSize / kGrowthBlockSize);
+  return std::max(1u, kGrowthBlocks / per);
+}
+
+// The bitmap holds one bit per block, in whole bytes.
+uint32_t BitmapLength(uint32_t allocationSize, uint32_t blockSize) {
+  const uint32_t blocks = allocationSize / blockSize;
+  return blocks / 8 + (blocks % 8 != 0 ? 1 : 0);
+}
+
+int32_t BitmapTransfer(Toolkit* t, RecordChain& dir, uint8_t* bytes, uint32_t count,
+                       uint32_t offset, uint32_t& done, int mode) {
+  return AttributeTransfer(t, AT_BITMAP, dir, bytes, count, offset, done, mode);
+}
+
+// Writes back the `count` bitmap bytes of the chunk read at `offset`.
+int32_t WriteChunk(Toolkit* t, RecordChain& dir, uint8_t* chunk, uint32_t count,
+                   uint32_t offset) {
+  uint32_t done = 0;
+  const int32_t error = BitmapTransfer(t, dir, chunk, count, offset, done, kTransferWrite);
+  if (error != kOk) return error;
+  return done == count ? kOk : kErrBadStructure;
+}
+
+// Searches the bitmap chunk by chunk for the first clear bit of an existing
+// block (bits at or beyond `blocks` never qualify); sets it and writes the
+// chunk back when found.
+int32_t TakeFreeBlock(Toolkit* t, RecordChain& dir, uint32_t blocks, uint32_t& block,
+                      bool& found) {
+  found = false;
+  uint8_t* chunk = IndexChunkBuffer(t);
+  if (chunk == nullptr) return kErrNotEnoughMemory;
+  for (uint64_t offset = 0; offset * 8 < blocks; offset += t->chunkSize) {
+    const uint32_t at = static_cast<uint32_t>(offset);
+    uint32_t done = 0;
+    int32_t error = BitmapTransfer(t, dir, chunk, t->chunkSize, at, done, kTransferRead);
+    if (error != kOk) return error;
+    if (done == 0) return kErrIndexBitmapEmpty;
+    const uint64_t limit = std::min<uint64_t>(8ull * done, blocks - offset * 8);
+    uint32_t bit = 0;
+    if (AllocateBits(chunk, done, 1, bit, static_cast<uint32_t>(limit)) == 0) {
+      error = WriteChunk(t, dir, chunk, done, at);
+      if (error != kOk) return error;
+      block = 8 * at + bit;
+      found = true;
+      return kOk;
+    }
+  }
+  return kOk;
+}
+
+// Writes zero bytes over [from, to) of the bitmap.
+int32_t ClearBitmapBytes(Toolkit* t, RecordChain& dir, uint32_t from, uint32_t to) {
+  std::vector<uint8_t> zeros;
+  try {
+    zeros.assign(to - from, 0);
+  } catch (const std::bad_alloc&) {
+    return kErrNotEnoughMemory;
+  }
+  uint32_t done = 0;
+  const int32_t error =
+      BitmapTransfer(t, dir, zeros.data(), to - from, from, done, kTransferWrite);
+  if (error != kOk) return error;
+  return done == to - from ? kOk : kErrBadStructure;
+}
+
+int32_t InitNewBlocks(Toolkit* t, RecordChain& dir, uint32_t oldSize, uint32_t count) {
+  std::vector<uint8_t> block;
+  try {
+    block.assign(t->indexBlockSize, 0);
+  } catch (const std::bad_alloc&) {
+    return kErrNotEnoughMemory;
+  }
+  for (uint32_t i = 0; i < count; ++i) {
+    const int32_t error = IndexBlockInit(t, dir, block.data(), oldSize + i * t->indexBlockSize);
+    if (error != kOk) return error;
+  }
+  return kOk;
+}
+
+}  // namespace
+
+// One growth at most per call: after a growth the new blocks are free, so a
+// search that still finds nothing means the bitmap does not describe the
+// allocation, and the allocation is not grown again and again.
+int32_t IndexBlockAllocate(Toolkit* t, RecordChain& dir, uint32_t& vcn) {
+  if (!IndexBlocksAddressable(t)) return kErrBadStructure;
+  bool grown = false;
+  for (;;) {
+    uint32_t size = 0;
+    int32_t error = AttributeSize(t, dir, AT_INDEX_ALLOCATION, size);
+    if (error != kOk) return error;
+    const uint32_t blocks = size / t->indexBlockSize;
+    if (blocks != 0) {
+      uint32_t block = 0;
+      bool found = false;
+      error = TakeFreeBlock(t, dir, blocks, block, found);
+      if (error != kOk) return error;
+      if (found) {
+        vcn = block * ClustersPerIndexBlock(t);
+        return kOk;
+      }
+    }
+    if (grown) return kErrBadStructure;
+    error = IndexAllocationGrow(t, dir);
+    if (error != kOk) return error;
+    grown = true;
+  }
+}
+
+// The block keeps its content (an empty node written by its last change).
+int32_t IndexBlockFree(Toolkit* t, RecordChain& dir, uint32_t vcn) {
+  if (!IndexBlocksAddressable(t)) return kErrBadStructure;
+  const uint32_t block = vcn / ClustersPerIndexBlock(t);
+  uint32_t size = 0;
+  int32_t error = AttributeSize(t, dir, AT_INDEX_ALLOCATION, size);
+  if (error != kOk) return error;
+  if (block >= size / t->indexBlockSize) return kErrBeyondAllocation;
+  uint8_t* chunk = IndexChunkBuffer(t);
+  if (chunk == nullptr) return kErrNotEnoughMemory;
+  uint32_t done = 0;
+  error = BitmapTransfer(t, dir, chunk, t->chunkSize, block / 8, done, kTransferRead);
+  if (error != kOk) return error;
+  if (done == 0) return kErrIndexBitmapEmpty;
+  SetBits(chunk, block % 8, 1, 0);
+  return WriteChunk(t, dir, chunk, done, block / 8);
+}
+
+int32_t IndexAllocationGrow(Toolkit* t, RecordChain& dir) {
+  if (!IndexBlocksAddressable(t)) return kErrBadStructure;
+  const uint32_t B = t->indexBlockSize;
+  uint32_t oldSize = 0;
+  int32_t error = AttributeSize(t, dir, AT_INDEX_ALLOCATION, oldSize);
+  if (error != kOk) return error;
+  if (oldSize % B != 0) return kErrBadStructure;  // new blocks would straddle old ones
+  const uint32_t step = GrowthStep(B);
+  const uint64_t newSize = oldSize + static_cast<uint64_t>(step) * B;
+  if (newSize > MaxValueSize(t)) return kErrIncorrectSize;
+  error = SetAttributeSize(t, dir, AT_INDEX_ALLOCATION, static_cast<uint32_t>(newSize));
+  if (error == kOk) error = InitNewBlocks(t, dir, oldSize, step);
+  if (error != kOk) return error;
+  const uint32_t oldBitmap = BitmapLength(oldSize, B);
+  const uint32_t newBitmap = BitmapLength(static_cast<uint32_t>(newSize), B);
+  if (newBitmap != oldBitmap) {
+    error = SetAttributeSize(t, dir, AT_BITMAP, newBitmap);
+    if (error == kOk) error = ClearBitmapBytes(t, dir, oldBitmap, newBitmap);
+    if (error != kOk) return error;
+  }
+  return WriteChain(t, dir);
+}
+
+int32_t IndexBlockInit(Toolkit* t, RecordChain& dir, uint8_t* block, uint32_t offset) {
+  if (!IndexBlocksAddressable(t) || offset % t->clusterSize != 0) return kErrBadStructure;
+  const uint32_t vcn = offset / t->clusterSize;
+  BuildEmptyBlock(block, t->indexBlockSize, t->bytesPerSector, vcn);
+  const int32_t error = IndexBlockWrite(t, dir, block, vcn, false);
+  if (error != kOk) return error;
+  return WriteChain(t, dir);
+}
+
+// A longer root value is cut to the 0x38 bytes written, so the directory
+// reads as empty whatever the value held before.
+int32_t IndexRootInit(Toolkit* t, RecordChain& dir) {
+  if (dir.head == nullptr) return kErrInvalidParameter;
+  std::array<uint8_t, ie::kNewRootSize> root{};
+  BuildEmptyRoot(root.data());
+  uint32_t done = 0;
+  int32_t error = AttributeTransfer(t, AT_INDEX_ROOT, dir, root.data(), ie::kNewRootSize, 0,
+                                    done, kTransferWrite);
+  if (error != kOk) return error;
+  uint32_t size = 0;
+  error = AttributeSize(t, dir, AT_INDEX_ROOT, size);
+  if (error == kOk && size > ie::kNewRootSize) {
+    error = SetAttributeSize(t, dir, AT_INDEX_ROOT, ie::kNewRootSize);
+  }
+  if (error != kOk) return error;
+  return WriteRecord(t, dir.head->recordNumber, dir.head);
+}
+
+}  // namespace vrax

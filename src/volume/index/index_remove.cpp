@@ -1,0 +1,260 @@
+// Removing a name from a directory index.
+//
+// The name is looked for as IndexLookup looks for it (each sub-tree of the
+// root in turn, the name order steering the descent inside blocks), so a
+// name that lookups find is the one removed. Everything is first changed in
+// the buffers of the nodes on the path and only then written, bottom up,
+// followed by the root; a refusal therefore writes nothing. Emptied blocks
+// are unlinked from their parents and their bits cleared last, after every
+// node that pointed at them has been rewritten: an operation cut short
+// leaves at worst a block marked in use that nothing points at, never a
+// link to a block marked free.
+#include <cstring>
+#include <unordered_set>
+#include <utility>
+#include <vector>
+
+#include "platform/error_codes.h"
+#include "volume/attributes/attributes.h"
+#include "volume/format/index_node.h"
+#include "volume/index/index.h"
+#include "volume/index/index_node_edit.h"
+#include "volume/index/index_node_io.h"
+#include "volume/index/index_update.h"
+#include "volume/toolkit/volume_errors.h"
+
+namespace vrax {
+
+namespace {
+
+// One block on the path from the root to the entry removed.
+struct Level {
+  IndexNode node;
+  uint32_t link = 0;  // the entry leading down; in the last level, the entry removed
+  bool changed = false;
+};
+
+enum class Step { kNotFound, kFound, kDescend };
+
+// The walk of one block: a match at or after the name's place, or the
+// sub-node to search next, as the lookup decides it.
+Step ChooseStep(IndexEntryWalk& walk, const char* name, uint32_t n, uint32_t& at) {
+  while (uint8_t* e = walk.Next()) {
+    at = walk.offset();
+    if (CollateNames(e, name, n) >= 0) {
+      if (NamesEqual(e, name, n)) return Step::kFound;
+      if (EntryHasSubNode(e)) return Step::kDescend;
+    }
+    if (EntryIsLast(e)) return EntryHasSubNode(e) ? Step::kDescend : Step::kNotFound;
+  }
+  return Step::kNotFound;
+}
+
+// Searches the sub-tree of block `vcn`; on a match `path` holds every block
+// from `vcn` down to the one holding the name.
+int32_t FindInBlocks(Toolkit* t, RecordChain& dir, uint32_t vcn, const char* name, uint32_t n,
+                     std::vector<Level>& path, std::unordered_set<uint32_t>& visited,
+                     bool& found) {
+  found = false;
+  path.clear();
+  for (;;) {
+    Level level;
+    const int32_t error = ReadBlockForUpdate(t, dir, vcn, level.node, visited);
+    if (error != kOk) return error;
+    IndexEntryWalk walk(level.node.data.data(), level.node.start, level.node.end);
+    const Step step = ChooseStep(walk, name, n, level.link);
+    if (walk.malformed()) return kErrBadStructure;
+    if (step == Step::kNotFound) return kOk;
+    if (step == Step::kDescend) vcn = EntrySubNode(level.node.data.data() + level.link);
+    try {
+      path.push_back(std::move(level));
+    } catch (const std::bad_alloc&) {
+      return kErrNotEnoughMemory;
+    }
+    if (step == Step::kFound) {
+      found = true;
+      return kOk;
+    }
+  }
+}
+
+void AddBytesInUse(uint8_t* block, int64_t delta) {
+  SetBlockBytesInUse(block, static_cast<uint32_t>(BlockBytesInUse(block) + delta));
+}
+
+// Takes entry X at `at` out of a block image. Each round either removes X
+// (no sub-node, not last) or moves one of its duties to a neighbour: the
+// last flag to a new end entry behind it, its sub-node to the next entry.
+// A refusal comes in the first round, before the image is changed.
+int32_t TakeOutOfBlock(uint8_t* block, uint32_t blockSize, uint32_t at) {
+  for (int round = 0; round < 3; ++round) {
+    NodeExtent x;
+    const int32_t error = ScanBlock(block, blockSize, x, at);
+    if (error != kOk) return error;
+    if (!x.atFound) return kErrBadStructure;
+    uint8_t* e = block + at;
+    const uint32_t length = EntryLength(e);
+    const bool subNode = EntryHasSubNode(e);
+    if (!EntryIsLast(e) && !subNode) {
+      std::memmove(e, e + length, x.lastEnd - at - length);
+      AddBytesInUse(block, -static_cast<int64_t>(length));
+      return kOk;
+    }
+    if (EntryIsLast(e)) {
+      if (BlockRoom(block) < ie::kEndEntrySize) return kErrRemoveNoRoom;
+      WriteEndEntry(block + x.lastEnd, subNode, subNode ? EntrySubNode(e) : 0);
+      e[ie::kFlags] &= static_cast<uint8_t>(~(ie::kLast | ie::kHasSubNode));
+      AddBytesInUse(block, ie::kEndEntrySize);
+      continue;
+    }
+    uint8_t* next = e + length;
+    if (EntryHasSubNode(next)) return kErrRemoveSubNodesMeet;
+    if (!EntryCanHoldSubNode(next)) return kErrRemoveNoSubNodeField;
+    LinkSubNode(next, EntrySubNode(e));
+    e[ie::kFlags] &= static_cast<uint8_t>(~ie::kHasSubNode);
+  }
+  return kErrBadStructure;
+}
+
+// Unlinks `level`'s block, which holds no named entry, from the entry
+// `parent` that points at it: the parent takes over the block's own end
+// link, or loses its sub-node.
+void UnlinkEmptied(Level& level, const NodeExtent& x, uint8_t* parent) {
+  uint8_t* end = level.node.data.data() + x.lastEntry;
+  if (EntryHasSubNode(end)) {
+    SetEntrySubNode(parent, EntrySubNode(end));
+    end[ie::kFlags] &= static_cast<uint8_t>(~ie::kHasSubNode);
+  } else {
+    UnlinkSubNode(parent);
+  }
+}
+
+// From the bottom up: every changed block left without named entries is
+// unlinked from its parent (which is changed in turn). Refused (114): a
+// block holding more than its end entry (keyless entries in front of it
+// could carry sub-trees that would be lost), and an end link to a block
+// this operation has already read (the parent would be linked into a cycle
+// or to a block that has a parent already).
+int32_t UnlinkEmptiedBlocks(IndexNode& root, uint32_t rootLink, std::vector<Level>& path,
+                            const std::unordered_set<uint32_t>& visited, bool& rootChanged,
+                            std::vector<uint32_t>& freed) {
+  for (size_t i = path.size(); i-- > 0;) {
+    Level& level = path[i];
+    if (!level.changed) break;
+    NodeExtent x;
+    const int32_t error = ScanNode(level.node, x);
+    if (error != kOk) return error;
+    if (x.hasNamed) break;
+    if (x.start != x.lastEntry) return kErrBadStructure;
+    const uint8_t* end = level.node.data.data() + x.lastEntry;
+    if (EntryHasSubNode(end) && visited.count(EntrySubNode(end)) != 0) return kErrBadStructure;
+    uint8_t* parent = i == 0 ? root.data.data() + rootLink
+                             : path[i - 1].node.data.data() + path[i - 1].link;
+    UnlinkEmptied(level, x, parent);
+    if (i == 0) {
+      rootChanged = true;
+    } else {
+      path[i - 1].changed = true;
+    }
+    try {
+      freed.push_back(level.node.vcn);
+    } catch (const std::bad_alloc&) {
+      return kErrNotEnoughMemory;
+    }
+  }
+  return kOk;
+}
+
+int32_t WriteChanges(Toolkit* t, RecordChain& dir, IndexNode& root, std::vector<Level>& path,
+                     bool rootChanged, const std::vector<uint32_t>& freed) {
+  for (size_t i = path.size(); i-- > 0;) {
+    if (!path[i].changed) break;
+    const int32_t error =
+        IndexBlockWrite(t, dir, path[i].node.data.data(), path[i].node.vcn, false);
+    if (error != kOk) return error;
+  }
+  if (rootChanged) {
+    const int32_t error = WriteRootNode(t, dir, root);
+    if (error != kOk) return error;
+  }
+  for (uint32_t vcn : freed) {
+    const int32_t error = IndexBlockFree(t, dir, vcn);
+    if (error != kOk) return error;
+  }
+  return kOk;
+}
+
+// Removes the entry at the bottom of `path` (found under root entry
+// `rootLink`).
+int32_t RemoveFound(Toolkit* t, RecordChain& dir, IndexNode& root, uint32_t rootLink,
+                    std::vector<Level>& path, const std::unordered_set<uint32_t>& visited,
+                    uint32_t& record) {
+  Level& bottom = path.back();
+  const uint32_t found = EntryRecord(bottom.node.data.data() + bottom.link);
+  int32_t error = TakeOutOfBlock(bottom.node.data.data(), t->indexBlockSize, bottom.link);
+  if (error != kOk) return error;
+  bottom.changed = true;
+  bool rootChanged = false;
+  std::vector<uint32_t> freed;
+  error = UnlinkEmptiedBlocks(root, rootLink, path, visited, rootChanged, freed);
+  if (error == kOk) error = WriteChanges(t, dir, root, path, rootChanged, freed);
+  if (error == kOk) record = found;
+  return error;
+}
+
+// A named entry in the root itself (never written by this engine) is taken
+// out only when that needs nothing but closing the gap: no sub-node to hand
+// on, no last flag to move, and the whole value was read. The value keeps
+// its length while the entries move down and is shortened afterwards, so a
+// failed shortening leaves a sound root with spare zero bytes.
+int32_t RemoveFromRoot(Toolkit* t, RecordChain& dir, IndexNode& root, uint32_t at,
+                       uint32_t& record) {
+  uint8_t* e = root.data.data() + at;
+  if (EntryHasSubNode(e) || EntryIsLast(e)) return kErrIndexRootNoSubNode;
+  uint32_t valueLength = 0;
+  int32_t error = AttributeSize(t, dir, AT_INDEX_ROOT, valueLength);
+  if (error != kOk) return error;
+  if (valueLength != root.end) return kErrIndexRootNoSubNode;
+  NodeExtent x;
+  error = ScanNode(root, x);
+  if (error != kOk) return error;
+  const uint32_t found = EntryRecord(e);
+  const uint32_t length = EntryLength(e);
+  std::memmove(e, e + length, x.lastEnd - at - length);
+  std::memset(root.data.data() + x.lastEnd - length, 0, length);
+  uint32_t done = 0;
+  error = AttributeTransfer(t, AT_INDEX_ROOT, dir, root.data.data(), root.end, 0, done,
+                            kTransferWrite);
+  if (error == kOk) error = SetAttributeSize(t, dir, AT_INDEX_ROOT, root.end - length);
+  if (error == kOk) error = WriteChain(t, dir);
+  if (error == kOk) record = found;
+  return error;
+}
+
+}  // namespace
+
+int32_t IndexRemove(Toolkit* t, RecordChain& dir, const char* name, uint32_t n,
+                    uint32_t& record) {
+  IndexNode root;
+  bool empty = false;
+  int32_t error = ReadRootNode(t, dir, root, empty);
+  if (error != kOk) return error;
+  if (empty) return kErrPathNotFound;
+  std::unordered_set<uint32_t> visited;
+  std::vector<Level> path;
+  IndexEntryWalk walk(root.data.data(), root.start, root.end);
+  while (uint8_t* e = walk.Next()) {
+    const uint32_t at = walk.offset();
+    if (EntryHasSubNode(e)) {
+      bool found = false;
+      error = FindInBlocks(t, dir, EntrySubNode(e), name, n, path, visited, found);
+      if (error != kOk) return error;
+      if (found) return RemoveFound(t, dir, root, at, path, visited, record);
+    }
+    if (EntryIsLast(e)) return kErrPathNotFound;
+    if (NamesEqual(e, name, n)) return RemoveFromRoot(t, dir, root, at, record);
+  }
+  return kErrBadStructure;  // the root ended without its last entry
+}
+
+}  // namespace vrax

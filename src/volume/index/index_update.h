@@ -1,0 +1,97 @@
+// Changing directory indexes ("$I30"): inserting and removing names, and
+// allocating, freeing and growing the INDX blocks that hold them.
+//
+// Tree shape kept by these operations (other readers of the volume rely on
+// it):
+// - the root value holds only its end entry; after the first insertion that
+//   end entry points to the directory's top block, so every name lives in a
+//   block;
+// - a full block K is split by moving the entries in front of the insertion
+//   point into a fresh block N hung under the new entry (or under the
+//   insertion point when the new entry still does not fit in K); the parent
+//   of K is never rewritten by a split, keys never move up;
+// - within a block only the first named entry carries a sub-node;
+// - nodes are never merged or rebalanced; a block left without named
+//   entries is unlinked from its parent and its bitmap bit cleared at once;
+// - the allocation grows by 128 blocks of 4096 bytes at a time (the same
+//   byte size for larger blocks, 128 blocks for smaller ones) and never
+//   shrinks; the bitmap always holds ceil(blocks / 8) bytes.
+//
+// Every node read from the volume is untrusted: entries are walked with the
+// bounded walker, and a node whose header, entry lengths or sub-node links
+// are unsound (including a link back to a block already visited) gives 114
+// before anything is changed.
+#pragma once
+
+#include <cstdint>
+
+#include "volume/toolkit/toolkit.h"
+
+namespace vrax {
+
+enum : int32_t {
+  // Removing an entry with a sub-node whose next entry has one too: the two
+  // sub-trees would have to be merged, which this engine never does. The
+  // entry stays in the index.
+  kErrRemoveSubNodesMeet = 0x8902,
+  // Removing an entry with a sub-node whose next entry has no room for the
+  // sub-node field that would have to take the link over.
+  kErrRemoveNoSubNodeField = 0x8903,
+};
+
+// Adds `name` (n bytes, 1 to 255) with `recordNumber`. 0x7000 for n = 0,
+// 161 for n > 255, 183 when the name is present in any letter case, 0x4500
+// when the root's insertion point has no sub-node. A root value that reads
+// as 0 bytes gives 0 and inserts nothing.
+int32_t IndexInsert(Toolkit* toolkit, RecordChain& directory, const char* name, uint32_t n,
+                    uint32_t recordNumber);
+
+// Removes `name` and gives its record number; 3 when it is not present. A
+// refusal (0x4500 for a root entry that cannot be taken out of the root,
+// 0x8901, 0x8902, 0x8903) leaves the volume exactly as it was.
+int32_t IndexRemove(Toolkit* toolkit, RecordChain& directory, const char* name, uint32_t n,
+                    uint32_t& recordNumber);
+
+// Splits block `block` (memory form, read at the VCN in its header) whose
+// entry at byte offset `insertAt` is the insertion point of `name`, and
+// writes the new block and `block`.
+int32_t IndexSplit(Toolkit* toolkit, RecordChain& directory, uint8_t* block, uint32_t insertAt,
+                   const char* name, uint32_t n, uint32_t recordNumber);
+
+// Takes the first free block of the bitmap (growing the allocation when
+// none is free) and gives its VCN.
+int32_t IndexBlockAllocate(Toolkit* toolkit, RecordChain& directory, uint32_t& vcn);
+// Clears the bitmap bit of block `vcn`; 0x7200 beyond the allocation.
+int32_t IndexBlockFree(Toolkit* toolkit, RecordChain& directory, uint32_t vcn);
+// Appends one growth step of fresh empty blocks and extends the bitmap.
+int32_t IndexAllocationGrow(Toolkit* toolkit, RecordChain& directory);
+// Builds an empty block in `block` (index block size bytes) for byte offset
+// `offset` of the allocation and writes it.
+int32_t IndexBlockInit(Toolkit* toolkit, RecordChain& directory, uint8_t* block, uint32_t offset);
+// Writes the 0x38-byte empty root value and the directory's base record.
+int32_t IndexRootInit(Toolkit* toolkit, RecordChain& directory);
+
+// Clears `length` bytes at `entry` and fills an index entry: record number,
+// length, flags; with a name the key (parent = the directory's record
+// number, name space 3); with flag 0x01 the sub-node VCN. 87 when `length`
+// cannot hold what is asked for.
+int32_t IndexEntryBuild(Toolkit* toolkit, RecordChain& directory, uint8_t* entry,
+                        uint32_t length, uint8_t flags, uint32_t subNodeVcn,
+                        uint32_t recordNumber, const char* name, uint32_t n);
+
+// Edits of one block image of `blockSize` bytes in memory form (no I/O).
+// Each checks the block header and walks its entries first (114 when
+// unsound) and checks the room before changing anything, so a failure
+// leaves the buffer as it was; nothing is ever written outside the bytes
+// allocated of the block.
+//
+// Appends `entry` behind the block's last named entry: 0x7101 without room.
+int32_t IndexBlockAppend(uint8_t* block, uint32_t blockSize, const uint8_t* entry);
+// Inserts `entry` before the entry at byte offset `at`: 0x7102 without room,
+// 114 when no entry starts at `at`.
+int32_t IndexBlockInsertAt(uint8_t* block, uint32_t blockSize, uint32_t at,
+                           const uint8_t* entry);
+// Removes the first entry (114 when it is the block's last entry).
+int32_t IndexBlockRemoveFirst(uint8_t* block, uint32_t blockSize);
+
+}  // namespace vrax

@@ -1,0 +1,135 @@
+// FILE records through the MFT's AT_DATA, and the loading of extension
+// records that a base record's attribute list names.
+#include <cstring>
+#include <new>
+#include <vector>
+
+#include "platform/error_codes.h"
+#include "volume/attributes/attributes.h"
+#include "volume/dump/dump.h"
+#include "volume/format/attribute_list.h"
+#include "volume/format/fixup.h"
+#include "volume/format/record.h"
+#include "volume/toolkit/toolkit.h"
+#include "volume/toolkit/volume_errors.h"
+
+namespace vrax {
+
+namespace {
+
+// Attribute lists may name records whose own lists name more records; a
+// nesting deeper than this can only come from a damaged volume.
+constexpr int kMaxListNesting = 16;
+
+}  // namespace
+
+RecordBuffer* AllocRecordBuffer(Toolkit* t, RecordChain& chain) {
+  return AllocRecordBuffer(t->recordSize, chain);
+}
+
+uint32_t RecordsHeld(Toolkit* t) {
+  uint32_t size = 0;
+  if (t->recordSize == 0 || AttributeSize(t, t->mftChain, AT_DATA, size) != kOk) return 0;
+  return size / t->recordSize;
+}
+
+int32_t ReadRecord(Toolkit* t, uint32_t n, RecordBuffer* b) {
+  b->image[0] = 0;
+  if (n >= RecordsHeld(t)) return kErrBadStructure;  // beyond the MFT
+  uint32_t done = 0;
+  const int32_t error = AttributeTransfer(t, AT_DATA, t->mftChain, b->image, t->recordSize,
+                                          n * t->recordSize, done, kTransferRead);
+  if (error != kOk) return error;
+  if (done != t->recordSize || !HasRecordMagic(b->image)) return kErrBadStructure;
+  if (FixupAfterRead(b->image, t->recordSize) != kOk) return kErrBadStructure;
+  if (ValidateRecord(b->image, t->recordSize, t->clusterCount) != kOk) return kErrBadStructure;
+  b->recordNumber = n;
+  b->dirty = 0;
+  return kOk;
+}
+
+// The fix-ups are applied to a copy: the image stays as it was, and the run
+// lookup of the MFT's own data never sees a record 0 in its on-disk form.
+int32_t WriteRecord(Toolkit* t, uint32_t n, RecordBuffer* b) {
+  if (!HasRecordMagic(b->image)) return kErrBadStructure;
+  if (n >= RecordsHeld(t)) return kErrBadStructure;
+  b->dirty = 0;
+  std::vector<uint8_t> disk;
+  try {
+    disk.assign(b->image, b->image + t->recordSize);
+  } catch (const std::bad_alloc&) {
+    return kErrNotEnoughMemory;
+  }
+  if (FixupBeforeWrite(disk.data(), t->recordSize) != kOk) return kErrBadStructure;
+  uint32_t done = 0;
+  int32_t error = AttributeTransfer(t, AT_DATA, t->mftChain, disk.data(), t->recordSize,
+                                    n * t->recordSize, done, kTransferWrite);
+  if (error == kOk && done != t->recordSize) error = kErrBadStructure;
+  return error;
+}
+
+int32_t WriteChain(Toolkit* t, RecordChain& chain) {
+  for (RecordBuffer* b = chain.head; b != nullptr; b = b->next) {
+    const int32_t error = WriteRecord(t, b->recordNumber, b);
+    if (error != kOk) return error;
+  }
+  return kOk;
+}
+
+namespace {
+
+// Reads the whole resident list value; prints it piece by piece (a piece is
+// one cluster) as it has always been printed while loading.
+int32_t ReadListValue(Toolkit* t, uint8_t* list, std::vector<uint8_t>& value) {
+  if (AttrIsNonResident(list)) return kErrListNonResident;
+  const uint32_t length = AttrValueLength(list);
+  try {
+    value.assign(AttrValue(list), AttrValue(list) + length);
+  } catch (const std::bad_alloc&) {
+    return kErrNotEnoughMemory;
+  }
+  for (uint32_t at = 0; at < length; at += t->clusterSize) {
+    const uint32_t piece = length - at < t->clusterSize ? length - at : t->clusterSize;
+    DumpAttributeList(value.data() + at, piece);
+  }
+  return kOk;
+}
+
+int32_t LoadExtensionsNested(Toolkit* t, RecordChain& chain, RecordBuffer* b, int depth) {
+  uint8_t* list = FindAttributeInRecord(b->image, t->recordSize, AT_ATTRIBUTE_LIST);
+  if (list == nullptr) return kOk;
+  if (depth > kMaxListNesting) return kErrBadStructure;
+  std::vector<uint8_t> value;
+  int32_t error = ReadListValue(t, list, value);
+  if (error != kOk) return error;
+  uint32_t pos = 0;
+  AttributeListEntry entry;
+  for (;;) {
+    const ListStatus status =
+        DecodeAttributeListEntry(value.data(), static_cast<uint32_t>(value.size()), pos, entry);
+    if (status == ListStatus::kEnd) return kOk;
+    if (status == ListStatus::kMalformed) return kErrBadStructure;
+    if (chain.Find(entry.record) != nullptr) continue;
+    RecordBuffer* added = AllocRecordBuffer(t, chain);
+    if (added == nullptr) return kErrNotEnoughMemory;
+    error = ReadRecord(t, entry.record, added);
+    if (error == kOk) error = LoadExtensionsNested(t, chain, added, depth + 1);
+    if (error != kOk) return error;
+  }
+}
+
+}  // namespace
+
+int32_t LoadExtensions(Toolkit* t, RecordChain& chain, RecordBuffer* b) {
+  return LoadExtensionsNested(t, chain, b, 0);
+}
+
+int32_t OpenRecord(Toolkit* t, RecordChain& chain, uint32_t n) {
+  RecordBuffer* b = AllocRecordBuffer(t, chain);
+  if (b == nullptr) return kErrNotEnoughMemory;
+  int32_t error = ReadRecord(t, n, b);
+  if (error == kOk) error = LoadExtensions(t, chain, b);
+  return error;
+}
+
+}  // namespace vrax

@@ -1,0 +1,93 @@
+// The volume context of one open path.
+//
+// ToolkitOpen attaches to the device named at the front of a path, reads the
+// boot sector and MFT record 0, walks the rest of the path from the root
+// directory and keeps the records of the target in memory. Each operation
+// of the volume core works on a Toolkit of its own; Toolkits share nothing
+// but the device and the cluster bitmap cache. The volume core takes no lock:
+// its caller runs one volume operation at a time.
+#pragma once
+
+#include <cstdint>
+#include <vector>
+
+#include "blockdev/attachment.h"
+#include "volume/toolkit/record_chain.h"
+
+namespace vrax {
+
+struct BitmapCache;
+
+struct Toolkit {
+  uint32_t deviceSectorSize = 0;  // the unit for reading the boot sector
+  DeviceAttachment attachment;
+  std::vector<uint8_t> bootBuffer;
+  RecordChain fileChain;          // the opened file or directory
+  RecordChain mftChain;           // record 0
+  RecordChain bitmapFileChain;    // record 6
+  uint32_t allocationHint = 0;
+  uint32_t chunkSize = 0;         // max(cluster size, index block size)
+  std::vector<uint8_t> chunkBuffer;
+  uint32_t bitmapUseCount = 0;
+  BitmapCache* bitmapCache = nullptr;
+  std::vector<uint8_t> sectorBuffer;
+  uint32_t bytesPerSector = 0;
+  uint32_t totalSectors = 0;
+  uint32_t sectorsPerCluster = 0;
+  uint32_t clusterSize = 0;
+  uint32_t mftLcn = 0;
+  uint32_t mftMirrorLcn = 0;
+  uint32_t sectorsPerRecord = 0;
+  uint32_t recordSize = 0;
+  uint32_t chunkBits = 0;
+  uint32_t indexBlockSize = 0;
+  uint32_t clusterCount = 0;      // total sectors / sectors per cluster: bound of every run
+};
+
+// Largest record and index block the engine accepts from a boot sector.
+constexpr uint32_t kMaxRecordSize = 64 * 1024;
+constexpr uint32_t kMaxIndexBlockSize = 64 * 1024;
+
+int32_t ToolkitOpen(Toolkit*& toolkit, const char* path);
+int32_t ToolkitClose(Toolkit* toolkit);
+void ToolkitRelease(Toolkit* toolkit);
+int32_t ToolkitReopen(Toolkit* toolkit, const char* path);
+
+// The create-and-attach steps of ToolkitOpen: a zeroed Toolkit attached to
+// the device named at the front of `path`, which moves past the device name.
+int32_t ToolkitCreate(Toolkit*& toolkit, const char*& path);
+// Mounts the volume and opens `path` from the root directory.
+int32_t ToolkitMountAndOpen(Toolkit* toolkit, const char* path);
+
+bool IsDirectory(const Toolkit* toolkit);
+bool IsSystemRecord(const Toolkit* toolkit);
+uint32_t OpenedRecordNumber(const Toolkit* toolkit);
+
+int32_t VolumeReadSectors(Toolkit* toolkit, void* buffer, uint32_t firstSector, uint32_t count);
+int32_t VolumeWriteSectors(Toolkit* toolkit, const void* buffer, uint32_t firstSector,
+                           uint32_t count);
+
+RecordBuffer* AllocRecordBuffer(Toolkit* toolkit, RecordChain& chain);
+int32_t ReadRecord(Toolkit* toolkit, uint32_t recordNumber, RecordBuffer* buffer);
+int32_t WriteRecord(Toolkit* toolkit, uint32_t recordNumber, RecordBuffer* buffer);
+int32_t WriteChain(Toolkit* toolkit, RecordChain& chain);
+int32_t LoadExtensions(Toolkit* toolkit, RecordChain& chain, RecordBuffer* buffer);
+int32_t OpenRecord(Toolkit* toolkit, RecordChain& chain, uint32_t recordNumber);
+
+// Reads record 0 straight from the MFT's first cluster and its extension
+// records into an empty chain.
+int32_t LoadMftChain(Toolkit* toolkit, RecordChain& chain);
+// Replaces the Toolkit's copy of the MFT records with what is on disk now,
+// unless the copy holds changes not yet written. A Toolkit may stay open
+// while others allocate records; its copy of record 0 must be current before
+// it allocates or frees one.
+int32_t RefreshMftChain(Toolkit* toolkit);
+
+// Number of records the MFT holds: its AT_DATA length / record size.
+uint32_t RecordsHeld(Toolkit* toolkit);
+
+int32_t WalkPath(Toolkit* toolkit, uint32_t startRecord, const char* path, uint32_t& recordNumber);
+int32_t CheckWritable(Toolkit* toolkit);
+int32_t CheckRemovable(Toolkit* toolkit);
+
+}  // namespace vrax

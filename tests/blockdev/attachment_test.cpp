@@ -1,0 +1,210 @@
+#include "blockdev/attachment.h"
+
+#include <atomic>
+#include <cstring>
+#include <deque>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "device_fixture.h"
+#include "platform/error_codes.h"
+
+namespace vrax {
+namespace {
+
+class AttachmentTest : public DeviceTest {
+ protected:
+  void SetUp() override {
+    DeviceTest::SetUp();
+    device_ = Open("/1", true);
+    ASSERT_NE(device_, nullptr);
+    SetCurrentDrive(device_);
+  }
+
+  void TearDown() override {
+    for (DeviceAttachment& a : pool_) DetachDevice(a);
+    DeviceTest::TearDown();
+  }
+
+  // An attachment that outlives the test body, so TearDown can detach it.
+  DeviceAttachment& Fresh() { return pool_.emplace_back(); }
+
+  // Attaches `a` for `path`; returns the result and keeps the rest and the
+  // output for inspection.
+  int32_t Attach(const char* path, DeviceAttachment& a) {
+    path_ = path;
+    ::testing::internal::CaptureStderr();
+    const int32_t result = AttachDevice(path_, a);
+    output_ = ::testing::internal::GetCapturedStderr();
+    return result;
+  }
+
+  BlockDevice* device_ = nullptr;
+  const char* path_ = nullptr;
+  std::deque<DeviceAttachment> pool_;
+};
+
+TEST_F(AttachmentTest, AttachFillsTheAttachmentAndMovesPastTheName) {
+  DeviceAttachment& a = Fresh();
+  const char* path = "/1/dir/file";
+  ASSERT_EQ(Attach(path, a), kOk);
+  EXPECT_EQ(path_, path + 3);
+  EXPECT_EQ(a.device, device_);
+  EXPECT_EQ(a.sectorSize, 512u);
+  EXPECT_EQ(a.bitmapSlot, &device_->bitmapSlot);
+  ASSERT_EQ(device_->attachments.size(), 1u);
+  EXPECT_EQ(device_->attachments.begin()->second, "/1/dir/file");  // the whole path
+  EXPECT_TRUE(output_.empty());
+}
+
+TEST_F(AttachmentTest, DriveAloneLeavesAnEmptyRest) {
+  DeviceAttachment& a = Fresh();
+  DeviceAttachment& b = Fresh();
+  ASSERT_EQ(Attach("/1", a), kOk);
+  EXPECT_STREQ(path_, "");
+  ASSERT_EQ(Attach("/1/", b), kOk);
+  EXPECT_STREQ(path_, "");
+}
+
+TEST_F(AttachmentTest, DriveNamesIgnoreLetterCase) {
+  int32_t error = -7;
+  BlockDevice* lettered = Create("/Disk1", false, error, test::MakeImage(dir_, "b.img", 1024));
+  ASSERT_NE(lettered, nullptr);
+  SetCurrentDrive(lettered);
+  DeviceAttachment& a = Fresh();
+  ASSERT_EQ(Attach("/dISK1/x", a), kOk);
+  EXPECT_EQ(a.device, lettered);
+  EXPECT_STREQ(path_, "x");
+}
+
+TEST_F(AttachmentTest, UnknownDriveIsFileNotFound) {
+  DeviceAttachment& a = Fresh();
+  const char* path = "/2/x";
+  EXPECT_EQ(Attach(path, a), kErrFileNotFound);
+  EXPECT_EQ(output_, "Drive /2 not found\n");
+  EXPECT_EQ(path_, path);
+  EXPECT_EQ(a.device, nullptr);
+  EXPECT_TRUE(device_->attachments.empty());
+  SetCurrentDrive(nullptr);
+  EXPECT_EQ(Attach("/1/x", a), kErrFileNotFound);
+  EXPECT_EQ(output_, "Drive /1 not found\n");
+}
+
+TEST_F(AttachmentTest, InvalidDeviceNameIsMinusOne) {
+  DeviceAttachment& a = Fresh();
+  EXPECT_EQ(Attach("1/dir", a), -1);
+  EXPECT_EQ(output_, "Invalid device name 1/dir\n");
+  const std::string tooLong = "/" + std::string(31, '1') + "/f";
+  EXPECT_EQ(Attach(tooLong.c_str(), a), -1);
+  EXPECT_TRUE(device_->attachments.empty());
+}
+
+TEST_F(AttachmentTest, SecondAttachOfTheSameRecordIsAnInternalError) {
+  DeviceAttachment& a = Fresh();
+  ASSERT_EQ(Attach("/1/a", a), kOk);
+  const char* path = "/1/b";
+  EXPECT_EQ(Attach(path, a), -1);
+  EXPECT_EQ(output_, "attach device - internal error\n");
+  EXPECT_EQ(path_, path);
+  ASSERT_EQ(device_->attachments.size(), 1u);
+  EXPECT_EQ(device_->attachments.begin()->second, "/1/a");
+}
+
+TEST_F(AttachmentTest, DetachRemovesOnlyItsOwnEntryAndKeepsTheDeviceOpen) {
+  DeviceAttachment& a = Fresh();
+  DeviceAttachment& b = Fresh();
+  ASSERT_EQ(Attach("/1/a", a), kOk);
+  ASSERT_EQ(Attach("/1/a", b), kOk);
+  DetachDevice(a);
+  EXPECT_EQ(a.device, nullptr);
+  ASSERT_EQ(device_->attachments.size(), 1u);
+  EXPECT_EQ(CountSharers(b, false), 1);
+  DetachDevice(a);  // a second detach finds nothing to remove
+  DetachDevice(b);
+  EXPECT_TRUE(device_->attachments.empty());
+  EXPECT_EQ(device_->isOpen, 1);
+  std::vector<uint8_t> sector(512);
+  EXPECT_EQ(ReadSectors(device_, sector.data(), 0, 1, 512), kOk);
+}
+
+TEST_F(AttachmentTest, SharersOfTheSamePathIgnoreLetterCase) {
+  DeviceAttachment& a = Fresh();
+  DeviceAttachment& b = Fresh();
+  DeviceAttachment& other = Fresh();
+  ASSERT_EQ(Attach("/1/a", a), kOk);
+  ASSERT_EQ(Attach("/1/A", b), kOk);
+  ASSERT_EQ(Attach("/1/ab", other), kOk);
+  EXPECT_EQ(CountSharers(a, false), 2);
+  EXPECT_EQ(CountSharers(b, false), 2);
+  EXPECT_EQ(CountSharers(other, false), 1);
+}
+
+TEST_F(AttachmentTest, WithPrefixADirectoryCountsEverythingOpenBelowIt) {
+  DeviceAttachment& dir = Fresh();
+  DeviceAttachment& file = Fresh();
+  DeviceAttachment& elsewhere = Fresh();
+  ASSERT_EQ(Attach("/1/dir", dir), kOk);
+  ASSERT_EQ(Attach("/1/DIR/f", file), kOk);
+  ASSERT_EQ(Attach("/1/other", elsewhere), kOk);
+  EXPECT_EQ(CountSharers(dir, true), 2);
+  EXPECT_EQ(CountSharers(dir, false), 1);
+  EXPECT_EQ(CountSharers(file, true), 1);
+}
+
+TEST_F(AttachmentTest, UnattachedRecordsShareWithNobody) {
+  DeviceAttachment& never = Fresh();
+  EXPECT_EQ(CountSharers(never, false), 0);
+  EXPECT_EQ(CountSharers(never, true), 0);
+  DeviceAttachment& stale = Fresh();
+  stale.device = device_;  // points at the device but was never registered
+  EXPECT_EQ(CountSharers(stale, true), 0);
+}
+
+TEST(DriveTable, FindsOnlyTheCurrentDrive) {
+  BlockDevice drive;
+  std::strcpy(drive.name, "/1");
+  int32_t error = -7;
+  SetCurrentDrive(&drive);
+  EXPECT_EQ(VRAX_FindDrive("/1", error), &drive);
+  EXPECT_EQ(error, kOk);
+  ::testing::internal::CaptureStderr();
+  EXPECT_EQ(VRAX_FindDrive("/10", error), nullptr);
+  EXPECT_EQ(error, kErrFileNotFound);
+  EXPECT_EQ(VRAX_FindDrive(nullptr, error), nullptr);
+  EXPECT_EQ(::testing::internal::GetCapturedStderr(),
+            "Drive /10 not found\nDrive null not found\n");
+  ForgetDrive(nullptr);
+  EXPECT_EQ(CurrentDrive(), &drive);
+  ForgetDrive(&drive);
+  EXPECT_EQ(CurrentDrive(), nullptr);
+}
+
+// Lookups run on every FTP thread while mount and unmount switch the drive.
+TEST(DriveTable, LookupsRaceFreeWithMountAndUnmount) {
+  BlockDevice drive;
+  std::strcpy(drive.name, "/1");
+  std::atomic<bool> stop{false};
+  std::atomic<int> found{0};
+  ::testing::internal::CaptureStderr();
+  std::vector<std::thread> readers;
+  for (int i = 0; i < 3; ++i) {
+    readers.emplace_back([&] {
+      while (!stop.load()) {
+        int32_t error = 0;
+        if (VRAX_FindDrive("/1", error) == &drive) found.fetch_add(1);
+      }
+    });
+  }
+  for (int i = 0; i < 2000; ++i) SetCurrentDrive(i % 2 == 0 ? &drive : nullptr);
+  SetCurrentDrive(&drive);
+  while (found.load() == 0) std::this_thread::yield();
+  stop.store(true);
+  for (auto& t : readers) t.join();
+  ::testing::internal::GetCapturedStderr();
+  SetCurrentDrive(nullptr);
+  EXPECT_GT(found.load(), 0);
+}
+
+}  // namespace
+}  // namespace vrax

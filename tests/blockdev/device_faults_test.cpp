@@ -1,0 +1,107 @@
+#include "blockdev/device_faults.h"
+
+#include <atomic>
+#include <thread>
+#include <vector>
+
+#include "device_fixture.h"
+#include "platform/error_codes.h"
+
+namespace vrax {
+namespace {
+
+using test::PatternBytes;
+
+class DeviceFaultsTest : public DeviceTest {
+ protected:
+  void SetUp() override {
+    DeviceTest::SetUp();
+    device_ = Open("/1", true);
+    ASSERT_NE(device_, nullptr);
+  }
+
+  int32_t WriteSector(uint32_t sector, uint8_t fill) {
+    const std::vector<uint8_t> data(kSector, fill);
+    return WriteSectors(device_, data.data(), sector, 1, kSector);
+  }
+
+  uint8_t DiskByte(uint32_t sector) const { return ImageBytes()[sector * kSector]; }
+
+  BlockDevice* device_ = nullptr;
+};
+
+TEST_F(DeviceFaultsTest, ChosenWriteFailsWithoutTouchingTheDiskOnce) {
+  ArmDeviceFault(*device_, FaultedTransfer::kWrite, 2, kErrHandleDiskFull);
+  EXPECT_EQ(WriteSector(1, 0xA1), kOk);
+  EXPECT_EQ(WriteSector(2, 0xA2), kOk);
+  ::testing::internal::CaptureStderr();
+  EXPECT_EQ(WriteSector(3, 0xA3), kErrHandleDiskFull);
+  EXPECT_EQ(::testing::internal::GetCapturedStderr(), "Write error 39\n");
+  EXPECT_EQ(WriteSector(4, 0xA4), kOk);
+  EXPECT_EQ(DiskByte(1), 0xA1);
+  EXPECT_EQ(DiskByte(2), 0xA2);
+  EXPECT_EQ(DiskByte(3), PatternBytes(kSectors * kSector)[3 * kSector]);
+  EXPECT_EQ(DiskByte(4), 0xA4);
+}
+
+TEST_F(DeviceFaultsTest, StickyReadFaultKeepsFailingUntilDisarmed) {
+  ArmDeviceFault(*device_, FaultedTransfer::kRead, 0, kErrIoDevice, true);
+  std::vector<uint8_t> buffer(kSector, 0x5A);
+  ::testing::internal::CaptureStderr();
+  for (int i = 0; i < 3; ++i) {
+    EXPECT_EQ(ReadSectors(device_, buffer.data(), 0, 1, kSector), kErrIoDevice);
+  }
+  EXPECT_EQ(::testing::internal::GetCapturedStderr(),
+            "Read error 1117\nRead error 1117\nRead error 1117\n");
+  EXPECT_EQ(buffer, std::vector<uint8_t>(kSector, 0x5A)) << "a faulted read delivers nothing";
+  EXPECT_EQ(WriteSector(0, 0x01), kOk) << "writes are not affected";
+  DisarmDeviceFaults(*device_);
+  EXPECT_EQ(ReadSectors(device_, buffer.data(), 0, 1, kSector), kOk);
+  EXPECT_EQ(buffer[0], 0x01);
+}
+
+TEST_F(DeviceFaultsTest, RefusedReadOnlyWritesAreNotCounted) {
+  Forget(device_);
+  DeleteDevice(device_);  // the writable device holds the image
+  BlockDevice* reader = Open("/2", false);
+  ASSERT_NE(reader, nullptr);
+  ArmDeviceFault(*reader, FaultedTransfer::kWrite, 0, kErrIoDevice);
+  const std::vector<uint8_t> data(kSector, 0);
+  ::testing::internal::CaptureStderr();
+  EXPECT_EQ(WriteSectors(reader, data.data(), 0, 1, kSector), -1);
+  EXPECT_EQ(::testing::internal::GetCapturedStderr(), "Write disabled, read only\n");
+  EXPECT_EQ(reader->faults.write.countdown.load(), 0) << "still armed";
+}
+
+TEST_F(DeviceFaultsTest, ZeroErrorStillFails) {
+  ArmDeviceFault(*device_, FaultedTransfer::kWrite, 0, 0);
+  ::testing::internal::CaptureStderr();
+  EXPECT_EQ(WriteSector(0, 1), -1);
+  EXPECT_EQ(::testing::internal::GetCapturedStderr(), "Write error -1\n");
+}
+
+// A test may arm a fault while transfers run on other threads; exactly one
+// transfer takes a one-shot fault.
+TEST_F(DeviceFaultsTest, ArmingWhileOtherThreadsTransfer) {
+  std::atomic<bool> stop{false};
+  std::atomic<int> failures{0};
+  ::testing::internal::CaptureStderr();
+  std::vector<std::thread> writers;
+  for (uint32_t t = 0; t < 3; ++t) {
+    writers.emplace_back([&, t] {
+      const std::vector<uint8_t> data(kSector, static_cast<uint8_t>(t));
+      while (!stop.load()) {
+        if (WriteSectors(device_, data.data(), t, 1, kSector) != kOk) failures.fetch_add(1);
+      }
+    });
+  }
+  ArmDeviceFault(*device_, FaultedTransfer::kWrite, 5, kErrIoDevice);
+  while (device_->faults.write.countdown.load() != -1) std::this_thread::yield();
+  stop.store(true);
+  for (auto& w : writers) w.join();
+  EXPECT_EQ(::testing::internal::GetCapturedStderr(), "Write error 1117\n");
+  EXPECT_EQ(failures.load(), 1);
+}
+
+}  // namespace
+}  // namespace vrax

@@ -1,0 +1,263 @@
+#include "platform/host_disk.h"
+
+#include <fcntl.h>
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "platform/error_codes.h"
+#include "support/temp_file.h"
+
+namespace vrax {
+namespace {
+
+using test::FileSize;
+using test::MakeImage;
+using test::PatternBytes;
+using test::ReadFileBytes;
+using test::TempDir;
+
+// Closes the disk whatever the test's outcome.
+struct ScopedDisk {
+  HostDisk disk;
+  ScopedDisk() = default;
+  ScopedDisk(const ScopedDisk&) = delete;
+  ScopedDisk& operator=(const ScopedDisk&) = delete;
+  ~ScopedDisk() { HostDiskClose(disk); }
+  int32_t Open(const std::string& path, bool writable, bool unbuffered = false) {
+    return HostDiskOpen(path, writable, unbuffered, disk);
+  }
+};
+
+TEST(HostDiskOpen, ImageFileHas512ByteSectorsAndItsOwnSize) {
+  TempDir dir;
+  const std::string image = MakeImage(dir, "disk.img", 8 * 512 + 100);
+  ScopedDisk d;
+  ASSERT_EQ(d.Open(image, false), kOk);
+  ASSERT_EQ(HostDiskGeometry(d.disk), kOk);
+  EXPECT_EQ(d.disk.sectorSize, 512u);
+  EXPECT_EQ(d.disk.totalBytes, 8u * 512 + 100);
+  EXPECT_FALSE(d.disk.direct);
+}
+
+TEST(HostDiskOpen, FailuresComeBackAsSystemNumbers) {
+  TempDir dir;
+  ScopedDisk d;
+  EXPECT_EQ(d.Open(dir.File("missing.img"), false), kErrFileNotFound);
+  EXPECT_EQ(d.disk.fd, -1);
+  EXPECT_EQ(d.Open(dir.File("missing/disk.img"), true), kErrFileNotFound);
+  EXPECT_EQ(d.Open(dir.path(), true), kErrAccessDenied);  // a directory is no disk
+}
+
+TEST(HostDiskGeometry, RefusesWhatIsNeitherDiskNorImage) {
+  TempDir dir;
+  ScopedDisk d;
+  ASSERT_EQ(d.Open(dir.path(), false), kOk);
+  EXPECT_EQ(HostDiskGeometry(d.disk), kErrInvalidFunction);
+  ScopedDisk null;
+  ASSERT_EQ(null.Open("/dev/null", false), kOk);
+  EXPECT_EQ(HostDiskGeometry(null.disk), kErrInvalidFunction);
+}
+
+TEST(HostDiskOpen, NormalModeIsWriteThrough) {
+  TempDir dir;
+  const std::string image = MakeImage(dir, "disk.img", 4096);
+  ScopedDisk d;
+  ASSERT_EQ(d.Open(image, true), kOk);
+  const int flags = fcntl(d.disk.fd, F_GETFL);
+  EXPECT_EQ(flags & O_DSYNC, O_DSYNC);
+  EXPECT_EQ(flags & O_DIRECT, 0);
+  EXPECT_EQ(flags & O_ACCMODE, O_RDWR);
+  EXPECT_NE(fcntl(d.disk.fd, F_GETFD) & FD_CLOEXEC, 0);
+}
+
+// Locks belong to the open, so two opens in one process conflict like two
+// processes would.
+TEST(HostDiskLocking, WritableOpenIsExclusive) {
+  TempDir dir;
+  const std::string image = MakeImage(dir, "disk.img", 4096);
+  ScopedDisk writer;
+  ASSERT_EQ(writer.Open(image, true), kOk);
+  ScopedDisk second;
+  EXPECT_EQ(second.Open(image, true), kErrSharingViolation);
+  EXPECT_EQ(second.disk.fd, -1);
+  EXPECT_EQ(second.Open(image, false), kErrSharingViolation);
+  HostDiskClose(writer.disk);
+  EXPECT_EQ(second.Open(image, true), kOk);  // closing released the lock
+}
+
+TEST(HostDiskLocking, ReadOnlyOpensShareButKeepWritersOut) {
+  TempDir dir;
+  const std::string image = MakeImage(dir, "disk.img", 4096);
+  ScopedDisk reader1, reader2, writer;
+  ASSERT_EQ(reader1.Open(image, false), kOk);
+  ASSERT_EQ(reader2.Open(image, false), kOk);
+  EXPECT_EQ(writer.Open(image, true), kErrSharingViolation);
+}
+
+TEST(HostDiskTransfer, WritesAndReadsExactlyTheBytesAsked) {
+  TempDir dir;
+  const std::string image = MakeImage(dir, "disk.img", 16 * 512);
+  ScopedDisk d;
+  ASSERT_EQ(d.Open(image, true), kOk);
+  const std::vector<uint8_t> data = PatternBytes(1000, 77);
+  ASSERT_EQ(HostDiskWrite(d.disk, data.data(), 1000, 1234), kOk);
+  std::vector<uint8_t> back(1000);
+  ASSERT_EQ(HostDiskRead(d.disk, back.data(), 1000, 1234), kOk);
+  EXPECT_EQ(back, data);
+  std::vector<uint8_t> expected = PatternBytes(16 * 512);
+  std::copy(data.begin(), data.end(), expected.begin() + 1234);
+  EXPECT_EQ(ReadFileBytes(image), expected);
+}
+
+TEST(HostDiskTransfer, ShortReadIsMinusOne) {
+  TempDir dir;
+  const std::string image = MakeImage(dir, "disk.img", 4 * 512);
+  ScopedDisk d;
+  ASSERT_EQ(d.Open(image, false), kOk);
+  std::vector<uint8_t> buffer(1024);
+  EXPECT_EQ(HostDiskRead(d.disk, buffer.data(), 1024, 3 * 512), -1);
+  EXPECT_EQ(HostDiskRead(d.disk, buffer.data(), 512, 100 * 512), -1);
+  EXPECT_EQ(HostDiskRead(d.disk, buffer.data(), 0, 0), kOk);
+}
+
+TEST(HostDiskTransfer, ErrorsAreMapped) {
+  TempDir dir;
+  const std::string image = MakeImage(dir, "disk.img", 4 * 512);
+  ScopedDisk d;
+  ASSERT_EQ(d.Open(image, false), kOk);
+  std::vector<uint8_t> buffer(512);
+  EXPECT_EQ(HostDiskWrite(d.disk, buffer.data(), 512, 0), kErrInvalidHandle);  // opened read-only
+  EXPECT_EQ(HostDiskRead(d.disk, buffer.data(), 512, kHostDiskMaxOffset), kErrInvalidParameter);
+  HostDisk closed;
+  EXPECT_EQ(HostDiskRead(closed, buffer.data(), 512, 0), kErrInvalidHandle);
+}
+
+// Unbuffered opens need a file system that supports them: /var/tmp is a
+// real one on every machine this runs on, unlike a tmpfs /tmp.
+class UnbufferedDisk : public ::testing::Test {
+ protected:
+  static constexpr size_t kImageSize = 3 * 8192 + 100;  // ends inside a block
+
+  void SetUp() override {
+    image_ = MakeImage(dir_, "disk.img", kImageSize);
+    ::testing::internal::CaptureStderr();
+    ASSERT_EQ(d_.Open(image_, true, true), kOk);
+    note_ = ::testing::internal::GetCapturedStderr();
+    ASSERT_EQ(HostDiskGeometry(d_.disk), kOk);
+    if (!d_.disk.direct) {
+      EXPECT_NE(note_.find("Unbuffered I/O not supported for " + image_), std::string::npos);
+      GTEST_SKIP() << "the file system of /var/tmp refuses unbuffered I/O";
+    }
+    expected_ = PatternBytes(kImageSize);
+  }
+
+  void Write(size_t offset, size_t length, uint8_t seed, size_t misalign) {
+    std::vector<uint8_t> storage(length + misalign);
+    const std::vector<uint8_t> data = PatternBytes(length, seed);
+    std::memcpy(storage.data() + misalign, data.data(), length);
+    ASSERT_EQ(HostDiskWrite(d_.disk, storage.data() + misalign, static_cast<uint32_t>(length),
+                            offset),
+              kOk);
+    if (expected_.size() < offset + length) expected_.resize(offset + length, 0);
+    std::copy(data.begin(), data.end(), expected_.begin() + static_cast<long>(offset));
+  }
+
+  TempDir dir_{"/var/tmp"};
+  std::string image_;
+  std::string note_;
+  ScopedDisk d_;
+  std::vector<uint8_t> expected_;
+};
+
+TEST_F(UnbufferedDisk, OpensDirectWithAnAlignmentOfWholeSectors) {
+  EXPECT_EQ(fcntl(d_.disk.fd, F_GETFL) & O_DIRECT, O_DIRECT);
+  EXPECT_TRUE(note_.empty());
+  EXPECT_GE(d_.disk.ioAlign, 512u);
+  EXPECT_EQ(d_.disk.ioAlign & (d_.disk.ioAlign - 1), 0u);
+}
+
+TEST_F(UnbufferedDisk, ReadsAnyBufferLengthAndOffset) {
+  const std::vector<uint8_t> all = PatternBytes(kImageSize);
+  const std::pair<size_t, size_t> ranges[] = {{0, 512},     {1, 1},       {511, 2},
+                                              {700, 9000},  {8192, 8192}, {kImageSize - 33, 33}};
+  for (size_t misalign : {0, 1, 7}) {
+    for (const auto& [offset, length] : ranges) {
+      std::vector<uint8_t> storage(length + misalign, 0xEE);
+      ASSERT_EQ(HostDiskRead(d_.disk, storage.data() + misalign, static_cast<uint32_t>(length),
+                             offset),
+                kOk)
+          << offset << "+" << length;
+      EXPECT_TRUE(std::equal(storage.begin() + static_cast<long>(misalign), storage.end(),
+                             all.begin() + static_cast<long>(offset)))
+          << offset << "+" << length << " misaligned by " << misalign;
+    }
+  }
+}
+
+TEST_F(UnbufferedDisk, UnalignedWritesKeepTheBytesAround) {
+  Write(3, 5, 1, 1);           // inside one block
+  Write(4090, 20, 2, 3);       // across a block boundary
+  Write(512, 4096, 3, 5);      // aligned on disk, misaligned in memory
+  Write(8191, 8194, 4, 0);     // partial at both ends
+  EXPECT_EQ(ReadFileBytes(image_), expected_);
+}
+
+TEST_F(UnbufferedDisk, LargeWritesGoThroughInPieces) {
+  TempDir big("/var/tmp");
+  const std::string image = MakeImage(big, "big.img", 4u << 20);
+  ScopedDisk d;
+  ASSERT_EQ(d.Open(image, true, true), kOk);
+  ASSERT_EQ(HostDiskGeometry(d.disk), kOk);
+  const size_t length = (3u << 20) + 777;
+  std::vector<uint8_t> storage(length + 1);
+  const std::vector<uint8_t> data = PatternBytes(length, 9);
+  std::memcpy(storage.data() + 1, data.data(), length);
+  ASSERT_EQ(HostDiskWrite(d.disk, storage.data() + 1, static_cast<uint32_t>(length), 300), kOk);
+  std::vector<uint8_t> expected = PatternBytes(4u << 20);
+  std::copy(data.begin(), data.end(), expected.begin() + 300);
+  EXPECT_EQ(ReadFileBytes(image), expected);
+  std::vector<uint8_t> back(length + 3);
+  ASSERT_EQ(HostDiskRead(d.disk, back.data() + 3, static_cast<uint32_t>(length), 300), kOk);
+  EXPECT_TRUE(std::equal(data.begin(), data.end(), back.begin() + 3));
+}
+
+TEST_F(UnbufferedDisk, ImageKeepsItsSizeWhenAWriteEndsInsideItsLastBlock) {
+  Write(kImageSize - 50, 10, 5, 1);
+  EXPECT_EQ(FileSize(image_), kImageSize);
+  EXPECT_EQ(ReadFileBytes(image_), expected_);
+}
+
+TEST_F(UnbufferedDisk, WritingPastTheEndGrowsTheImageLikeAPlainWrite) {
+  Write(kImageSize + 20, 10, 6, 2);
+  EXPECT_EQ(FileSize(image_), kImageSize + 30);
+  EXPECT_EQ(ReadFileBytes(image_), expected_);  // the gap reads as zeros
+}
+
+TEST_F(UnbufferedDisk, ReadsReachingPastTheEndAreShort) {
+  std::vector<uint8_t> buffer(16384);
+  alignas(8192) static uint8_t aligned[8192];
+  ASSERT_LE(d_.disk.ioAlign, sizeof aligned);
+  const uint64_t lastBlock = kImageSize - kImageSize % d_.disk.ioAlign;
+  EXPECT_EQ(HostDiskRead(d_.disk, buffer.data() + 1, 200, kImageSize - 100), -1);
+  EXPECT_EQ(HostDiskRead(d_.disk, aligned, d_.disk.ioAlign, lastBlock), -1);
+  EXPECT_EQ(HostDiskRead(d_.disk, buffer.data() + 1, 10, kImageSize + 4096), -1);
+}
+
+// Character devices refuse O_DIRECT on every Linux: the open carries on
+// write-through and says so.
+TEST(HostDiskOpen, UnbufferedFallsBackToWriteThroughWhereRefused) {
+  ScopedDisk d;
+  ::testing::internal::CaptureStderr();
+  ASSERT_EQ(d.Open("/dev/null", false, true), kOk);
+  EXPECT_EQ(::testing::internal::GetCapturedStderr(),
+            "Unbuffered I/O not supported for /dev/null; using write-through\n");
+  EXPECT_FALSE(d.disk.direct);
+  EXPECT_EQ(fcntl(d.disk.fd, F_GETFL) & O_DSYNC, O_DSYNC);
+}
+
+}  // namespace
+}  // namespace vrax

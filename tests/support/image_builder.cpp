@@ -1,0 +1,649 @@
+#include "support/image_builder.h"
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <stdexcept>
+
+#include "mkfs/node_records.h"
+#include "platform/error_codes.h"
+#include "support/volume_fixture.h"
+#include "volume/attributes/attributes.h"
+#include "volume/format/attribute.h"
+#include "volume/format/attribute_list.h"
+#include "volume/format/boot_sector.h"
+#include "volume/format/bytes.h"
+#include "volume/format/descriptor.h"
+#include "volume/format/file_name.h"
+#include "volume/format/fixup.h"
+#include "volume/format/index_node.h"
+#include "volume/format/record.h"
+#include "volume/format/runlist.h"
+#include "volume/index/index.h"
+#include "volume/toolkit/toolkit.h"
+
+namespace vrax::test {
+
+namespace {
+
+constexpr uint8_t kFiller = 0xEE;
+const std::string kIndexName = "$I30";
+const Stamp kWhen{2024, 5, 6, 7, 8};
+
+[[noreturn]] void Fail(const std::string& what) {
+  throw std::runtime_error("image builder: " + what);
+}
+
+uint32_t ClustersOf(const std::vector<ClusterRun>& runs) {
+  uint32_t clusters = 0;
+  for (const ClusterRun& run : runs) clusters += run.length;
+  return clusters;
+}
+
+// The runs of a non-resident attribute header, decoded as the engine does.
+std::vector<ClusterRun> DecodeRuns(const uint8_t* a) {
+  const uint32_t offset = AttrRunListOffset(a);
+  if (!AttrIsNonResident(a) || offset >= AttrLength(a)) Fail("attribute has no run list");
+  std::vector<ClusterRun> runs;
+  uint32_t pos = 0, p = 0;
+  DecodedRun run;
+  for (;;) {
+    const RunStatus status = DecodeRun(a + offset, AttrLength(a) - offset, pos, run);
+    if (status == RunStatus::kEnd) return runs;
+    uint32_t lcn = 0;
+    if (status == RunStatus::kMalformed || !AdvanceRun(run, p, lcn)) Fail("malformed run list");
+    runs.push_back({lcn, run.length});
+  }
+}
+
+uint8_t* RequireAttribute(std::vector<uint8_t>& image, uint32_t type) {
+  uint8_t* a = FindAttributeInRecord(image.data(), static_cast<uint32_t>(image.size()), type);
+  if (a == nullptr) Fail("record lacks attribute type " + std::to_string(type));
+  return a;
+}
+
+std::vector<uint8_t> StandardInformation() {
+  std::vector<uint8_t> value(mkfs::kStandardInformationSize, 0);
+  PutLE32(value.data() + 0x20, 0x26);  // as the engine writes it
+  return value;
+}
+
+std::vector<uint8_t> FileNameValue(uint32_t parent, const std::string& name) {
+  std::vector<uint8_t> value(FileNameValueSize(static_cast<uint32_t>(name.size())));
+  EncodeFileName(value.data(), parent, name.data(), static_cast<uint32_t>(name.size()));
+  return value;
+}
+
+std::vector<uint8_t> DescriptorValue(uint8_t bits, uint32_t size) {
+  std::vector<uint8_t> value(kDescriptorSize);
+  EncodeDescriptor(mkfs::NewDescriptor(bits, size, kWhen), value.data());
+  return value;
+}
+
+// A named index entry: reference, length 2n + 0x5A, flags, the file name
+// key, and the sub-node field (always reserved, filled when `child` is a block).
+std::vector<uint8_t> NamedEntry(const IndexName& n, uint32_t parent, uint32_t childVcn) {
+  if (n.name.empty() || n.name.size() > 255) Fail("index name length out of range");
+  const uint32_t length = static_cast<uint32_t>(n.name.size());
+  std::vector<uint8_t> e(NamedEntrySize(length), 0);
+  PutLE64(e.data() + ie::kReference, n.record);
+  PutLE16(e.data() + ie::kLength, static_cast<uint16_t>(e.size()));
+  EncodeFileName(e.data() + ie::kKey, parent, n.name.data(), length);
+  if (childVcn != kNoBlock) {
+    e[ie::kFlags] = ie::kHasSubNode;
+    SetEntrySubNode(e.data(), childVcn);
+  }
+  return e;
+}
+
+// a sorts before b by the engine's collation.
+bool CollatesBefore(const IndexName& a, const IndexName& b) {
+  const std::vector<uint8_t> entry = NamedEntry(a, 0, kNoBlock);
+  return CollateNames(entry.data(), b.name.data(), static_cast<uint32_t>(b.name.size())) < 0;
+}
+
+// One node of a shape with its names filled in: named entries (index into
+// the sorted names, block of the sub-node or kNoBlock) and the end entry's
+// sub-node. Blocks are numbered children first, so the top block is last.
+struct PlacedNode {
+  std::vector<std::pair<uint32_t, uint32_t>> entries;
+  uint32_t endChild = kNoBlock;
+  uint32_t parent = kNoBlock;
+};
+
+uint32_t Place(const IndexShape& shape, uint32_t& nextName, std::vector<PlacedNode>& out) {
+  for (const IndexShape::Below& b : shape.below) {
+    if (b.slot > shape.names) Fail("sub-node slot beyond the node's end entry");
+  }
+  PlacedNode node;
+  std::vector<uint32_t> children;
+  for (uint32_t slot = 0; slot <= shape.names; ++slot) {
+    uint32_t child = kNoBlock;
+    if (const IndexShape* c = shape.At(slot)) child = Place(*c, nextName, out);
+    if (child != kNoBlock) children.push_back(child);
+    if (slot < shape.names) {
+      node.entries.emplace_back(nextName++, child);
+    } else {
+      node.endChild = child;
+    }
+  }
+  out.push_back(node);
+  const uint32_t self = static_cast<uint32_t>(out.size() - 1);
+  for (uint32_t child : children) out[child].parent = self;
+  return self;
+}
+
+}  // namespace
+
+// ---- IndexShape ----
+
+IndexShape IndexShape::Leaf(uint32_t names) {
+  IndexShape shape;
+  shape.names = names;
+  return shape;
+}
+
+IndexShape& IndexShape::With(uint32_t slot, IndexShape child) {
+  below.push_back(Below{slot, std::move(child)});
+  return *this;
+}
+
+IndexShape IndexShape::Full(uint32_t levels, uint32_t fanout) {
+  IndexShape shape = Leaf(fanout);
+  if (levels > 1) {
+    for (uint32_t slot = 0; slot <= fanout; ++slot) shape.With(slot, Full(levels - 1, fanout));
+  }
+  return shape;
+}
+
+IndexShape IndexShape::FirstEntryChain(uint32_t levels, uint32_t names) {
+  IndexShape shape = Leaf(names);
+  if (levels > 1) shape.With(0, FirstEntryChain(levels - 1, names));
+  return shape;
+}
+
+const IndexShape* IndexShape::At(uint32_t slot) const {
+  for (const Below& b : below) {
+    if (b.slot == slot) return &b.node;
+  }
+  return nullptr;
+}
+
+uint32_t IndexShape::TotalNames() const {
+  uint32_t total = names;
+  for (const Below& b : below) total += b.node.TotalNames();
+  return total;
+}
+
+const IndexBlockInfo& BuiltIndex::Block(uint32_t vcn) const {
+  for (const IndexBlockInfo& block : blocks) {
+    if (block.vcn == vcn) return block;
+  }
+  Fail("no block at VCN " + std::to_string(vcn));
+}
+
+// ---- opening the image ----
+
+ImageBuilder::ImageBuilder(const std::string& image) {
+  fd_ = ::open(image.c_str(), O_RDWR);
+  if (fd_ < 0) Fail("cannot open " + image);
+  LoadVolume();
+  directories_.push_back(Node{record::kRoot, record::kRoot, "."});
+}
+
+ImageBuilder::~ImageBuilder() {
+  if (fd_ >= 0) ::close(fd_);
+}
+
+void ImageBuilder::LoadVolume() {
+  BootSector boot;
+  const std::vector<uint8_t> sector = ReadBytes(0, 512);
+  if (DecodeBootSector(sector.data(), 512, boot) != kOk) Fail("no boot sector");
+  ImageGeometry& g = geometry_;
+  g.bytesPerSector = boot.bytesPerSector;
+  g.clusterSize = boot.bytesPerSector * boot.sectorsPerCluster;
+  g.recordSize = SizeFromCode(boot.recordSizeCode, g.clusterSize);
+  g.indexBlockSize = SizeFromCode(boot.indexBlockSizeCode, g.clusterSize);
+  g.clusterCount = boot.totalSectors / boot.sectorsPerCluster;
+  g.mftLcn = boot.mftLcn;
+  g.mftRecords = 1;  // enough to reach record 0 until the MFT's size is known
+  recordZero_ = ReadRecord(record::kMft);
+  const uint8_t* mft = RequireAttribute(recordZero_, AT_DATA);
+  const std::vector<ClusterRun> mftRuns = DecodeRuns(mft);
+  if (mftRuns.size() != 1 || mftRuns[0].lcn != g.mftLcn) Fail("the MFT is not in one run");
+  g.mftRecords = AttrInitializedSize(mft) / g.recordSize;
+  std::vector<uint8_t> bitmapFile = ReadRecord(record::kClusterBitmap);
+  const uint8_t* bitmap = RequireAttribute(bitmapFile, AT_DATA);
+  bitmapRuns_ = DecodeRuns(bitmap);
+  clusterBitmap_.resize(AttrInitializedSize(bitmap));
+  for (size_t at = 0; at < clusterBitmap_.size(); ++at) {
+    clusterBitmap_[at] = ReadBytes(ValueOffset(bitmapRuns_, at), 1)[0];
+  }
+}
+
+// ---- raw access ----
+
+std::vector<uint8_t> ImageBuilder::ReadBytes(uint64_t offset, size_t length) const {
+  std::vector<uint8_t> bytes(length, 0);
+  const ssize_t got = ::pread(fd_, bytes.data(), length, static_cast<off_t>(offset));
+  if (got != static_cast<ssize_t>(length)) Fail("short read at " + std::to_string(offset));
+  return bytes;
+}
+
+void ImageBuilder::WriteBytes(uint64_t offset, const std::vector<uint8_t>& bytes) {
+  const ssize_t put = ::pwrite(fd_, bytes.data(), bytes.size(), static_cast<off_t>(offset));
+  if (put != static_cast<ssize_t>(bytes.size())) Fail("short write at " + std::to_string(offset));
+}
+
+uint64_t ImageBuilder::ClusterOffset(uint32_t lcn) const {
+  return static_cast<uint64_t>(lcn) * geometry_.clusterSize;
+}
+
+uint64_t ImageBuilder::RecordOffset(uint32_t n) const {
+  if (n >= geometry_.mftRecords) Fail("record " + std::to_string(n) + " beyond the MFT");
+  return ClusterOffset(geometry_.mftLcn) + static_cast<uint64_t>(n) * geometry_.recordSize;
+}
+
+// Image offset of byte `offset` of a value held in `runs`.
+uint64_t ImageBuilder::ValueOffset(const std::vector<ClusterRun>& runs, uint64_t offset) const {
+  for (const ClusterRun& run : runs) {
+    const uint64_t bytes = static_cast<uint64_t>(run.length) * geometry_.clusterSize;
+    if (offset < bytes) return ClusterOffset(run.lcn) + offset;
+    offset -= bytes;
+  }
+  Fail("offset beyond the runs");
+}
+
+void ImageBuilder::WriteValue(const std::vector<ClusterRun>& runs,
+                              const std::vector<uint8_t>& bytes) {
+  const uint64_t held = static_cast<uint64_t>(ClustersOf(runs)) * geometry_.clusterSize;
+  if (bytes.size() > held) Fail("value larger than its runs");
+  std::vector<uint8_t> padded = bytes;
+  padded.resize(held, kFiller);
+  uint64_t at = 0;
+  for (const ClusterRun& run : runs) {
+    const uint64_t n = static_cast<uint64_t>(run.length) * geometry_.clusterSize;
+    WriteBytes(ClusterOffset(run.lcn), std::vector<uint8_t>(padded.begin() + at,
+                                                            padded.begin() + at + n));
+    at += n;
+  }
+}
+
+std::vector<uint8_t> ImageBuilder::ReadRecord(uint32_t n) const {
+  std::vector<uint8_t> image = ReadBytes(RecordOffset(n), geometry_.recordSize);
+  if (FixupAfterRead(image.data(), geometry_.recordSize) != kOk) Fail("record fix-up mismatch");
+  return image;
+}
+
+void ImageBuilder::WriteRecord(uint32_t n, const std::vector<uint8_t>& image) {
+  if (image.size() != geometry_.recordSize) Fail("record image of the wrong size");
+  std::vector<uint8_t> disk = image;
+  if (FixupBeforeWrite(disk.data(), geometry_.recordSize) != kOk) Fail("record fix-up");
+  WriteBytes(RecordOffset(n), disk);
+  if (n == record::kMft) recordZero_ = image;
+}
+
+void ImageBuilder::PatchRecord(uint32_t n, const std::function<void(uint8_t*)>& edit) {
+  std::vector<uint8_t> image = ReadRecord(n);
+  edit(image.data());
+  WriteRecord(n, image);
+}
+
+// Record 0's resident AT_BITMAP: bit n set while record n is in use.
+uint32_t ImageBuilder::AllocateRecord() {
+  uint8_t* bitmap = RequireAttribute(recordZero_, AT_BITMAP);
+  uint8_t* bits = AttrValue(bitmap);
+  const uint32_t limit = std::min<uint32_t>(geometry_.mftRecords, AttrValueLength(bitmap) * 8u);
+  for (uint32_t n = 0; n < limit; ++n) {
+    if ((bits[n / 8] & (1u << (n % 8))) == 0) {
+      bits[n / 8] = static_cast<uint8_t>(bits[n / 8] | (1u << (n % 8)));
+      WriteRecord(record::kMft, recordZero_);
+      return n;
+    }
+  }
+  Fail("no free record");
+}
+
+// ---- clusters ----
+
+uint32_t ImageBuilder::FindFreeClusters(uint32_t count) const {
+  uint32_t start = 0, found = 0;
+  for (uint32_t lcn = 0; lcn < geometry_.clusterCount; ++lcn) {
+    const bool used = (clusterBitmap_[lcn / 8] & (1u << (lcn % 8))) != 0;
+    if (used) {
+      found = 0;
+      continue;
+    }
+    if (found++ == 0) start = lcn;
+    if (found == count) return start;
+  }
+  Fail("no " + std::to_string(count) + " free clusters");
+}
+
+void ImageBuilder::MarkClustersUsed(uint32_t lcn, uint32_t count) {
+  if (static_cast<uint64_t>(lcn) + count > geometry_.clusterCount) Fail("clusters beyond volume");
+  for (uint32_t c = lcn; c < lcn + count; ++c) {
+    uint8_t& byte = clusterBitmap_[c / 8];
+    if (byte & (1u << (c % 8))) Fail("cluster " + std::to_string(c) + " already used");
+    byte = static_cast<uint8_t>(byte | (1u << (c % 8)));
+  }
+  WriteClusterBitmap();
+}
+
+uint32_t ImageBuilder::AllocateClusters(uint32_t count) {
+  const uint32_t lcn = FindFreeClusters(count);
+  MarkClustersUsed(lcn, count);
+  return lcn;
+}
+
+void ImageBuilder::WriteClusterBitmap() {
+  for (size_t at = 0; at < clusterBitmap_.size();) {
+    const uint64_t disk = ValueOffset(bitmapRuns_, at);
+    const size_t inCluster = geometry_.clusterSize - at % geometry_.clusterSize;
+    const size_t n = std::min(inCluster, clusterBitmap_.size() - at);
+    WriteBytes(disk, std::vector<uint8_t>(clusterBitmap_.begin() + at,
+                                          clusterBitmap_.begin() + at + n));
+    at += n;
+  }
+}
+
+// ---- files ----
+
+uint32_t ImageBuilder::NewFileRecord(uint32_t parent, const std::string& name, uint32_t size,
+                                     mkfs::RecordBuilder& record) {
+  const Descriptor d = mkfs::NewDescriptor(kDescNewFile, size, kWhen);
+  if (!mkfs::AddNodeAttributes(record, parent, name, d)) Fail("node attributes do not fit");
+  return AllocateRecord();
+}
+
+uint32_t ImageBuilder::AddResidentFile(uint32_t parent, const std::string& name,
+                                       const std::vector<uint8_t>& data) {
+  mkfs::RecordBuilder record(geometry_.recordSize, geometry_.bytesPerSector);
+  const uint32_t n =
+      NewFileRecord(parent, name, static_cast<uint32_t>(data.size()), record);
+  if (!record.AddResident(AT_DATA, "", data)) Fail("resident data does not fit");
+  WriteRecord(n, record.image());
+  return n;
+}
+
+uint32_t ImageBuilder::AddRunFile(uint32_t parent, const std::string& name,
+                                  const std::vector<ClusterRun>& runs,
+                                  const std::vector<uint8_t>& data) {
+  for (const ClusterRun& run : runs) MarkClustersUsed(run.lcn, run.length);
+  WriteValue(runs, data);
+  const uint32_t size = static_cast<uint32_t>(data.size());
+  mkfs::RecordBuilder record(geometry_.recordSize, geometry_.bytesPerSector);
+  const uint32_t n = NewFileRecord(parent, name, size, record);
+  if (!record.AddNonResident(AT_DATA, "", mkfs::WholeValue(runs, size, geometry_.clusterSize))) {
+    Fail("run list does not fit the record");
+  }
+  record.SetFlags(record::kFlagInUse);  // as on a record holding a non-resident value
+  WriteRecord(n, record.image());
+  return n;
+}
+
+// A list file's records:
+//
+//   base   AT_STANDARD_INFORMATION, AT_FILE_NAME, AT_OSK_FILEDES,
+//          AT_ATTRIBUTE_LIST (and AT_DATA instance 1 with kFirstInBase)
+//   A      AT_DATA instance 1: VCN 0 .. c1 - 1, the value's sizes
+//   B      AT_DATA instance 2: VCN c1 .. the value's last VCN, sizes 0
+//
+// The list has one 0x20-byte entry per instance, in type order, each
+// naming the record that holds it; the list itself is not listed.
+ListFile ImageBuilder::AddListFile(uint32_t parent, const std::string& name,
+                                   const std::vector<ClusterRun>& first,
+                                   const std::vector<ClusterRun>& second,
+                                   const std::vector<uint8_t>& data, ListLayout layout) {
+  const uint32_t K = geometry_.clusterSize;
+  const uint32_t size = static_cast<uint32_t>(data.size());
+  const uint32_t c1 = ClustersOf(first);
+  std::vector<ClusterRun> all = first;
+  all.insert(all.end(), second.begin(), second.end());
+  for (const ClusterRun& run : all) MarkClustersUsed(run.lcn, run.length);
+  WriteValue(all, data);
+
+  ListFile f;
+  f.base = AllocateRecord();
+  f.first = layout == ListLayout::kFirstInBase ? f.base : AllocateRecord();
+  f.second = AllocateRecord();
+  mkfs::NonResidentInstance one = mkfs::WholeValue(first, size, K);
+  one.allocatedSize = ClustersOf(all) * K;
+  one.lastVcn = c1 - 1;
+  mkfs::NonResidentInstance two;
+  two.runs = second;
+  two.firstVcn = c1;
+  two.lastVcn = size == 0 ? 0 : (size - 1) / K;
+
+  std::vector<uint8_t> list;
+  auto listEntry = [&list](uint32_t type, uint32_t vcn, uint32_t holder) {
+    AttributeListEntry e;
+    e.type = type;
+    e.firstVcn = vcn;
+    e.record = holder;
+    list.resize(list.size() + kAttributeListEntrySize);
+    EncodeAttributeListEntry(list.data() + list.size() - kAttributeListEntrySize, e);
+  };
+  listEntry(AT_STANDARD_INFORMATION, 0, f.base);
+  listEntry(AT_FILE_NAME, 0, f.base);
+  listEntry(AT_DATA, 0, f.first);
+  listEntry(AT_DATA, c1, f.second);
+  listEntry(AT_OSK_FILEDES, 0, f.base);
+
+  mkfs::RecordBuilder base(geometry_.recordSize, geometry_.bytesPerSector);
+  bool fits = base.AddResident(AT_STANDARD_INFORMATION, "", StandardInformation()) &&
+              base.AddResident(AT_FILE_NAME, "", FileNameValue(parent, name)) &&
+              base.AddResident(AT_OSK_FILEDES, "", DescriptorValue(kDescNewFile, size)) &&
+              base.AddResident(AT_ATTRIBUTE_LIST, "", list);
+  if (layout == ListLayout::kFirstInBase) {
+    fits = fits && base.AddNonResident(AT_DATA, "", one);
+    base.SetFlags(record::kFlagInUse);
+  }
+  if (!fits) Fail("list file base record does not fit");
+  WriteRecord(f.base, base.image());
+  auto extension = [&](uint32_t n, const mkfs::NonResidentInstance& instance) {
+    mkfs::RecordBuilder record(geometry_.recordSize, geometry_.bytesPerSector);
+    record.SetBaseRecord(f.base);
+    record.SetFlags(record::kFlagInUse);
+    if (!record.AddNonResident(AT_DATA, "", instance)) Fail("instance does not fit");
+    WriteRecord(n, record.image());
+  };
+  if (layout == ListLayout::kFirstInExtension) extension(f.first, one);
+  extension(f.second, two);
+  return f;
+}
+
+uint32_t ImageBuilder::AddDirectory(uint32_t parent, const std::string& name) {
+  const mkfs::RecordBuilder record = mkfs::NewDirectoryRecord(
+      geometry_.recordSize, geometry_.bytesPerSector, parent, name, kWhen);
+  const uint32_t n = AllocateRecord();
+  WriteRecord(n, record.image());
+  directories_.push_back(Node{n, parent, name});
+  return n;
+}
+
+const ImageBuilder::Node& ImageBuilder::DirectoryNode(uint32_t directory) const {
+  for (const Node& node : directories_) {
+    if (node.number == directory) return node;
+  }
+  Fail("record " + std::to_string(directory) + " is not a directory made here");
+}
+
+// ---- indexes ----
+
+BuiltIndex ImageBuilder::LinkNames(uint32_t directory, std::vector<IndexName> names) {
+  const IndexShape shape =
+      names.empty() ? IndexShape{} : IndexShape::Leaf(static_cast<uint32_t>(names.size()));
+  return BuildIndex(directory, shape, std::move(names));
+}
+
+BuiltIndex ImageBuilder::BuildIndex(uint32_t directory, const IndexShape& shape,
+                                    std::vector<IndexName> names,
+                                    const std::vector<ClusterRun>& allocation) {
+  const Node node = DirectoryNode(directory);
+  const ImageGeometry& g = geometry_;
+  if (names.size() != shape.TotalNames()) Fail("the shape holds a different number of names");
+  std::stable_sort(names.begin(), names.end(), CollatesBefore);
+  for (size_t i = 1; i < names.size(); ++i) {
+    if (!CollatesBefore(names[i - 1], names[i])) Fail("duplicate name " + names[i].name);
+  }
+  BuiltIndex built;
+  built.directory = directory;
+  built.order = names;
+
+  mkfs::RecordBuilder record(g.recordSize, g.bytesPerSector);
+  const Descriptor d = mkfs::NewDescriptor(kDescNewDirectory, kDirectorySizeField, kWhen);
+  mkfs::AddNodeAttributes(record, node.parent, node.name, d);
+  if (names.empty() && shape.below.empty()) {
+    mkfs::AddEmptyIndex(record);
+    WriteRecord(directory, record.image());
+    return built;
+  }
+  if (g.indexBlockSize % g.clusterSize != 0) Fail("index blocks smaller than clusters");
+
+  std::vector<PlacedNode> placed;
+  uint32_t nextName = 0;
+  const uint32_t top = Place(shape, nextName, placed);
+  const uint32_t vcnsPerBlock = g.indexBlockSize / g.clusterSize;
+  const uint32_t blocks = static_cast<uint32_t>(placed.size());
+  const uint32_t clusters = blocks * vcnsPerBlock;
+  built.allocation = allocation;
+  if (allocation.empty()) {
+    built.allocation = {ClusterRun{AllocateClusters(clusters), clusters}};
+  } else {
+    if (ClustersOf(allocation) != clusters) Fail("allocation of the wrong size");
+    for (const ClusterRun& run : allocation) MarkClustersUsed(run.lcn, run.length);
+  }
+  auto vcnOf = [&](uint32_t block) {
+    return block == kNoBlock ? kNoBlock : block * vcnsPerBlock;
+  };
+
+  // Each block: BuildEmptyBlock, the named entries from the entries offset,
+  // the end entry behind them, bytes in use grown by the entries' lengths.
+  std::vector<uint8_t> value(static_cast<size_t>(blocks) * g.indexBlockSize, 0);
+  for (uint32_t k = 0; k < blocks; ++k) {
+    uint8_t* b = value.data() + static_cast<size_t>(k) * g.indexBlockSize;
+    BuildEmptyBlock(b, g.indexBlockSize, g.bytesPerSector, vcnOf(k));
+    IndexBlockInfo info{vcnOf(k), vcnOf(placed[k].parent), {}};
+    uint32_t at = BlockEntriesStart(b);
+    uint32_t added = 0;
+    for (const auto& [name, child] : placed[k].entries) {
+      const std::vector<uint8_t> e = NamedEntry(names[name], directory, vcnOf(child));
+      if (at + e.size() + ie::kEndEntrySize > g.indexBlockSize) Fail("node does not fit");
+      std::copy(e.begin(), e.end(), b + at);
+      at += static_cast<uint32_t>(e.size());
+      added += static_cast<uint32_t>(e.size());
+      info.names.push_back(names[name].name);
+    }
+    WriteEndEntry(b + at, placed[k].endChild != kNoBlock, vcnOf(placed[k].endChild));
+    SetBlockBytesInUse(b, BlockBytesInUse(b) + added);
+    if (BlockBytesInUse(b) > BlockBytesAllocated(b)) Fail("node does not fit its block");
+    FixupBeforeWrite(b, g.indexBlockSize);
+    built.blocks.push_back(info);
+  }
+  WriteValue(built.allocation, value);
+  built.topVcn = vcnOf(top);
+
+  std::vector<uint8_t> root(ie::kNewRootSize);
+  BuildEmptyRoot(root.data());
+  WriteEndEntry(root.data() + ie::kRootFirstEntry, true, built.topVcn);
+  std::vector<uint8_t> bitmap((blocks + 7) / 8, 0);
+  for (uint32_t k = 0; k < blocks; ++k) bitmap[k / 8] = static_cast<uint8_t>(bitmap[k / 8] | (1u << (k % 8)));
+  const bool fits =
+      record.AddResident(AT_INDEX_ROOT, kIndexName, root) &&
+      record.AddNonResident(AT_INDEX_ALLOCATION, kIndexName,
+                            mkfs::WholeValue(built.allocation, blocks * g.indexBlockSize,
+                                             g.clusterSize)) &&
+      record.AddResident(AT_BITMAP, kIndexName, bitmap);
+  if (!fits) Fail("index attributes do not fit the directory record");
+  record.SetFlags(record::kFlagInUse | record::kFlagDirectory);
+  WriteRecord(directory, record.image());
+  return built;
+}
+
+uint64_t ImageBuilder::IndexBlockOffset(const BuiltIndex& index, uint32_t vcn) const {
+  return ValueOffset(index.allocation, static_cast<uint64_t>(vcn) * geometry_.clusterSize);
+}
+
+std::vector<uint8_t> ImageBuilder::ReadIndexBlock(const BuiltIndex& index, uint32_t vcn) const {
+  std::vector<uint8_t> block;
+  const uint32_t K = geometry_.clusterSize;
+  for (uint32_t c = 0; c < geometry_.indexBlockSize / K; ++c) {
+    const std::vector<uint8_t> part = ReadBytes(IndexBlockOffset(index, vcn + c), K);
+    block.insert(block.end(), part.begin(), part.end());
+  }
+  if (FixupAfterRead(block.data(), geometry_.indexBlockSize) != kOk) Fail("block fix-up");
+  return block;
+}
+
+void ImageBuilder::PatchIndexBlock(const BuiltIndex& index, uint32_t vcn,
+                                   const std::function<void(uint8_t*)>& edit) {
+  std::vector<uint8_t> block = ReadIndexBlock(index, vcn);
+  edit(block.data());
+  if (FixupBeforeWrite(block.data(), geometry_.indexBlockSize) != kOk) Fail("block fix-up");
+  const uint32_t K = geometry_.clusterSize;
+  for (uint32_t c = 0; c < geometry_.indexBlockSize / K; ++c) {
+    WriteBytes(IndexBlockOffset(index, vcn + c),
+               std::vector<uint8_t>(block.begin() + c * K, block.begin() + (c + 1) * K));
+  }
+}
+
+// ---- formatting and reading back ----
+
+void FormatImage(const std::string& image, const std::string& arguments) {
+  if (FormatVolume(image, arguments) != 0) Fail("vrax-mkfs " + arguments + " failed");
+}
+
+namespace {
+
+constexpr uint32_t kSlice = 4096;
+constexpr uint32_t kMaxSlices = 64;
+constexpr uint32_t kMaxReadBytes = 1u << 20;
+
+int32_t ListAll(Toolkit* t) {
+  std::vector<uint8_t> buffer(kSlice);
+  uint32_t offset = 0;
+  for (uint32_t slice = 0; slice < kMaxSlices; ++slice) {
+    uint32_t delivered = 0;
+    const int32_t error = ReadDirectory(t, offset, kSlice, buffer.data(), delivered);
+    if (error != kOk || delivered < kSlice) return error;
+    offset += delivered;
+  }
+  return kOk;
+}
+
+int32_t ReadAll(Toolkit* t) {
+  uint32_t size = 0;
+  int32_t error = FileSize(t, size);
+  if (error != kOk) return error;
+  uint8_t descriptor[kDescriptorSize] = {};
+  error = ReadDescriptor(t, descriptor);
+  if (error != kOk) return error;
+  std::vector<uint8_t> buffer(kSlice);
+  for (uint32_t offset = 0; offset < std::min(size, kMaxReadBytes);) {
+    uint32_t done = 0;
+    error = FileRead(t, offset, kSlice, buffer.data(), done);
+    if (error != kOk || done == 0) return error;
+    offset += done;
+  }
+  return kOk;
+}
+
+}  // namespace
+
+int32_t ReadEverything(const std::vector<std::string>& paths) {
+  int32_t first = kOk;
+  for (const std::string& path : paths) {
+    Toolkit* t = nullptr;
+    int32_t error = ToolkitOpen(t, path.c_str());
+    if (error == kOk) {
+      error = IsDirectory(t) ? ListAll(t) : ReadAll(t);
+      ToolkitClose(t);
+    }
+    if (first == kOk) first = error;
+  }
+  return first;
+}
+
+}  // namespace vrax::test

@@ -1,0 +1,96 @@
+#include "support/volume_fixture.h"
+
+#include <cstdlib>
+#include <cstring>
+
+#include "fileio/drive_table.h"
+#include "volume/format/bytes.h"
+#include "volume/index/index.h"
+#include <sys/wait.h>
+
+namespace vrax::test {
+
+int FormatVolume(const std::string& image, const std::string& arguments) {
+  const std::string command = std::string(VRAX_MKFS_PATH) + " --force " + arguments + " '" + image +
+                              "' > '" + image + ".log' 2>&1";
+  const int status = std::system(command.c_str());
+  return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+FsckResult RunFsck(const std::string& image) {
+  FsckResult result;
+  const std::string log = image + ".fsck";
+  const std::string command =
+      std::string(VRAX_FSCK_PATH) + " -v '" + image + "' > '" + log + "' 2>&1";
+  const int status = std::system(command.c_str());
+  result.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+  const auto bytes = ReadFileBytes(log);
+  result.output.assign(bytes.begin(), bytes.end());
+  return result;
+}
+
+void VolumeTest::ExpectClean() {
+  const FsckResult result = RunFsck(image_);
+  EXPECT_EQ(result.exitCode, 0) << result.output;
+}
+
+void VolumeTest::FormatAndMount(const std::string& arguments, bool writable) {
+  Unmount();
+  image_ = dir_.File("volume.img");
+  ASSERT_EQ(FormatVolume(image_, arguments), 0) << arguments;
+  Mount(image_, writable);
+}
+
+void VolumeTest::Mount(const std::string& image, bool writable) {
+  Unmount();
+  int32_t error = -1;
+  ::testing::internal::CaptureStderr();
+  device_ = CreateDevice("/1", writable, error, image);
+  ::testing::internal::GetCapturedStderr();
+  ASSERT_NE(device_, nullptr) << "error " << error;
+  SetCurrentDrive(device_);
+}
+
+void VolumeTest::Unmount() {
+  if (device_ == nullptr) return;
+  SetCurrentDrive(nullptr);
+  DeleteDevice(device_);
+  device_ = nullptr;
+}
+
+Toolkit* VolumeTest::Open(const std::string& path) {
+  Toolkit* t = nullptr;
+  const int32_t error = ToolkitOpen(t, path.c_str());
+  EXPECT_EQ(error, 0) << path;
+  return t;
+}
+
+int32_t VolumeTest::OpenResult(const std::string& path) {
+  Toolkit* t = nullptr;
+  const int32_t error = ToolkitOpen(t, path.c_str());
+  ToolkitClose(t);
+  return error;
+}
+
+std::vector<std::pair<std::string, uint32_t>> VolumeTest::List(const std::string& path) {
+  std::vector<std::pair<std::string, uint32_t>> names;
+  Toolkit* t = Open(path);
+  if (t == nullptr) return names;
+  std::vector<uint8_t> buffer(4096);
+  for (uint32_t offset = 64;; ) {
+    uint32_t delivered = 0;
+    const int32_t error = ReadDirectory(t, offset, 4096, buffer.data(), delivered);
+    EXPECT_EQ(error, 0);
+    for (uint32_t i = 0; i + kDirRecordSize <= delivered; i += kDirRecordSize) {
+      const char* name = reinterpret_cast<const char*>(buffer.data() + i);
+      names.emplace_back(std::string(name, strnlen(name, kDirRecordNameSize)),
+                         GetLE32(buffer.data() + i + kDirRecordNameSize));
+    }
+    if (error != 0 || delivered < 4096) break;
+    offset += delivered;
+  }
+  ToolkitClose(t);
+  return names;
+}
+
+}  // namespace vrax::test

@@ -1,0 +1,69 @@
+// Volumes for engine tests: images formatted by the real vrax-mkfs, mounted
+// through the real device layer as drive "/1".
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "blockdev/block_device.h"
+#include "platform/settings.h"
+#include "support/temp_file.h"
+#include "volume/toolkit/toolkit.h"
+
+namespace vrax::test {
+
+// Runs vrax-mkfs on `image` with extra arguments (e.g. "--size 8M");
+// returns its exit code. Its output goes to `image`.log.
+int FormatVolume(const std::string& image, const std::string& arguments);
+
+struct FsckResult {
+  int exitCode = -1;
+  std::string output;
+};
+// Runs the real vrax-fsck on `image` (unmounted or mounted: it only reads).
+FsckResult RunFsck(const std::string& image);
+
+// Output of a command run while a lambda runs, from standard output.
+template <typename F>
+std::string CapturedStdout(F&& f) {
+  ::testing::internal::CaptureStdout();
+  f();
+  return ::testing::internal::GetCapturedStdout();
+}
+
+class VolumeTest : public ::testing::Test {
+ protected:
+  // The images are thrown away after each test: writes need not wait for
+  // stable storage.
+  void SetUp() override { g_writeThrough = 0; }
+  void TearDown() override {
+    Unmount();
+    g_writeThrough = 1;
+  }
+
+  // Formats a fresh image (mkfs arguments, --size included) and mounts it.
+  void FormatAndMount(const std::string& arguments, bool writable = true);
+  // Mounts an existing image as drive "/1".
+  void Mount(const std::string& image, bool writable = true);
+  void Unmount();
+
+  // ToolkitOpen on `path`, expecting success.
+  Toolkit* Open(const std::string& path);
+  // ToolkitOpen's result for `path` (the Toolkit is closed again).
+  int32_t OpenResult(const std::string& path);
+
+  // Runs vrax-fsck on the image and expects it clean.
+  void ExpectClean();
+
+  // Names and record numbers of ReadDirectory at offset 64 onwards.
+  std::vector<std::pair<std::string, uint32_t>> List(const std::string& path);
+
+  TempDir dir_;
+  std::string image_;
+  BlockDevice* device_ = nullptr;
+};
+
+}  // namespace vrax::test

@@ -1,0 +1,259 @@
+// FILE records: the empty record the engine builds, the attribute walk and
+// the validation that guards every reader against damaged records.
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <cstring>
+#include <vector>
+
+#include "platform/error_codes.h"
+#include "volume/format/attribute.h"
+#include "volume/format/bytes.h"
+#include "volume/format/record.h"
+
+namespace vrax {
+namespace {
+
+using Bytes = std::vector<uint8_t>;
+
+// A record image grown attribute by attribute, keeping the end marker, the
+// bytes in use and the attribute count up to date.
+class RecordImage {
+ public:
+  explicit RecordImage(uint32_t size = 1024, uint32_t bytesPerSector = 512) : bytes_(size) {
+    BuildEmptyRecord(bytes_.data(), size, bytesPerSector);
+  }
+
+  uint8_t* Add(uint32_t type, uint32_t length) {
+    const uint32_t at = RecordBytesInUse(data()) - record::kEndMarkerSize;
+    uint8_t* a = data() + at;
+    std::memset(a, 0, length);
+    PutLE32(a + attr::kType, type);
+    PutLE32(a + attr::kLength, length);
+    PutLE32(a + length, record::kEndMarker);
+    PutLE32(a + length + 4, 0);
+    SetRecordBytesInUse(data(), at + length + record::kEndMarkerSize);
+    SetRecordAttributeCount(data(), static_cast<uint16_t>(RecordAttributeCount(data()) + 1));
+    return a;
+  }
+
+  uint8_t* AddResident(uint32_t type, uint16_t valueLength) {
+    uint8_t* a = Add(type, attr::kResidentHeader + ResidentValueSpace(type, valueLength));
+    PutLE16(a + attr::kValueOffset, attr::kResidentHeader);
+    SetAttrValueLength(a, valueLength);
+    return a;
+  }
+
+  uint8_t* AddNonResident(uint32_t type, const Bytes& runs) {
+    const uint32_t runBytes = static_cast<uint32_t>(runs.size());
+    const uint32_t length = (attr::kNonResidentHeader + runBytes + 4) & ~1u;
+    uint8_t* a = Add(type, length);
+    a[attr::kNonResident] = 1;
+    PutLE16(a + attr::kRunListOffset, attr::kNonResidentHeader);
+    std::memcpy(a + attr::kNonResidentHeader, runs.data(), runs.size());
+    return a;
+  }
+
+  uint8_t* data() { return bytes_.data(); }
+  uint32_t size() const { return static_cast<uint32_t>(bytes_.size()); }
+  int32_t Validate(uint32_t clusterCount = 0) {
+    return ValidateRecord(data(), size(), clusterCount);
+  }
+
+ private:
+  Bytes bytes_;
+};
+
+const Bytes kRunAt100{0x11, 0x08, 0x64, 0x00};  // 8 clusters at LCN 100
+
+TEST(EmptyRecord, HeaderFiguresFor1024BytesAnd512ByteSectors) {
+  RecordImage record;
+  const uint8_t* r = record.data();
+  const uint32_t u = 3;
+  EXPECT_TRUE(HasRecordMagic(r));
+  EXPECT_EQ(GetLE16(r + record::kUsaOffset), 0x2C);
+  EXPECT_EQ(GetLE16(r + record::kUsaCount), u);
+  EXPECT_EQ(RecordFirstAttribute(r), 0x2C + 2 * u);
+  EXPECT_EQ(RecordBytesInUse(r), 0x2C + 2 * u + 8);
+  EXPECT_EQ(RecordBytesAllocated(r), 1024u);
+  EXPECT_EQ(RecordFlags(r), 0);
+  EXPECT_EQ(RecordAttributeCount(r), 0);
+  EXPECT_EQ(RecordBaseRecord(r), 0u);
+  EXPECT_EQ(GetLE32(r + 0x24), 0x00010000u);
+  EXPECT_EQ(GetLE32(r + 0x2C + 2 * u), 0xFFFFFFFFu);
+  EXPECT_EQ(GetLE32(r + 0x2C + 2 * u + 4), 0u);
+}
+
+TEST(EmptyRecord, ArrayCountFollowsTheSectorSize) {
+  EXPECT_EQ(RecordUsaCount(1024, 512), 3u);
+  EXPECT_EQ(RecordUsaCount(4096, 512), 9u);
+  EXPECT_EQ(RecordUsaCount(1024, 4096), 1u);
+  RecordImage big(4096, 512);
+  EXPECT_EQ(RecordFirstAttribute(big.data()), 0x2C + 18);
+  EXPECT_EQ(RecordBytesInUse(big.data()), 0x2Cu + 18 + 8);
+  RecordImage single(1024, 4096);
+  EXPECT_EQ(RecordFirstAttribute(single.data()), 0x2C + 2);
+}
+
+TEST(EmptyRecord, ExtensionReferenceKeepsTheHighHalf) {
+  RecordImage record;
+  SetRecordBaseReference(record.data(), 37);
+  EXPECT_EQ(RecordBaseRecord(record.data()), 37u);
+  EXPECT_EQ(GetLE32(record.data() + 0x24), 0x00010000u);
+}
+
+TEST(ValidateRecord, AcceptsTheEmptyRecord) {
+  RecordImage record;
+  EXPECT_EQ(record.Validate(), kOk);
+}
+
+TEST(ValidateRecord, AcceptsSoundResidentAndNonResidentAttributes) {
+  RecordImage record;
+  record.AddResident(AT_FILE_NAME, 0x48);
+  record.AddNonResident(AT_DATA, kRunAt100);
+  EXPECT_EQ(record.Validate(), kOk);
+  EXPECT_EQ(record.Validate(108), kOk) << "the run ends on the last cluster";
+}
+
+TEST(ValidateRecord, RejectsAnAttributeRunningPastTheRecord) {
+  RecordImage record;
+  SetAttrLength(record.AddResident(AT_DATA, 0), 1024);
+  EXPECT_EQ(record.Validate(), kErrBadStructure);
+}
+
+TEST(ValidateRecord, RejectsAZeroLength) {
+  RecordImage record;
+  SetAttrLength(record.AddResident(AT_DATA, 0), 0);
+  EXPECT_EQ(record.Validate(), kErrBadStructure);
+}
+
+TEST(ValidateRecord, RejectsANameOutsideTheAttribute) {
+  RecordImage record;
+  uint8_t* a = record.AddResident(AT_DATA, 0);  // 0x28 bytes
+  a[attr::kNameLength] = 10;
+  a[attr::kNameOffset] = 0x18;
+  EXPECT_EQ(record.Validate(), kErrBadStructure);
+  a[attr::kNameLength] = 8;  // 0x18 + 16 = 0x28 fits exactly
+  EXPECT_EQ(record.Validate(), kOk);
+}
+
+TEST(ValidateRecord, RejectsAResidentValueOutsideTheAttribute) {
+  RecordImage record;
+  uint8_t* a = record.AddResident(AT_FILE_NAME, 0x10);
+  SetAttrValueLength(a, 0x100);
+  EXPECT_EQ(record.Validate(), kErrBadStructure);
+}
+
+TEST(ValidateRecord, RejectsARunOutsideTheVolume) {
+  RecordImage record;
+  record.AddNonResident(AT_DATA, kRunAt100);
+  EXPECT_EQ(record.Validate(107), kErrBadStructure);
+  EXPECT_EQ(record.Validate(100), kErrBadStructure);
+  EXPECT_EQ(record.Validate(0), kOk) << "a cluster count of 0 skips the bound";
+}
+
+TEST(ValidateRecord, RejectsAMalformedRunList) {
+  RecordImage record;
+  record.AddNonResident(AT_DATA, {0x01, 0x08, 0x00, 0x00});  // sparse run
+  EXPECT_EQ(record.Validate(), kErrBadStructure);
+}
+
+TEST(ValidateRecord, RejectsANonResidentHeaderShorterThan0x48) {
+  RecordImage record;
+  uint8_t* a = record.Add(AT_DATA, 0x40);
+  a[attr::kNonResident] = 1;
+  PutLE16(a + attr::kRunListOffset, 0x3F);
+  EXPECT_EQ(record.Validate(), kErrBadStructure);
+}
+
+TEST(ValidateRecord, RejectsARunListInsideTheNonResidentHeader) {
+  RecordImage record;
+  uint8_t* a = record.AddNonResident(AT_DATA, kRunAt100);
+  PutLE16(a + attr::kRunListOffset, 0x40);
+  EXPECT_EQ(record.Validate(), kErrBadStructure);
+}
+
+TEST(ValidateRecord, RejectsAFirstAttributeInsideTheHeader) {
+  RecordImage record;
+  PutLE16(record.data() + record::kFirstAttribute, 0x20);
+  EXPECT_EQ(record.Validate(), kErrBadStructure);
+}
+
+TEST(ValidateRecord, RejectsAFirstAttributeOutsideTheRecord) {
+  RecordImage record;
+  PutLE16(record.data() + record::kFirstAttribute, 1022);
+  EXPECT_EQ(record.Validate(), kErrBadStructure);
+}
+
+TEST(ValidateRecord, RejectsBytesInUseShortOfTheEndMarker) {
+  RecordImage record;
+  SetRecordBytesInUse(record.data(), RecordBytesInUse(record.data()) - 1);
+  EXPECT_EQ(record.Validate(), kErrBadStructure);
+}
+
+TEST(ValidateRecord, RejectsBytesAllocatedBeyondTheRecord) {
+  RecordImage record;
+  PutLE32(record.data() + record::kBytesAllocated, 2048);
+  EXPECT_EQ(record.Validate(), kErrBadStructure);
+}
+
+TEST(AttributeWalk, YieldsEachAttributeThenStopsAtTheEndMarker) {
+  RecordImage record;
+  uint8_t* first = record.AddResident(AT_STANDARD_INFORMATION, 48);
+  uint8_t* second = record.AddNonResident(AT_DATA, kRunAt100);
+  AttributeWalk walk(record.data(), record.size());
+  EXPECT_EQ(walk.Next(), first);
+  EXPECT_EQ(walk.Next(), second);
+  EXPECT_EQ(walk.Next(), nullptr);
+  EXPECT_FALSE(walk.malformed());
+  EXPECT_EQ(walk.endMarkerOffset(), RecordBytesInUse(record.data()) - 8);
+}
+
+TEST(AttributeWalk, StopsAfterCountPlusOneSteps) {
+  RecordImage record;
+  uint8_t* first = record.AddResident(AT_DATA, 0);
+  record.AddResident(AT_DATA, 0);
+  SetRecordAttributeCount(record.data(), 0);
+  AttributeWalk walk(record.data(), record.size());
+  EXPECT_EQ(walk.Next(), first);
+  EXPECT_EQ(walk.Next(), nullptr);
+  EXPECT_FALSE(walk.malformed());
+  EXPECT_EQ(walk.endMarkerOffset(), 0u);
+}
+
+TEST(AttributeWalk, LengthBelowTheHeaderIsMalformed) {
+  RecordImage record;
+  SetAttrLength(record.AddResident(AT_DATA, 0), 0x10);
+  AttributeWalk walk(record.data(), record.size());
+  EXPECT_EQ(walk.Next(), nullptr);
+  EXPECT_TRUE(walk.malformed());
+}
+
+TEST(AttributeWalk, RecordTooShortForItsHeaderIsMalformed) {
+  Bytes tiny(0x20, 0);
+  AttributeWalk walk(tiny.data(), 0x20);
+  EXPECT_EQ(walk.Next(), nullptr);
+  EXPECT_TRUE(walk.malformed());
+}
+
+TEST(FindAttributeInRecord, FindsByTypeAndTheEndMarker) {
+  RecordImage record;
+  record.AddResident(AT_FILE_NAME, 0x48);
+  uint8_t* data = record.AddNonResident(AT_DATA, kRunAt100);
+  EXPECT_EQ(FindAttributeInRecord(record.data(), record.size(), AT_DATA), data);
+  EXPECT_EQ(FindAttributeInRecord(record.data(), record.size(), AT_BITMAP), nullptr);
+  EXPECT_EQ(FindAttributeInRecord(record.data(), record.size(), 0xFFFFFFFF),
+            record.data() + RecordBytesInUse(record.data()) - 8);
+}
+
+TEST(ResidentValueSpace, DataRoundsDownAfterAdding16OthersRoundUpToEven) {
+  EXPECT_EQ(ResidentValueSpace(AT_DATA, 0), 16u);
+  EXPECT_EQ(ResidentValueSpace(AT_DATA, 15), 16u);
+  EXPECT_EQ(ResidentValueSpace(AT_DATA, 16), 32u);
+  EXPECT_EQ(ResidentValueSpace(AT_FILE_NAME, 0), 0u);
+  EXPECT_EQ(ResidentValueSpace(AT_FILE_NAME, 5), 6u);
+  EXPECT_EQ(ResidentValueSpace(AT_OSK_FILEDES, 20), 20u);
+}
+
+}  // namespace
+}  // namespace vrax

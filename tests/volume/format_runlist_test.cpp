@@ -1,0 +1,229 @@
+// Run lists: the width rule, the encoding relative to the last cluster of the
+// previous run, and the rejection of damaged lists without over-reads.
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <vector>
+
+#include "volume/format/runlist.h"
+
+namespace vrax {
+namespace {
+
+using Bytes = std::vector<uint8_t>;
+
+// Offset bytes needed for `offset`: the signed width, at least one byte.
+uint32_t OffsetWidth(int64_t offset) {
+  const uint32_t w = RunFieldWidth(offset >= 0, static_cast<uint32_t>(offset));
+  return w == 0 ? 1 : w;
+}
+
+// Appends the run (length, lcn) after a run ending at cluster `previousLast`
+// (0 for the first run), the way a run list is extended.
+void AppendRun(Bytes& list, uint32_t length, uint32_t lcn, uint32_t previousLast) {
+  const int64_t offset = static_cast<int64_t>(lcn) - previousLast;
+  const uint32_t lb = RunFieldWidth(true, length);
+  const uint32_t ob = OffsetWidth(offset);
+  const size_t at = list.empty() ? 0 : list.size() - 1;  // over the terminator
+  list.resize(at + 2 + lb + ob);
+  EncodeRun(list.data() + at, lb, ob, length, offset);
+}
+
+TEST(RunFieldWidth, NonNegativeValuesTakeTheLeastSignedWidth) {
+  EXPECT_EQ(RunFieldWidth(true, 0), 0u);
+  EXPECT_EQ(RunFieldWidth(true, 0x7F), 1u);
+  EXPECT_EQ(RunFieldWidth(true, 0x80), 2u);
+  EXPECT_EQ(RunFieldWidth(true, 0xFF), 2u);
+  EXPECT_EQ(RunFieldWidth(true, 0x100), 2u);
+  EXPECT_EQ(RunFieldWidth(true, 0x7FFF), 2u);
+  EXPECT_EQ(RunFieldWidth(true, 0x8000), 3u);
+  EXPECT_EQ(RunFieldWidth(true, 0x7FFFFF), 3u);
+  EXPECT_EQ(RunFieldWidth(true, 0x800000), 4u);
+}
+
+TEST(RunFieldWidth, NeverExceedsFourBytes) {
+  EXPECT_EQ(RunFieldWidth(true, 0x7FFFFFFF), 4u);
+  EXPECT_EQ(RunFieldWidth(true, 0x80000000), 4u);
+  EXPECT_EQ(RunFieldWidth(true, 0xFFFFFFFF), 4u);
+}
+
+TEST(RunFieldWidth, NegativeValuesTakeTheWidthOfTheirTwosComplement) {
+  auto neg = [](int32_t v) { return RunFieldWidth(false, static_cast<uint32_t>(v)); };
+  EXPECT_EQ(neg(-1), 1u);
+  EXPECT_EQ(neg(-17), 1u);
+  EXPECT_EQ(neg(-128), 1u);
+  EXPECT_EQ(neg(-129), 2u);
+  EXPECT_EQ(neg(-32768), 2u);
+  EXPECT_EQ(neg(-32769), 3u);
+  EXPECT_EQ(neg(-8388608), 3u);
+  EXPECT_EQ(neg(-8388609), 4u);
+}
+
+TEST(RunList, SecondOffsetIsRelativeToTheLastClusterOfTheFirstRun) {
+  Bytes list;
+  AppendRun(list, 8, 100, 0);
+  AppendRun(list, 4, 90, 107);
+  EXPECT_EQ(list, (Bytes{0x11, 0x08, 0x64, 0x11, 0x04, 0xEF, 0x00}));
+}
+
+TEST(RunList, DecodesTheWorkedExampleBackToItsClusters) {
+  const Bytes list{0x11, 0x08, 0x64, 0x11, 0x04, 0xEF, 0x00};
+  uint32_t pos = 0, p = 0, lcn = 0;
+  DecodedRun run;
+
+  ASSERT_EQ(DecodeRun(list.data(), 7, pos, run), RunStatus::kRun);
+  EXPECT_EQ(run.length, 8u);
+  EXPECT_EQ(run.offset, 100);
+  EXPECT_EQ(run.lengthBytes, 1u);
+  EXPECT_EQ(run.offsetBytes, 1u);
+  ASSERT_TRUE(AdvanceRun(run, p, lcn));
+  EXPECT_EQ(lcn, 100u);
+  EXPECT_EQ(p, 107u);
+
+  ASSERT_EQ(DecodeRun(list.data(), 7, pos, run), RunStatus::kRun);
+  EXPECT_EQ(run.length, 4u);
+  EXPECT_EQ(run.offset, -17);
+  ASSERT_TRUE(AdvanceRun(run, p, lcn));
+  EXPECT_EQ(lcn, 90u);
+  EXPECT_EQ(p, 93u);
+
+  EXPECT_EQ(DecodeRun(list.data(), 7, pos, run), RunStatus::kEnd);
+  EXPECT_EQ(pos, 6u);
+}
+
+TEST(RunList, SummaryGivesLastClusterLastLengthAndEncodedBytes) {
+  const Bytes list{0x11, 0x08, 0x64, 0x11, 0x04, 0xEF, 0x00};
+  uint32_t last = 0, lastLength = 0, encoded = 0;
+  ASSERT_TRUE(RunListSummary(list.data(), static_cast<uint32_t>(list.size()), last, lastLength,
+                             encoded));
+  EXPECT_EQ(last, 93u);
+  EXPECT_EQ(lastLength, 4u);
+  EXPECT_EQ(encoded, 6u);
+}
+
+TEST(RunList, SummaryOfAnEmptyList) {
+  const Bytes list{0x00};
+  uint32_t last = 1, lastLength = 1, encoded = 1;
+  ASSERT_TRUE(RunListSummary(list.data(), 1, last, lastLength, encoded));
+  EXPECT_EQ(last, 0u);
+  EXPECT_EQ(lastLength, 0u);
+  EXPECT_EQ(encoded, 0u);
+}
+
+TEST(RunList, LengthOf0x80TakesTwoLengthBytes) {
+  Bytes list;
+  AppendRun(list, 0x80, 5, 0);
+  EXPECT_EQ(list, (Bytes{0x12, 0x80, 0x00, 0x05, 0x00}));
+  uint32_t pos = 0;
+  DecodedRun run;
+  ASSERT_EQ(DecodeRun(list.data(), static_cast<uint32_t>(list.size()), pos, run), RunStatus::kRun);
+  EXPECT_EQ(run.length, 0x80u);
+  EXPECT_EQ(run.offset, 5);
+}
+
+TEST(RunList, OffsetsSurviveEncodeAndDecodeAtEveryWidth) {
+  const int64_t offsets[] = {1,      0x7F,   0x80,     0xFF,      0x100,     0x7FFF,
+                             0x8000, -1,     -128,     -129,      -32768,    -32769,
+                             0x7FFFFF, -0x800000, -0x800001, 0x12345678, -0x7FFFFFFF};
+  for (const int64_t offset : offsets) {
+    Bytes list(16, 0xCC);
+    const uint32_t ob = OffsetWidth(offset);
+    EncodeRun(list.data(), 1, ob, 3, offset);
+    EXPECT_EQ(list[2 + ob], 0x00) << "terminator after offset " << offset;
+    uint32_t pos = 0;
+    DecodedRun run;
+    ASSERT_EQ(DecodeRun(list.data(), 16, pos, run), RunStatus::kRun) << offset;
+    EXPECT_EQ(run.offset, offset);
+    EXPECT_EQ(pos, 2 + ob);
+  }
+}
+
+// Each case is a heap buffer of exactly the list's size, so a read past it
+// shows under AddressSanitizer.
+RunStatus DecodeFirst(const Bytes& list) {
+  Bytes exact(list);
+  uint32_t pos = 0;
+  DecodedRun run;
+  return DecodeRun(exact.data(), static_cast<uint32_t>(exact.size()), pos, run);
+}
+
+TEST(RunList, RunWithoutOffsetBytesIsMalformed) {
+  EXPECT_EQ(DecodeFirst({0x01, 0x08, 0x00}), RunStatus::kMalformed);
+}
+
+TEST(RunList, RunWithoutLengthBytesIsMalformed) {
+  EXPECT_EQ(DecodeFirst({0x10, 0x08, 0x00}), RunStatus::kMalformed);
+}
+
+TEST(RunList, FieldsRunningPastTheEndAreMalformed) {
+  EXPECT_EQ(DecodeFirst({0x11}), RunStatus::kMalformed);
+  EXPECT_EQ(DecodeFirst({0x11, 0x08}), RunStatus::kMalformed);
+  EXPECT_EQ(DecodeFirst({0x44, 0x01, 0x00, 0x00, 0x00, 0x01, 0x00, 0x00}),
+            RunStatus::kMalformed);
+}
+
+TEST(RunList, ZeroLengthRunIsMalformed) {
+  EXPECT_EQ(DecodeFirst({0x11, 0x00, 0x05, 0x00}), RunStatus::kMalformed);
+}
+
+TEST(RunList, LengthBeyond32BitsIsMalformed) {
+  EXPECT_EQ(DecodeFirst({0x15, 0x00, 0x00, 0x00, 0x00, 0x01, 0x05, 0x00}),
+            RunStatus::kMalformed);
+}
+
+TEST(RunList, EmptyBufferIsMalformed) {
+  EXPECT_EQ(DecodeFirst({}), RunStatus::kMalformed);
+}
+
+TEST(RunList, ListWithoutTerminatorIsMalformed) {
+  const Bytes list{0x11, 0x08, 0x64};
+  uint32_t last = 0, lastLength = 0, encoded = 0;
+  EXPECT_FALSE(RunListSummary(list.data(), 3, last, lastLength, encoded));
+}
+
+TEST(RunList, SummaryRejectsARunBeforeClusterZero) {
+  const Bytes list{0x11, 0x08, 0x64, 0x11, 0x04, 0x90, 0x00};  // 107 - 112 < 0
+  uint32_t last = 0, lastLength = 0, encoded = 0;
+  EXPECT_FALSE(RunListSummary(list.data(), 7, last, lastLength, encoded));
+}
+
+TEST(RunList, EightByteOffsetBeyond32BitsIsRejected) {
+  // Offset 0x7FFFFFFFFFFFFFFF: no cluster of a 32-bit volume lies there.
+  const Bytes list{0x81, 0x02, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0x7F, 0x00};
+  uint32_t last = 0, lastLength = 0, encoded = 0;
+  EXPECT_FALSE(RunListSummary(list.data(), static_cast<uint32_t>(list.size()), last, lastLength,
+                              encoded));
+}
+
+TEST(RunList, EightByteOffsetAfterAPreviousRunIsRejected) {
+  const Bytes list{0x11, 0x08, 0x64, 0x81, 0x02, 0xFF, 0xFF, 0xFF,
+                   0xFF, 0xFF, 0xFF, 0xFF, 0x7F, 0x00};
+  uint32_t last = 0, lastLength = 0, encoded = 0;
+  EXPECT_FALSE(RunListSummary(list.data(), static_cast<uint32_t>(list.size()), last, lastLength,
+                              encoded));
+}
+
+TEST(AdvanceRun, RejectsPositionsOutside32Bits) {
+  uint32_t p = 0, lcn = 0;
+  DecodedRun below;
+  below.length = 1;
+  below.offset = -1;
+  EXPECT_FALSE(AdvanceRun(below, p, lcn));
+
+  DecodedRun beyond;
+  beyond.length = 2;
+  beyond.offset = 0xFFFFFFFFll;
+  p = 0;
+  EXPECT_FALSE(AdvanceRun(beyond, p, lcn));
+
+  DecodedRun lastCluster;
+  lastCluster.length = 1;
+  lastCluster.offset = 0xFFFFFFFFll;
+  p = 0;
+  ASSERT_TRUE(AdvanceRun(lastCluster, p, lcn));
+  EXPECT_EQ(lcn, 0xFFFFFFFFu);
+  EXPECT_EQ(p, 0xFFFFFFFFu);
+}
+
+}  // namespace
+}  // namespace vrax

@@ -1,0 +1,116 @@
+#include "node_check.h"
+
+#include "volume/format/attribute.h"
+#include "volume/format/descriptor.h"
+#include "volume/format/file_name.h"
+#include "volume/format/record.h"
+
+namespace vrax::fsck {
+
+namespace {
+
+// A file name value longer than this cannot hold a name of 255 characters
+// or fewer; only this much of it is read.
+constexpr uint32_t kMaxFileNameValue = kFileNameHeader + 2 * 255;
+
+class NodeChecker {
+ public:
+  NodeChecker(Context& context, uint32_t n, const Chain& chain)
+      : context_(context), n_(n), chain_(chain) {}
+
+  NodeFacts Run(const Listing* listing);
+
+ private:
+  void CheckDescriptor();
+  void CheckData();
+  void CheckFileName(const Listing& listing);
+  void Problem(const std::string& text) {
+    context_.report.Problem(Format("record %u: %s", n_, text.c_str()));
+  }
+
+  Context& context_;
+  uint32_t n_;
+  const Chain& chain_;
+  NodeFacts facts_;
+  bool haveDescriptor_ = false;
+  uint8_t descriptor_[kDescriptorSize] = {};
+};
+
+NodeFacts NodeChecker::Run(const Listing* listing) {
+  facts_.directory = (chain_.front().parsed.flags & record::kFlagDirectory) != 0;
+  CheckDescriptor();
+  if (!facts_.directory) CheckData();
+  if (listing != nullptr) CheckFileName(*listing);
+  return facts_;
+}
+
+void NodeChecker::CheckDescriptor() {
+  const AttributeValue value = FindValue(chain_, AT_OSK_FILEDES);
+  if (!value.present) {
+    Problem("no file descriptor");
+    return;
+  }
+  if (value.length != kDescriptorSize) {
+    Problem(Format("file descriptor is %u bytes, not %u", value.length, kDescriptorSize));
+    return;
+  }
+  if (!ReadValue(context_.image, context_.geometry, value, 0, descriptor_, kDescriptorSize)) {
+    Problem("file descriptor cannot be read");
+    return;
+  }
+  haveDescriptor_ = true;
+  const bool directoryBit = (descriptor_[0] & kDescDirectory) != 0;
+  if (facts_.directory && !directoryBit) {
+    Problem("directory flag 0x0002 is set but descriptor bit 0x80 is clear");
+  } else if (!facts_.directory && directoryBit) {
+    Problem("descriptor bit 0x80 is set but the directory flag 0x0002 is clear");
+  }
+}
+
+// A file's size lives twice: in the descriptor and as the data's length.
+void NodeChecker::CheckData() {
+  const AttributeValue data = FindValue(chain_, AT_DATA);
+  if (!data.present) {
+    // The system records without contents carry no data attribute.
+    if (n_ >= record::kSystemRecords) Problem("file has no data attribute");
+    return;
+  }
+  facts_.hasData = true;
+  facts_.dataSize = data.length;
+  if (haveDescriptor_ && DescriptorSize(descriptor_) != data.length) {
+    Problem(Format("descriptor size %u differs from the data size %u",
+                   DescriptorSize(descriptor_), data.length));
+  }
+}
+
+void NodeChecker::CheckFileName(const Listing& listing) {
+  const AttributeValue value = FindValue(chain_, AT_FILE_NAME);
+  if (!value.present) {
+    Problem("no file name");
+    return;
+  }
+  std::vector<uint8_t> bytes(std::min(value.length, kMaxFileNameValue));
+  std::string name;
+  if (!ReadValue(context_.image, context_.geometry, value, 0, bytes.data(), bytes.size()) ||
+      !DecodeFileName(bytes.data(), static_cast<uint32_t>(bytes.size()), name)) {
+    Problem("file name value is malformed");
+    return;
+  }
+  const uint32_t parent = FileNameParent(bytes.data());
+  if (parent != listing.parent) {
+    Problem(Format("file name gives parent %u, but directory %u lists it", parent, listing.parent));
+  }
+  if (listing.checkName && name != listing.name) {
+    Problem(Format("file name %s differs from its index entry %s", QuoteName(name).c_str(),
+                   QuoteName(listing.name).c_str()));
+  }
+}
+
+}  // namespace
+
+NodeFacts CheckNode(Context& context, uint32_t n, const Chain& chain, const Listing* listing) {
+  NodeChecker checker(context, n, chain);
+  return checker.Run(listing);
+}
+
+}  // namespace vrax::fsck
