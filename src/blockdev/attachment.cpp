@@ -60,6 +60,18 @@ void DetachDevice(DeviceAttachment& attachment) {
   attachment.bitmapSlot = nullptr;
 }
 
+namespace {
+
+// True when `path` names `dir` itself or something below it: /1/dir covers
+// /1/dir and /1/dir/f, but not /1/dirt.
+bool CoveredBy(const std::string& path, const std::string& dir) {
+  if (!StartsWithNoCase(path, dir)) return false;
+  if (path.size() == dir.size() || dir.empty() || dir.back() == '/') return true;
+  return path[dir.size()] == '/';
+}
+
+}  // namespace
+
 int32_t CountSharers(const DeviceAttachment& attachment, bool prefix) {
   if (attachment.device == nullptr) return 0;
   const auto& entries = attachment.device->attachments;
@@ -68,7 +80,7 @@ int32_t CountSharers(const DeviceAttachment& attachment, bool prefix) {
   const std::string& mine = own->second;
   int32_t count = 0;
   for (const auto& [key, path] : entries) {
-    if (prefix ? StartsWithNoCase(path, mine) : EqualsNoCase(path, mine)) ++count;
+    if (prefix ? CoveredBy(path, mine) : EqualsNoCase(path, mine)) ++count;
   }
   return count;
 }

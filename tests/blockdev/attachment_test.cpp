@@ -144,9 +144,11 @@ TEST_F(AttachmentTest, WithPrefixADirectoryCountsEverythingOpenBelowIt) {
   DeviceAttachment& dir = Fresh();
   DeviceAttachment& file = Fresh();
   DeviceAttachment& elsewhere = Fresh();
+  DeviceAttachment& sibling = Fresh();
   ASSERT_EQ(Attach("/1/dir", dir), kOk);
   ASSERT_EQ(Attach("/1/DIR/f", file), kOk);
   ASSERT_EQ(Attach("/1/other", elsewhere), kOk);
+  ASSERT_EQ(Attach("/1/dirt/x", sibling), kOk);  // a longer name is not below /1/dir
   EXPECT_EQ(CountSharers(dir, true), 2);
   EXPECT_EQ(CountSharers(dir, false), 1);
   EXPECT_EQ(CountSharers(file, true), 1);

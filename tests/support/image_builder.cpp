@@ -4,10 +4,12 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cstdio>
 #include <stdexcept>
 
 #include "mkfs/node_records.h"
 #include "platform/error_codes.h"
+#include "support/temp_file.h"
 #include "support/volume_fixture.h"
 #include "volume/attributes/attributes.h"
 #include "volume/format/attribute.h"
@@ -176,6 +178,12 @@ uint32_t IndexShape::TotalNames() const {
   return total;
 }
 
+uint32_t IndexShape::Blocks() const {
+  uint32_t blocks = 1;
+  for (const Below& b : below) blocks += b.node.Blocks();
+  return blocks;
+}
+
 const IndexBlockInfo& BuiltIndex::Block(uint32_t vcn) const {
   for (const IndexBlockInfo& block : blocks) {
     if (block.vcn == vcn) return block;
@@ -264,8 +272,8 @@ void ImageBuilder::WriteValue(const std::vector<ClusterRun>& runs,
   uint64_t at = 0;
   for (const ClusterRun& run : runs) {
     const uint64_t n = static_cast<uint64_t>(run.length) * geometry_.clusterSize;
-    WriteBytes(ClusterOffset(run.lcn), std::vector<uint8_t>(padded.begin() + at,
-                                                            padded.begin() + at + n));
+    WriteBytes(ClusterOffset(run.lcn),
+               std::vector<uint8_t>(padded.begin() + at, padded.begin() + at + n));
     at += n;
   }
 }
@@ -342,8 +350,8 @@ void ImageBuilder::WriteClusterBitmap() {
     const uint64_t disk = ValueOffset(bitmapRuns_, at);
     const size_t inCluster = geometry_.clusterSize - at % geometry_.clusterSize;
     const size_t n = std::min(inCluster, clusterBitmap_.size() - at);
-    WriteBytes(disk, std::vector<uint8_t>(clusterBitmap_.begin() + at,
-                                          clusterBitmap_.begin() + at + n));
+    WriteBytes(disk,
+               std::vector<uint8_t>(clusterBitmap_.begin() + at, clusterBitmap_.begin() + at + n));
     at += n;
   }
 }
@@ -360,8 +368,7 @@ uint32_t ImageBuilder::NewFileRecord(uint32_t parent, const std::string& name, u
 uint32_t ImageBuilder::AddResidentFile(uint32_t parent, const std::string& name,
                                        const std::vector<uint8_t>& data) {
   mkfs::RecordBuilder record(geometry_.recordSize, geometry_.bytesPerSector);
-  const uint32_t n =
-      NewFileRecord(parent, name, static_cast<uint32_t>(data.size()), record);
+  const uint32_t n = NewFileRecord(parent, name, static_cast<uint32_t>(data.size()), record);
   if (!record.AddResident(AT_DATA, "", data)) Fail("resident data does not fit");
   WriteRecord(n, record.image());
   return n;
@@ -383,6 +390,26 @@ uint32_t ImageBuilder::AddRunFile(uint32_t parent, const std::string& name,
   return n;
 }
 
+namespace {
+
+// The list of a list file (see AddListFile).
+std::vector<uint8_t> ListValue(const ListFile& f, uint32_t secondVcn) {
+  const AttributeListEntry entries[] = {
+      {AT_STANDARD_INFORMATION, 0, 0, 0, 0, f.base, 0},
+      {AT_FILE_NAME, 0, 0, 0, 0, f.base, 0},
+      {AT_DATA, 0, 0, 0, 0, f.first, 0},
+      {AT_DATA, 0, 0, 0, secondVcn, f.second, 0},
+      {AT_OSK_FILEDES, 0, 0, 0, 0, f.base, 0},
+  };
+  std::vector<uint8_t> list(std::size(entries) * kAttributeListEntrySize);
+  for (size_t i = 0; i < std::size(entries); ++i) {
+    EncodeAttributeListEntry(list.data() + i * kAttributeListEntrySize, entries[i]);
+  }
+  return list;
+}
+
+}  // namespace
+
 // A list file's records:
 //
 //   base   AT_STANDARD_INFORMATION, AT_FILE_NAME, AT_OSK_FILEDES,
@@ -390,15 +417,14 @@ uint32_t ImageBuilder::AddRunFile(uint32_t parent, const std::string& name,
 //   A      AT_DATA instance 1: VCN 0 .. c1 - 1, the value's sizes
 //   B      AT_DATA instance 2: VCN c1 .. the value's last VCN, sizes 0
 //
-// The list has one 0x20-byte entry per instance, in type order, each
-// naming the record that holds it; the list itself is not listed.
+// The list has one 0x20-byte entry per attribute instance, in type order,
+// each naming the record that holds it; the list itself is not listed.
 ListFile ImageBuilder::AddListFile(uint32_t parent, const std::string& name,
                                    const std::vector<ClusterRun>& first,
                                    const std::vector<ClusterRun>& second,
                                    const std::vector<uint8_t>& data, ListLayout layout) {
   const uint32_t K = geometry_.clusterSize;
   const uint32_t size = static_cast<uint32_t>(data.size());
-  const uint32_t c1 = ClustersOf(first);
   std::vector<ClusterRun> all = first;
   all.insert(all.end(), second.begin(), second.end());
   for (const ClusterRun& run : all) MarkClustersUsed(run.lcn, run.length);
@@ -410,53 +436,40 @@ ListFile ImageBuilder::AddListFile(uint32_t parent, const std::string& name,
   f.second = AllocateRecord();
   mkfs::NonResidentInstance one = mkfs::WholeValue(first, size, K);
   one.allocatedSize = ClustersOf(all) * K;
-  one.lastVcn = c1 - 1;
+  one.lastVcn = ClustersOf(first) - 1;
   mkfs::NonResidentInstance two;
   two.runs = second;
-  two.firstVcn = c1;
+  two.firstVcn = ClustersOf(first);
   two.lastVcn = size == 0 ? 0 : (size - 1) / K;
-
-  std::vector<uint8_t> list;
-  auto listEntry = [&list](uint32_t type, uint32_t vcn, uint32_t holder) {
-    AttributeListEntry e;
-    e.type = type;
-    e.firstVcn = vcn;
-    e.record = holder;
-    list.resize(list.size() + kAttributeListEntrySize);
-    EncodeAttributeListEntry(list.data() + list.size() - kAttributeListEntrySize, e);
-  };
-  listEntry(AT_STANDARD_INFORMATION, 0, f.base);
-  listEntry(AT_FILE_NAME, 0, f.base);
-  listEntry(AT_DATA, 0, f.first);
-  listEntry(AT_DATA, c1, f.second);
-  listEntry(AT_OSK_FILEDES, 0, f.base);
 
   mkfs::RecordBuilder base(geometry_.recordSize, geometry_.bytesPerSector);
   bool fits = base.AddResident(AT_STANDARD_INFORMATION, "", StandardInformation()) &&
               base.AddResident(AT_FILE_NAME, "", FileNameValue(parent, name)) &&
               base.AddResident(AT_OSK_FILEDES, "", DescriptorValue(kDescNewFile, size)) &&
-              base.AddResident(AT_ATTRIBUTE_LIST, "", list);
+              base.AddResident(AT_ATTRIBUTE_LIST, "", ListValue(f, two.firstVcn));
   if (layout == ListLayout::kFirstInBase) {
     fits = fits && base.AddNonResident(AT_DATA, "", one);
     base.SetFlags(record::kFlagInUse);
   }
   if (!fits) Fail("list file base record does not fit");
   WriteRecord(f.base, base.image());
-  auto extension = [&](uint32_t n, const mkfs::NonResidentInstance& instance) {
-    mkfs::RecordBuilder record(geometry_.recordSize, geometry_.bytesPerSector);
-    record.SetBaseRecord(f.base);
-    record.SetFlags(record::kFlagInUse);
-    if (!record.AddNonResident(AT_DATA, "", instance)) Fail("instance does not fit");
-    WriteRecord(n, record.image());
-  };
-  if (layout == ListLayout::kFirstInExtension) extension(f.first, one);
-  extension(f.second, two);
+  if (layout == ListLayout::kFirstInExtension) WriteExtension(f.base, f.first, one);
+  WriteExtension(f.base, f.second, two);
   return f;
 }
 
+void ImageBuilder::WriteExtension(uint32_t base, uint32_t n,
+                                  const mkfs::NonResidentInstance& instance) {
+  mkfs::RecordBuilder record(geometry_.recordSize, geometry_.bytesPerSector);
+  record.SetBaseRecord(base);
+  record.SetFlags(record::kFlagInUse);
+  if (!record.AddNonResident(AT_DATA, "", instance)) Fail("instance does not fit");
+  WriteRecord(n, record.image());
+}
+
 uint32_t ImageBuilder::AddDirectory(uint32_t parent, const std::string& name) {
-  const mkfs::RecordBuilder record = mkfs::NewDirectoryRecord(
-      geometry_.recordSize, geometry_.bytesPerSector, parent, name, kWhen);
+  const mkfs::RecordBuilder record =
+      mkfs::NewDirectoryRecord(geometry_.recordSize, geometry_.bytesPerSector, parent, name, kWhen);
   const uint32_t n = AllocateRecord();
   WriteRecord(n, record.image());
   directories_.push_back(Node{n, parent, name});
@@ -478,21 +491,75 @@ BuiltIndex ImageBuilder::LinkNames(uint32_t directory, std::vector<IndexName> na
   return BuildIndex(directory, shape, std::move(names));
 }
 
-BuiltIndex ImageBuilder::BuildIndex(uint32_t directory, const IndexShape& shape,
-                                    std::vector<IndexName> names,
-                                    const std::vector<ClusterRun>& allocation) {
-  const Node node = DirectoryNode(directory);
-  const ImageGeometry& g = geometry_;
+namespace {
+
+uint32_t BlockToVcn(const ImageGeometry& g, uint32_t block) {
+  return block == kNoBlock ? kNoBlock : block * (g.indexBlockSize / g.clusterSize);
+}
+
+void SortForShape(std::vector<IndexName>& names, const IndexShape& shape) {
   if (names.size() != shape.TotalNames()) Fail("the shape holds a different number of names");
   std::stable_sort(names.begin(), names.end(), CollatesBefore);
   for (size_t i = 1; i < names.size(); ++i) {
     if (!CollatesBefore(names[i - 1], names[i])) Fail("duplicate name " + names[i].name);
   }
+}
+
+// One block in disk form: BuildEmptyBlock, the named entries from the
+// entries offset, the end entry behind them, bytes in use grown by the
+// named entries' lengths.
+IndexBlockInfo BuildBlock(const ImageGeometry& g, uint8_t* b, uint32_t block,
+                          const PlacedNode& node, const std::vector<IndexName>& names,
+                          uint32_t directory) {
+  const uint32_t B = g.indexBlockSize;
+  auto vcn = [&g](uint32_t k) { return BlockToVcn(g, k); };
+  BuildEmptyBlock(b, B, g.bytesPerSector, vcn(block));
+  IndexBlockInfo info{vcn(block), vcn(node.parent), {}};
+  uint32_t at = BlockEntriesStart(b);
+  for (const auto& [name, child] : node.entries) {
+    const std::vector<uint8_t> e = NamedEntry(names[name], directory, vcn(child));
+    if (at + e.size() + ie::kEndEntrySize > B) Fail("node does not fit its block");
+    std::copy(e.begin(), e.end(), b + at);
+    at += static_cast<uint32_t>(e.size());
+    info.names.push_back(names[name].name);
+  }
+  SetBlockBytesInUse(b, BlockBytesInUse(b) + at - BlockEntriesStart(b));
+  WriteEndEntry(b + at, node.endChild != kNoBlock, vcn(node.endChild));
+  if (BlockBytesInUse(b) > BlockBytesAllocated(b)) Fail("node does not fit its block");
+  FixupBeforeWrite(b, B);
+  return info;
+}
+
+// The root's end entry points at the top block; the bitmap marks every block.
+void AddIndexAttributes(const ImageGeometry& g, mkfs::RecordBuilder& record,
+                        const BuiltIndex& built, uint32_t blocks) {
+  std::vector<uint8_t> root(ie::kNewRootSize);
+  BuildEmptyRoot(root.data());
+  WriteEndEntry(root.data() + ie::kRootFirstEntry, true, built.topVcn);
+  std::vector<uint8_t> bitmap((blocks + 7) / 8, 0);
+  for (uint32_t k = 0; k < blocks; ++k)
+    bitmap[k / 8] = static_cast<uint8_t>(bitmap[k / 8] | (1u << (k % 8)));
+  const mkfs::NonResidentInstance allocation =
+      mkfs::WholeValue(built.allocation, blocks * g.indexBlockSize, g.clusterSize);
+  if (!record.AddResident(AT_INDEX_ROOT, kIndexName, root) ||
+      !record.AddNonResident(AT_INDEX_ALLOCATION, kIndexName, allocation) ||
+      !record.AddResident(AT_BITMAP, kIndexName, bitmap)) {
+    Fail("index attributes do not fit the directory record");
+  }
+  record.SetFlags(record::kFlagInUse | record::kFlagDirectory);
+}
+
+}  // namespace
+
+BuiltIndex ImageBuilder::BuildIndex(uint32_t directory, const IndexShape& shape,
+                                    std::vector<IndexName> names,
+                                    const std::vector<ClusterRun>& allocation) {
+  const Node node = DirectoryNode(directory);
+  SortForShape(names, shape);
   BuiltIndex built;
   built.directory = directory;
   built.order = names;
-
-  mkfs::RecordBuilder record(g.recordSize, g.bytesPerSector);
+  mkfs::RecordBuilder record(geometry_.recordSize, geometry_.bytesPerSector);
   const Descriptor d = mkfs::NewDescriptor(kDescNewDirectory, kDirectorySizeField, kWhen);
   mkfs::AddNodeAttributes(record, node.parent, node.name, d);
   if (names.empty() && shape.below.empty()) {
@@ -500,66 +567,32 @@ BuiltIndex ImageBuilder::BuildIndex(uint32_t directory, const IndexShape& shape,
     WriteRecord(directory, record.image());
     return built;
   }
-  if (g.indexBlockSize % g.clusterSize != 0) Fail("index blocks smaller than clusters");
-
+  if (geometry_.indexBlockSize % geometry_.clusterSize != 0) Fail("blocks smaller than clusters");
   std::vector<PlacedNode> placed;
   uint32_t nextName = 0;
   const uint32_t top = Place(shape, nextName, placed);
-  const uint32_t vcnsPerBlock = g.indexBlockSize / g.clusterSize;
   const uint32_t blocks = static_cast<uint32_t>(placed.size());
-  const uint32_t clusters = blocks * vcnsPerBlock;
-  built.allocation = allocation;
-  if (allocation.empty()) {
-    built.allocation = {ClusterRun{AllocateClusters(clusters), clusters}};
-  } else {
-    if (ClustersOf(allocation) != clusters) Fail("allocation of the wrong size");
-    for (const ClusterRun& run : allocation) MarkClustersUsed(run.lcn, run.length);
-  }
-  auto vcnOf = [&](uint32_t block) {
-    return block == kNoBlock ? kNoBlock : block * vcnsPerBlock;
-  };
-
-  // Each block: BuildEmptyBlock, the named entries from the entries offset,
-  // the end entry behind them, bytes in use grown by the entries' lengths.
-  std::vector<uint8_t> value(static_cast<size_t>(blocks) * g.indexBlockSize, 0);
+  built.allocation = TakeAllocation(blocks, allocation);
+  std::vector<uint8_t> value(static_cast<size_t>(blocks) * geometry_.indexBlockSize, 0);
   for (uint32_t k = 0; k < blocks; ++k) {
-    uint8_t* b = value.data() + static_cast<size_t>(k) * g.indexBlockSize;
-    BuildEmptyBlock(b, g.indexBlockSize, g.bytesPerSector, vcnOf(k));
-    IndexBlockInfo info{vcnOf(k), vcnOf(placed[k].parent), {}};
-    uint32_t at = BlockEntriesStart(b);
-    uint32_t added = 0;
-    for (const auto& [name, child] : placed[k].entries) {
-      const std::vector<uint8_t> e = NamedEntry(names[name], directory, vcnOf(child));
-      if (at + e.size() + ie::kEndEntrySize > g.indexBlockSize) Fail("node does not fit");
-      std::copy(e.begin(), e.end(), b + at);
-      at += static_cast<uint32_t>(e.size());
-      added += static_cast<uint32_t>(e.size());
-      info.names.push_back(names[name].name);
-    }
-    WriteEndEntry(b + at, placed[k].endChild != kNoBlock, vcnOf(placed[k].endChild));
-    SetBlockBytesInUse(b, BlockBytesInUse(b) + added);
-    if (BlockBytesInUse(b) > BlockBytesAllocated(b)) Fail("node does not fit its block");
-    FixupBeforeWrite(b, g.indexBlockSize);
-    built.blocks.push_back(info);
+    built.blocks.push_back(
+        BuildBlock(geometry_, value.data() + static_cast<size_t>(k) * geometry_.indexBlockSize, k,
+                   placed[k], names, directory));
   }
   WriteValue(built.allocation, value);
-  built.topVcn = vcnOf(top);
-
-  std::vector<uint8_t> root(ie::kNewRootSize);
-  BuildEmptyRoot(root.data());
-  WriteEndEntry(root.data() + ie::kRootFirstEntry, true, built.topVcn);
-  std::vector<uint8_t> bitmap((blocks + 7) / 8, 0);
-  for (uint32_t k = 0; k < blocks; ++k) bitmap[k / 8] = static_cast<uint8_t>(bitmap[k / 8] | (1u << (k % 8)));
-  const bool fits =
-      record.AddResident(AT_INDEX_ROOT, kIndexName, root) &&
-      record.AddNonResident(AT_INDEX_ALLOCATION, kIndexName,
-                            mkfs::WholeValue(built.allocation, blocks * g.indexBlockSize,
-                                             g.clusterSize)) &&
-      record.AddResident(AT_BITMAP, kIndexName, bitmap);
-  if (!fits) Fail("index attributes do not fit the directory record");
-  record.SetFlags(record::kFlagInUse | record::kFlagDirectory);
+  built.topVcn = BlockToVcn(geometry_, top);
+  AddIndexAttributes(geometry_, record, built, blocks);
   WriteRecord(directory, record.image());
   return built;
+}
+
+std::vector<ClusterRun> ImageBuilder::TakeAllocation(uint32_t blocks,
+                                                     const std::vector<ClusterRun>& given) {
+  const uint32_t clusters = blocks * (geometry_.indexBlockSize / geometry_.clusterSize);
+  if (given.empty()) return {ClusterRun{AllocateClusters(clusters), clusters}};
+  if (ClustersOf(given) != clusters) Fail("allocation of the wrong size");
+  for (const ClusterRun& run : given) MarkClustersUsed(run.lcn, run.length);
+  return given;
 }
 
 uint64_t ImageBuilder::IndexBlockOffset(const BuiltIndex& index, uint32_t vcn) const {
@@ -587,6 +620,127 @@ void ImageBuilder::PatchIndexBlock(const BuiltIndex& index, uint32_t vcn,
     WriteBytes(IndexBlockOffset(index, vcn + c),
                std::vector<uint8_t>(block.begin() + c * K, block.begin() + (c + 1) * K));
   }
+}
+
+// ---- the sample volume ----
+
+SampleVolume BuildSampleVolume(const std::string& image, const std::string& mkfsArguments) {
+  FormatImage(image, mkfsArguments);
+  ImageBuilder b(image);
+  const uint32_t K = b.geometry().clusterSize;
+  SampleVolume v;
+  v.readme = b.AddResidentFile(record::kRoot, "README", PatternBytes(100, 1));
+
+  const uint32_t m = b.FindFreeClusters(48);
+  v.multiRuns = {{m + 30, 3}, {m + 8, 5}, {m + 40, 1}, {m, 4}, {m + 20, 2}};
+  v.multiSize = 15 * K - K / 2 - 3;
+  v.multi = b.AddRunFile(record::kRoot, "multi.bin", v.multiRuns, PatternBytes(v.multiSize, 2));
+
+  const uint32_t l = b.FindFreeClusters(40);
+  v.listedSize = 11 * K - 100;
+  v.listed = b.AddListFile(record::kRoot, "listed.bin", {{l + 20, 3}, {l + 2, 2}},
+                           {{l + 30, 2}, {l + 10, 4}}, PatternBytes(v.listedSize, 3),
+                           ListLayout::kFirstInExtension);
+
+  const uint32_t a = v.a = b.AddDirectory(record::kRoot, "a");
+  const uint32_t bb = b.AddDirectory(a, "b");
+  const uint32_t c = b.AddDirectory(bb, "c");
+  const uint32_t deep = b.AddResidentFile(c, "deep.txt", PatternBytes(300, 4));
+  b.LinkNames(a, {{"b", bb}});
+  b.LinkNames(bb, {{"c", c}});
+  b.LinkNames(c, {{"deep.txt", deep}});
+
+  v.tree = b.AddDirectory(record::kRoot, "tree");
+  std::vector<IndexName> leaves;
+  for (int i = 0; i < 26; ++i) {
+    const std::string name = "leaf-" + std::string(i < 10 ? "0" : "") + std::to_string(i);
+    leaves.push_back({name, b.AddResidentFile(v.tree, name, PatternBytes(10 + i, 5))});
+  }
+  v.treeIndex = b.BuildIndex(v.tree, IndexShape::Full(3, 2), leaves);
+  b.LinkNames(record::kRoot, {{"README", v.readme},
+                              {"multi.bin", v.multi},
+                              {"listed.bin", v.listed.base},
+                              {"a", a},
+                              {"tree", v.tree}});
+
+  v.paths = {"/1",     "/1/README", "/1/multi.bin",      "/1/listed.bin", "/1/a",
+             "/1/a/b", "/1/a/b/c",  "/1/a/b/c/deep.txt", "/1/tree"};
+  for (const IndexName& leaf : leaves) v.paths.push_back("/1/tree/" + leaf.name);
+  return v;
+}
+
+// ---- damaging copies of the sample volume ----
+
+namespace {
+
+struct SampleImage {
+  TempDir dir;
+  std::string path = dir.File("sample.img");
+  SampleVolume volume = BuildSampleVolume(path);
+};
+
+const SampleImage& Sample() {
+  static const SampleImage image;
+  return image;
+}
+
+// Runs `f` with standard output and standard error captured and dropped.
+template <typename F>
+int32_t Quietly(F&& f) {
+  ::testing::internal::CaptureStdout();
+  ::testing::internal::CaptureStderr();
+  const int32_t result = f();
+  std::fflush(stdout);
+  ::testing::internal::GetCapturedStderr();
+  ::testing::internal::GetCapturedStdout();
+  return result;
+}
+
+}  // namespace
+
+const SampleVolume& SampleVolumeTest::sample() { return Sample().volume; }
+
+void SampleVolumeTest::SetUp() {
+  image_ = dir_.File("damaged.img");
+  WriteFileBytes(image_, ReadFileBytes(Sample().path));
+  builder_ = std::make_unique<ImageBuilder>(image_);
+  geometry_ = builder_->geometry();
+}
+
+ImageBuilder& SampleVolumeTest::builder() {
+  if (builder_ == nullptr) Fail("the copy is mounted: damage it before MountCopy()");
+  return *builder_;
+}
+
+void SampleVolumeTest::MountCopy() {
+  builder_.reset();
+  Mount(image_, false);
+}
+
+int32_t SampleVolumeTest::ReadResult(const std::string& path) {
+  return Quietly([&] { return ReadEverything({path}); });
+}
+
+int32_t SampleVolumeTest::ReadAllResult() {
+  return Quietly([&] { return ReadEverything(sample().paths); });
+}
+
+int32_t SampleVolumeTest::LookupResult(const std::string& directoryPath, const std::string& name) {
+  return Quietly([&] {
+    Toolkit* t = nullptr;
+    int32_t error = ToolkitOpen(t, directoryPath.c_str());
+    if (error != kOk) return error;
+    uint32_t record = 0;
+    error = IndexLookup(t, t->fileChain, name.data(), static_cast<uint32_t>(name.size()), record);
+    ToolkitClose(t);
+    return error;
+  });
+}
+
+uint8_t* SampleVolumeTest::Attribute(uint8_t* record, uint32_t type) {
+  uint8_t* a = FindAttributeInRecord(record, geometry_.recordSize, type);
+  if (a == nullptr) Fail("record lacks attribute type " + std::to_string(type));
+  return a;
 }
 
 // ---- formatting and reading back ----

@@ -18,10 +18,12 @@
 
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <string>
 #include <vector>
 
 #include "mkfs/record_builder.h"
+#include "support/volume_fixture.h"
 
 namespace vrax::test {
 
@@ -67,6 +69,7 @@ struct IndexShape {
 
   const IndexShape* At(uint32_t slot) const;
   uint32_t TotalNames() const;
+  uint32_t Blocks() const;  // nodes of the shape: the blocks it takes
 };
 struct IndexShape::Below {
   uint32_t slot = 0;
@@ -85,7 +88,7 @@ struct IndexBlockInfo {
 // What BuildIndex wrote, for the tests to check against and to damage.
 struct BuiltIndex {
   uint32_t directory = 0;
-  uint32_t topVcn = kNoBlock;         // kNoBlock for an empty index
+  uint32_t topVcn = kNoBlock;          // kNoBlock for an empty index
   std::vector<ClusterRun> allocation;  // where AT_INDEX_ALLOCATION lies
   std::vector<IndexBlockInfo> blocks;  // by block number (block k at VCN k x B / C)
   std::vector<IndexName> order;        // every name, in collation order
@@ -132,24 +135,28 @@ class ImageBuilder {
   uint64_t ClusterOffset(uint32_t lcn) const;
   std::vector<uint8_t> ReadBytes(uint64_t offset, size_t length) const;
   void WriteBytes(uint64_t offset, const std::vector<uint8_t>& bytes);
-  // Writes `bytes` into the clusters of `runs`, one after the other; the
-  // rest of the last cluster is filled with 0xEE so that a read past the
-  // value's end would show.
+  // Writes `bytes` into the clusters of `runs`, one after the other; what
+  // the runs hold beyond `bytes` is filled with 0xEE, so that a read past
+  // the value's end would show.
   void WriteValue(const std::vector<ClusterRun>& runs, const std::vector<uint8_t>& bytes);
 
-  // ---- files and directories (none is entered in an index: see below) ----
+  // ---- files and directories ----
+  // Each returns the new record. No node is entered in its parent's index:
+  // list it with LinkNames or BuildIndex. Every node gets AT_FILE_NAME
+  // (parent, name) and a 20-byte AT_OSK_FILEDES carrying its size.
+  //
+  // AT_DATA resident in the record.
   uint32_t AddResidentFile(uint32_t parent, const std::string& name,
                            const std::vector<uint8_t>& data);
   // AT_DATA in `runs` (marked used here), holding `data`.
-  uint32_t AddRunFile(uint32_t parent, const std::string& name,
-                      const std::vector<ClusterRun>& runs, const std::vector<uint8_t>& data);
+  uint32_t AddRunFile(uint32_t parent, const std::string& name, const std::vector<ClusterRun>& runs,
+                      const std::vector<uint8_t>& data);
   // AT_DATA in two instances: `first` runs from VCN 0 (carrying the sizes),
   // `second` runs from the VCN behind them, listed in the base record's
   // AT_ATTRIBUTE_LIST.
   ListFile AddListFile(uint32_t parent, const std::string& name,
-                       const std::vector<ClusterRun>& first,
-                       const std::vector<ClusterRun>& second, const std::vector<uint8_t>& data,
-                       ListLayout layout);
+                       const std::vector<ClusterRun>& first, const std::vector<ClusterRun>& second,
+                       const std::vector<uint8_t>& data, ListLayout layout);
   uint32_t AddDirectory(uint32_t parent, const std::string& name);
 
   // ---- directory indexes ----
@@ -157,8 +164,7 @@ class ImageBuilder {
   // block of `shape`, whose slots receive `names` sorted by the engine's
   // collation. An empty shape gives the empty index of a new directory.
   // The allocation is taken from free clusters unless `allocation` names them.
-  BuiltIndex BuildIndex(uint32_t directory, const IndexShape& shape,
-                        std::vector<IndexName> names,
+  BuiltIndex BuildIndex(uint32_t directory, const IndexShape& shape, std::vector<IndexName> names,
                         const std::vector<ClusterRun>& allocation = {});
   // All names in one block under the root (the empty index for none).
   BuiltIndex LinkNames(uint32_t directory, std::vector<IndexName> names);
@@ -182,6 +188,8 @@ class ImageBuilder {
   uint64_t ValueOffset(const std::vector<ClusterRun>& runs, uint64_t offset) const;
   uint32_t NewFileRecord(uint32_t parent, const std::string& name, uint32_t size,
                          mkfs::RecordBuilder& record);
+  void WriteExtension(uint32_t base, uint32_t n, const mkfs::NonResidentInstance& instance);
+  std::vector<ClusterRun> TakeAllocation(uint32_t blocks, const std::vector<ClusterRun>& given);
   const Node& DirectoryNode(uint32_t directory) const;
 
   int fd_ = -1;
@@ -190,6 +198,58 @@ class ImageBuilder {
   std::vector<ClusterRun> bitmapRuns_;
   std::vector<uint8_t> clusterBitmap_;
   std::vector<Node> directories_;
+};
+
+// A volume holding one of each thing the builder makes, for tests that
+// damage a good volume and for reading everything back:
+//
+//   /1/README            a resident file (100 bytes)
+//   /1/multi.bin         five runs, two of them below the run before
+//   /1/listed.bin        AT_DATA in extension records A and B, through an
+//                        attribute list (ListLayout::kFirstInExtension)
+//   /1/a/b/c/deep.txt    nested directories, each index one block
+//   /1/tree/leaf-00..25  26 files in a three-level index (IndexShape::Full(3, 2))
+struct SampleVolume {
+  std::vector<std::string> paths;  // every file and directory above, the root first
+  uint32_t readme = 0;
+  uint32_t multi = 0;
+  std::vector<ClusterRun> multiRuns;
+  uint32_t multiSize = 0;
+  ListFile listed;
+  uint32_t listedSize = 0;
+  uint32_t a = 0;
+  uint32_t tree = 0;
+  BuiltIndex treeIndex;
+};
+
+SampleVolume BuildSampleVolume(const std::string& image,
+                               const std::string& mkfsArguments = "--size 8M");
+
+// Each test gets a fresh copy of the sample volume (built once per process)
+// to damage through builder(); MountCopy() then mounts the copy read-only.
+class SampleVolumeTest : public VolumeTest {
+ protected:
+  void SetUp() override;
+
+  static const SampleVolume& sample();
+  // The builder on the copy, until MountCopy().
+  ImageBuilder& builder();
+  const ImageGeometry& geometry() const { return geometry_; }
+  // Closes the builder and mounts the copy, read-only, as drive "/1".
+  void MountCopy();
+
+  // What the engine answers for one path (ReadEverything) and for every
+  // path of the sample, with its console output swallowed.
+  int32_t ReadResult(const std::string& path);
+  int32_t ReadAllResult();
+  // IndexLookup of `name` in the directory at `directoryPath`.
+  int32_t LookupResult(const std::string& directoryPath, const std::string& name);
+  // An attribute of a record image in memory, failing the test when missing.
+  uint8_t* Attribute(uint8_t* record, uint32_t type);
+
+ private:
+  std::unique_ptr<ImageBuilder> builder_;
+  ImageGeometry geometry_;
 };
 
 // Runs vrax-mkfs on `image` (see FormatVolume), failing the test if it fails.

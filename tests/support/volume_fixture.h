@@ -19,12 +19,12 @@ namespace vrax::test {
 // returns its exit code. Its output goes to `image`.log.
 int FormatVolume(const std::string& image, const std::string& arguments);
 
-struct FsckResult {
+struct CheckerResult {
   int exitCode = -1;
   std::string output;
 };
 // Runs the real vrax-fsck on `image` (unmounted or mounted: it only reads).
-FsckResult RunFsck(const std::string& image);
+CheckerResult RunChecker(const std::string& image);
 
 // Output of a command run while a lambda runs, from standard output.
 template <typename F>

@@ -3,13 +3,14 @@
 // read at all, and damaged images that must never crash or hang it.
 #include <gtest/gtest.h>
 
+#include <cstdlib>
 #include <cstring>
 #include <random>
 #include <string>
 #include <vector>
 
+#include "fsck_volume.h"
 #include "support/temp_file.h"
-#include "tools/fsck_volume.h"
 #include "volume/format/attribute.h"
 #include "volume/format/attribute_list.h"
 #include "volume/format/bytes.h"
@@ -18,8 +19,10 @@
 #include "volume/format/index_node.h"
 #include "volume/format/record.h"
 
-namespace vrax::test {
+namespace vrax::fsck_test {
 namespace {
+
+using test::TempDir;
 
 constexpr uint32_t kRoot = record::kRoot;
 
@@ -151,7 +154,9 @@ class FsckDamageTest : public ::testing::Test {
 };
 
 // The first named entry of an index block.
-uint8_t* FirstEntry(std::vector<uint8_t>& block) { return block.data() + BlockEntriesStart(block.data()); }
+uint8_t* FirstEntry(std::vector<uint8_t>& block) {
+  return block.data() + BlockEntriesStart(block.data());
+}
 
 uint8_t* NextEntry(uint8_t* e) { return e + EntryLength(e); }
 
@@ -192,8 +197,8 @@ TEST_F(FsckDamageTest, UsedClusterThatIsNotMarkedIsReported) {
   v.SetClusterBit(lcn, false);
   const FsckResult result = Check(v);
   EXPECT_EQ(result.exitCode, 1);
-  EXPECT_TRUE(result.Has("cluster bitmap: 1 clusters used but not marked in use (first: " +
-                         std::to_string(lcn) + ")"))
+  EXPECT_TRUE(result.Has(
+      "cluster bitmap: 1 clusters used but not marked in use (first: " + std::to_string(lcn) + ")"))
       << result.output;
   EXPECT_EQ(result.lines.size(), 1u) << result.output;
 }
@@ -217,7 +222,8 @@ TEST(FsckClusterBitmap, ClearBitPastTheLastClusterIsReported) {
   v.Save(image);
   const FsckResult result = RunFsck(image);
   EXPECT_EQ(result.exitCode, 1);
-  EXPECT_TRUE(result.Has("cluster bitmap: 1 bits past the last cluster are clear (first: bit 2060)"))
+  EXPECT_TRUE(
+      result.Has("cluster bitmap: 1 bits past the last cluster are clear (first: bit 2060)"))
       << result.output;
 }
 
@@ -228,9 +234,9 @@ TEST_F(FsckDamageTest, ClusterUsedByTwoRecordsNamesBoth) {
   const uint32_t lcn = v.Extents(a1, AT_DATA).at(0).lcn;
   const FsckResult result = Check(v);
   EXPECT_EQ(result.exitCode, 1);
-  EXPECT_TRUE(result.Has("cluster " + std::to_string(lcn) + " used by record " + std::to_string(a1) +
-                         " (attribute 0x80) and by record " + std::to_string(b2) +
-                         " (attribute 0x80)"))
+  EXPECT_TRUE(result.Has("cluster " + std::to_string(lcn) + " used by record " +
+                         std::to_string(a1) + " (attribute 0x80) and by record " +
+                         std::to_string(b2) + " (attribute 0x80)"))
       << result.output;
   // b2's own cluster is now marked but used by nothing.
   EXPECT_TRUE(result.Has("clusters marked in use but used by no record")) << result.output;
@@ -241,14 +247,36 @@ TEST_F(FsckDamageTest, RunListLeavingTheVolumeIsReported) {
   v.SetRuns(alpha_, AT_DATA, {{v.clusterCount() - 1, 2}});
   const FsckResult result = Check(v);
   EXPECT_EQ(result.exitCode, 1);
-  EXPECT_TRUE(result.Has(Record(alpha_) + "attribute 0x80 run list leaves the volume")) << result.output;
+  EXPECT_TRUE(result.Has(Record(alpha_) + "attribute 0x80 run list leaves the volume"))
+      << result.output;
+}
+
+TEST_F(FsckDamageTest, RunOffsetOfEightBytesIsReportedWithoutOverflow) {
+  FsckVolume v = Volume();
+  std::vector<uint8_t> image = v.ReadRecord(alpha_);
+  const uint8_t* data = FindAttributeInRecord(image.data(), v.recordSize(), AT_DATA);
+  std::vector<uint8_t> attribute(data, data + AttrRunListOffset(data));
+  // 2 clusters at LCN 18, then 2 at an offset of 0x7FFF...FF from there,
+  // then the terminator.
+  const uint8_t run[] = {0x11, 0x02, 0x12, 0x81, 0x02, 0xFF, 0xFF, 0xFF,
+                         0xFF, 0xFF, 0xFF, 0xFF, 0x7F, 0x00, 0x00, 0x00};
+  attribute.insert(attribute.end(), std::begin(run), std::end(run));
+  SetAttrLength(attribute.data(), static_cast<uint32_t>(attribute.size()));
+  v.ReplaceAttribute(alpha_, AT_DATA, attribute);
+  const FsckResult result = Check(v);
+  EXPECT_EQ(result.exitCode, 1) << result.output << result.errors;
+  EXPECT_TRUE(result.Has(Record(alpha_) +
+                         "attribute 0x80 run list leaves the volume (a run offset of "
+                         "9223372036854775807 clusters)"))
+      << result.output;
 }
 
 TEST_F(FsckDamageTest, MalformedRunListIsReported) {
-  const FsckResult result = CheckRecordChange(alpha_, [](std::vector<uint8_t>& image, uint32_t size) {
-    uint8_t* data = FindAttributeInRecord(image.data(), size, AT_DATA);
-    data[AttrRunListOffset(data)] = 0x01;  // a run without offset bytes
-  });
+  const FsckResult result =
+      CheckRecordChange(alpha_, [](std::vector<uint8_t>& image, uint32_t size) {
+        uint8_t* data = FindAttributeInRecord(image.data(), size, AT_DATA);
+        data[AttrRunListOffset(data)] = 0x01;  // a run without offset bytes
+      });
   EXPECT_EQ(result.exitCode, 1);
   EXPECT_TRUE(result.Has(Record(alpha_) + "attribute 0x80 run list is malformed")) << result.output;
 }
@@ -289,7 +317,8 @@ TEST_F(FsckDamageTest, MftBitmapOfTheWrongLengthIsReported) {
     SetAttrValueLength(bitmap, static_cast<uint16_t>(AttrValueLength(bitmap) - 2));
   });
   EXPECT_EQ(result.exitCode, 1);
-  EXPECT_TRUE(result.Has("MFT: record bitmap is 6 bytes, expected 8 for 64 records")) << result.output;
+  EXPECT_TRUE(result.Has("MFT: record bitmap is 6 bytes, expected 8 for 64 records"))
+      << result.output;
 }
 
 // --- records -----------------------------------------------------------------
@@ -311,17 +340,19 @@ TEST_F(FsckDamageTest, RecordFailingItsFixupsIsReported) {
 }
 
 TEST_F(FsckDamageTest, AttributeRunningOutOfTheRecordIsReported) {
-  const FsckResult result = CheckRecordChange(beta_, [](std::vector<uint8_t>& image, uint32_t size) {
-    uint8_t* name = FindAttributeInRecord(image.data(), size, AT_FILE_NAME);
-    SetAttrLength(name, 0x10000);
-  });
+  const FsckResult result =
+      CheckRecordChange(beta_, [](std::vector<uint8_t>& image, uint32_t size) {
+        uint8_t* name = FindAttributeInRecord(image.data(), size, AT_FILE_NAME);
+        SetAttrLength(name, 0x10000);
+      });
   EXPECT_EQ(result.exitCode, 1);
   EXPECT_TRUE(result.Has(Record(beta_) + "attribute 2 runs outside the record")) << result.output;
 }
 
 TEST_F(FsckDamageTest, WrongAttributeCountIsReported) {
   const FsckResult result = CheckRecordChange(beta_, [](std::vector<uint8_t>& image, uint32_t) {
-    SetRecordAttributeCount(image.data(), static_cast<uint16_t>(RecordAttributeCount(image.data()) + 1));
+    SetRecordAttributeCount(image.data(),
+                            static_cast<uint16_t>(RecordAttributeCount(image.data()) + 1));
   });
   EXPECT_EQ(result.exitCode, 1);
   EXPECT_TRUE(result.Has(Record(beta_) + "attribute count 6 but 5 attributes")) << result.output;
@@ -330,7 +361,8 @@ TEST_F(FsckDamageTest, WrongAttributeCountIsReported) {
 // --- file contents -------------------------------------------------------------
 
 TEST_F(FsckDamageTest, DescriptorSizeDifferingFromTheDataIsReported) {
-  const FsckResult result = CheckRecordChange(alpha_, [](std::vector<uint8_t>& image, uint32_t size) {
+  const FsckResult result = CheckRecordChange(alpha_, [](std::vector<uint8_t>& image,
+                                                         uint32_t size) {
     SetDescriptorSize(AttrValue(FindAttributeInRecord(image.data(), size, AT_OSK_FILEDES)), 1234);
   });
   EXPECT_EQ(result.exitCode, 1);
@@ -339,9 +371,10 @@ TEST_F(FsckDamageTest, DescriptorSizeDifferingFromTheDataIsReported) {
 }
 
 TEST_F(FsckDamageTest, DescriptorOfTheWrongLengthIsReported) {
-  const FsckResult result = CheckRecordChange(alpha_, [](std::vector<uint8_t>& image, uint32_t size) {
-    SetAttrValueLength(FindAttributeInRecord(image.data(), size, AT_OSK_FILEDES), 18);
-  });
+  const FsckResult result =
+      CheckRecordChange(alpha_, [](std::vector<uint8_t>& image, uint32_t size) {
+        SetAttrValueLength(FindAttributeInRecord(image.data(), size, AT_OSK_FILEDES), 18);
+      });
   EXPECT_EQ(result.exitCode, 1);
   EXPECT_TRUE(result.Has(Record(alpha_) + "file descriptor is 18 bytes, not 20")) << result.output;
 }
@@ -351,20 +384,23 @@ TEST_F(FsckDamageTest, DirectoryFlagAndDescriptorBitMustAgree) {
     AttrValue(FindAttributeInRecord(image.data(), size, AT_OSK_FILEDES))[0] &= 0x7F;
   });
   EXPECT_EQ(dir.exitCode, 1);
-  EXPECT_TRUE(dir.Has(Record(docs_) + "directory flag 0x0002 is set but descriptor bit 0x80 is clear"))
+  EXPECT_TRUE(
+      dir.Has(Record(docs_) + "directory flag 0x0002 is set but descriptor bit 0x80 is clear"))
       << dir.output;
   const FsckResult file = CheckRecordChange(beta_, [](std::vector<uint8_t>& image, uint32_t size) {
     AttrValue(FindAttributeInRecord(image.data(), size, AT_OSK_FILEDES))[0] |= 0x80;
   });
   EXPECT_EQ(file.exitCode, 1);
-  EXPECT_TRUE(file.Has(Record(beta_) + "descriptor bit 0x80 is set but the directory flag 0x0002 is clear"))
+  EXPECT_TRUE(
+      file.Has(Record(beta_) + "descriptor bit 0x80 is set but the directory flag 0x0002 is clear"))
       << file.output;
 }
 
 TEST_F(FsckDamageTest, FileNameMustNameTheListingDirectory) {
-  const FsckResult result = CheckRecordChange(files_[0], [](std::vector<uint8_t>& image, uint32_t size) {
-    PutLE32(AttrValue(FindAttributeInRecord(image.data(), size, AT_FILE_NAME)), kRoot);
-  });
+  const FsckResult result =
+      CheckRecordChange(files_[0], [](std::vector<uint8_t>& image, uint32_t size) {
+        PutLE32(AttrValue(FindAttributeInRecord(image.data(), size, AT_FILE_NAME)), kRoot);
+      });
   EXPECT_EQ(result.exitCode, 1);
   EXPECT_TRUE(result.Has(Record(files_[0]) + "file name gives parent 5, but directory " +
                          std::to_string(docs_) + " lists it"))
@@ -372,25 +408,27 @@ TEST_F(FsckDamageTest, FileNameMustNameTheListingDirectory) {
 }
 
 TEST_F(FsckDamageTest, AllocatedSizeDisagreeingWithTheRunsIsReported) {
-  const FsckResult result = CheckRecordChange(alpha_, [](std::vector<uint8_t>& image, uint32_t size) {
-    uint8_t* data = FindAttributeInRecord(image.data(), size, AT_DATA);
-    SetAttrAllocatedSize(data, AttrAllocatedSize(data) + 4096);
-    SetAttrDataSize(data, 9000);
-    SetAttrInitializedSize(data, 9000);
-  });
+  const FsckResult result =
+      CheckRecordChange(alpha_, [](std::vector<uint8_t>& image, uint32_t size) {
+        uint8_t* data = FindAttributeInRecord(image.data(), size, AT_DATA);
+        SetAttrAllocatedSize(data, AttrAllocatedSize(data) + 4096);
+        SetAttrDataSize(data, 9000);
+        SetAttrInitializedSize(data, 9000);
+      });
   EXPECT_EQ(result.exitCode, 1);
-  EXPECT_TRUE(result.Has(Record(alpha_) + "attribute 0x80 allocated size 12288 but its runs hold 2 clusters"))
+  EXPECT_TRUE(result.Has(Record(alpha_) +
+                         "attribute 0x80 allocated size 12288 but its runs hold 2 clusters"))
       << result.output;
-  EXPECT_TRUE(result.Has(Record(alpha_) + "attribute 0x80 data size 9000 exceeds the 8192 bytes its runs hold"))
+  EXPECT_TRUE(result.Has(Record(alpha_) +
+                         "attribute 0x80 data size 9000 exceeds the 8192 bytes its runs hold"))
       << result.output;
 }
 
 // --- directory indexes ---------------------------------------------------------
 
 TEST_F(FsckDamageTest, SubNodePointingAtItsOwnBlockIsReportedWithoutHanging) {
-  const FsckResult result = CheckBlockChange(0, [](std::vector<uint8_t>& block) {
-    SetEntrySubNode(FirstEntry(block), 0);
-  });
+  const FsckResult result = CheckBlockChange(
+      0, [](std::vector<uint8_t>& block) { SetEntrySubNode(FirstEntry(block), 0); });
   EXPECT_EQ(result.exitCode, 1) << result.output;
   EXPECT_TRUE(result.Has("directory " + std::to_string(docs_) +
                          ": index block VCN 0: sub-node VCN 0 leads to a block already reached"))
@@ -412,11 +450,11 @@ TEST_F(FsckDamageTest, CycleThroughTwoBlocksIsReportedWithoutHanging) {
 }
 
 TEST_F(FsckDamageTest, SubNodeBeyondTheAllocationIsReported) {
-  const FsckResult result = CheckBlockChange(0, [](std::vector<uint8_t>& block) {
-    SetEntrySubNode(FirstEntry(block), 400);
-  });
+  const FsckResult result = CheckBlockChange(
+      0, [](std::vector<uint8_t>& block) { SetEntrySubNode(FirstEntry(block), 400); });
   EXPECT_EQ(result.exitCode, 1);
-  EXPECT_TRUE(result.Has("index block VCN 0: sub-node VCN 400 lies beyond the index allocation (4 blocks)"))
+  EXPECT_TRUE(
+      result.Has("index block VCN 0: sub-node VCN 400 lies beyond the index allocation (4 blocks)"))
       << result.output;
 }
 
@@ -428,7 +466,8 @@ TEST_F(FsckDamageTest, NamesOutOfOrderAreReported) {
   });
   EXPECT_EQ(result.exitCode, 1);
   EXPECT_TRUE(result.Has("entry \"a5\" is out of order after \"d4\"")) << result.output;
-  EXPECT_TRUE(result.Has(Record(files_[4]) + "file name \"e5\" differs from its index entry \"a5\""))
+  EXPECT_TRUE(
+      result.Has(Record(files_[4]) + "file name \"e5\" differs from its index entry \"a5\""))
       << result.output;
 }
 
@@ -443,19 +482,18 @@ TEST_F(FsckDamageTest, DuplicateNamesAreReported) {
 }
 
 TEST_F(FsckDamageTest, EntryNamingAnotherParentIsReported) {
-  const FsckResult result = CheckBlockChange(1, [](std::vector<uint8_t>& block) {
-    PutLE32(FirstEntry(block) + ie::kKey, 7);
-  });
+  const FsckResult result = CheckBlockChange(
+      1, [](std::vector<uint8_t>& block) { PutLE32(FirstEntry(block) + ie::kKey, 7); });
   EXPECT_EQ(result.exitCode, 1);
   EXPECT_TRUE(result.Has("entry \"a1\" names parent 7")) << result.output;
 }
 
 TEST_F(FsckDamageTest, EntryNamingARecordBeyondTheMftIsReported) {
-  const FsckResult result = CheckBlockChange(1, [](std::vector<uint8_t>& block) {
-    PutLE32(FirstEntry(block) + ie::kReference, 100000);
-  });
+  const FsckResult result = CheckBlockChange(
+      1, [](std::vector<uint8_t>& block) { PutLE32(FirstEntry(block) + ie::kReference, 100000); });
   EXPECT_EQ(result.exitCode, 1);
-  EXPECT_TRUE(result.Has("entry \"a1\" names record 100000 beyond the MFT (64 records)")) << result.output;
+  EXPECT_TRUE(result.Has("entry \"a1\" names record 100000 beyond the MFT (64 records)"))
+      << result.output;
 }
 
 TEST_F(FsckDamageTest, RecordListedTwiceIsReported) {
@@ -482,7 +520,8 @@ TEST_F(FsckDamageTest, IndexBlockWithoutMagicIsReported) {
   v.bytes()[v.IndexBlockOffset(docs_, 1)] = 'X';
   const FsckResult result = Check(v);
   EXPECT_EQ(result.exitCode, 1);
-  EXPECT_TRUE(result.Has("directory " + std::to_string(docs_) + ": index block VCN 1 has no INDX magic"))
+  EXPECT_TRUE(
+      result.Has("directory " + std::to_string(docs_) + ": index block VCN 1 has no INDX magic"))
       << result.output;
 }
 
@@ -495,9 +534,8 @@ TEST_F(FsckDamageTest, IndexBlockFailingItsFixupsIsReported) {
 }
 
 TEST_F(FsckDamageTest, IndexBlockWithAWrongOwnVcnIsReported) {
-  const FsckResult result = CheckBlockChange(1, [](std::vector<uint8_t>& block) {
-    PutLE64(block.data() + indx::kVcn, 3);
-  });
+  const FsckResult result = CheckBlockChange(
+      1, [](std::vector<uint8_t>& block) { PutLE64(block.data() + indx::kVcn, 3); });
   EXPECT_EQ(result.exitCode, 1);
   EXPECT_TRUE(result.Has("index block VCN 1 records VCN 3 in its header")) << result.output;
 }
@@ -519,9 +557,10 @@ TEST_F(FsckDamageTest, IndexBitmapMustMarkExactlyTheReachableBlocks) {
 }
 
 TEST_F(FsckDamageTest, IndexBitmapOfTheWrongLengthIsReported) {
-  const FsckResult result = CheckRecordChange(docs_, [](std::vector<uint8_t>& image, uint32_t size) {
-    SetAttrValueLength(FindAttributeInRecord(image.data(), size, AT_BITMAP), 0);
-  });
+  const FsckResult result =
+      CheckRecordChange(docs_, [](std::vector<uint8_t>& image, uint32_t size) {
+        SetAttrValueLength(FindAttributeInRecord(image.data(), size, AT_BITMAP), 0);
+      });
   EXPECT_EQ(result.exitCode, 1);
   EXPECT_TRUE(result.Has("index bitmap is 0 bytes, expected 1 for 4 blocks")) << result.output;
 }
@@ -557,12 +596,14 @@ TEST_F(FsckExtensionTest, ValueHeldInAnExtensionRecordIsClean) {
 }
 
 TEST_F(FsckExtensionTest, ExtensionOfAnotherBaseIsNotTakenIn) {
-  const FsckResult result = CheckRecordChange(extension_, [this](std::vector<uint8_t>& image, uint32_t) {
-    SetRecordBaseReference(image.data(), beta_);
-  });
+  const FsckResult result =
+      CheckRecordChange(extension_, [this](std::vector<uint8_t>& image, uint32_t) {
+        SetRecordBaseReference(image.data(), beta_);
+      });
   EXPECT_EQ(result.exitCode, 1);
-  EXPECT_TRUE(result.Has(Record(alpha_) + "attribute list names record " + std::to_string(extension_) +
-                         ", whose base record is " + std::to_string(beta_)))
+  EXPECT_TRUE(result.Has(Record(alpha_) + "attribute list names record " +
+                         std::to_string(extension_) + ", whose base record is " +
+                         std::to_string(beta_)))
       << result.output;
   EXPECT_TRUE(result.Has(Record(extension_) + "in use but unreachable")) << result.output;
 }
@@ -581,7 +622,8 @@ TEST_F(FsckExtensionTest, ListNamingARecordBeyondTheMftIsReported) {
     PutLE32(list + length - kAttributeListEntrySize + 0x10, 5000);
   });
   EXPECT_EQ(result.exitCode, 1);
-  EXPECT_TRUE(result.Has(Record(alpha_) + "attribute list names record 5000 beyond the MFT (64 records)"))
+  EXPECT_TRUE(
+      result.Has(Record(alpha_) + "attribute list names record 5000 beyond the MFT (64 records)"))
       << result.output;
 }
 
@@ -590,24 +632,28 @@ TEST_F(FsckExtensionTest, ListNamingAnInstanceTheRecordLacksIsReported) {
     PutLE32(list + length - kAttributeListEntrySize, AT_EA);
   });
   EXPECT_EQ(result.exitCode, 1);
-  EXPECT_TRUE(result.Has(Record(alpha_) + "attribute list names attribute 0xE0 at VCN 0 in record " +
+  EXPECT_TRUE(result.Has(Record(alpha_) +
+                         "attribute list names attribute 0xE0 at VCN 0 in record " +
                          std::to_string(extension_) + ", which does not hold it"))
       << result.output;
 }
 
 TEST_F(FsckExtensionTest, MalformedListIsReported) {
-  const FsckResult result = CheckListChange([](uint8_t* list, uint32_t) { PutLE16(list + 0x04, 5); });
+  const FsckResult result =
+      CheckListChange([](uint8_t* list, uint32_t) { PutLE16(list + 0x04, 5); });
   EXPECT_EQ(result.exitCode, 1);
-  EXPECT_TRUE(result.Has(Record(alpha_) + "attribute list is malformed at byte 0")) << result.output;
+  EXPECT_TRUE(result.Has(Record(alpha_) + "attribute list is malformed at byte 0"))
+      << result.output;
 }
 
 TEST_F(FsckExtensionTest, InstanceNotStartingWhereTheValueNeedsItIsReported) {
-  const FsckResult result = CheckRecordChange(extension_, [](std::vector<uint8_t>& image, uint32_t size) {
-    SetAttrFirstVcn(FindAttributeInRecord(image.data(), size, AT_DATA), 3);
-  });
+  const FsckResult result =
+      CheckRecordChange(extension_, [](std::vector<uint8_t>& image, uint32_t size) {
+        SetAttrFirstVcn(FindAttributeInRecord(image.data(), size, AT_DATA), 3);
+      });
   EXPECT_EQ(result.exitCode, 1);
-  EXPECT_TRUE(result.Has(Record(alpha_) + "attribute 0x80 instance in record " + std::to_string(extension_) +
-                         " starts at VCN 3, not at VCN 0"))
+  EXPECT_TRUE(result.Has(Record(alpha_) + "attribute 0x80 instance in record " +
+                         std::to_string(extension_) + " starts at VCN 3, not at VCN 0"))
       << result.output;
 }
 
@@ -647,9 +693,11 @@ TEST_F(FsckUnreadableTest, ImageEndingBeforeRecordZero) {
 }
 
 TEST_F(FsckUnreadableTest, ImageShorterThanTheVolumeIsCheckedAsFarAsItGoes) {
-  const FsckResult result = CheckBytes(std::vector<uint8_t>(bytes_.begin(), bytes_.begin() + (1 << 20)));
+  const FsckResult result =
+      CheckBytes(std::vector<uint8_t>(bytes_.begin(), bytes_.begin() + (1 << 20)));
   EXPECT_EQ(result.exitCode, 1);
-  EXPECT_TRUE(result.Has("boot sector: 16384 sectors (8388608 bytes) reach beyond the image (1048576 bytes)"))
+  EXPECT_TRUE(result.Has(
+      "boot sector: 16384 sectors (8388608 bytes) reach beyond the image (1048576 bytes)"))
       << result.output;
 }
 
@@ -658,7 +706,7 @@ TEST_F(FsckUnreadableTest, GarbageBootSector) {
   for (int i = 0; i < 512; ++i) bytes[i] = static_cast<uint8_t>(i * 37 + 11);
   const FsckResult result = CheckBytes(bytes);
   EXPECT_EQ(result.exitCode, 2);
-  EXPECT_TRUE(result.Has("boot sector: identifier is not \"NTFS    \"")) << result.output;
+  EXPECT_TRUE(result.Has("boot sector: identifier is not \"")) << result.output;
 }
 
 TEST_F(FsckUnreadableTest, ImpossibleGeometry) {
@@ -673,7 +721,9 @@ TEST_F(FsckUnreadableTest, ImpossibleGeometry) {
       {0x0D, {0x00}, "sectors per cluster is 0"},
       {0x28, {0x00, 0x00, 0x00, 0x00}, "hold no whole cluster"},
       {0x30, {0x00, 0x10, 0x00, 0x00}, "MFT LCN 4096 lies outside the volume (2048 clusters)"},
-      {0x40, {0x00, 0x00, 0x00, 0x00}, "record size code 0 gives an unusable record size (0 bytes)"},
+      {0x40,
+       {0x00, 0x00, 0x00, 0x00},
+       "record size code 0 gives an unusable record size (0 bytes)"},
   };
   for (const Case& c : cases) {
     std::vector<uint8_t> bytes = bytes_;
@@ -694,7 +744,8 @@ TEST_F(FsckUnreadableTest, RecordZeroWithoutMagicOrFixups) {
   bytes[4096 + 510] ^= 0xFF;
   result = CheckBytes(bytes);
   EXPECT_EQ(result.exitCode, 2);
-  EXPECT_TRUE(result.Has("MFT: record 0 at LCN 1 fails its update sequence check")) << result.output;
+  EXPECT_TRUE(result.Has("MFT: record 0 at LCN 1 fails its update sequence check"))
+      << result.output;
 }
 
 TEST_F(FsckUnreadableTest, MissingImageAndBadCommandLines) {
@@ -705,21 +756,28 @@ TEST_F(FsckUnreadableTest, MissingImageAndBadCommandLines) {
 
 // ---------------------------------------------------------------------------
 // Damage anywhere in the metadata: problem lines or exit 2, never a crash
-// (a signal, or under the sanitizers an abort) and never a hang (the time
-// limit of RunFsck turns one into exit 124).
+// (a signal, or under the sanitizers exit 86) and never a hang (the time
+// limit of RunFsck turns one into exit 124). FSCK_FUZZ_ROUNDS multiplies
+// the rounds for longer runs by hand.
+
+int Rounds(int base) {
+  const char* factor = std::getenv("FSCK_FUZZ_ROUNDS");
+  return factor != nullptr && std::atoi(factor) > 0 ? base * std::atoi(factor) : base;
+}
 
 TEST_F(FsckDamageTest, RandomDamageToMetadataNeverCrashesOrHangs) {
   const FsckVolume clean = Volume();
   // The MFT's 64 records, the cluster bitmap and docs' index blocks.
   std::vector<std::pair<uint64_t, uint32_t>> areas = {
       {clean.RecordOffset(0), 64 * clean.recordSize()},
-      {static_cast<uint64_t>(clean.Extents(record::kClusterBitmap, AT_DATA).at(0).lcn) * clean.clusterSize(),
+      {static_cast<uint64_t>(clean.Extents(record::kClusterBitmap, AT_DATA).at(0).lcn) *
+           clean.clusterSize(),
        clean.clusterSize()},
       {clean.IndexBlockOffset(docs_, 0), 2 * clean.blockSize()},
       {clean.IndexBlockOffset(kRoot, 0), 2 * clean.blockSize()},
   };
   std::mt19937 random(20260102);
-  for (int round = 0; round < 60; ++round) {
+  for (int round = 0; round < Rounds(60); ++round) {
     FsckVolume v = Volume();
     const auto& [start, length] = areas[static_cast<size_t>(round) % areas.size()];
     const int flips = 1 + static_cast<int>(random() % 24);
@@ -728,7 +786,8 @@ TEST_F(FsckDamageTest, RandomDamageToMetadataNeverCrashesOrHangs) {
     }
     const FsckResult result = Check(v);
     EXPECT_TRUE(result.exitCode == 0 || result.exitCode == 1 || result.exitCode == 2)
-        << "round " << round << " exit " << result.exitCode << "\n" << result.output << result.errors;
+        << "round " << round << " exit " << result.exitCode << "\n"
+        << result.output << result.errors;
   }
 }
 
@@ -738,27 +797,30 @@ TEST_F(FsckDamageTest, RandomDamageInsideRecordsAndBlocksPastTheirFixups) {
   std::mt19937 random(7);
   std::vector<uint32_t> records = {0, kRoot, record::kClusterBitmap, alpha_, beta_, docs_, empty_};
   records.insert(records.end(), files_.begin(), files_.end());
-  for (int round = 0; round < 80; ++round) {
+  for (int round = 0; round < Rounds(80); ++round) {
     FsckVolume v = Volume();
     const int flips = 1 + static_cast<int>(random() % 8);
     if (round % 3 == 2) {
       const uint32_t block = random() % 2;
       std::vector<uint8_t> image = v.ReadIndexBlock(docs_, block);
-      for (int i = 0; i < flips; ++i) image[0x18 + random() % (image.size() - 0x18)] = static_cast<uint8_t>(random());
+      for (int i = 0; i < flips; ++i)
+        image[0x18 + random() % (image.size() - 0x18)] = static_cast<uint8_t>(random());
       v.WriteIndexBlock(docs_, block, image);
     } else {
       const uint32_t n = records[random() % records.size()];
       std::vector<uint8_t> image = v.ReadRecord(n);
-      for (int i = 0; i < flips; ++i) image[0x08 + random() % (image.size() - 0x08)] = static_cast<uint8_t>(random());
+      for (int i = 0; i < flips; ++i)
+        image[0x08 + random() % (image.size() - 0x08)] = static_cast<uint8_t>(random());
       PutLE16(image.data() + 0x04, 0x2C);  // keep the update sequence array where it was
       PutLE16(image.data() + 0x06, static_cast<uint16_t>(v.recordSize() / 512 + 1));
       v.WriteRecord(n, image);
     }
     const FsckResult result = Check(v);
     EXPECT_TRUE(result.exitCode == 0 || result.exitCode == 1 || result.exitCode == 2)
-        << "round " << round << " exit " << result.exitCode << "\n" << result.output << result.errors;
+        << "round " << round << " exit " << result.exitCode << "\n"
+        << result.output << result.errors;
   }
 }
 
 }  // namespace
-}  // namespace vrax::test
+}  // namespace vrax::fsck_test

@@ -1,13 +1,12 @@
 #include "fsck_volume.h"
 
 #include <stdio.h>
-#include <cstdio>
 #include <sys/wait.h>
 
+#include <cstdio>
 #include <cstring>
 #include <stdexcept>
 
-#include "support/temp_file.h"
 #include "volume/format/attribute.h"
 #include "volume/format/attribute_list.h"
 #include "volume/format/boot_sector.h"
@@ -18,7 +17,7 @@
 #include "volume/format/record.h"
 #include "volume/format/runlist.h"
 
-namespace vrax::test {
+namespace vrax::fsck_test {
 
 namespace {
 
@@ -50,12 +49,14 @@ std::vector<uint8_t> EncodeRuns(const std::vector<ClusterExtent>& runs) {
 std::vector<uint8_t> Resident(uint32_t type, const std::string& name,
                               const std::vector<uint8_t>& value) {
   const uint32_t valueOffset = attr::kResidentHeader + 2 * static_cast<uint32_t>(name.size());
-  std::vector<uint8_t> a(valueOffset + ResidentValueSpace(type, static_cast<uint32_t>(value.size())));
+  std::vector<uint8_t> a(valueOffset +
+                         ResidentValueSpace(type, static_cast<uint32_t>(value.size())));
   PutLE32(a.data() + attr::kType, type);
   PutLE32(a.data() + attr::kLength, static_cast<uint32_t>(a.size()));
   a[attr::kNameLength] = static_cast<uint8_t>(name.size());
   a[attr::kNameOffset] = attr::kResidentHeader;
-  for (size_t i = 0; i < name.size(); ++i) a[attr::kResidentHeader + 2 * i] = static_cast<uint8_t>(name[i]);
+  for (size_t i = 0; i < name.size(); ++i)
+    a[attr::kResidentHeader + 2 * i] = static_cast<uint8_t>(name[i]);
   PutLE32(a.data() + attr::kValueLength, static_cast<uint32_t>(value.size()));
   PutLE16(a.data() + attr::kValueOffset, static_cast<uint16_t>(valueOffset));
   std::copy(value.begin(), value.end(), a.begin() + valueOffset);
@@ -100,7 +101,8 @@ void Append(std::vector<uint8_t>& record, const std::vector<uint8_t>& attribute)
   PutLE32(record.data() + marker, record::kEndMarker);
   PutLE32(record.data() + marker + 4, 0);
   SetRecordBytesInUse(record.data(), marker + record::kEndMarkerSize);
-  SetRecordAttributeCount(record.data(), static_cast<uint16_t>(RecordAttributeCount(record.data()) + 1));
+  SetRecordAttributeCount(record.data(),
+                          static_cast<uint16_t>(RecordAttributeCount(record.data()) + 1));
 }
 
 std::vector<uint8_t> StandardInformation() {
@@ -149,10 +151,7 @@ uint64_t MapOffset(const std::vector<ClusterExtent>& runs, uint64_t offset, uint
   throw std::runtime_error("offset beyond the value");
 }
 
-std::string FsckPath() {
-  std::string mkfs = VRAX_MKFS_PATH;
-  return mkfs.substr(0, mkfs.rfind('/') + 1) + "vrax-fsck";
-}
+std::string FsckPath() { return VRAX_FSCK_PATH; }
 
 std::string MkfsPath() { return VRAX_MKFS_PATH; }
 
@@ -164,7 +163,8 @@ std::vector<uint8_t> LoadImage(const std::string& path) {
   std::vector<uint8_t> bytes;
   uint8_t buffer[1 << 16];
   size_t got = 0;
-  while ((got = fread(buffer, 1, sizeof buffer, f)) > 0) bytes.insert(bytes.end(), buffer, buffer + got);
+  while ((got = fread(buffer, 1, sizeof buffer, f)) > 0)
+    bytes.insert(bytes.end(), buffer, buffer + got);
   fclose(f);
   return bytes;
 }
@@ -283,7 +283,8 @@ void FsckVolume::GrowMft(uint32_t extra) {
               bytes_.begin() + static_cast<uint64_t>(lcn) * clusterSize_ + i * recordSize_);
   }
   const uint8_t* oldBitmap = FindAttributeInRecord(zero.data(), recordSize_, AT_BITMAP);
-  std::vector<uint8_t> bits(AttrValue(oldBitmap), AttrValue(oldBitmap) + AttrValueLength(oldBitmap));
+  std::vector<uint8_t> bits(AttrValue(oldBitmap),
+                            AttrValue(oldBitmap) + AttrValueLength(oldBitmap));
   bits.resize((records + extra) / 8, 0);
   const uint32_t dataSize = (records + extra) * recordSize_;
   std::vector<uint8_t> rebuilt(recordSize_);
@@ -298,7 +299,8 @@ void FsckVolume::GrowMft(uint32_t extra) {
   WriteRecord(0, rebuilt);
 }
 
-void FsckVolume::WriteFile(uint32_t n, uint32_t parent, const std::string& name, uint32_t dataSize) {
+void FsckVolume::WriteFile(uint32_t n, uint32_t parent, const std::string& name,
+                           uint32_t dataSize) {
   std::vector<uint8_t> image(recordSize_);
   BuildEmptyRecord(image.data(), recordSize_, bytesPerSector_);
   Append(image, Resident(AT_STANDARD_INFORMATION, "", StandardInformation()));
@@ -351,7 +353,8 @@ void FsckVolume::WriteDirectory(uint32_t n, uint32_t parent, const std::string& 
   Append(image, Resident(AT_STANDARD_INFORMATION, "", StandardInformation()));
   Append(image, Resident(AT_FILE_NAME, "", FileNameValue(parent, name)));
   Append(image, Resident(AT_SECURITY_DESCRIPTOR, "", {}));
-  Append(image, Resident(AT_OSK_FILEDES, "", DescriptorValue(kDescNewDirectory, kDirectorySizeField)));
+  Append(image,
+         Resident(AT_OSK_FILEDES, "", DescriptorValue(kDescNewDirectory, kDirectorySizeField)));
   std::vector<uint8_t> root(ie::kNewRootSize);
   BuildEmptyRoot(root.data());
   if (names.empty()) {
@@ -369,9 +372,9 @@ void FsckVolume::WriteDirectory(uint32_t n, uint32_t parent, const std::string& 
   const std::vector<IndexName> high(names.begin() + split, names.end());
   WriteClusters(lcn, BuildIndexBlock(0, n, high, twoLevel, blockClusters));
   for (uint32_t b = 1; b < kIndexBlocks; ++b) {
-    WriteClusters(lcn + b * blockClusters,
-                  BuildIndexBlock(b * blockClusters, n, b == 1 ? low : std::vector<IndexName>{},
-                                  false, 0));
+    WriteClusters(
+        lcn + b * blockClusters,
+        BuildIndexBlock(b * blockClusters, n, b == 1 ? low : std::vector<IndexName>{}, false, 0));
   }
   WriteEndEntry(root.data() + ie::kRootFirstEntry, true, 0);
   Append(image, Resident(AT_INDEX_ROOT, "$I30", root));
@@ -396,15 +399,27 @@ uint64_t FsckVolume::IndexBlockOffset(uint32_t n, uint32_t block) const {
 
 void FsckVolume::SetRuns(uint32_t n, uint32_t type, const std::vector<ClusterExtent>& runs) {
   std::vector<uint8_t> old = ReadRecord(n);
+  const uint8_t* a = FindAttributeInRecord(old.data(), recordSize_, type);
+  Require(a != nullptr && AttrIsNonResident(a), "no such non-resident attribute");
+  std::string name;
+  for (uint32_t i = 0; i < AttrNameLength(a); ++i) {
+    name.push_back(static_cast<char>(a[AttrNameOffset(a) + 2 * i]));
+  }
+  ReplaceAttribute(n, type, NonResident(type, name, runs, AttrDataSize(a), clusterSize_));
+}
+
+void FsckVolume::ReplaceAttribute(uint32_t n, uint32_t type, const std::vector<uint8_t>& attribute) {
+  std::vector<uint8_t> old = ReadRecord(n);
   std::vector<uint8_t> rebuilt(recordSize_);
   BuildEmptyRecord(rebuilt.data(), recordSize_, bytesPerSector_);
   SetRecordFlags(rebuilt.data(), RecordFlags(old.data()));
+  SetRecordBaseReference(rebuilt.data(), RecordBaseRecord(old.data()));
+  bool replaced = false;
   AttributeWalk walk(old.data(), recordSize_);
   while (const uint8_t* a = walk.Next()) {
-    if (AttrType(a) == type && AttrIsNonResident(a)) {
-      std::string name;
-      for (uint32_t i = 0; i < AttrNameLength(a); ++i) name.push_back(static_cast<char>(a[AttrNameOffset(a) + 2 * i]));
-      Append(rebuilt, NonResident(type, name, runs, AttrDataSize(a), clusterSize_));
+    if (AttrType(a) == type && !replaced) {
+      Append(rebuilt, attribute);
+      replaced = true;
     } else {
       Append(rebuilt, std::vector<uint8_t>(a, a + AttrLength(a)));
     }
@@ -419,7 +434,8 @@ uint32_t FsckVolume::MoveToExtension(uint32_t n, uint32_t type) {
   BuildEmptyRecord(base.data(), recordSize_, bytesPerSector_);
   BuildEmptyRecord(extension.data(), recordSize_, bytesPerSector_);
   SetRecordFlags(base.data(), RecordFlags(old.data()));
-  SetRecordFlags(extension.data(), static_cast<uint16_t>(RecordFlags(old.data()) | record::kFlagInUse));
+  SetRecordFlags(extension.data(),
+                 static_cast<uint16_t>(RecordFlags(old.data()) | record::kFlagInUse));
   SetRecordBaseReference(extension.data(), n);
   std::vector<uint8_t> list;
   auto listEntry = [&list](uint32_t attributeType, uint32_t holder) {
@@ -473,7 +489,8 @@ FsckResult RunFsck(const std::string& image, const std::string& options) {
   const std::string command =
       "ASAN_OPTIONS=${ASAN_OPTIONS:+$ASAN_OPTIONS:}exitcode=86 "
       "UBSAN_OPTIONS=${UBSAN_OPTIONS:+$UBSAN_OPTIONS:}exitcode=86 "
-      "timeout 60 '" + FsckPath() + "' " + options + " '" + image + "' 2>'" + errors + "'";
+      "timeout 60 '" +
+      FsckPath() + "' " + options + " '" + image + "' 2>'" + errors + "'";
   FsckResult result;
   FILE* pipe = popen(command.c_str(), "r");
   Require(pipe != nullptr, "cannot run vrax-fsck");
@@ -500,4 +517,4 @@ void Format(const std::string& path, const std::string& options) {
   Require(std::system(command.c_str()) == 0, "vrax-mkfs failed");
 }
 
-}  // namespace vrax::test
+}  // namespace vrax::fsck_test

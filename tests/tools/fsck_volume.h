@@ -9,7 +9,7 @@
 #include <utility>
 #include <vector>
 
-namespace vrax::test {
+namespace vrax::fsck_test {
 
 // `length` clusters at `lcn`.
 struct ClusterExtent {
@@ -63,6 +63,9 @@ class FsckVolume {
   // Rewrites record n's non-resident attribute of `type` to hold `runs`,
   // keeping its name and data size.
   void SetRuns(uint32_t n, uint32_t type, const std::vector<ClusterExtent>& runs);
+  // Rewrites record n with its first attribute of `type` replaced by the
+  // raw `attribute` bytes.
+  void ReplaceAttribute(uint32_t n, uint32_t type, const std::vector<uint8_t>& attribute);
 
   // Moves record n's attribute of `type` into a new extension record and
   // gives record n the attribute list that names it, as the engine does
@@ -109,7 +112,7 @@ struct FsckResult {
   bool Has(const std::string& text) const;
 };
 
-// Runs the vrax-fsck binary (beside vrax-mkfs) on `image` with `options`,
+// Runs the vrax-fsck binary on `image` with `options`,
 // under a time limit so that a hang fails the test instead of stalling it
 // (exit code 124); a sanitizer finding gives exit code 86.
 FsckResult RunFsck(const std::string& image, const std::string& options = "");
@@ -117,4 +120,4 @@ FsckResult RunFsck(const std::string& image, const std::string& options = "");
 // Formats `path` with vrax-mkfs and the given extra options; asserts success.
 void Format(const std::string& path, const std::string& options = "");
 
-}  // namespace vrax::test
+}  // namespace vrax::fsck_test

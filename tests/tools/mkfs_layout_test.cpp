@@ -163,6 +163,11 @@ TEST_P(MkfsLayout, SystemRecordsAreNamedChildrenOfTheRoot) {
     ASSERT_TRUE(DecodeFileName(name.data(), static_cast<uint32_t>(name.size()), decoded)) << n;
     EXPECT_EQ(FileNameParent(name.data()), record::kRoot);
     EXPECT_FALSE(decoded.empty());
+    const std::vector<uint8_t> descriptor = image_->Value(r, AT_OSK_FILEDES);
+    ASSERT_EQ(descriptor.size(), kDescriptorSize) << n;
+    EXPECT_EQ(DescriptorSize(descriptor.data()),
+              n == record::kRoot ? 0x8000u : image_->Value(r, AT_DATA).size())
+        << n;
   }
 }
 

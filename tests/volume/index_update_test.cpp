@@ -83,7 +83,9 @@ std::vector<Entry> ParseEntries(const uint8_t* node, uint32_t start, uint32_t en
     entry.flags = e[0x0C];
     entry.record = GetLE32(e);
     if (entry.length > 0x18) {
-      for (uint32_t i = 0; i < e[0x50]; ++i) entry.name.push_back(static_cast<char>(e[0x52 + 2 * i]));
+      for (uint32_t i = 0; i < e[0x50]; ++i) {
+        entry.name.push_back(static_cast<char>(e[0x52 + 2 * i]));
+      }
     }
     if (entry.flags & 1) entry.subNode = GetLE32(e + entry.length - 8);
     out.push_back(entry);
@@ -671,7 +673,9 @@ TEST_F(IndexUpdateTest, RemovingAnEntryWithASubNodeHandsItToTheNextEntry) {
 
 TEST_F(IndexUpdateTest, RemovingEveryNameReturnsTheRootToItsEmptyState) {
   Start();
-  for (uint32_t i = 1; i <= 80; ++i) ASSERT_EQ(Insert(Numbered("r", (i * 37) % 101, 10), i + 16), 0);
+  for (uint32_t i = 1; i <= 80; ++i) {
+    ASSERT_EQ(Insert(Numbered("r", (i * 37) % 101, 10), i + 16), 0);
+  }
   EXPECT_EQ(CheckTree().size(), 80u);
   for (uint32_t i = 80; i >= 1; --i) ASSERT_EQ(Remove(Numbered("r", (i * 37) % 101, 10)), 0);
   ExpectEmptyRoot();
@@ -740,7 +744,8 @@ TEST_F(IndexUpdateTest, NamedLastEntriesTakeInsertionsBehindThemAndRemovals) {
   EXPECT_EQ(entries[2].name, "zulu");
   EXPECT_EQ(entries[2].flags, ie::kLast);
   ASSERT_EQ(Insert("lima", 23), 0);
-  EXPECT_EQ(Names(BlockEntries(Block(0))), (std::vector<std::string>{"kilo", "lima", "mike", "zulu"}));
+  EXPECT_EQ(Names(BlockEntries(Block(0))),
+            (std::vector<std::string>{"kilo", "lima", "mike", "zulu"}));
 
   // Removing a named last entry puts an end entry behind it first.
   uint32_t record = 0;
@@ -820,6 +825,21 @@ TEST_F(IndexUpdateTest, RootEntriesAreRemovedOnlyWhenThatIsSound) {
   ASSERT_EQ(Remove("banana", record), 0);  // names below root entries are found
   EXPECT_EQ(record, 60u);
   EXPECT_FALSE(BitSet(vcn));
+}
+
+TEST_F(IndexUpdateTest, ASplitWithNoPlaceForTheNewEntryTakesNoBlock) {
+  Start();
+  ASSERT_EQ(Insert("first", 16), 0);
+  // K: its first entry already has a sub-node and no room is left in front
+  // of it, so neither K nor a sub-node slot could take the new entry.
+  Bytes k = Craft(0, {NamedEntry("mike", 20, 1, 1), EndEntry()}, B() - 0x18 - 0x10);
+  const Bytes kBefore = k;
+  const Bytes before = test::ReadFileBytes(image_);
+  EXPECT_EQ(IndexSplit(t_, Dir(), k.data(), BlockEntriesStart(k.data()), "alpha", 5, 30),
+            kErrSplitNoRoom);
+  EXPECT_EQ(k, kBefore);
+  EXPECT_EQ(test::ReadFileBytes(image_), before);
+  EXPECT_EQ(Value(AT_BITMAP)[0], 0x01);
 }
 
 // ---------------------------------------------------------------------------

@@ -130,7 +130,8 @@ bool ReadValue(const ImageReader& image, const Geometry& g, const AttributeValue
     const uint64_t clustersLeft = static_cast<uint64_t>(run->vcn) + run->length - vcn;
     const uint64_t contiguous = clustersLeft * g.clusterSize - within;
     const size_t piece = static_cast<size_t>(std::min<uint64_t>(contiguous, n - done));
-    const uint64_t disk = (static_cast<uint64_t>(run->lcn) + (vcn - run->vcn)) * g.clusterSize + within;
+    const uint64_t disk =
+        (static_cast<uint64_t>(run->lcn) + (vcn - run->vcn)) * g.clusterSize + within;
     if (!image.Read(disk, out + done, piece)) return false;
     done += piece;
   }

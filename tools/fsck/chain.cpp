@@ -43,7 +43,8 @@ std::vector<AttributeListEntry> ListEntries(const ChainRecord& holder,
       const ListStatus status = DecodeAttributeListEntry(list, a.valueLength, pos, entry);
       if (status == ListStatus::kEnd) break;
       if (status == ListStatus::kMalformed) {
-        Note(problems, Format("record %u: attribute list is malformed at byte %u", holder.number, at));
+        Note(problems,
+             Format("record %u: attribute list is malformed at byte %u", holder.number, at));
         break;
       }
       entries.push_back(entry);
@@ -55,10 +56,10 @@ std::vector<AttributeListEntry> ListEntries(const ChainRecord& holder,
 
 // True when the chain record holds the listed instance.
 bool HoldsInstance(const ChainRecord& r, const AttributeListEntry& entry) {
-  return std::any_of(r.parsed.attributes.begin(), r.parsed.attributes.end(),
-                     [&entry](const ParsedAttribute& a) {
-                       return a.type == entry.type && (a.nonResident ? a.firstVcn : 0) == entry.firstVcn;
-                     });
+  return std::any_of(
+      r.parsed.attributes.begin(), r.parsed.attributes.end(), [&entry](const ParsedAttribute& a) {
+        return a.type == entry.type && (a.nonResident ? a.firstVcn : 0) == entry.firstVcn;
+      });
 }
 
 void CheckListedInstances(const Chain& chain, uint32_t holder,

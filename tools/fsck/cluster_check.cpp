@@ -66,7 +66,8 @@ struct Mismatch {
 class BitmapComparer {
  public:
   BitmapComparer(Context& context, const AttributeValue& value)
-      : context_(context), window_(context, value),
+      : context_(context),
+        window_(context, value),
         bits_(static_cast<uint64_t>(value.length) * 8) {}
 
   void Run();
@@ -127,8 +128,9 @@ void BitmapComparer::Run() {
 void BitmapComparer::ReportMismatches() const {
   auto& report = context_.report;
   if (leaked_.count != 0) {
-    report.Problem(Format("cluster bitmap: %llu clusters marked in use but used by no record (first: %s)",
-                          static_cast<unsigned long long>(leaked_.count), leaked_.FirstText().c_str()));
+    report.Problem(
+        Format("cluster bitmap: %llu clusters marked in use but used by no record (first: %s)",
+               static_cast<unsigned long long>(leaked_.count), leaked_.FirstText().c_str()));
   }
   if (unmarked_.count != 0) {
     report.Problem(Format("cluster bitmap: %llu clusters used but not marked in use (first: %s)",
@@ -136,8 +138,9 @@ void BitmapComparer::ReportMismatches() const {
                           unmarked_.FirstText().c_str()));
   }
   if (beyond_.count != 0) {
-    report.Problem(Format("cluster bitmap: %llu bits past the last cluster are clear (first: bit %s)",
-                          static_cast<unsigned long long>(beyond_.count), beyond_.FirstText().c_str()));
+    report.Problem(
+        Format("cluster bitmap: %llu bits past the last cluster are clear (first: bit %s)",
+               static_cast<unsigned long long>(beyond_.count), beyond_.FirstText().c_str()));
   }
 }
 

@@ -6,8 +6,8 @@
 // owners and stays with its first.
 #pragma once
 
-#include <cstdint>
 #include <algorithm>
+#include <cstdint>
 #include <map>
 
 #include "report.h"

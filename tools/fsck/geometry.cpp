@@ -27,12 +27,12 @@ bool DecodeBoot(const ImageReader& image, Report& report, BootSector& boot) {
   }
   const int32_t result = DecodeBootSector(sector.data(), kBootReadSize, boot);
   if (result == kErrBadStructure) {
-    report.Problem("boot sector: identifier is not \"NTFS    \"");
+    report.Problem(Format("boot sector: identifier is not \"%s\"", kVolumeIdentifier));
     return false;
   }
   if (result != kOk) {
-    report.Problem(Format("boot sector: bytes per sector %u is not a power of two",
-                          boot.bytesPerSector));
+    report.Problem(
+        Format("boot sector: bytes per sector %u is not a power of two", boot.bytesPerSector));
     return false;
   }
   return true;
@@ -55,13 +55,14 @@ bool ComputeUnits(const BootSector& boot, Report& report, Geometry& g) {
   }
   g.recordSize = SizeFromCode(boot.recordSizeCode, g.clusterSize);
   if (g.recordSize < kMinRecordSize || g.recordSize > kMaxUnitSize) {
-    report.Problem(Format("boot sector: record size code %u gives an unusable record size (%u bytes)",
-                          boot.recordSizeCode, g.recordSize));
+    report.Problem(
+        Format("boot sector: record size code %u gives an unusable record size (%u bytes)",
+               boot.recordSizeCode, g.recordSize));
     return false;
   }
   if (g.mftLcn >= g.clusterCount) {
-    report.Problem(Format("boot sector: MFT LCN %u lies outside the volume (%u clusters)",
-                          g.mftLcn, g.clusterCount));
+    report.Problem(Format("boot sector: MFT LCN %u lies outside the volume (%u clusters)", g.mftLcn,
+                          g.clusterCount));
     return false;
   }
   g.indexBlockSize = SizeFromCode(boot.indexBlockSizeCode, g.clusterSize);
@@ -83,9 +84,10 @@ void JudgeIndexBlockSize(const BootSector& boot, Report& report, Geometry& g) {
 void JudgeImageSize(const ImageReader& image, Report& report, const Geometry& g) {
   const uint64_t volumeBytes = static_cast<uint64_t>(g.totalSectors) * g.bytesPerSector;
   if (volumeBytes > image.size()) {
-    report.Problem(Format("boot sector: %u sectors (%llu bytes) reach beyond the image (%llu bytes)",
-                          g.totalSectors, static_cast<unsigned long long>(volumeBytes),
-                          static_cast<unsigned long long>(image.size())));
+    report.Problem(
+        Format("boot sector: %u sectors (%llu bytes) reach beyond the image (%llu bytes)",
+               g.totalSectors, static_cast<unsigned long long>(volumeBytes),
+               static_cast<unsigned long long>(image.size())));
   }
 }
 

@@ -19,7 +19,9 @@ constexpr size_t kFirstFew = 8;
 // the entry whose sub-tree is being walked (emitted once that is done).
 struct Node {
   Node(std::vector<uint8_t> data, uint32_t start, uint32_t end, std::string nodeLabel)
-      : bytes(std::move(data)), walk(bytes.data(), start, end), label(std::move(nodeLabel)),
+      : bytes(std::move(data)),
+        walk(bytes.data(), start, end),
+        label(std::move(nodeLabel)),
         nextOffset(start) {}
 
   std::vector<uint8_t> bytes;
@@ -38,7 +40,10 @@ std::string EntryName(const uint8_t* e) {
 class IndexWalker {
  public:
   IndexWalker(Context& context, uint32_t directory, const Chain& chain)
-      : context_(context), g_(context.geometry), directory_(directory), chain_(chain),
+      : context_(context),
+        g_(context.geometry),
+        directory_(directory),
+        chain_(chain),
         where_(Format("directory %u", directory)) {}
 
   std::vector<IndexedName> Run();
@@ -128,8 +133,8 @@ bool IndexWalker::PushRoot() {
     Problem(Format("index root value of %u bytes holds no entry", root.length));
     return false;
   }
-  stack_.push_back(std::make_unique<Node>(root.resident, ie::kRootFirstEntry, root.length,
-                                          "index root"));
+  stack_.push_back(
+      std::make_unique<Node>(root.resident, ie::kRootFirstEntry, root.length, "index root"));
   return true;
 }
 
@@ -183,8 +188,8 @@ void IndexWalker::CheckOrder(const uint8_t* e, const std::string& name) {
   if (havePrevious_) {
     const auto n = static_cast<uint32_t>(previous_.size());
     if (NamesEqual(e, previous_.data(), n)) {
-      Problem(Format("entry %s duplicates %s", QuoteName(name).c_str(),
-                     QuoteName(previous_).c_str()));
+      Problem(
+          Format("entry %s duplicates %s", QuoteName(name).c_str(), QuoteName(previous_).c_str()));
     } else if (CollateNames(e, previous_.data(), n) != 1) {
       Problem(Format("entry %s is out of order after %s", QuoteName(name).c_str(),
                      QuoteName(previous_).c_str()));

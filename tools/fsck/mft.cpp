@@ -80,6 +80,17 @@ void Mft::MapRecords(const Chain& chain, Report& report) {
     report.Problem(Format("MFT: data size %u is not a whole number of %u-byte records",
                           data_.length, geometry_.recordSize));
   }
+  // Records are distinct bytes of the image, so no more of them can be read
+  // than the image has room for; a data size claiming more would only make
+  // the checker's tables (one entry per record) grow without purpose.
+  const uint64_t room = image_.size() / geometry_.recordSize;
+  if (records_ > room) {
+    report.Problem(
+        Format("MFT: data size %u claims %u records, but the image has room for %llu; "
+               "records past them are not checked",
+               data_.length, records_, static_cast<unsigned long long>(room)));
+    records_ = static_cast<uint32_t>(room);
+  }
   if (data_.runs.empty() || data_.runs.front().vcn != 0 ||
       data_.runs.front().lcn != geometry_.mftLcn) {
     report.Problem(Format("MFT: record 0's data does not begin at the boot sector's MFT LCN %u",
@@ -107,10 +118,10 @@ void Mft::ReadBitmap(const Chain& chain, Report& report) {
   uint64_t beyond = 0;
   const uint64_t first = FirstSetBitFrom(bitmap_, records_, beyond);
   if (beyond != 0) {
-    report.Problem(Format("MFT: record bitmap marks %llu records in use beyond the %u records "
-                          "held (first: %llu)",
-                          static_cast<unsigned long long>(beyond), records_,
-                          static_cast<unsigned long long>(first)));
+    report.Problem(Format(
+        "MFT: record bitmap marks %llu records in use beyond the %u records "
+        "held (first: %llu)",
+        static_cast<unsigned long long>(beyond), records_, static_cast<unsigned long long>(first)));
   }
 }
 

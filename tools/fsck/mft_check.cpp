@@ -51,7 +51,8 @@ void CheckReachability(Context& context) {
     if (inUse && !reached) {
       context.report.Problem(Format("record %u: in use but unreachable", n));
     } else if (reached && !inUse) {
-      context.report.Problem(Format("record %u: reachable but not marked in use in the MFT bitmap", n));
+      context.report.Problem(
+          Format("record %u: reachable but not marked in use in the MFT bitmap", n));
     }
   }
 }

@@ -21,7 +21,7 @@ struct Listing {
 struct NodeFacts {
   bool directory = false;  // the record header's directory flag
   bool hasData = false;
-  uint32_t dataSize = 0;   // the AT_DATA value length, for files
+  uint32_t dataSize = 0;  // the AT_DATA value length, for files
 };
 
 // Checks base record n, whose chain is given. `listing` is null for the

@@ -15,20 +15,40 @@ std::string NameAt(const uint8_t* a, uint32_t offset, uint32_t units) {
   return name;
 }
 
-// The non-resident header and its name lie inside the attribute, so a
-// failed soundness check can only have come from the run list.
+// The non-resident header and its name lie inside the attribute.
 bool NonResidentHeaderFits(const uint8_t* a) {
   const uint32_t length = AttrLength(a);
   if (a[attr::kNonResident] != 1 || length < attr::kNonResidentHeader) return false;
   if (AttrRunListOffset(a) < attr::kNonResidentHeader || AttrRunListOffset(a) >= length) {
     return false;
   }
-  return AttrNameLength(a) == 0 ||
-         InBounds(AttrNameOffset(a), 2u * AttrNameLength(a), length);
+  return AttrNameLength(a) == 0 || InBounds(AttrNameOffset(a), 2u * AttrNameLength(a), length);
+}
+
+// Offsets up to 8 bytes wide decode to any 64-bit value; only those within
+// 32 bits of a position can land inside a volume of 32-bit clusters, and
+// only those are added to a position (so the sum cannot overflow).
+constexpr int64_t kMaxRunOffset = 0x100000000ll;
+
+bool OffsetIsPlausible(const DecodedRun& run) {
+  return run.offset >= -kMaxRunOffset && run.offset <= kMaxRunOffset;
+}
+
+std::string LeavesTheVolume(const ParsedAttribute& pa, const DecodedRun& run, uint32_t p,
+                            const Geometry& g) {
+  const std::string label = AttributeLabel(pa.type);
+  if (!OffsetIsPlausible(run)) {
+    return Format("%s run list leaves the volume (a run offset of %lld clusters)", label.c_str(),
+                  static_cast<long long>(run.offset));
+  }
+  return Format(
+      "%s run list leaves the volume (%u clusters at LCN %lld; the volume has %u clusters)",
+      label.c_str(), run.length, static_cast<long long>(p + run.offset), g.clusterCount);
 }
 
 // Decodes the run list, keeping the runs that lie inside the volume and
-// reporting the first that does not.
+// reporting the first that does not. A run whose position leaves 32 bits
+// ends the decoding: the runs behind it are placed relative to it.
 void DecodeRuns(const uint8_t* a, const Geometry& g, ParsedAttribute& pa,
                 std::vector<std::string>& problems) {
   const uint32_t offset = AttrRunListOffset(a);
@@ -45,22 +65,20 @@ void DecodeRuns(const uint8_t* a, const Geometry& g, ParsedAttribute& pa,
       pa.runsSound = false;
       return;
     }
-    const int64_t first = static_cast<int64_t>(p) + run.offset;
+    const uint32_t previous = p;
     uint32_t lcn = 0;
-    if (!AdvanceRun(run, p, lcn) || static_cast<uint64_t>(lcn) + run.length > g.clusterCount) {
-      if (pa.runsSound) {
-        problems.push_back(Format("%s run list leaves the volume (%u clusters at LCN %lld; the "
-                                  "volume has %u clusters)",
-                                  AttributeLabel(pa.type).c_str(), run.length,
-                                  static_cast<long long>(first), g.clusterCount));
+    const bool placed = OffsetIsPlausible(run) && AdvanceRun(run, p, lcn);
+    pa.runClusters += run.length;
+    if (placed && static_cast<uint64_t>(lcn) + run.length <= g.clusterCount) {
+      if (vcn + run.length <= 0x100000000ull) {
+        pa.runs.push_back(Run{static_cast<uint32_t>(vcn), lcn, run.length});
       }
+    } else {
+      if (pa.runsSound) problems.push_back(LeavesTheVolume(pa, run, previous, g));
       pa.runsSound = false;
-      if (first < 0 || first > 0xFFFFFFFFll) return;  // later positions mean nothing
-    } else if (vcn + run.length <= 0x100000000ull) {
-      pa.runs.push_back(Run{static_cast<uint32_t>(vcn), lcn, run.length});
+      if (!placed) return;
     }
     vcn += run.length;
-    pa.runClusters += run.length;
   }
 }
 
@@ -69,8 +87,11 @@ bool DecodeAttribute(const uint8_t* record, const uint8_t* a, const Geometry& g,
   pa.offset = static_cast<uint32_t>(a - record);
   pa.type = AttrType(a);
   pa.nonResident = AttrIsNonResident(a);
-  const bool sound = AttributeIsSound(a, 0);
-  if (!sound && !(pa.nonResident && NonResidentHeaderFits(a))) {
+  // A non-resident header that fits leaves only the run list to judge,
+  // which DecodeRuns does run by run (and without adding offsets that could
+  // overflow a position).
+  const bool fits = pa.nonResident ? NonResidentHeaderFits(a) : AttributeIsSound(a, 0);
+  if (!fits) {
     problems.push_back(Format("%s at offset %u has an unsound header",
                               AttributeLabel(pa.type).c_str(), pa.offset));
     return false;
@@ -93,15 +114,15 @@ void CheckHeader(const uint8_t* image, const Geometry& g, std::vector<std::strin
   const uint32_t allocated = RecordBytesAllocated(image);
   const uint32_t inUse = RecordBytesInUse(image);
   if (allocated != g.recordSize) {
-    problems.push_back(Format("bytes allocated %u differ from the record size %u", allocated,
-                              g.recordSize));
+    problems.push_back(
+        Format("bytes allocated %u differ from the record size %u", allocated, g.recordSize));
   }
   if (inUse > allocated || inUse > g.recordSize) {
     problems.push_back(Format("bytes in use %u exceed the bytes allocated", inUse));
   }
   if (RecordFirstAttribute(image) < record::kHeaderSize) {
-    problems.push_back(Format("first attribute offset %u lies inside the header",
-                              RecordFirstAttribute(image)));
+    problems.push_back(
+        Format("first attribute offset %u lies inside the header", RecordFirstAttribute(image)));
   }
 }
 

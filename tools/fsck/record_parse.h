@@ -25,7 +25,7 @@ struct ParsedAttribute {
   uint32_t offset = 0;  // of the header, within the record
   uint32_t type = 0;
   bool nonResident = false;
-  std::string name;     // the low byte of each UTF-16 unit
+  std::string name;  // the low byte of each UTF-16 unit
   // Resident form: where the value lies within the record.
   uint32_t valueOffset = 0;
   uint32_t valueLength = 0;

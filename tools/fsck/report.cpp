@@ -46,8 +46,7 @@ void Report::PrintSummary() const {
                static_cast<unsigned long long>(summary.recordsInUse));
   std::fprintf(out_, "directories: %llu\n", static_cast<unsigned long long>(summary.directories));
   std::fprintf(out_, "files: %llu\n", static_cast<unsigned long long>(summary.files));
-  std::fprintf(out_, "file data bytes: %llu\n",
-               static_cast<unsigned long long>(summary.fileBytes));
+  std::fprintf(out_, "file data bytes: %llu\n", static_cast<unsigned long long>(summary.fileBytes));
   std::fprintf(out_, "free clusters: %llu of %llu\n",
                static_cast<unsigned long long>(summary.freeClusters),
                static_cast<unsigned long long>(summary.clusterCount));

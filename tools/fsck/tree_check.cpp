@@ -84,20 +84,21 @@ void TreeWalker::Visit(uint32_t directory, const IndexedName& entry) {
   const std::string where =
       Format("directory %u: entry %s names record %u", directory, QuoteName(entry.name).c_str(), r);
   if (r >= context_.mft.records()) {
-    context_.report.Problem(Format("%s beyond the MFT (%u records)", where.c_str(),
-                                   context_.mft.records()));
+    context_.report.Problem(
+        Format("%s beyond the MFT (%u records)", where.c_str(), context_.mft.records()));
     return;
   }
   if (context_.reached[r] != 0) {
-    context_.report.Problem(where + (r < record::kSystemRecords ? ", a system record"
-                                                                : ", which is already reached"));
+    context_.report.Problem(
+        where + (r < record::kSystemRecords ? ", a system record" : ", which is already reached"));
     return;
   }
   Reach(r);
   const RecordState& state = context_.records[r];
   if (!state.Usable()) return;  // its examination said why
   if (state.base != 0) {
-    context_.report.Problem(Format("%s, an extension record of record %u", where.c_str(), state.base));
+    context_.report.Problem(
+        Format("%s, an extension record of record %u", where.c_str(), state.base));
     return;
   }
   Chain chain;

@@ -51,11 +51,15 @@ Descriptor NewDescriptor(uint8_t bits, uint32_t size, const Stamp& when) {
   return d;
 }
 
-bool AddNodeAttributes(RecordBuilder& record, uint32_t parent, const std::string& name,
-                       const Descriptor& descriptor) {
+bool AddNameAttributes(RecordBuilder& record, uint32_t parent, const std::string& name) {
   if (name.size() > 255) return false;
   return record.AddResident(AT_STANDARD_INFORMATION, "", StandardInformationValue()) &&
-         record.AddResident(AT_FILE_NAME, "", FileNameValue(parent, name)) &&
+         record.AddResident(AT_FILE_NAME, "", FileNameValue(parent, name));
+}
+
+bool AddNodeAttributes(RecordBuilder& record, uint32_t parent, const std::string& name,
+                       const Descriptor& descriptor) {
+  return AddNameAttributes(record, parent, name) &&
          record.AddResident(AT_SECURITY_DESCRIPTOR, "", {}) &&
          record.AddResident(AT_OSK_FILEDES, "", DescriptorValue(descriptor));
 }

@@ -30,8 +30,13 @@ Stamp LocalStamp(std::time_t when);
 // field, both dates `when`, owner, link count and tail 0.
 Descriptor NewDescriptor(uint8_t bits, uint32_t size, const Stamp& when);
 
-// Adds the four attributes every node starts with. False when the record
-// has no room or the name is longer than 255 characters.
+// Adds the name part of a node: AT_STANDARD_INFORMATION and AT_FILE_NAME.
+// False when the record has no room or the name is longer than 255
+// characters.
+bool AddNameAttributes(RecordBuilder& record, uint32_t parent, const std::string& name);
+
+// Adds the four attributes every node starts with (the name part, then the
+// empty security descriptor and the descriptor). False as above.
 bool AddNodeAttributes(RecordBuilder& record, uint32_t parent, const std::string& name,
                        const Descriptor& descriptor);
 

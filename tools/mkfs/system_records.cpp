@@ -27,12 +27,20 @@ std::string SystemName(uint32_t n) {
   }
 }
 
+// A system record with the node attributes alone; `dataSize` goes into its
+// descriptor.
+RecordBuilder PlainRecord(const VolumeLayout& l, uint32_t n, const Stamp& when,
+                          uint32_t dataSize = 0) {
+  RecordBuilder record(l.recordSize, l.bytesPerSector);
+  AddNodeAttributes(record, record::kRoot, SystemName(n),
+                    NewDescriptor(kSystemDescriptorBits, dataSize, when));
+  return record;
+}
+
 // A system record whose unnamed AT_DATA is the `dataSize` bytes held in `run`.
 RecordBuilder DataRecord(const VolumeLayout& l, uint32_t n, const Stamp& when, ClusterRun run,
                          uint32_t dataSize) {
-  RecordBuilder record(l.recordSize, l.bytesPerSector);
-  const Descriptor d = NewDescriptor(kSystemDescriptorBits, dataSize, when);
-  AddNodeAttributes(record, record::kRoot, SystemName(n), d);
+  RecordBuilder record = PlainRecord(l, n, when, dataSize);
   record.AddNonResident(AT_DATA, "", WholeValue({run}, dataSize, l.clusterSize));
   record.SetFlags(record::kFlagInUse);  // as on a record holding a non-resident value
   return record;
@@ -42,13 +50,6 @@ RecordBuilder MftRecord(const VolumeLayout& l, const Stamp& when) {
   RecordBuilder record =
       DataRecord(l, record::kMft, when, {l.mftLcn, l.mftClusters}, l.mftRecords * l.recordSize);
   record.AddResident(AT_BITMAP, "", BuildRecordBitmap(l.mftRecords));
-  return record;
-}
-
-RecordBuilder PlainRecord(const VolumeLayout& l, uint32_t n, const Stamp& when) {
-  RecordBuilder record(l.recordSize, l.bytesPerSector);
-  AddNodeAttributes(record, record::kRoot, SystemName(n),
-                    NewDescriptor(kSystemDescriptorBits, 0, when));
   return record;
 }
 

@@ -12,18 +12,21 @@
 //                          that every used cluster belongs to a record
 //   8-10    $Reserved8-10  nothing
 //
-// Every system record is a child of the root and carries the node
-// attributes of node_records.h. Its descriptor allows reading only (0x09),
-// so the file interface never writes into the volume's own structures; its
-// size field is the size of the record's AT_DATA. The records are not
-// listed in the root's index.
+// Every system record is a child of the root and, like every file, carries
+// the node attributes of node_records.h. Its descriptor allows reading only
+// (0x09), so the file interface never writes into the volume's own
+// structures; its size field is the size of the record's AT_DATA when the
+// volume is formatted (0 without one). The engine keeps that field only
+// through file writes, so once the MFT grows, record 0's field stays at the
+// formatted size. These records are not listed in the root's index, and the
+// engine refuses to rename or remove records 0 to 10.
 #pragma once
 
 #include <cstdint>
 #include <vector>
 
 #include "geometry.h"
-#include "volume/format/descriptor.h"
+#include "volume/format/descriptor.h"  // Stamp
 
 namespace vrax::mkfs {
 

@@ -62,13 +62,10 @@ int32_t SearchFreeRecord(Toolkit* t, uint32_t& recordNumber, bool& found) {
 }
 
 // Appends 128 never-used records to the MFT and grows its bitmap to match.
-int32_t GrowMft(Toolkit* t) {
-  uint32_t oldLength = 0;
-  int32_t error = AttributeSize(t, t->mftChain, AT_DATA, oldLength);
-  if (error != kOk) return error;
+int32_t GrowMftSteps(Toolkit* t, uint32_t oldLength) {
   const uint64_t newLength = oldLength + static_cast<uint64_t>(kMftGrowthRecords) * t->recordSize;
   if (newLength > MaxValueSize(t)) return kErrIncorrectSize;
-  error = SetAttributeSize(t, t->mftChain, AT_DATA, static_cast<uint32_t>(newLength));
+  int32_t error = SetAttributeSize(t, t->mftChain, AT_DATA, static_cast<uint32_t>(newLength));
   if (error != kOk) return error;
   std::vector<uint8_t> image;
   try {
@@ -88,16 +85,35 @@ int32_t GrowMft(Toolkit* t) {
   error = AttributeSize(t, t->mftChain, AT_BITMAP, bitmapLength);
   if (error != kOk) return error;
   const uint32_t wantedLength = static_cast<uint32_t>(newLength / t->recordSize / 8);
-  if (bitmapLength == wantedLength) return WriteChain(t, t->mftChain);
-  const uint32_t grow = wantedLength - bitmapLength;
-  if (wantedLength < bitmapLength || grow > t->chunkSize) return kErrInvalidFunction;
-  error = SetAttributeSize(t, t->mftChain, AT_BITMAP, wantedLength);
-  if (error != kOk) return error;
-  std::vector<uint8_t> zeros(grow, 0);
-  uint32_t done = 0;
-  error = MftTransfer(t, AT_BITMAP, zeros.data(), grow, bitmapLength, done, kTransferWrite);
-  if (error != kOk) return error;
+  if (bitmapLength != wantedLength) {
+    const uint32_t grow = wantedLength - bitmapLength;
+    if (wantedLength < bitmapLength || grow > t->chunkSize) return kErrInvalidFunction;
+    error = SetAttributeSize(t, t->mftChain, AT_BITMAP, wantedLength);
+    if (error != kOk) return error;
+    std::vector<uint8_t> zeros(grow, 0);
+    uint32_t done = 0;
+    error = MftTransfer(t, AT_BITMAP, zeros.data(), grow, bitmapLength, done, kTransferWrite);
+    if (error != kOk) return error;
+  }
+  // Record 0's new sizes reach the disk here, whatever form its bitmap has.
   return WriteChain(t, t->mftChain);
+}
+
+// A growth that fails half-way gives its clusters back and leaves record 0
+// as it was.
+int32_t GrowMft(Toolkit* t) {
+  uint32_t oldLength = 0;
+  int32_t error = AttributeSize(t, t->mftChain, AT_DATA, oldLength);
+  if (error != kOk) return error;
+  uint32_t oldBitmap = 0;
+  error = AttributeSize(t, t->mftChain, AT_BITMAP, oldBitmap);
+  if (error != kOk) return error;
+  error = GrowMftSteps(t, oldLength);
+  if (error == kOk) return kOk;
+  SetAttributeSize(t, t->mftChain, AT_BITMAP, oldBitmap);
+  SetAttributeSize(t, t->mftChain, AT_DATA, oldLength);
+  WriteChain(t, t->mftChain);
+  return error;
 }
 
 }  // namespace

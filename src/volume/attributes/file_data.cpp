@@ -9,6 +9,8 @@ namespace vrax {
 int32_t FileRead(Toolkit* t, uint32_t offset, uint32_t count, void* buffer, uint32_t& done) {
   done = 0;
   if (IsDirectory(t)) return kErrAccessDenied;
+  const int32_t refreshed = RefreshChain(t, t->fileChain);
+  if (refreshed != kOk) return refreshed;
   return AttributeTransfer(t, AT_DATA, t->fileChain, buffer, count, offset, done, kTransferRead);
 }
 
@@ -37,8 +39,10 @@ int32_t FileWrite(Toolkit* t, uint32_t offset, uint32_t count, const void* buffe
                   uint32_t& done) {
   done = 0;
   if (IsDirectory(t)) return kErrAccessDenied;
+  int32_t error = RefreshChain(t, t->fileChain);
+  if (error != kOk) return error;
   uint32_t oldSize = 0;
-  int32_t error = AttributeSize(t, t->fileChain, AT_DATA, oldSize);
+  error = AttributeSize(t, t->fileChain, AT_DATA, oldSize);
   if (error != kOk) return error;
   // The transfer only reads from the buffer in write mode.
   error = AttributeTransfer(t, AT_DATA, t->fileChain, const_cast<void*>(buffer), count, offset,
@@ -59,11 +63,15 @@ int32_t FileWrite(Toolkit* t, uint32_t offset, uint32_t count, const void* buffe
 int32_t FileSize(Toolkit* t, uint32_t& size) {
   size = 0;
   if (IsDirectory(t)) return kErrAccessDenied;
+  const int32_t refreshed = RefreshChain(t, t->fileChain);
+  if (refreshed != kOk) return refreshed;
   return AttributeSize(t, t->fileChain, AT_DATA, size);
 }
 
 int32_t FileTruncate(Toolkit* t, uint32_t newSize) {
-  const int32_t error = SetAttributeSize(t, t->fileChain, AT_DATA, newSize);
+  int32_t error = RefreshChain(t, t->fileChain);
+  if (error != kOk) return error;
+  error = SetAttributeSize(t, t->fileChain, AT_DATA, newSize);
   if (error != kOk) return error;
   return UpdateDescriptorSize(t, newSize);
 }

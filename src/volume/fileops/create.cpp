@@ -7,6 +7,7 @@
 #include "volume/allocation/allocation.h"
 #include "volume/attributes/attributes.h"
 #include "volume/attributes/record_edit.h"
+#include "volume/fileops/chain_snapshot.h"
 #include "volume/fileops/fileops.h"
 #include "volume/format/descriptor.h"
 #include "volume/format/file_name.h"
@@ -90,6 +91,23 @@ int32_t FillValues(Toolkit* t, uint32_t parent, int kind, RecordChain& chain, co
 
 }  // namespace
 
+int32_t LinkName(Toolkit* t, RecordChain& parent, const char* name, uint32_t n, uint32_t record) {
+  ChainSnapshot snapshot;
+  int32_t error = snapshot.Take(t, parent);
+  if (error == kOk) error = IndexInsert(t, parent, name, n, record);
+  if (error != kOk) snapshot.Restore(t, parent);
+  return error;
+}
+
+int32_t UnlinkName(Toolkit* t, RecordChain& parent, const char* name, uint32_t n,
+                   uint32_t& record) {
+  ChainSnapshot snapshot;
+  int32_t error = snapshot.Take(t, parent);
+  if (error == kOk) error = IndexRemove(t, parent, name, n, record);
+  if (error != kOk) snapshot.Restore(t, parent);
+  return error;
+}
+
 // The record is written complete, descriptor included, before anything
 // names it.
 int32_t BuildRecord(Toolkit* t, uint32_t parent, int kind, RecordChain& chain, const char* name,
@@ -123,7 +141,7 @@ int32_t CreateRecord(Toolkit* t, RecordChain& parent, int kind, const char* name
     b->recordNumber = number;
   }
   if (error == kOk) error = BuildRecord(t, parentNumber, kind, chain, name, n, initialSize);
-  if (error == kOk) error = IndexInsert(t, parent, name, n, number);
+  if (error == kOk) error = LinkName(t, parent, name, n, number);
   // The record holds no clusters yet and nothing names it: giving its MFT
   // bit back undoes the creation.
   if (error != kOk) SetRecordBit(t, kRecordFree, number);

@@ -37,6 +37,13 @@ int32_t RenameNode(Toolkit* toolkit, const char* oldPath, const char* newName);
 int32_t CheckDeletable(Toolkit* toolkit, int kind);
 int32_t ReleaseRecord(Toolkit* toolkit, uint32_t recordNumber);
 
+// IndexInsert and IndexRemove on a parent directory, undone completely
+// when they fail.
+int32_t LinkName(Toolkit* toolkit, RecordChain& parent, const char* name, uint32_t n,
+                 uint32_t record);
+int32_t UnlinkName(Toolkit* toolkit, RecordChain& parent, const char* name, uint32_t n,
+                   uint32_t& record);
+
 // Splits a path (without device) at its last "/" after the first
 // character: the parent path ("." when there is none) and the name.
 void SplitPath(const char* path, std::string& parent, std::string& name);

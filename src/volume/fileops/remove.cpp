@@ -25,14 +25,31 @@ int32_t CheckDeletable(Toolkit* t, int kind) {
 // The record's MFT bits are cleared before its clusters are freed: should a
 // step fail half-way, clusters may stay marked, but no cluster is ever free
 // while a record in use still names it.
-int32_t ReleaseRecord(Toolkit* t, uint32_t n) {
+namespace {
+
+// Clears the MFT bits of the record and its extensions; on failure the bits
+// already cleared are set again, so the record is either wholly free or
+// wholly in use.
+int32_t FreeRecordBits(Toolkit* t, RecordChain& chain) {
+  for (RecordBuffer* b = chain.head; b != nullptr; b = b->next) {
+    if (b->recordNumber == 0) continue;
+    const int32_t error = SetRecordBit(t, kRecordFree, b->recordNumber);
+    if (error == kOk) continue;
+    for (RecordBuffer* c = chain.head; c != b; c = c->next) {
+      if (c->recordNumber != 0) SetRecordBit(t, kRecordInUse, c->recordNumber);
+    }
+    return error;
+  }
+  return kOk;
+}
+
+int32_t ReleaseRecordSteps(Toolkit* t, uint32_t n, bool& freed) {
+  freed = false;
   RecordChain chain;
   int32_t error = OpenRecord(t, chain, n);
+  if (error == kOk) error = FreeRecordBits(t, chain);
   if (error != kOk) return error;
-  for (RecordBuffer* b = chain.head; b != nullptr && error == kOk; b = b->next) {
-    if (b->recordNumber != 0) error = SetRecordBit(t, kRecordFree, b->recordNumber);
-  }
-  if (error != kOk) return error;
+  freed = true;
   const bool directory = (RecordFlags(chain.head->image) & record::kFlagDirectory) != 0;
   const uint32_t fileTypes[] = {AT_DATA, AT_OSK_FILEDES, AT_SECURITY_DESCRIPTOR, AT_FILE_NAME,
                                 AT_STANDARD_INFORMATION};
@@ -44,6 +61,13 @@ int32_t ReleaseRecord(Toolkit* t, uint32_t n) {
     if (FindAttribute(t, chain, type) != nullptr) SetAttributeSize(t, chain, type, 0);
   }
   return kOk;
+}
+
+}  // namespace
+
+int32_t ReleaseRecord(Toolkit* t, uint32_t n) {
+  bool freed = false;
+  return ReleaseRecordSteps(t, n, freed);
 }
 
 int32_t ToolkitRemove(const char* path) {
@@ -62,9 +86,16 @@ int32_t ToolkitRemove(const char* path) {
   if (error != kOk) return error;
   error = CheckWritable(p);
   uint32_t removed = 0;
-  if (error == kOk) error = IndexRemove(p, p->fileChain, name.c_str(),
+  if (error == kOk) error = UnlinkName(p, p->fileChain, name.c_str(),
                                         static_cast<uint32_t>(name.size()), removed);
-  if (error == kOk) error = ReleaseRecord(p, record);
+  if (error == kOk) {
+    // A record that could not be freed is still in use: it gets its name back.
+    bool freed = false;
+    error = ReleaseRecordSteps(p, record, freed);
+    if (error != kOk && !freed) {
+      LinkName(p, p->fileChain, name.c_str(), static_cast<uint32_t>(name.size()), record);
+    }
+  }
   ToolkitClose(p);
   return error;
 }

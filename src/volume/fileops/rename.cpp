@@ -63,16 +63,16 @@ int32_t SwapNames(Toolkit* t, RecordChain& parent, const std::string& drop,
   const uint32_t na = static_cast<uint32_t>(add.size());
   uint32_t removed = 0;
   if (SameIgnoringCase(drop, add)) {
-    int32_t error = IndexRemove(t, parent, drop.c_str(), nd, removed);
+    int32_t error = UnlinkName(t, parent, drop.c_str(), nd, removed);
     if (error != kOk) return error;
-    error = IndexInsert(t, parent, add.c_str(), na, record);
-    if (error != kOk) IndexInsert(t, parent, drop.c_str(), nd, record);
+    error = LinkName(t, parent, add.c_str(), na, record);
+    if (error != kOk) LinkName(t, parent, drop.c_str(), nd, record);
     return error;
   }
-  int32_t error = IndexInsert(t, parent, add.c_str(), na, record);
+  int32_t error = LinkName(t, parent, add.c_str(), na, record);
   if (error != kOk) return error;
-  error = IndexRemove(t, parent, drop.c_str(), nd, removed);
-  if (error != kOk) IndexRemove(t, parent, add.c_str(), na, removed);
+  error = UnlinkName(t, parent, drop.c_str(), nd, removed);
+  if (error != kOk) UnlinkName(t, parent, add.c_str(), na, removed);
   return error;
 }
 

@@ -31,6 +31,9 @@ struct SplitPlan {
   uint32_t roomInN = 0;     // bytes N must take
 };
 
+// Decides the split from K alone. N will be a fresh empty node, so its room
+// is known in advance: what moves (and the new entry, when it must go to N)
+// has to fit there.
 int32_t PlanSplit(const Toolkit* t, uint8_t* block, uint32_t at, uint32_t length,
                   SplitPlan& plan) {
   NodeExtent x;
@@ -38,7 +41,7 @@ int32_t PlanSplit(const Toolkit* t, uint8_t* block, uint32_t at, uint32_t length
   if (error != kOk) return error;
   if (!x.atFound) return kErrBadStructure;
   plan.moved = at - x.start;
-  plan.newInK = static_cast<uint64_t>(length) <= static_cast<uint64_t>(BlockRoom(block)) + plan.moved;
+  plan.newInK = length <= static_cast<uint64_t>(BlockRoom(block)) + plan.moved;
   plan.roomInN = plan.moved;
   if (!plan.newInK) {
     const uint8_t* point = block + at;

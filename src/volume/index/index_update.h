@@ -42,7 +42,11 @@ enum : int32_t {
 // Adds `name` (n bytes, 1 to 255) with `recordNumber`. 0x7000 for n = 0,
 // 161 for n > 255, 183 when the name is present in any letter case, 0x4500
 // when the root's insertion point has no sub-node. A root value that reads
-// as 0 bytes gives 0 and inserts nothing.
+// as 0 bytes gives 0 and inserts nothing. A block ending in a named entry
+// with the last flag (never written by this engine) that sorts before the
+// name takes the new entry behind it; when that block is full the insertion
+// is refused with 0x7101, since a split there would leave nothing in it.
+// The bits of blocks allocated before a later failure stay set.
 int32_t IndexInsert(Toolkit* toolkit, RecordChain& directory, const char* name, uint32_t n,
                     uint32_t recordNumber);
 

@@ -2,6 +2,7 @@
 // records that a base record's attribute list names.
 #include <cstring>
 #include <new>
+#include <utility>
 #include <vector>
 
 #include "platform/error_codes.h"
@@ -80,7 +81,7 @@ namespace {
 
 // Reads the whole resident list value; prints it piece by piece (a piece is
 // one cluster) as it has always been printed while loading.
-int32_t ReadListValue(Toolkit* t, uint8_t* list, std::vector<uint8_t>& value) {
+int32_t ReadListValue(Toolkit* t, uint8_t* list, std::vector<uint8_t>& value, bool print) {
   if (AttrIsNonResident(list)) return kErrListNonResident;
   const uint32_t length = AttrValueLength(list);
   try {
@@ -88,19 +89,20 @@ int32_t ReadListValue(Toolkit* t, uint8_t* list, std::vector<uint8_t>& value) {
   } catch (const std::bad_alloc&) {
     return kErrNotEnoughMemory;
   }
-  for (uint32_t at = 0; at < length; at += t->clusterSize) {
+  for (uint32_t at = 0; print && at < length; at += t->clusterSize) {
     const uint32_t piece = length - at < t->clusterSize ? length - at : t->clusterSize;
     DumpAttributeList(value.data() + at, piece);
   }
   return kOk;
 }
 
-int32_t LoadExtensionsNested(Toolkit* t, RecordChain& chain, RecordBuffer* b, int depth) {
+int32_t LoadExtensionsNested(Toolkit* t, RecordChain& chain, RecordBuffer* b, int depth,
+                             bool print) {
   uint8_t* list = FindAttributeInRecord(b->image, t->recordSize, AT_ATTRIBUTE_LIST);
   if (list == nullptr) return kOk;
   if (depth > kMaxListNesting) return kErrBadStructure;
   std::vector<uint8_t> value;
-  int32_t error = ReadListValue(t, list, value);
+  int32_t error = ReadListValue(t, list, value, print);
   if (error != kOk) return error;
   uint32_t pos = 0;
   AttributeListEntry entry;
@@ -113,7 +115,7 @@ int32_t LoadExtensionsNested(Toolkit* t, RecordChain& chain, RecordBuffer* b, in
     RecordBuffer* added = AllocRecordBuffer(t, chain);
     if (added == nullptr) return kErrNotEnoughMemory;
     error = ReadRecord(t, entry.record, added);
-    if (error == kOk) error = LoadExtensionsNested(t, chain, added, depth + 1);
+    if (error == kOk) error = LoadExtensionsNested(t, chain, added, depth + 1, print);
     if (error != kOk) return error;
   }
 }
@@ -121,7 +123,24 @@ int32_t LoadExtensionsNested(Toolkit* t, RecordChain& chain, RecordBuffer* b, in
 }  // namespace
 
 int32_t LoadExtensions(Toolkit* t, RecordChain& chain, RecordBuffer* b) {
-  return LoadExtensionsNested(t, chain, b, 0);
+  return LoadExtensionsNested(t, chain, b, 0, true);
+}
+
+int32_t RefreshChain(Toolkit* t, RecordChain& chain) {
+  if (chain.head == nullptr) return kOk;
+  for (RecordBuffer* b = chain.head; b != nullptr; b = b->next) {
+    if (b->dirty) return kOk;
+  }
+  // The re-read is silent: the attribute lists were shown when the chain
+  // was first loaded.
+  RecordChain fresh;
+  RecordBuffer* b = AllocRecordBuffer(t, fresh);
+  if (b == nullptr) return kErrNotEnoughMemory;
+  int32_t error = ReadRecord(t, chain.head->recordNumber, b);
+  if (error == kOk) error = LoadExtensionsNested(t, fresh, b, 0, false);
+  if (error != kOk) return error;
+  std::swap(chain.head, fresh.head);
+  return kOk;
 }
 
 int32_t OpenRecord(Toolkit* t, RecordChain& chain, uint32_t n) {

@@ -83,6 +83,11 @@ int32_t LoadMftChain(Toolkit* toolkit, RecordChain& chain);
 // it allocates or frees one.
 int32_t RefreshMftChain(Toolkit* toolkit);
 
+// Re-reads a record chain (the base record and its extensions) from disk
+// unless it holds changes not yet written. An open file may have been
+// changed through another Toolkit since it was loaded.
+int32_t RefreshChain(Toolkit* toolkit, RecordChain& chain);
+
 // Number of records the MFT holds: its AT_DATA length / record size.
 uint32_t RecordsHeld(Toolkit* toolkit);
 

@@ -1,0 +1,83 @@
+// The file interface: calls shaped like the standard file calls, over the
+// one mounted drive. Paths are drive-prefixed ("/1/docs/a.txt"). Every call
+// that reaches the volume holds the interface lock for its whole length, so
+// volume operations run one at a time whatever the number of threads.
+#pragma once
+
+#include <sys/stat.h>
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace vrax {
+
+struct Toolkit;
+
+// The mount object: mounts the drive at construction, unmounts at
+// destruction. `hostPath`, when not empty, is the disk image or block
+// device opened for the drive instead of the disk its number names.
+class VraxInterface {
+ public:
+  VraxInterface(const char* drivePath, bool writable, const std::string& hostPath = {});
+  ~VraxInterface();
+  VraxInterface(const VraxInterface&) = delete;
+  VraxInterface& operator=(const VraxInterface&) = delete;
+
+  bool mounted() const { return root_ != nullptr; }
+
+ private:
+  Toolkit* root_ = nullptr;
+};
+
+// An open file: the volume context, the 64-bit position and the access bits
+// (read 0x100, write 0x80).
+struct VRAX_FILE {
+  Toolkit* toolkit = nullptr;
+  uint64_t position = 0;
+  uint32_t access = 0;
+};
+
+// A directory snapshot taken by VRAX_FindFirstFile.
+struct VRAX_FIND {
+  std::vector<std::string> names;
+  uint32_t nextIndex = 0;
+};
+
+// What the find calls fill in: the name only.
+struct VraxFindData {
+  char cFileName[260] = {};
+};
+
+// The failure result of VRAX_FindFirstFile (all bits set).
+inline VRAX_FIND* const kInvalidFind = reinterpret_cast<VRAX_FIND*>(~uintptr_t{0});
+
+constexpr uint32_t kAccessRead = 0x100;
+constexpr uint32_t kAccessWrite = 0x80;
+
+// Drive table, write check, error text.
+bool VRAX_CanWrite();
+int32_t VRAX_PrintError(int32_t error);
+
+// File handles.
+VRAX_FILE* VRAX_fopen64(const char* path, const char* mode);
+size_t VRAX_fread(void* buffer, size_t size, size_t count, VRAX_FILE* file);
+size_t VRAX_fwrite(const void* buffer, size_t size, size_t count, VRAX_FILE* file);
+int VRAX_fseeko64(VRAX_FILE* file, int64_t offset, int origin);
+int VRAX_fclose(VRAX_FILE* file);
+// Fills `record` (zeroed first): st_mode 0x4000 or 0x8000, st_size, and the
+// descriptor's times. 0, or the volume's error number.
+int32_t VRAX_stat64(const char* path, struct stat* record);
+
+// Namespace calls: 0 or -1.
+int VRAX_rename(const char* oldPath, const char* newPath);
+int VRAX_remove(const char* path, uint8_t quiet);
+int VRAX_mkdir(const char* path);
+int VRAX_rmdir(const char* path);
+
+// Directory enumeration.
+VRAX_FIND* VRAX_FindFirstFile(const char* pattern, VraxFindData* data);
+uint32_t VRAX_FindNextFile(VRAX_FIND* find, VraxFindData* data);
+int VRAX_FindClose(VRAX_FIND* find);
+
+}  // namespace vrax

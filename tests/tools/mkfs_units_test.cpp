@@ -1,0 +1,152 @@
+// The formatter's pure parts: geometry checks and layout, size texts, and
+// the record builder that hand-made test volumes use too.
+#include <gtest/gtest.h>
+
+#include "mkfs/geometry.h"
+#include "mkfs/record_builder.h"
+#include "mkfs/size_text.h"
+#include "volume/format/attribute.h"
+#include "volume/format/record.h"
+
+namespace vrax::mkfs_test {
+namespace {
+
+using mkfs::ComputeLayout;
+using mkfs::GeometryRequest;
+using mkfs::VolumeLayout;
+
+GeometryRequest Request(uint64_t bytes, uint64_t sector = 0, uint64_t cluster = 0,
+                        uint64_t record = 0, uint64_t index = 0) {
+  GeometryRequest r;
+  r.volumeBytes = bytes;
+  r.sectorSize = sector;
+  r.clusterSize = cluster;
+  r.recordSize = record;
+  r.indexBlockSize = index;
+  return r;
+}
+
+TEST(MkfsGeometry, DefaultLayoutOf64MiB) {
+  VolumeLayout l;
+  std::string error;
+  ASSERT_TRUE(ComputeLayout(Request(64 << 20), l, error)) << error;
+  EXPECT_EQ(l.bytesPerSector, 512u);
+  EXPECT_EQ(l.sectorsPerCluster, 8u);
+  EXPECT_EQ(l.recordSize, 1024u);
+  EXPECT_EQ(l.indexBlockSize, 4096u);
+  EXPECT_EQ(l.totalSectors, 131072u);
+  EXPECT_EQ(l.clusterCount, 16384u);
+  EXPECT_EQ(l.mftLcn, 1u);
+  EXPECT_EQ(l.mftRecords, 64u);
+  EXPECT_EQ(l.mftClusters, 16u);
+  EXPECT_EQ(l.bitmapLcn, 17u);
+  EXPECT_EQ(l.bitmapBytes, 2048u);
+  EXPECT_EQ(l.bitmapClusters, 1u);
+  EXPECT_EQ(l.FreeClusters(), 16384u - 18u);
+}
+
+TEST(MkfsGeometry, DefaultsFollowTheSectorAndClusterSizes) {
+  VolumeLayout l;
+  std::string error;
+  ASSERT_TRUE(ComputeLayout(Request(64 << 20, 4096), l, error)) << error;
+  EXPECT_EQ(l.recordSize, 4096u);
+  EXPECT_EQ(l.sectorsPerCluster, 1u);
+  ASSERT_TRUE(ComputeLayout(Request(64 << 20, 0, 32768), l, error)) << error;
+  EXPECT_EQ(l.indexBlockSize, 32768u);
+  // Bitmap bytes come in whole 8-byte groups: 8200 clusters need 1025 bytes.
+  ASSERT_TRUE(ComputeLayout(Request(8200ull * 4096), l, error)) << error;
+  EXPECT_EQ(l.bitmapBytes, 1032u);
+}
+
+TEST(MkfsGeometry, ImpossibleUnitsAreRefused) {
+  const std::vector<GeometryRequest> refused = {
+      Request(64 << 20, 1024),
+      Request(64 << 20, 4096, 2048),
+      Request(64 << 20, 0, 3000),
+      Request(64 << 20, 0, 128 << 10),
+      Request(64 << 20, 4096, 128 << 10),
+      Request(64 << 20, 0, 0, 512),
+      Request(64 << 20, 0, 0, 1536),
+      Request(64 << 20, 0, 0, 128 << 10),
+      Request(64 << 20, 0, 0, 0, 2048),
+      Request(64 << 20, 0, 0, 0, 12288),
+      Request(64 << 20, 0, 0, 0, 128 << 10),
+      Request(64 << 20, 0, 16384, 0, 8192),
+  };
+  for (const GeometryRequest& r : refused) {
+    VolumeLayout l;
+    std::string error;
+    EXPECT_FALSE(ComputeLayout(r, l, error))
+        << r.sectorSize << "/" << r.clusterSize << "/" << r.recordSize << "/" << r.indexBlockSize;
+    EXPECT_FALSE(error.empty());
+  }
+}
+
+TEST(MkfsGeometry, VolumeSizeLimits) {
+  VolumeLayout l;
+  std::string error;
+  // 18 clusters for the system areas and 64 free ones.
+  EXPECT_TRUE(ComputeLayout(Request(82 * 4096), l, error)) << error;
+  EXPECT_EQ(l.FreeClusters(), 64u);
+  EXPECT_FALSE(ComputeLayout(Request(82 * 4096 - 1), l, error));
+  EXPECT_NE(error.find("too small"), std::string::npos);
+  const uint64_t maxSectors = 0xFFFFFFFFull;
+  EXPECT_TRUE(ComputeLayout(Request(maxSectors * 512 + 511), l, error)) << error;
+  EXPECT_EQ(l.totalSectors, maxSectors);
+  EXPECT_EQ(l.clusterCount, maxSectors / 8);
+  EXPECT_FALSE(ComputeLayout(Request((maxSectors + 1) * 512), l, error));
+  EXPECT_TRUE(ComputeLayout(Request((maxSectors + 1) * 512, 4096), l, error)) << error;
+}
+
+TEST(MkfsSizeText, SuffixesArePowersOf1024) {
+  EXPECT_EQ(mkfs::ParseSizeText("4096"), 4096u);
+  EXPECT_EQ(mkfs::ParseSizeText("4K"), 4096u);
+  EXPECT_EQ(mkfs::ParseSizeText("64m"), 64u << 20);
+  EXPECT_EQ(mkfs::ParseSizeText("2G"), 2ull << 30);
+  EXPECT_EQ(mkfs::ParseSizeText("17179869183G"), 17179869183ull << 30);
+  for (const char* bad : {"", "K", "-1", "+1", " 1", "1 ", "1KB", "1T", "0x10",
+                          "18446744073709551616", "17179869184G"}) {
+    EXPECT_FALSE(mkfs::ParseSizeText(bad)) << bad;
+  }
+}
+
+TEST(MkfsRecordBuilder, RunListsAreRelativeToTheLastClusterOfThePreviousRun) {
+  EXPECT_EQ(mkfs::EncodeRunList({{100, 8}, {90, 4}}),
+            (std::vector<uint8_t>{0x11, 0x08, 0x64, 0x11, 0x04, 0xEF}));
+  EXPECT_EQ(mkfs::EncodeRunList({{0, 0x80}}), (std::vector<uint8_t>{0x12, 0x80, 0x00, 0x00}));
+  EXPECT_TRUE(mkfs::EncodeRunList({}).empty());
+}
+
+TEST(MkfsRecordBuilder, AttributesGetTheEngineLengthsAndExactCounters) {
+  mkfs::RecordBuilder builder(1024, 512);
+  ASSERT_TRUE(builder.AddResident(AT_DATA, "", std::vector<uint8_t>(20, 7)));
+  ASSERT_TRUE(builder.AddResident(AT_BITMAP, "$I30", std::vector<uint8_t>(3, 1)));
+  ASSERT_TRUE(
+      builder.AddNonResident(AT_INDEX_ALLOCATION, "$I30", mkfs::WholeValue({{40, 2}}, 8192, 4096)));
+  std::vector<uint8_t> image = builder.image();
+  const uint8_t* data = FindAttributeInRecord(image.data(), 1024, AT_DATA);
+  const uint8_t* bitmap = FindAttributeInRecord(image.data(), 1024, AT_BITMAP);
+  const uint8_t* index = FindAttributeInRecord(image.data(), 1024, AT_INDEX_ALLOCATION);
+  ASSERT_TRUE(data && bitmap && index);
+  EXPECT_EQ(AttrLength(data), 0x18u + 32);
+  EXPECT_EQ(AttrLength(bitmap), 0x18u + 8 + 4);
+  EXPECT_EQ(AttrValueOffset(bitmap), 0x20u);
+  EXPECT_EQ(AttrLength(index), (0x50u + 3 + 4) & ~1u);
+  EXPECT_EQ(AttrLastVcn(index), 1u);
+  EXPECT_EQ(AttrAllocatedSize(index), 8192u);
+  EXPECT_EQ(RecordAttributeCount(image.data()), 3);
+  EXPECT_EQ(RecordBytesInUse(image.data()),
+            RecordFirstAttribute(image.data()) + 0x38u + 0x24u + 0x56u + 8);
+  EXPECT_EQ(ValidateRecord(image.data(), 1024, 64), 0);
+}
+
+TEST(MkfsRecordBuilder, AFullRecordRefusesMoreAndStaysUnchanged) {
+  mkfs::RecordBuilder builder(1024, 512);
+  ASSERT_TRUE(builder.AddResident(AT_DATA, "", std::vector<uint8_t>(900, 1)));
+  const std::vector<uint8_t> before = builder.image();
+  EXPECT_FALSE(builder.AddResident(AT_BITMAP, "", std::vector<uint8_t>(100, 1)));
+  EXPECT_EQ(builder.image(), before);
+}
+
+}  // namespace
+}  // namespace vrax::mkfs_test

@@ -1,0 +1,431 @@
+// Directory indexes of several levels and shapes: every name is found,
+// whatever its letter case, and a directory read at any offset and in any
+// slice size delivers every name exactly once, in name order.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstring>
+#include <map>
+#include <string>
+#include <vector>
+
+#include "platform/error_codes.h"
+#include "support/image_builder.h"
+#include "support/volume_fixture.h"
+#include "volume/attributes/attributes.h"
+#include "volume/format/attribute.h"
+#include "volume/format/bytes.h"
+#include "volume/format/record.h"
+#include "volume/index/index.h"
+
+namespace vrax {
+namespace {
+
+using test::ClusterRun;
+using test::ImageBuilder;
+using test::IndexName;
+using test::IndexShape;
+
+// What a directory read delivers, one entry per 32-byte record.
+using Listing = std::vector<std::pair<std::string, uint32_t>>;
+
+const std::string kName28 = "abcdefghijklmnopqrstuvwxyz01";
+const std::string kName40 = "Forty-characters-are-more-than-the-field";
+
+// The name order the index keeps, stated independently of the engine:
+// a-z compare as A-Z, bytes compare as signed values, a prefix comes first.
+bool SortsBefore(const std::string& a, const std::string& b) {
+  auto fold = [](char c) {
+    return static_cast<signed char>(c >= 'a' && c <= 'z' ? c - 'a' + 'A' : c);
+  };
+  for (size_t i = 0; i < std::min(a.size(), b.size()); ++i) {
+    if (fold(a[i]) != fold(b[i])) return fold(a[i]) < fold(b[i]);
+  }
+  return a.size() < b.size();
+}
+
+std::string SwapCase(std::string name) {
+  for (char& c : name) {
+    if (c >= 'a' && c <= 'z') {
+      c = static_cast<char>(c - 'a' + 'A');
+    } else if (c >= 'A' && c <= 'Z') {
+      c = static_cast<char>(c - 'A' + 'a');
+    }
+  }
+  return name;
+}
+
+// `count` distinct names: the awkward ones first, then plain ones. Records
+// are made-up numbers: the index is all these tests read.
+std::vector<IndexName> Names(uint32_t count) {
+  const std::vector<std::string> awkward = {"\x80start",
+                                            "\xFF"
+                                            "end",
+                                            "\xC3\xA9t\xC3\xA9",
+                                            "abc",
+                                            "abcd",
+                                            "_x",
+                                            "Zz",
+                                            "`tick",
+                                            "{brace",
+                                            "0zero",
+                                            "~tilde",
+                                            "MiXeD.Case",
+                                            kName28,
+                                            kName40};
+  std::vector<IndexName> names;
+  for (uint32_t i = 0; i < count; ++i) {
+    std::string name = i < awkward.size() ? awkward[i] : "n" + std::to_string(1000 + i);
+    names.push_back({name, 1000 + i});
+  }
+  return names;
+}
+
+struct Geometry {
+  const char* label;
+  const char* mkfs;
+};
+
+struct ShapeCase {
+  const char* label;
+  IndexShape (*make)();
+};
+
+// Three levels with a sub-node below every entry and every end entry.
+IndexShape EveryEntry() { return IndexShape::Full(3, 5); }
+// Four levels hanging below the first entries, as this engine grows them.
+IndexShape FirstEntries() { return IndexShape::FirstEntryChain(4, 25); }
+// Four levels hanging below the end entries.
+IndexShape EndEntries() {
+  IndexShape shape = IndexShape::Leaf(20);
+  shape.With(20,
+             IndexShape::Leaf(20).With(20, IndexShape::Leaf(20).With(20, IndexShape::Leaf(20))));
+  return shape;
+}
+// Sub-nodes below first, middle and end entries, branches of unequal depth.
+IndexShape Mixed() {
+  IndexShape shape = IndexShape::Leaf(4);
+  shape.With(0, IndexShape::FirstEntryChain(2, 8))
+      .With(2, IndexShape::Leaf(5))
+      .With(4, IndexShape::Leaf(3).With(3, IndexShape::Full(2, 3)));
+  return shape;
+}
+
+const Geometry kGeometries[] = {
+    {"Sector512", "--size 8M"},
+    {"Sector512Cluster1K", "--size 8M --cluster-size 1024"},  // four VCNs per block
+    {"Sector4K", "--size 16M --sector-size 4096"},
+};
+const ShapeCase kShapes[] = {
+    {"EveryEntry", EveryEntry},
+    {"FirstEntries", FirstEntries},
+    {"EndEntries", EndEntries},
+    {"Mixed", Mixed},
+};
+
+struct IndexCase {
+  Geometry geometry;
+  ShapeCase shape;
+};
+
+void PrintTo(const IndexCase& c, std::ostream* os) {
+  *os << c.geometry.label << " " << c.shape.label;
+}
+
+struct IndexImage {
+  std::string path;
+  test::BuiltIndex index;
+  Listing sorted;  // the names in the order a directory read must give them
+};
+
+// The index allocation is split in two runs, the second below the first,
+// and blocks may straddle them.
+std::vector<ClusterRun> ScatteredAllocation(ImageBuilder& b, const IndexShape& shape) {
+  const uint32_t clusters = shape.Blocks() * b.geometry().indexBlockSize / b.geometry().clusterSize;
+  const uint32_t base = b.FindFreeClusters(clusters + 7);
+  const uint32_t half = clusters / 2 + 1;
+  return {{base + 7 + clusters - half, half}, {base, clusters - half}};
+}
+
+IndexImage MakeIndexImage(const IndexCase& c, const std::string& path) {
+  IndexImage image;
+  image.path = path;
+  test::FormatImage(path, c.geometry.mkfs);
+  ImageBuilder b(path);
+  const IndexShape shape = c.shape.make();
+  const std::vector<IndexName> names = Names(shape.TotalNames());
+  const uint32_t dir = b.AddDirectory(record::kRoot, "dir");
+  image.index = b.BuildIndex(dir, shape, names, ScatteredAllocation(b, shape));
+  b.LinkNames(record::kRoot, {{"dir", dir}});
+  for (const IndexName& n : names) image.sorted.emplace_back(n.name, n.record);
+  std::sort(image.sorted.begin(), image.sorted.end(),
+            [](const auto& x, const auto& y) { return SortsBefore(x.first, y.first); });
+  return image;
+}
+
+const IndexImage& BuildIndexImage(const IndexCase& c) {
+  static test::TempDir dir;
+  static std::map<std::string, IndexImage> built;
+  const std::string key = std::string(c.geometry.label) + c.shape.label;
+  auto it = built.find(key);
+  if (it == built.end()) it = built.emplace(key, MakeIndexImage(c, dir.File(key + ".img"))).first;
+  return it->second;
+}
+
+// Name as delivered: up to 28 bytes, no terminator at 28.
+std::string NameOf(const uint8_t* record) {
+  const char* name = reinterpret_cast<const char*>(record);
+  return std::string(name, strnlen(name, kDirRecordNameSize));
+}
+
+class IndexTest : public test::VolumeTest {
+ protected:
+  void MountIndex(const IndexImage& image) {
+    image_ptr_ = &image;
+    Mount(image.path, false);
+    dir_toolkit_ = Open("/1/dir");
+    ASSERT_NE(dir_toolkit_, nullptr);
+  }
+  void TearDown() override {
+    ToolkitClose(dir_toolkit_);
+    VolumeTest::TearDown();
+  }
+
+  int32_t Lookup(const std::string& name, uint32_t& record) {
+    return IndexLookup(dir_toolkit_, dir_toolkit_->fileChain, name.data(),
+                       static_cast<uint32_t>(name.size()), record);
+  }
+
+  // Reads the directory from `offset` in slices of `slice` bytes until a
+  // slice comes back short.
+  Listing ReadFrom(uint32_t offset, uint32_t slice) {
+    Listing listing;
+    std::vector<uint8_t> buffer(slice);
+    for (int guard = 0; guard < 10000; ++guard) {
+      uint32_t delivered = 0;
+      EXPECT_EQ(ReadDirectory(dir_toolkit_, offset, slice, buffer.data(), delivered), 0);
+      for (uint32_t i = 0; i < delivered; i += kDirRecordSize) {
+        listing.emplace_back(NameOf(buffer.data() + i), GetLE32(buffer.data() + i + 28));
+      }
+      if (delivered < slice) break;
+      offset += delivered;
+    }
+    return listing;
+  }
+
+  // The whole stream: "..", ".", then the names in order.
+  Listing Expected(uint32_t fromRecord) const {
+    Listing all = {{"..", 5u}, {".", OpenedRecordNumber(dir_toolkit_)}};
+    for (const auto& [name, record] : image_ptr_->sorted) {
+      all.emplace_back(name.substr(0, kDirRecordNameSize), record);
+    }
+    return Listing(all.begin() + std::min<size_t>(fromRecord, all.size()), all.end());
+  }
+
+  const IndexImage* image_ptr_ = nullptr;
+  Toolkit* dir_toolkit_ = nullptr;
+};
+
+// ---------------------------------------------------------------------------
+
+class ReadIndexTree : public IndexTest, public ::testing::WithParamInterface<IndexCase> {
+ protected:
+  void SetUp() override { MountIndex(BuildIndexImage(GetParam())); }
+};
+
+TEST_P(ReadIndexTree, TheTreeHasSeveralLevels) {
+  uint32_t deepest = 0;
+  for (const test::IndexBlockInfo& block : image_ptr_->index.blocks) {
+    uint32_t depth = 1;
+    for (uint32_t v = block.parentVcn; v != test::kNoBlock;
+         v = image_ptr_->index.Block(v).parentVcn) {
+      ++depth;
+    }
+    deepest = std::max(deepest, depth);
+  }
+  EXPECT_GE(deepest, 3u);
+}
+
+TEST_P(ReadIndexTree, EveryNameIsFoundInAnyLetterCase) {
+  for (const auto& [name, record] : image_ptr_->sorted) {
+    for (const std::string& asked : {name, SwapCase(name)}) {
+      uint32_t found = 0;
+      EXPECT_EQ(Lookup(asked, found), 0) << asked;
+      EXPECT_EQ(found, record) << asked;
+    }
+  }
+}
+
+TEST_P(ReadIndexTree, AbsentNamesAreNotFound) {
+  std::vector<std::string> absent = {
+      "", "\x7F", "\x80", "ab", "abce", "zzzzzzzz", "n0999", kName28 + "x", kName40.substr(0, 28)};
+  for (const auto& entry : image_ptr_->sorted) absent.push_back(entry.first + "~");
+  for (const std::string& name : absent) {
+    uint32_t found = 0;
+    EXPECT_EQ(Lookup(name, found), kErrPathNotFound) << name;
+    EXPECT_EQ(found, 0xFFFFFFFFu) << name;
+  }
+}
+
+TEST_P(ReadIndexTree, FourKibibyteSlicesDeliverEveryNameOnceInOrder) {
+  EXPECT_EQ(ReadFrom(0, 4096), Expected(0));
+}
+
+TEST_P(ReadIndexTree, AnyRecordOffsetStartsAtThatEntry) {
+  const uint32_t total = static_cast<uint32_t>(image_ptr_->sorted.size()) + 2;
+  for (uint32_t k : {1u, 2u, 3u, 7u, 33u, total / 2, total - 1, total, total + 5}) {
+    EXPECT_EQ(ReadFrom(32 * k, 4096), Expected(k)) << "record " << k;
+  }
+}
+
+TEST_P(ReadIndexTree, SmallSlicesStitchIntoTheSameStream) {
+  EXPECT_EQ(ReadFrom(0, 32), Expected(0));
+  EXPECT_EQ(ReadFrom(0, 96), Expected(0));
+  EXPECT_EQ(ReadFrom(64, 160), Expected(2));
+}
+
+std::vector<IndexCase> IndexCases() {
+  std::vector<IndexCase> cases;
+  for (const Geometry& g : kGeometries) {
+    for (const ShapeCase& s : kShapes) cases.push_back({g, s});
+  }
+  return cases;
+}
+
+std::string IndexCaseName(const ::testing::TestParamInfo<IndexCase>& p) {
+  return std::string(p.param.geometry.label) + p.param.shape.label;
+}
+
+INSTANTIATE_TEST_SUITE_P(Shapes, ReadIndexTree, ::testing::ValuesIn(IndexCases()), IndexCaseName);
+
+// ---------------------------------------------------------------------------
+// The name order and the name field, on the three-level tree.
+
+class ReadIndexNames : public IndexTest {
+ protected:
+  void SetUp() override { MountIndex(BuildIndexImage({kGeometries[0], kShapes[0]})); }
+
+  std::vector<std::string> ListedNames() {
+    std::vector<std::string> names;
+    for (const auto& entry : ReadFrom(64, 4096)) names.push_back(entry.first);
+    return names;
+  }
+
+  size_t Position(const std::vector<std::string>& names, const std::string& name) {
+    return static_cast<size_t>(std::find(names.begin(), names.end(), name) - names.begin());
+  }
+};
+
+TEST_F(ReadIndexNames, HighBytesSortBeforeAscii) {
+  const std::vector<std::string> names = ListedNames();
+  ASSERT_GE(names.size(), 3u);
+  for (size_t i = 0; i < 3; ++i) EXPECT_LT(names[i][0], 0) << names[i];  // 0x80 and above
+  EXPECT_GE(names[3][0], 0);
+}
+
+TEST_F(ReadIndexNames, APrefixSortsFirstAndTheUnderscoreAfterLetters) {
+  const std::vector<std::string> names = ListedNames();
+  EXPECT_EQ(Position(names, "abcd"), Position(names, "abc") + 1);
+  EXPECT_GT(Position(names, "_x"), Position(names, "Zz"));
+  EXPECT_GT(Position(names, "`tick"), Position(names, "_x"));
+  EXPECT_GT(Position(names, "{brace"), Position(names, "`tick"));
+  EXPECT_LT(Position(names, "0zero"), Position(names, "abc"));
+  EXPECT_LT(Position(names, "MiXeD.Case"), Position(names, "n1014"));
+}
+
+TEST_F(ReadIndexNames, NamesFillTwentyEightBytesWithoutTerminator) {
+  std::vector<uint8_t> buffer(4096);
+  uint32_t delivered = 0;
+  ASSERT_EQ(ReadDirectory(dir_toolkit_, 64, 4096, buffer.data(), delivered), 0);
+  bool saw28 = false, saw40 = false;
+  for (uint32_t i = 0; i < delivered; i += kDirRecordSize) {
+    const std::string field(reinterpret_cast<char*>(buffer.data() + i), kDirRecordNameSize);
+    if (field == kName28) {
+      saw28 = true;
+      EXPECT_EQ(GetLE32(buffer.data() + i + 28), 1000u + 12);
+    }
+    if (field == kName40.substr(0, 28)) {
+      saw40 = true;
+      EXPECT_EQ(GetLE32(buffer.data() + i + 28), 1000u + 13);
+    }
+  }
+  EXPECT_TRUE(saw28);
+  EXPECT_TRUE(saw40);
+}
+
+TEST_F(ReadIndexNames, ShortNamesArePaddedWithZeros) {
+  std::vector<uint8_t> buffer(4096 + 32, 0xA5);
+  uint32_t delivered = 0;
+  ASSERT_EQ(ReadDirectory(dir_toolkit_, 64, 4096, buffer.data(), delivered), 0);
+  ASSERT_EQ(delivered, 4096u);
+  for (uint32_t i = 0; i < delivered; i += kDirRecordSize) {
+    const size_t length = strnlen(reinterpret_cast<char*>(buffer.data() + i), kDirRecordNameSize);
+    for (size_t j = length; j < kDirRecordNameSize; ++j) ASSERT_EQ(buffer[i + j], 0) << i;
+  }
+  EXPECT_EQ(buffer[delivered], 0xA5);  // nothing beyond what was delivered
+}
+
+// ---------------------------------------------------------------------------
+// Directories without names.
+
+class ReadIndexEmpty : public test::VolumeTest {
+ protected:
+  void SetUp() override {
+    image_ = dir_.File("empty.img");
+    test::FormatImage(image_, "--size 8M");
+    ImageBuilder b(image_);
+    empty_ = b.AddDirectory(record::kRoot, "empty");
+    hollow_ = b.AddDirectory(record::kRoot, "hollow");
+    b.LinkNames(empty_, {});
+    b.LinkNames(hollow_, {});
+    b.PatchRecord(hollow_, [&b](uint8_t* r) {  // a root value of 0 bytes
+      uint8_t* root = FindAttributeInRecord(r, b.geometry().recordSize, AT_INDEX_ROOT);
+      SetAttrValueLength(root, 0);
+    });
+    b.LinkNames(record::kRoot, {{"empty", empty_}, {"hollow", hollow_}});
+    Mount(image_, false);
+  }
+
+  uint32_t empty_ = 0;
+  uint32_t hollow_ = 0;
+};
+
+TEST_F(ReadIndexEmpty, AnEmptyIndexListsOnlyDotDotAndDot) {
+  for (const std::string path : {"/1/empty", "/1/hollow"}) {
+    Toolkit* t = Open(path);
+    ASSERT_NE(t, nullptr);
+    std::vector<uint8_t> buffer(4096);
+    uint32_t delivered = 0;
+    EXPECT_EQ(ReadDirectory(t, 0, 4096, buffer.data(), delivered), 0) << path;
+    EXPECT_EQ(delivered, 64u) << path;
+    EXPECT_EQ(GetLE32(buffer.data() + 28), 5u);
+    EXPECT_EQ(GetLE32(buffer.data() + 60), OpenedRecordNumber(t));
+    EXPECT_EQ(ReadDirectory(t, 64, 4096, buffer.data(), delivered), 0) << path;
+    EXPECT_EQ(delivered, 0u) << path;
+    ToolkitClose(t);
+  }
+}
+
+TEST_F(ReadIndexEmpty, LookupInAnEmptyIndexIsNotFound) {
+  Toolkit* t = Open("/1/empty");
+  ASSERT_NE(t, nullptr);
+  uint32_t record = 0;
+  EXPECT_EQ(IndexLookup(t, t->fileChain, "x", 1, record), kErrPathNotFound);
+  EXPECT_EQ(record, 0xFFFFFFFFu);
+  ToolkitClose(t);
+}
+
+// A root that reads as no bytes at all answers 0 and leaves the record all
+// ones; the path walk takes that as not found.
+TEST_F(ReadIndexEmpty, AZeroByteRootGivesNoRecord) {
+  Toolkit* t = Open("/1/hollow");
+  ASSERT_NE(t, nullptr);
+  uint32_t record = 0;
+  EXPECT_EQ(IndexLookup(t, t->fileChain, "x", 1, record), 0);
+  EXPECT_EQ(record, 0xFFFFFFFFu);
+  ToolkitClose(t);
+  EXPECT_EQ(OpenResult("/1/hollow/x"), kErrPathNotFound);
+}
+
+}  // namespace
+}  // namespace vrax
