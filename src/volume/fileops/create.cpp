@@ -43,15 +43,21 @@ int32_t NewDescriptor(int kind, uint8_t* out) {
   return kOk;
 }
 
+// Fills a value of the record being built. The record is written once,
+// when it is complete, so the values are put in place in memory.
 int32_t WriteValue(Toolkit* t, RecordChain& chain, uint32_t type, const uint8_t* value,
                    uint32_t size) {
-  uint32_t done = 0;
   int32_t error = SetAttributeSize(t, chain, type, size);
-  if (error == kOk && size != 0) {
-    error = AttributeTransfer(t, type, chain, const_cast<uint8_t*>(value), size, 0, done,
-                              kTransferWrite);
+  if (error != kOk || size == 0) return error;
+  uint8_t* a = FindAttribute(t, chain, type);
+  if (a != nullptr && !AttrIsNonResident(a) && AttrValueLength(a) == size) {
+    std::memcpy(AttrValue(a), value, size);
+    chain.head->dirty = 1;
+    return kOk;
   }
-  return error;
+  uint32_t done = 0;
+  return AttributeTransfer(t, type, chain, const_cast<uint8_t*>(value), size, 0, done,
+                           kTransferWrite);
 }
 
 int32_t AddAttributes(Toolkit* t, uint8_t* image, int kind) {
