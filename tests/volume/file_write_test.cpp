@@ -9,6 +9,7 @@
 #include "platform/error_codes.h"
 #include "support/volume_fixture.h"
 #include "volume/attributes/attributes.h"
+#include "volume/attributes/record_edit.h"
 #include "volume/fileops/fileops.h"
 #include "volume/format/descriptor.h"
 #include "volume/format/record.h"
@@ -210,6 +211,33 @@ TEST_F(FileWriteTest, InterleavedFilesSpreadOverExtensionRecordsAndRewriteCorrec
   }
   EXPECT_EQ(ReadPath("/1/f0"), rewritten);
   EXPECT_EQ(ReadPath("/1/f2"), contents[2]);
+  ExpectClean();
+}
+
+// A run that continues the last one merges with it; when the merged run
+// needs a wider length field than the full record can give, the value goes
+// on in a new extension record, whose first VCN must follow the clusters
+// the old record still holds.
+TEST_F(FileWriteTest, ContiguousRunThatNoLongerFitsContinuesInAnExtensionRecord) {
+  FormatAndMount("--size 32M --cluster-size 512");
+  Toolkit* t = Create("/1/merge");
+  ASSERT_NE(t, nullptr);
+  // One run of 0x7FFF clusters: two bytes of length, as many as its offset.
+  const auto first = Pattern(0x7FFF * 512, 13);
+  ASSERT_EQ(Write(t, 0, first), 0);
+  ASSERT_EQ(t->fileChain.Size(), 1u);
+  // Fill the record to the last byte with a larger security descriptor.
+  const uint32_t room = RecordFreeRoom(t->fileChain.head->image);
+  ASSERT_EQ(SetAttributeSize(t, t->fileChain, AT_SECURITY_DESCRIPTOR, room & ~1u), 0);
+  ASSERT_EQ(WriteChain(t, t->fileChain), 0);
+  ASSERT_LT(RecordFreeRoom(t->fileChain.head->image), 2u);
+  const auto more = Pattern(512, 14);  // the next cluster: 0x8000 needs three length bytes
+  ASSERT_EQ(Write(t, static_cast<uint32_t>(first.size()), more), 0);
+  EXPECT_EQ(t->fileChain.Size(), 2u);
+  ToolkitClose(t);
+  auto expected = first;
+  expected.insert(expected.end(), more.begin(), more.end());
+  EXPECT_EQ(ReadPath("/1/merge"), expected);
   ExpectClean();
 }
 
