@@ -7,16 +7,20 @@
 #include <sys/stat.h>
 
 #include <cstdint>
+#include <ctime>
 #include <string>
 #include <vector>
 
 namespace vrax {
 
+struct BlockDevice;
 struct Toolkit;
 
 // The mount object: mounts the drive at construction, unmounts at
 // destruction. `hostPath`, when not empty, is the disk image or block
 // device opened for the drive instead of the disk its number names.
+// Every VRAX_FILE must be closed before the mount object is destroyed:
+// unmounting frees the device that open files are attached to.
 class VraxInterface {
  public:
   VraxInterface(const char* drivePath, bool writable, const std::string& hostPath = {});
@@ -28,6 +32,7 @@ class VraxInterface {
 
  private:
   Toolkit* root_ = nullptr;
+  BlockDevice* device_ = nullptr;  // the drive this object created
 };
 
 // An open file: the volume context, the 64-bit position and the access bits
@@ -58,16 +63,30 @@ constexpr uint32_t kAccessWrite = 0x80;
 // Drive table, write check, error text.
 bool VRAX_CanWrite();
 int32_t VRAX_PrintError(int32_t error);
+// The error number of the calling thread's most recent failed call of this
+// interface (0 when none failed yet); calls that succeed leave it alone.
+int32_t VRAX_LastError();
 
 // File handles.
 VRAX_FILE* VRAX_fopen64(const char* path, const char* mode);
 size_t VRAX_fread(void* buffer, size_t size, size_t count, VRAX_FILE* file);
+// A write is done whole or not at all: one that would reach beyond the
+// largest file the volume holds (2^32 minus one cluster) returns 0.
 size_t VRAX_fwrite(const void* buffer, size_t size, size_t count, VRAX_FILE* file);
+// Positions are counted from the start of the file (origin SEEK_SET); a
+// null handle, a negative offset or another origin gives -1 and leaves the
+// position as it was.
 int VRAX_fseeko64(VRAX_FILE* file, int64_t offset, int origin);
 int VRAX_fclose(VRAX_FILE* file);
 // Fills `record` (zeroed first): st_mode 0x4000 or 0x8000, st_size, and the
 // descriptor's times. 0, or the volume's error number.
 int32_t VRAX_stat64(const char* path, struct stat* record);
+// Sets the date last modified of the file or directory at `path` to the
+// local time of `modified` (to the minute). 0, 5 on a read-only drive, for a
+// system record or a descriptor that forbids writing, 87 for a time whose
+// year the descriptor cannot hold (before 1901 or after 2155), or the
+// volume's error number.
+int32_t VRAX_SetModifiedTime(const char* path, std::time_t modified);
 
 // Namespace calls: 0 or -1.
 int VRAX_rename(const char* oldPath, const char* newPath);

@@ -224,10 +224,12 @@ void ImageBuilder::LoadVolume() {
   std::vector<uint8_t> bitmapFile = ReadRecord(record::kClusterBitmap);
   const uint8_t* bitmap = RequireAttribute(bitmapFile, AT_DATA);
   bitmapRuns_ = DecodeRuns(bitmap);
-  clusterBitmap_.resize(AttrInitializedSize(bitmap));
-  for (size_t at = 0; at < clusterBitmap_.size(); ++at) {
-    clusterBitmap_[at] = ReadBytes(ValueOffset(bitmapRuns_, at), 1)[0];
+  for (const ClusterRun& run : bitmapRuns_) {
+    const std::vector<uint8_t> held =
+        ReadBytes(ClusterOffset(run.lcn), static_cast<size_t>(run.length) * g.clusterSize);
+    clusterBitmap_.insert(clusterBitmap_.end(), held.begin(), held.end());
   }
+  clusterBitmap_.resize(AttrInitializedSize(bitmap));
 }
 
 // ---- raw access ----

@@ -174,14 +174,14 @@ TEST_F(ReadPathWalk, DirectoriesListTheirParentAndThemselves) {
   EXPECT_EQ(DotRecords("/1"), (std::vector<uint32_t>{5u, 5u}));
   EXPECT_EQ(List("/1/a"), (std::vector<std::pair<std::string, uint32_t>>{
                               {"b", paths_.b}, {"note.txt", paths_.note}}));
-  EXPECT_EQ(List("/1"), (std::vector<std::pair<std::string, uint32_t>>{
-                            {"a", paths_.a},
-                            {"Docs", paths_.docs},
-                            {"empty.txt", paths_.empty},
-                            {"nodata", paths_.nodata},
-                            {"nodesc", paths_.nodesc},
-                            {"README", paths_.readme},
-                            {"shortdesc", paths_.shortdesc}}));
+  EXPECT_EQ(List("/1"),
+            (std::vector<std::pair<std::string, uint32_t>>{{"a", paths_.a},
+                                                           {"Docs", paths_.docs},
+                                                           {"empty.txt", paths_.empty},
+                                                           {"nodata", paths_.nodata},
+                                                           {"nodesc", paths_.nodesc},
+                                                           {"README", paths_.readme},
+                                                           {"shortdesc", paths_.shortdesc}}));
 }
 
 // ---------------------------------------------------------------------------

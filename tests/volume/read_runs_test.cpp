@@ -96,7 +96,8 @@ void ExpectReadsMatch(Toolkit* t, const std::vector<uint8_t>& content,
   EXPECT_TRUE(failures.empty()) << failures.size() << " bad reads, first: " << failures[0];
 }
 
-// Run, cluster and sector edges of a value held in `runs`.
+// The edges of a value held in `runs`: its start, its end and every
+// cluster edge (every run starts at one).
 std::vector<uint32_t> Edges(const std::vector<ClusterRun>& runs, uint32_t K, uint32_t size) {
   std::vector<uint32_t> edges = {0, size};
   uint32_t clusters = 0;
@@ -137,7 +138,8 @@ MultiRunImage MakeMultiRun(const Geometry& g, const std::string& path) {
   image.K = b.geometry().clusterSize;
   image.S = b.geometry().bytesPerSector;
   const uint32_t m = b.FindFreeClusters(48);
-  // Offsets +30, -24, +28, -40, +17 from the last cluster of the run before.
+  // Behind the first run, offsets -24, +28, -40 and +17 from the last
+  // cluster of the run before.
   image.runs = {{m + 30, 3}, {m + 8, 5}, {m + 40, 1}, {m, 4}, {m + 20, 2}};
   image.content = test::PatternBytes(15 * image.K - image.K / 2 - 3, 9);
   const uint32_t n = b.AddRunFile(record::kRoot, "multi.bin", image.runs, image.content);

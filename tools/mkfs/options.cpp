@@ -64,6 +64,23 @@ bool TakeValue(std::string_view arg, ArgumentReader& args, std::string_view& val
   return true;
 }
 
+// The option fields that take a text.
+std::string* TextField(MkfsOptions& o, std::string_view name) {
+  if (name == "--from") return &o.from;
+  return nullptr;
+}
+
+int ParseTextOption(std::string* field, const std::string& name, std::string_view arg,
+                    ArgumentReader& args, std::string& error) {
+  std::string_view value;
+  if (!TakeValue(arg, args, value) || value.empty()) {
+    error = "option " + name + " needs a value";
+    return kExitUsage;
+  }
+  *field = value;
+  return kExitOk;
+}
+
 // Handles one option argument, taking its value along.
 int ParseOption(MkfsOptions& o, std::string_view arg, ArgumentReader& args, std::string& error) {
   if (bool* flag = FlagField(o, arg)) {
@@ -71,6 +88,7 @@ int ParseOption(MkfsOptions& o, std::string_view arg, ArgumentReader& args, std:
     return kExitOk;
   }
   const std::string name(arg.substr(0, arg.find('=')));
+  if (std::string* text = TextField(o, name)) return ParseTextOption(text, name, arg, args, error);
   std::optional<uint64_t>* field = SizeField(o, name);
   if (field == nullptr) {
     error = "unknown option " + std::string(arg);
@@ -116,7 +134,8 @@ int ParseOptions(int argc, char** argv, MkfsOptions& options, std::string& error
 
 std::string HelpText() {
   return "usage: vrax-mkfs [--size BYTES] [--sector-size 512|4096] [--cluster-size BYTES]\n"
-         "                 [--record-size BYTES] [--index-size BYTES] [--force] TARGET\n"
+         "                 [--record-size BYTES] [--index-size BYTES] [--from DIR]\n"
+         "                 [--force] TARGET\n"
          "\n"
          "Writes an empty VRAX volume to TARGET, an image file or a block device.\n"
          "An image file that does not exist is created with --size bytes (sparse);\n"
@@ -133,6 +152,9 @@ std::string HelpText() {
          "  --index-size BYTES    directory index block size, power of two from 4K to\n"
          "                        64K, a multiple of the cluster size\n"
          "                        (default 4096, or the cluster size when larger)\n"
+         "  --from DIR            copy the files and folders below DIR into the new\n"
+         "                        volume, with their modification times; entries the\n"
+         "                        volume cannot hold are reported and left out\n"
          "  --force               overwrite a target that already holds a volume\n"
          "  --help                print this text\n"
          "\n"
@@ -141,7 +163,7 @@ std::string HelpText() {
          "  1  usage error (unknown option, missing value or target)\n"
          "  2  impossible geometry or a bad value\n"
          "  3  target refused: wrong kind, in use, or already holds a volume\n"
-         "  4  I/O error\n";
+         "  4  I/O error, or the new volume failed while --from copied into it\n";
 }
 
 }  // namespace vrax::mkfs

@@ -1,6 +1,6 @@
 // The command line of vrax-mkfs:
 //   vrax-mkfs [--size BYTES] [--sector-size 512|4096] [--cluster-size BYTES]
-//             [--record-size BYTES] [--index-size BYTES] [--force] TARGET
+//             [--record-size BYTES] [--index-size BYTES] [--from DIR] [--force] TARGET
 #pragma once
 
 #include <cstdint>
@@ -17,6 +17,7 @@ struct MkfsOptions {
   std::optional<uint64_t> clusterSize;
   std::optional<uint64_t> recordSize;
   std::optional<uint64_t> indexSize;
+  std::string from;  // a host folder whose tree is copied in; empty for none
   bool force = false;
   bool help = false;
   std::string target;

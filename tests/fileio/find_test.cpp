@@ -1,0 +1,208 @@
+// Directory enumeration: snapshots of every size, hidden names, long
+// names, patterns, handles and a failing directory read.
+#include <algorithm>
+#include <cstdio>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "blockdev/block_device.h"
+#include "blockdev/device_faults.h"
+#include "fileio/drive_table.h"
+#include "fileio_fixture.h"
+#include "support/image_builder.h"
+#include "volume/format/record.h"
+
+namespace vrax {
+namespace {
+
+using test::CapturedStderr;
+
+// The order the index keeps: a-z compare as A-Z, bytes compare as signed
+// values, a prefix comes first.
+bool SortsBefore(const std::string& a, const std::string& b) {
+  auto fold = [](char c) {
+    return static_cast<signed char>(c >= 'a' && c <= 'z' ? c - 'a' + 'A' : c);
+  };
+  for (size_t i = 0; i < std::min(a.size(), b.size()); ++i) {
+    if (fold(a[i]) != fold(b[i])) return fold(a[i]) < fold(b[i]);
+  }
+  return a.size() < b.size();
+}
+
+// `count` distinct names of mixed case and length, 28 characters among them.
+std::vector<std::string> MakeNames(size_t count) {
+  std::vector<std::string> names;
+  for (size_t i = 0; i < count; ++i) {
+    char text[40];
+    std::snprintf(text, sizeof text, i % 3 == 0 ? "File%05zu" : "f%zu_x", i);
+    std::string name = text;
+    if (i % 7 == 0) name += std::string(28 - name.size(), static_cast<char>('a' + i % 26));
+    names.push_back(name);
+  }
+  return names;
+}
+
+std::vector<std::string> InIndexOrder(std::vector<std::string> names) {
+  std::sort(names.begin(), names.end(), SortsBefore);
+  return names;
+}
+
+class FindTest : public test::FileioTest {
+ protected:
+  void CreateAll(const std::string& dir, const std::vector<std::string>& names) {
+    ASSERT_EQ(VRAX_mkdir(dir.c_str()), 0);
+    for (const std::string& name : names) WriteFile(dir + "/" + name, {});
+  }
+};
+
+TEST_F(FindTest, AnEmptyDirectoryIsAFailedSearch) {
+  FormatAndMount("--size 8M");
+  ASSERT_EQ(VRAX_mkdir("/1/empty"), 0);
+  VraxFindData data;
+  std::string err;
+  err = CapturedStderr([&] { EXPECT_EQ(VRAX_FindFirstFile("/1/empty/*", &data), kInvalidFind); });
+  EXPECT_EQ(err, "");
+  EXPECT_TRUE(Names("/1/*") == std::vector<std::string>{"empty"});
+}
+
+TEST_F(FindTest, DirectoriesOfEverySizeListEveryNameOnceInIndexOrder) {
+  FormatAndMount("--size 64M");
+  for (size_t count : {1u, 127u, 128u, 129u, 3000u}) {
+    const std::string dir = "/1/d" + std::to_string(count);
+    const std::vector<std::string> names = MakeNames(count);
+    CreateAll(dir, names);
+    const std::vector<std::string> listed = Names(dir + "/*");
+    EXPECT_EQ(listed, InIndexOrder(names)) << count;
+  }
+  Unmount();
+  ExpectClean();
+}
+
+TEST_F(FindTest, TheSearchHandsOutNamesOneByOneAndThenStops) {
+  FormatAndMount("--size 8M");
+  CreateAll("/1/d", {"b", "a", "c"});
+  VraxFindData data;
+  VRAX_FIND* find = VRAX_FindFirstFile("/1/d/*", &data);
+  ASSERT_NE(find, kInvalidFind);
+  EXPECT_STREQ(data.cFileName, "a");
+  EXPECT_EQ(find->nextIndex, 1u);
+  EXPECT_EQ(VRAX_FindNextFile(find, &data), 2u);
+  EXPECT_STREQ(data.cFileName, "b");
+  EXPECT_EQ(VRAX_FindNextFile(find, &data), 3u);
+  EXPECT_STREQ(data.cFileName, "c");
+  EXPECT_EQ(VRAX_FindNextFile(find, &data), 0u);
+  EXPECT_EQ(VRAX_FindNextFile(find, &data), 0u);
+  EXPECT_STREQ(data.cFileName, "c");
+  EXPECT_EQ(VRAX_FindClose(find), 0);
+}
+
+TEST_F(FindTest, NullAndInvalidHandlesAreIgnored) {
+  VraxFindData data;
+  EXPECT_EQ(VRAX_FindNextFile(nullptr, &data), 0u);
+  EXPECT_EQ(VRAX_FindNextFile(kInvalidFind, &data), 0u);
+  EXPECT_EQ(VRAX_FindClose(nullptr), 0);
+  EXPECT_EQ(VRAX_FindClose(kInvalidFind), 0);
+  EXPECT_EQ(VRAX_FindFirstFile(nullptr, &data), kInvalidFind);
+}
+
+TEST_F(FindTest, HiddenNamesNeverAppear) {
+  FormatAndMount("--size 8M");
+  CreateAll("/1/d", {".hidden", "shown", ".a", "x.y"});
+  EXPECT_EQ(Names("/1/d/*"), (std::vector<std::string>{"shown", "x.y"}));
+  CreateAll("/1/h", {".profile", ".b"});
+  VraxFindData data;
+  EXPECT_EQ(VRAX_FindFirstFile("/1/h/*", &data), kInvalidFind);
+  EXPECT_EQ(Stat("/1/h/.profile").st_mode, static_cast<mode_t>(S_IFREG));
+}
+
+TEST_F(FindTest, PatternsNameTheDirectoryUpToTheirFirstWildcard) {
+  FormatAndMount("--size 8M");
+  CreateAll("/1/d", {"a.txt", "b.bin"});
+  ASSERT_EQ(VRAX_mkdir("/1/d/sub"), 0);
+  const std::vector<std::string> all = {"a.txt", "b.bin", "sub"};
+  EXPECT_EQ(Names("/1/d/*"), all);
+  EXPECT_EQ(Names("/1/d/*.txt"), all);
+  EXPECT_EQ(Names("/1/d"), all);
+  EXPECT_EQ(Names("/1/*"), std::vector<std::string>{"d"});
+  EXPECT_EQ(Names("/1"), std::vector<std::string>{"d"});
+  EXPECT_EQ(Names("/1/d/sub/../*"), all);
+}
+
+TEST_F(FindTest, PatternsThatNameNoDirectoryFail) {
+  FormatAndMount("--size 8M");
+  CreateAll("/1/d", {"f"});
+  VraxFindData data;
+  std::string err = CapturedStderr([&] {
+    EXPECT_EQ(VRAX_FindFirstFile("/1/d/f/*", &data), kInvalidFind);
+    EXPECT_EQ(VRAX_FindFirstFile("/1/none/*", &data), kInvalidFind);
+  });
+  EXPECT_EQ(err, "");
+  err = CapturedStderr([&] { EXPECT_EQ(VRAX_FindFirstFile("/2/*", &data), kInvalidFind); });
+  EXPECT_EQ(err, "Drive /2 not found\n");
+}
+
+TEST_F(FindTest, ASearchIsASnapshot) {
+  FormatAndMount("--size 8M");
+  CreateAll("/1/d", {"a", "b"});
+  VraxFindData data;
+  VRAX_FIND* find = VRAX_FindFirstFile("/1/d/*", &data);
+  ASSERT_NE(find, kInvalidFind);
+  WriteFile("/1/d/c", {});
+  ASSERT_EQ(VRAX_remove("/1/d/b", 0), 0);
+  EXPECT_EQ(VRAX_FindNextFile(find, &data), 2u);
+  EXPECT_STREQ(data.cFileName, "b");
+  EXPECT_EQ(VRAX_FindNextFile(find, &data), 0u);
+  VRAX_FindClose(find);
+  EXPECT_EQ(Names("/1/d/*"), (std::vector<std::string>{"a", "c"}));
+}
+
+TEST_F(FindTest, NamesOfTwentyEightCharactersAndMoreComeBackAsTheirFirst28) {
+  image_ = dir_.File("volume.img");
+  ASSERT_EQ(test::FormatVolume(image_, "--size 8M"), 0);
+  const std::string name28 = "abcdefghijklmnopqrstuvwxyz01";
+  const std::string name40 = "Forty-characters-are-more-than-the-field";
+  {
+    test::ImageBuilder b(image_);
+    const uint32_t dir = b.AddDirectory(record::kRoot, "long");
+    const uint32_t f28 = b.AddResidentFile(dir, name28, {1});
+    const uint32_t f40 = b.AddResidentFile(dir, name40, {2});
+    b.LinkNames(dir, {{name28, f28}, {name40, f40}});
+    b.LinkNames(record::kRoot, {{"long", dir}});
+  }
+  Mount();
+  EXPECT_EQ(Names("/1/long/*"), (std::vector<std::string>{name28, name40.substr(0, 28)}));
+  EXPECT_EQ(ReadFile("/1/long/" + name28), std::vector<uint8_t>{1});
+}
+
+// A device read failing after a number of good ones: the first number
+// at which the listing comes back partial has the failure in a later
+// slice of the directory.
+TEST_F(FindTest, AFailingDirectoryReadKeepsTheNamesReadBeforeIt) {
+  FormatAndMount("--size 16M");
+  std::vector<std::string> names;
+  for (int i = 0; i < 300; ++i) {
+    char text[16];
+    std::snprintf(text, sizeof text, "name%03d", i);
+    names.push_back(text);
+  }
+  CreateAll("/1/d", names);
+  BlockDevice* device = CurrentDrive();
+  ASSERT_NE(device, nullptr);
+  std::vector<std::string> listed;
+  std::string err;
+  for (int32_t good = 0; good < 20000; ++good) {
+    ArmDeviceFault(*device, FaultedTransfer::kRead, good, 1117, true);
+    err = CapturedStderr([&] { listed = Names("/1/d/*"); });
+    DisarmDeviceFaults(*device);
+    if (!listed.empty()) break;
+  }
+  ASSERT_FALSE(listed.empty());
+  EXPECT_NE(err.find("-> readdir_vrax() [/1/d] error: 1117\n"), std::string::npos) << err;
+  EXPECT_LT(listed.size(), names.size());
+  EXPECT_TRUE(std::equal(listed.begin(), listed.end(), names.begin()));
+  EXPECT_EQ(Names("/1/d/*"), names);
+}
+
+}  // namespace
+}  // namespace vrax

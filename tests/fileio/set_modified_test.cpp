@@ -1,0 +1,59 @@
+// Setting a descriptor's date last modified.
+#include <ctime>
+#include <string>
+
+#include "fileio_fixture.h"
+
+namespace vrax {
+namespace {
+
+class SetModifiedTest : public test::FileioTest {};
+
+// What VRAX_stat64 shows for a stamp written from `when`: its local
+// wall-clock time to the minute, read back as standard time.
+std::time_t AsStored(std::time_t when) {
+  std::tm local{};
+  localtime_r(&when, &local);
+  local.tm_sec = 0;
+  local.tm_isdst = 0;
+  return std::mktime(&local);
+}
+
+TEST_F(SetModifiedTest, FilesAndDirectoriesTakeTheTimeToTheMinute) {
+  FormatAndMount("--size 8M");
+  WriteFile("/1/f", {1, 2, 3});
+  ASSERT_EQ(VRAX_mkdir("/1/d"), 0);
+  const std::time_t when = 1614834395;  // early March 2021
+  EXPECT_EQ(VRAX_SetModifiedTime("/1/f", when), 0);
+  EXPECT_EQ(VRAX_SetModifiedTime("/1/d", when + 86400 * 40), 0);
+  const struct stat file = Stat("/1/f");
+  EXPECT_EQ(file.st_mtime, AsStored(when));
+  EXPECT_EQ(file.st_atime, AsStored(when));
+  EXPECT_EQ(file.st_size, 3);
+  EXPECT_EQ(Stat("/1/d").st_mtime, AsStored(when + 86400 * 40));
+  EXPECT_EQ(ReadFile("/1/f"), (std::vector<uint8_t>{1, 2, 3}));
+  Unmount();
+  ExpectClean();
+}
+
+TEST_F(SetModifiedTest, TimesTheDescriptorCannotHoldAreRefused) {
+  FormatAndMount("--size 8M");
+  WriteFile("/1/f", {});
+  const std::time_t before = Stat("/1/f").st_mtime;
+  EXPECT_EQ(VRAX_SetModifiedTime("/1/f", -3000000000LL), 87);  // 1874
+  EXPECT_EQ(VRAX_SetModifiedTime("/1/f", 6000000000LL), 87);   // 2160
+  EXPECT_EQ(Stat("/1/f").st_mtime, before);
+  EXPECT_EQ(VRAX_SetModifiedTime("/1/f", 0), 0);  // 1970 fits
+}
+
+TEST_F(SetModifiedTest, TheRootMissingPathsAndReadOnlyDrivesAreRefused) {
+  FormatAndMount("--size 8M");
+  EXPECT_EQ(VRAX_SetModifiedTime("/1", 1600000000), 5);
+  EXPECT_EQ(VRAX_SetModifiedTime("/1/none", 1600000000), 3);
+  WriteFile("/1/f", {});
+  Mount(false);
+  test::CapturedStderr([] { EXPECT_EQ(VRAX_SetModifiedTime("/1/f", 1600000000), 5); });
+}
+
+}  // namespace
+}  // namespace vrax
