@@ -1,0 +1,210 @@
+"""Starts the real vrax program on a fresh volume image and talks to it.
+
+Everything runs on 127.0.0.1. Every process started here is stopped again:
+by SIGINT when a test ends normally, by SIGKILL when it does not stop in time
+or a test fails half-way.
+"""
+
+import os
+import re
+import shutil
+import signal
+import socket
+import subprocess
+import tempfile
+import threading
+import time
+
+TOOLS = {"vrax": None, "mkfs": None, "fsck": None}
+START_TIMEOUT = 15.0
+STOP_TIMEOUT = 5.0
+IO_TIMEOUT = 20.0
+
+
+def free_port():
+    """A TCP port on the loopback address that nothing listens on now."""
+    with socket.socket() as s:
+        s.bind(("127.0.0.1", 0))
+        return s.getsockname()[1]
+
+
+def make_tree(root, files):
+    """Writes {relative path: bytes} below root (directories end in '/')."""
+    for name, data in files.items():
+        path = os.path.join(root, name)
+        if name.endswith("/"):
+            os.makedirs(path, exist_ok=True)
+            continue
+        os.makedirs(os.path.dirname(path), exist_ok=True)
+        with open(path, "wb") as f:
+            f.write(data)
+
+
+def make_image(directory, files, size="32M"):
+    """A volume image formatted by vrax-mkfs holding `files`."""
+    tree = os.path.join(directory, "tree")
+    os.makedirs(tree, exist_ok=True)
+    make_tree(tree, files)
+    image = os.path.join(directory, "volume.img")
+    subprocess.run([TOOLS["mkfs"], "--size", size, "--from", tree, image], check=True,
+                   stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, timeout=60)
+    return image
+
+
+def check_image(image):
+    """vrax-fsck's exit code and output for the image."""
+    done = subprocess.run([TOOLS["fsck"], image], stdout=subprocess.PIPE,
+                          stderr=subprocess.STDOUT, timeout=120)
+    return done.returncode, done.stdout.decode(errors="replace")
+
+
+class Server:
+    """One vrax process serving an image on a free loopback port."""
+
+    def __init__(self, image, extra=(), user="u", password="p", port=None, wrapper=(),
+                 preexec=None):
+        self.port = port or free_port()
+        self.preexec = preexec
+        args = list(wrapper) + [TOOLS["vrax"], "-i=" + image, "-f=%d" % self.port]
+        if user is not None:
+            args.append("-u=" + user)
+        if password is not None:
+            args.append("-p=" + password)
+        self.args = args + list(extra)
+        self.output = []
+        self.errors = []
+        self.started = threading.Event()
+        self.process = None
+        self.readers = []
+
+    def start(self, expect_started=True):
+        self.process = subprocess.Popen(self.args, stdin=subprocess.PIPE, stdout=subprocess.PIPE,
+                                        stderr=subprocess.PIPE, preexec_fn=self.preexec)
+        self.readers = [
+            threading.Thread(target=self._collect, args=(self.process.stdout, self.output, True),
+                             daemon=True),
+            threading.Thread(target=self._collect, args=(self.process.stderr, self.errors, False),
+                             daemon=True)]
+        for reader in self.readers:
+            reader.start()
+        if expect_started and not self.started.wait(START_TIMEOUT):
+            self.kill()
+            raise AssertionError("vrax did not start: %r %r" % (self.output, self.errors))
+        return self
+
+    def _collect(self, stream, lines, watch):
+        for raw in iter(stream.readline, b""):
+            line = raw.decode(errors="replace")
+            lines.append(line)
+            if watch and line.startswith("----> Server Started"):
+                self.started.set()
+
+    def stop(self, sig=signal.SIGINT):
+        """Sends `sig`; returns (exit code, seconds until the process ended)."""
+        began = time.monotonic()
+        self.process.send_signal(sig)
+        try:
+            code = self.process.wait(STOP_TIMEOUT)
+        except subprocess.TimeoutExpired:
+            self.kill()
+            raise AssertionError("vrax did not stop within %s s" % STOP_TIMEOUT)
+        seconds = time.monotonic() - began
+        self._release()
+        return code, seconds
+
+    def kill(self):
+        if self.process is not None and self.process.poll() is None:
+            self.process.kill()
+            self.process.wait(STOP_TIMEOUT)
+        if self.process is not None:
+            self._release()
+
+    def _release(self):
+        """Closes the pipes once the process has ended and its output is read."""
+        for reader in self.readers:
+            reader.join(STOP_TIMEOUT)
+        for stream in (self.process.stdin, self.process.stdout, self.process.stderr):
+            if stream is not None and not stream.closed:
+                stream.close()
+
+    def stdout_text(self):
+        return "".join(self.output)
+
+
+class Raw:
+    """A control connection driven byte by byte."""
+
+    def __init__(self, port, greet=True):
+        self.sock = socket.create_connection(("127.0.0.1", port), timeout=IO_TIMEOUT)
+        self.buffer = b""
+        if greet:
+            self.greeting = self.line()
+
+    def send(self, data):
+        self.sock.sendall(data if isinstance(data, bytes) else data.encode())
+
+    def line(self):
+        while b"\r\n" not in self.buffer:
+            chunk = self.sock.recv(4096)
+            if not chunk:
+                raise EOFError("connection closed; buffered %r" % self.buffer)
+            self.buffer += chunk
+        line, self.buffer = self.buffer.split(b"\r\n", 1)
+        return line.decode(errors="replace")
+
+    def cmd(self, text):
+        self.send(text + "\r\n")
+        return self.line()
+
+    def login(self, user="u", password="p"):
+        assert self.cmd("USER " + user).startswith("331"), user
+        reply = self.cmd("PASS " + password)
+        assert reply.startswith("230"), reply
+        return self
+
+    def closed_by_server(self, timeout=5.0):
+        """True when the server closes the connection (without more bytes)."""
+        self.sock.settimeout(timeout)
+        try:
+            return self.sock.recv(1) == b""
+        except ConnectionResetError:
+            return True
+        finally:
+            self.sock.settimeout(IO_TIMEOUT)
+
+    def pasv(self):
+        """Sends PASV; returns the announced (host, port)."""
+        reply = self.cmd("PASV")
+        match = re.search(r"\((\d+),(\d+),(\d+),(\d+),(\d+),(\d+)\)", reply)
+        assert reply.startswith("227 Entering Passive Mode ("), reply
+        n = [int(x) for x in match.groups()]
+        return "%d.%d.%d.%d" % tuple(n[:4]), n[4] * 256 + n[5]
+
+    def data_connection(self):
+        host, port = self.pasv()
+        return socket.create_connection((host, port), timeout=IO_TIMEOUT)
+
+    def close(self):
+        try:
+            self.sock.close()
+        except OSError:
+            pass
+
+
+def read_all(sock):
+    parts = []
+    while True:
+        chunk = sock.recv(65536)
+        if not chunk:
+            return b"".join(parts)
+        parts.append(chunk)
+
+
+class Workspace:
+    """A temporary directory removed with everything in it."""
+
+    def __init__(self):
+        self.path = tempfile.mkdtemp(prefix="vrax-ftp-")
+
+    def close(self):
+        shutil.rmtree(self.path, ignore_errors=True)

@@ -1,0 +1,65 @@
+// The command words in the order they are tested; the first equal name runs.
+#include <cstring>
+
+#include "ftp/command.h"
+
+namespace vrax::ftp {
+
+namespace {
+
+struct CommandEntry {
+  const char* name;
+  CommandHandler handler;
+};
+
+// Answered whether or not the client is logged in.
+constexpr CommandEntry kLoginCommands[] = {
+    {"QUIT", CmdQuit}, {"USER", CmdUser}, {"PASS", CmdPass},
+};
+
+// Answered only once the client is logged in.
+constexpr CommandEntry kCommands[] = {
+    {"NOOP", CmdNoop}, {"ALLO", CmdAllo}, {"HELP", CmdHelp}, {"REIN", CmdRein},
+    {"SYST", CmdSyst}, {"STRU", CmdStru}, {"MODE", CmdMode}, {"TYPE", CmdType},
+    {"PORT", CmdPort}, {"PASV", CmdPasv}, {"LIST", CmdList}, {"NLST", CmdNlst},
+    {"CWD", CmdCwd},   {"XCWD", CmdCwd},  {"FEAT", CmdFeat}, {"MDTM", CmdMdtm},
+    {"PWD", CmdPwd},   {"XPWD", CmdPwd},  {"CDUP", CmdCdup}, {"XCUP", CmdCdup},
+    {"STAT", CmdStat}, {"ABOR", CmdAbor}, {"REST", CmdRest}, {"RETR", CmdRetr},
+    {"STOR", CmdStor}, {"APPE", CmdAppe}, {"STOU", CmdStou}, {"SIZE", CmdSize},
+    {"DELE", CmdDele}, {"RNFR", CmdRnfr}, {"RNTO", CmdRnto}, {"MKD", CmdMkd},
+    {"XMKD", CmdMkd},  {"RMD", CmdRmd},   {"XRMD", CmdRmd},
+};
+
+template <size_t N>
+const CommandEntry* Find(const CommandEntry (&table)[N], const std::string& word) {
+  for (const CommandEntry& entry : table) {
+    if (word == entry.name) return &entry;
+  }
+  return nullptr;
+}
+
+}  // namespace
+
+Flow Dispatch(Command& command) {
+  const std::string& word = command.line.word;
+  if (const CommandEntry* entry = Find(kLoginCommands, word)) return entry->handler(command);
+  if (!command.client.loggedIn) {
+    command.Reply("530 Please login with USER and PASS.\r\n");
+    return Flow::kContinue;
+  }
+  if (const CommandEntry* entry = Find(kCommands, word)) return entry->handler(command);
+  command.Reply("500 Command not understood.\r\n");
+  return Flow::kContinue;
+}
+
+std::optional<std::string> Command::BuildPath() {
+  if (client.account == nullptr) return std::nullopt;
+  return CFtpServer::BuildPath(client.account->startPath.c_str(),
+                               client.currentDirectory.c_str(), argument());
+}
+
+bool Command::HasPrivilege(uint8_t bit) const {
+  return client.account != nullptr && (client.account->privileges & bit) != 0;
+}
+
+}  // namespace vrax::ftp

@@ -1,0 +1,30 @@
+// QUIT, USER, PASS and REIN.
+#include "ftp/command.h"
+
+namespace vrax::ftp {
+
+Flow CmdQuit(Command& c) {
+  c.Reply("221 Goodbye.\r\n");
+  return Flow::kEndSession;
+}
+
+Flow CmdUser(Command& c) {
+  if (c.argument() == nullptr) {
+    c.Reply(kReplyArgumentCount);
+  } else {
+    c.server.LoginUser(&c.client, *c.argument());
+  }
+  return Flow::kContinue;
+}
+
+Flow CmdPass(Command& c) {
+  c.server.LoginPassword(&c.client, c.argument());
+  return Flow::kContinue;
+}
+
+Flow CmdRein(Command& c) {
+  c.server.Reinitialize(&c.client);
+  return Flow::kContinue;
+}
+
+}  // namespace vrax::ftp

@@ -1,0 +1,61 @@
+// The state of one control connection.
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "platform/sockets.h"
+
+namespace vrax::ftp {
+
+class CFtpServer;
+struct FtpUser;
+
+enum DataMode : int32_t { kDataNone = 0, kDataPassive = 1, kDataActive = 2 };
+enum TransferState : int32_t { kIdle = 0, kListing = 1, kReceiving = 2, kSending = 3 };
+enum TransferType : uint8_t { kTypeAscii = 0, kTypeBinary = 1 };
+
+// What a transfer worker needs, handed to it by value when it starts, so a
+// worker that is still finishing never shares anything with the session's
+// next command but the sockets and the transfer state.
+struct TransferJob {
+  int64_t restartOffset = 0;
+  std::string path;              // full volume path, at most kMaxPath characters
+  uint8_t type = kTypeBinary;
+  bool targetExisted = false;    // uploads: the path named a file before the transfer
+};
+
+// Threads: the session thread owns every plain field; the transfer worker
+// reads only its TransferJob and touches the client through the atomic
+// fields and the server's socket operations. The account pointer and the
+// login flags change under the server's list lock, where account deletion
+// reads them.
+struct FtpClient {
+  std::atomic<uint8_t> finished{0};
+  std::atomic<SocketHandle> dataSocket{kInvalidSocket};
+  uint32_t localAddress = 0;     // server end of the control connection, network order
+  uint32_t peerAddress = 0;      // client end, network order
+  uint16_t dataPort = 0;         // PORT: the client's port; PASV: the port listened on
+  uint8_t transferType = kTypeBinary;
+  int64_t restartOffset = 0;     // REST; handed to the next transfer and cleared
+  std::thread transferThread;    // joined only by the session thread
+  FtpUser* account = nullptr;
+  std::atomic<SocketHandle> controlSocket{kInvalidSocket};
+  uint8_t loggedIn = 0;
+  uint8_t noPassword = 0;        // anonymous login: PASS needs no password
+  int32_t dataMode = kDataNone;
+  std::atomic<int32_t> transferState{kIdle};
+  std::optional<std::string> renameSource;
+  std::string currentDirectory = "/";
+  std::thread sessionThread;
+  CFtpServer* server = nullptr;
+  // Sockets shut down while another thread may still be using them; their
+  // descriptors are released once no thread can (socket lock).
+  std::vector<SocketHandle> retiredSockets;
+};
+
+}  // namespace vrax::ftp

@@ -1,0 +1,58 @@
+// Every size, count and time limit of the FTP server, in one place.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+namespace vrax::ftp {
+
+// Control connection.
+constexpr uint16_t kDefaultControlPort = 21;
+// listen() backlog of the control socket. Linux takes a backlog of 0 as room
+// for one waiting connection: a burst of clients then sees its handshakes
+// dropped and retried seconds later. A few places avoid those stalls.
+constexpr int kControlBacklog = 16;
+// Pause before accepting again when the process ran out of descriptors.
+constexpr int kAcceptRetryMilliseconds = 100;
+constexpr size_t kLineBufferSize = 320;    // the session's line buffer
+constexpr size_t kMaxLineBytes = 276;      // a command line and its terminator must fit
+constexpr size_t kReplyBufferSize = 4096;  // a formatted reply is cut to this size
+
+// Paths: a built volume path, the current directory and the transfer path
+// hold at most this many characters.
+constexpr size_t kMaxPath = 260;
+// Volume names are 1 to 28 characters.
+constexpr size_t kMaxVolumeName = 28;
+// A listing's directory path, and its full path: directory, "/", a name.
+constexpr size_t kDirWalkDirectoryChars = kMaxPath;
+constexpr size_t kDirWalkFullPathChars = kMaxPath + 1 + kMaxVolumeName;
+
+// Data connections.
+constexpr uint16_t kDefaultFirstDataPort = 100;
+constexpr int32_t kDefaultDataPortCount = 900;
+constexpr int kPassiveBacklog = 1;
+
+// Transfers.
+constexpr size_t kSendBlockBytes = 2u * 1024 * 1024;     // one file read per block
+constexpr size_t kSendPieceBytes = 4096;                 // at most this much per send
+constexpr size_t kReceiveBufferBytes = 4u * 1024 * 1024;  // written when nearly full
+constexpr size_t kReceivePieceBytes = 4096;              // at most this much per receive
+// STOU draws names "file.N" until one is free; it gives up after this many.
+constexpr int kMaxUniqueNameTries = 1000;
+
+// Listings: a modification time at most this long ago shows its time of day,
+// an older one its year (180 days).
+constexpr int64_t kRecentSeconds = 15552000;
+
+// Account privilege bits.
+constexpr uint8_t kPrivDownload = 0x01;
+constexpr uint8_t kPrivUpload = 0x02;
+constexpr uint8_t kPrivDeleteRename = 0x04;
+constexpr uint8_t kPrivList = 0x08;
+constexpr uint8_t kPrivMakeDir = 0x10;
+constexpr uint8_t kPrivRemoveDir = 0x20;
+constexpr uint8_t kPrivAll = 0x3f;
+constexpr uint8_t kPrivForbidden = 0xc0;  // never granted
+constexpr uint8_t kPrivAnonymous = kPrivDownload | kPrivList;
+
+}  // namespace vrax::ftp

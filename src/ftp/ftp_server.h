@@ -1,0 +1,149 @@
+// The FTP server: configuration, accounts, the connected clients, the
+// listening socket and the accept thread, and the operations that every
+// part of the server shares.
+//
+// Locks, outermost first: the list lock (client list, user list, counts,
+// account operations and the login state of clients) before the socket lock
+// (closing and replacing socket handles), before the file interface's lock.
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <list>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "ftp/ftp_client.h"
+#include "ftp/ftp_limits.h"
+#include "ftp/ftp_user.h"
+#include "platform/sockets.h"
+
+namespace vrax::ftp {
+
+class CFtpServer {
+ public:
+  CFtpServer();
+  ~CFtpServer();
+  CFtpServer(const CFtpServer&) = delete;
+  CFtpServer& operator=(const CFtpServer&) = delete;
+
+  // Configuration and start (server.cpp).
+  bool SetPort(uint16_t port);
+  bool SetDataPortRange(uint16_t firstPort, int32_t count);
+  bool StartListening();
+  bool StopListening();
+  bool StartAccepting();
+
+  // Clients (clients.cpp). None of these may be called while the caller
+  // holds the list lock: they wait for session threads, which may need it.
+  FtpClient* AddClient(SocketHandle socket, const uint32_t* peerAddress);
+  bool RemoveClient(FtpClient* client);
+  void RemoveAllClients();
+  void RemoveFinishedClients();
+
+  // Sockets and replies (socket_ops.cpp).
+  void CloseSocket(std::atomic<SocketHandle>* socket);
+  void EndSession(FtpClient* client);
+  bool SendReply(FtpClient* client, const char* text);
+  bool SendFormattedReply(FtpClient* client, const char* format, ...)
+      __attribute__((format(printf, 3, 4)));
+
+  // Accounts (accounts.cpp).
+  FtpUser* AddUser(const char* name, const char* password, const char* startPath);
+  FtpUser* FindUser(const char* name);
+  bool DeleteUser(FtpUser* user);
+  void DeleteAllUsers();
+  bool AllowAnonymous(bool enable, const char* startPath);
+  bool SetMaxClients(FtpUser* user, int32_t limit);
+  bool SetPrivileges(FtpUser* user, uint8_t mask);
+
+  // The account side of USER, PASS and REIN (login.cpp). Each sends its reply.
+  void LoginUser(FtpClient* client, const std::string& name);
+  void LoginPassword(FtpClient* client, const std::string* argument);
+  void Reinitialize(FtpClient* client);
+
+  // Virtual paths (virtual_path.cpp). `argument` may be null; when it is
+  // not, it is tidied in place.
+  static bool NormalizePath(std::string& path);
+  static std::optional<std::string> BuildPath(const char* startPath, const char* currentDirectory,
+                                              std::string* argument);
+
+  // Data connections (data_connection.cpp). Each sends its own replies.
+  // PASV returns false when the session must end.
+  bool EnterPassiveMode(FtpClient* client);
+  void EnterActiveMode(FtpClient* client, const std::string* argument);
+  bool OpenDataConnection(FtpClient* client);
+
+  // Transfers (transfer_start.cpp, send_worker.cpp, receive_worker.cpp).
+  void RetrieveFile(FtpClient* client, std::string* argument);
+  bool StoreFile(FtpClient* client, std::string* argument, const char* command);
+  void AbortTransfer(FtpClient* client);
+  // Waits for a transfer worker that was aborted and is still finishing.
+  // Called on the session thread before anything reuses the data socket.
+  void AwaitTransferWorker(FtpClient* client);
+  void SendFileThread(FtpClient* client, TransferJob job);
+  void ReceiveFileThread(FtpClient* client, TransferJob job);
+
+  // Listings (listing.cpp).
+  void ListDirectory(FtpClient* client, std::string* argument, const char* command);
+
+  // Read-only views.
+  uint16_t port() const { return controlPort_; }
+  uint16_t firstDataPort() const { return firstDataPort_; }
+  int32_t dataPortCount() const { return dataPortCount_; }
+  bool listening() const { return listening_; }
+  bool anonymousEnabled() const { return anonymousEnabled_ != 0; }
+  FtpUser* anonymousUser() const { return anonymousUser_; }
+  uint32_t clientCount();
+  uint32_t userCount();
+  // The clients logged in to the account now (under the list lock).
+  int32_t CurrentClients(const FtpUser* user);
+  static const char* MonthName(int month);  // 0 to 11
+  // The address shown by STAT without an argument.
+  static const char* ContactAddress();
+
+  // Closes the descriptors a client's sockets left behind once no thread
+  // can use them any more (socket_ops.cpp).
+  void CloseRetiredSockets(FtpClient* client);
+
+ private:
+  void AcceptLoop();
+  void RunSession(FtpClient* client);
+  // Takes the client out of the list and ends its session; the caller holds
+  // the list lock. FinishRemoval then waits for its threads and frees it; the
+  // caller must not hold the list lock.
+  void DetachClient(FtpClient* client);
+  void FinishRemoval(FtpClient* client);
+  void FinishRemovals(std::vector<FtpClient*>& clients);
+  // Shuts a client's socket down and keeps its descriptor until no thread
+  // can use it (socket lock).
+  void RetireSocket(FtpClient* client, std::atomic<SocketHandle>* socket);
+  // Account references (login.cpp); list lock held.
+  void ReferAccount(FtpClient* client, FtpUser* user);
+  void LeaveLogin(FtpClient* client);
+  void FreeUserIfUnused(FtpUser* user);
+  bool BindPassivePort(FtpClient* client, SocketHandle socket);
+  SocketHandle ConnectActive(FtpClient* client);
+  bool AcceptPassive(FtpClient* client);
+
+  std::list<FtpClient*> clients_;
+  std::atomic<SocketHandle> listenSocket_{kInvalidSocket};
+  int32_t dataPortCount_ = kDefaultDataPortCount;
+  uint16_t firstDataPort_ = kDefaultFirstDataPort;
+  FtpUser* anonymousUser_ = nullptr;
+  std::list<FtpUser*> users_;
+  uint16_t controlPort_ = kDefaultControlPort;
+  uint8_t anonymousEnabled_ = 0;
+  uint32_t numberOfClients_ = 0;
+  uint32_t numberOfUsers_ = 0;
+  bool listening_ = false;
+  bool accepting_ = false;
+  std::thread acceptThread_;
+  std::recursive_mutex listLock_;
+  std::recursive_mutex socketLock_;
+};
+
+}  // namespace vrax::ftp

@@ -1,0 +1,37 @@
+// Reads command lines from the control connection.
+//
+// The buffer holds at most kMaxLineBytes received bytes. A line ends at the
+// first line feed; a carriage return right before it is dropped too, so both
+// CR LF and a bare LF end a line. Bytes that follow a line stay buffered for
+// the next one, so several commands may arrive in one packet. The reader
+// never looks at bytes beyond those received.
+#pragma once
+
+#include <cstddef>
+#include <functional>
+#include <string>
+
+#include "ftp/ftp_limits.h"
+
+namespace vrax::ftp {
+
+class LineReader {
+ public:
+  enum class Result {
+    kLine,     // `line` holds the next line without its terminator
+    kClosed,   // the receive reported the end of the connection or an error
+    kTooLong,  // kMaxLineBytes bytes buffered without a line feed
+  };
+  // Receives into `buffer` at most `size` bytes: the count, 0 when the peer
+  // closed, negative on error.
+  using Receive = std::function<long(char* buffer, size_t size)>;
+
+  Result Next(const Receive& receive, std::string& line);
+
+ private:
+  char buffer_[kLineBufferSize] = {};
+  size_t filled_ = 0;    // received bytes in the buffer
+  size_t consumed_ = 0;  // bytes of the last line and its terminator
+};
+
+}  // namespace vrax::ftp

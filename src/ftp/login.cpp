@@ -1,0 +1,100 @@
+// The account side of USER, PASS and REIN.
+//
+// An account's current clients is the exact number of clients logged in to
+// it (anonymous logins included): every login adds one and every way out of
+// a login (a further USER or PASS, REIN, removal) takes it away again. A
+// client's account pointer is counted in the account's references, so an
+// account is never freed while a client still names it. Both change under
+// the list lock; replies are sent after it is released, so a client that
+// does not read its replies cannot hold the lock up.
+#include <strings.h>
+
+#include "ftp/ftp_server.h"
+
+namespace vrax::ftp {
+
+void CFtpServer::ReferAccount(FtpClient* client, FtpUser* user) {
+  FtpUser* old = client->account;
+  if (old == user) return;
+  client->account = user;
+  if (user != nullptr) ++user->references;
+  if (old != nullptr) {
+    --old->references;
+    FreeUserIfUnused(old);
+  }
+}
+
+void CFtpServer::LeaveLogin(FtpClient* client) {
+  if (client->loggedIn && client->account != nullptr) --client->account->currentClients;
+  client->loggedIn = 0;
+  client->noPassword = 0;
+}
+
+void CFtpServer::FreeUserIfUnused(FtpUser* user) {
+  if (user != nullptr && !user->listed && user->references == 0) delete user;
+}
+
+void CFtpServer::LoginUser(FtpClient* client, const std::string& name) {
+  const char* reply = "331 Password required for this user.\r\n";
+  {
+    std::lock_guard<std::recursive_mutex> hold(listLock_);
+    LeaveLogin(client);
+    if (anonymousEnabled_ && anonymousUser_ != nullptr &&
+        strcasecmp(name.c_str(), "anonymous") == 0) {
+      ReferAccount(client, anonymousUser_);
+      client->loggedIn = 1;
+      client->noPassword = 1;
+      ++anonymousUser_->currentClients;
+      reply = "230 User Logged In.\r\n";
+    } else {
+      FtpUser* user = FindUser(name.c_str());
+      ReferAccount(client, user != nullptr && user->valid ? user : nullptr);
+    }
+  }
+  SendReply(client, reply);
+}
+
+void CFtpServer::LoginPassword(FtpClient* client, const std::string* argument) {
+  const char* reply = "530 Please login with valid USER and PASS.\r\n";
+  {
+    std::lock_guard<std::recursive_mutex> hold(listLock_);
+    FtpUser* user = client->account;
+    if (client->noPassword) {
+      client->loggedIn = 1;  // counted when USER logged the client in
+      reply = "230 User Logged In.\r\n";
+    } else if (argument == nullptr) {
+      reply = "501 Invalid number of arguments.\r\n";
+    } else if (user != nullptr && user->valid && user->password && *argument == *user->password) {
+      LeaveLogin(client);
+      if (user->maxClients == 0 || user->currentClients < user->maxClients) {
+        client->loggedIn = 1;
+        ++user->currentClients;
+        reply = "230 User Logged In.\r\n";
+      } else {
+        reply = "421 Too many users logged in for this account.\r\n";
+      }
+    }
+  }
+  SendReply(client, reply);
+}
+
+void CFtpServer::Reinitialize(FtpClient* client) {
+  {
+    std::lock_guard<std::recursive_mutex> hold(listLock_);
+    LeaveLogin(client);
+    ReferAccount(client, nullptr);
+  }
+  client->transferType = kTypeBinary;
+  client->currentDirectory = "/";
+  // A data socket left by PASV or PORT is closed too; one that a running
+  // transfer uses is left to that transfer, which closes it at its end.
+  if (client->transferState == kIdle) {
+    AwaitTransferWorker(client);
+    CloseSocket(&client->dataSocket);
+  }
+  client->dataMode = kDataNone;
+  client->renameSource.reset();
+  SendReply(client, "200 Reinitialize Successful.\r\n");
+}
+
+}  // namespace vrax::ftp

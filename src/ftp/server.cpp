@@ -1,0 +1,103 @@
+// Construction, configuration, listening and the accept thread.
+#include <cstdio>
+
+#include "ftp/ftp_server.h"
+#include "platform/host_time.h"
+#include "platform/threads.h"
+
+namespace vrax::ftp {
+
+namespace {
+
+const char* const kMonthNames[12] = {"Jan", "Feb", "Mar", "Apr", "May", "Jun",
+                                     "Jul", "Aug", "Sep", "Oct", "Nov", "Dec"};
+
+}  // namespace
+
+CFtpServer::CFtpServer() {
+  if (const int error = SocketLibraryStart(); error != 0) {
+    std::printf("WinSock Startup failure: Error=%d\r\n", error);
+  }
+  SeedRandom(static_cast<uint32_t>(NowSeconds()));
+}
+
+CFtpServer::~CFtpServer() {
+  if (listening_) StopListening();
+  RemoveAllClients();
+  DeleteAllUsers();
+  SocketLibraryStop();
+}
+
+const char* CFtpServer::MonthName(int month) {
+  return month >= 0 && month < 12 ? kMonthNames[month] : "???";
+}
+
+const char* CFtpServer::ContactAddress() { return "tarnview@localhost"; }
+
+bool CFtpServer::SetPort(uint16_t port) {
+  if (listening_ || port == 0) return false;
+  controlPort_ = port;
+  return true;
+}
+
+bool CFtpServer::SetDataPortRange(uint16_t firstPort, int32_t count) {
+  if (count < 1 || firstPort == 0 || static_cast<int64_t>(firstPort) + count > 65535) return false;
+  firstDataPort_ = firstPort;
+  dataPortCount_ = count;
+  return true;
+}
+
+// The listener reuses its address, so the program can be started again on
+// the same port at once, while connections of the last run are in TIME_WAIT.
+bool CFtpServer::StartListening() {
+  if (listening_) return true;
+  const SocketHandle s = SocketOpenTcp();
+  listenSocket_ = s;
+  const bool ok = s != kInvalidSocket && SocketSetReuseAddress(s) &&
+                  SocketBind(s, 0, controlPort_) == BindResult::kOk &&
+                  SocketListen(s, kControlBacklog);
+  if (!ok) CloseSocket(&listenSocket_);
+  listening_ = ok;
+  return ok;
+}
+
+// The accept thread may be blocked on the listener: it is shut down first,
+// which wakes the thread, and its descriptor is released only after the
+// thread has ended.
+bool CFtpServer::StopListening() {
+  if (listening_) {
+    const SocketHandle s = listenSocket_.exchange(kInvalidSocket);
+    SocketShutdown(s);
+    JoinThread(acceptThread_);
+    SocketClose(s);
+  }
+  listening_ = false;
+  return true;
+}
+
+bool CFtpServer::StartAccepting() {
+  if (!accepting_ && listening_) {
+    accepting_ = StartThread(acceptThread_, [this] { AcceptLoop(); });
+  }
+  return accepting_;
+}
+
+// Ends when the listening socket is closed. Running out of descriptors or
+// memory only pauses accepting: the server must not stop serving for good
+// because a burst of connections used up the process's descriptors.
+void CFtpServer::AcceptLoop() {
+  for (;;) {
+    uint32_t peer = 0;
+    bool transient = false;
+    const SocketHandle s = SocketAccept(listenSocket_.load(), &peer, &transient);
+    if (s == kInvalidSocket && transient && listenSocket_.load() != kInvalidSocket) {
+      SleepMilliseconds(kAcceptRetryMilliseconds);
+      continue;
+    }
+    if (s == kInvalidSocket) return;
+    RemoveFinishedClients();
+    AddClient(s, &peer);
+  }
+}
+
+}  // namespace vrax::ftp

@@ -1,0 +1,101 @@
+#include "ftp/list_format.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <ctime>
+#include <string>
+
+namespace vrax::ftp {
+namespace {
+
+// Listings show local time; the tests fix the zone to UTC.
+class ListFormat : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    const char* tz = std::getenv("TZ");
+    if (tz != nullptr) saved_ = tz;
+    hadZone_ = tz != nullptr;
+    setenv("TZ", "UTC", 1);
+    tzset();
+  }
+  void TearDown() override {
+    if (hadZone_) setenv("TZ", saved_.c_str(), 1);
+    else unsetenv("TZ");
+    tzset();
+  }
+  std::string saved_;
+  bool hadZone_ = false;
+};
+
+// 2024-03-15 12:00:00 UTC.
+constexpr int64_t kNow = 1710504000;
+constexpr int64_t kDay = 86400;
+
+ListEntry File(std::string name, int64_t size, int64_t modified) {
+  ListEntry e;
+  e.name = std::move(name);
+  e.size = size;
+  e.modified = modified;
+  return e;
+}
+
+TEST_F(ListFormat, RecentFilesShowTheirTimeOfDay) {
+  // 10 days before: 2024-03-05 09:07.
+  const ListEntry e = File("a.txt", 1234, kNow - 10 * kDay - (2 * 3600 + 53 * 60));
+  EXPECT_EQ(FormatLongLine(e, kNow),
+            "-rwx------ 1 user group           1234 Mar  5 09:07 a.txt\r\n");
+}
+
+TEST_F(ListFormat, OldFilesShowTheirYear) {
+  const ListEntry e = File("old.bin", 7, kNow - 200 * kDay);
+  EXPECT_EQ(FormatLongLine(e, kNow),
+            "-rwx------ 1 user group              7 Aug 28  2023 old.bin\r\n");
+}
+
+TEST_F(ListFormat, TheBoundaryIs180DaysExactly) {
+  const std::string at = FormatLongLine(File("f", 0, kNow - 15552000), kNow);
+  const std::string past = FormatLongLine(File("f", 0, kNow - 15552001), kNow);
+  EXPECT_NE(at.find(" 12:00 f"), std::string::npos) << at;
+  EXPECT_NE(past.find("  2023 f"), std::string::npos) << past;
+}
+
+TEST_F(ListFormat, FutureTimesShowTheTimeOfDay) {
+  const std::string line = FormatLongLine(File("f", 0, kNow + 400 * kDay), kNow);
+  EXPECT_NE(line.find("Apr 19 12:00 f"), std::string::npos) << line;
+}
+
+TEST_F(ListFormat, DirectoriesAndSuffix) {
+  ListEntry e = File("docs", 0, 0);
+  e.directory = true;
+  e.slash = true;
+  EXPECT_EQ(FormatLongLine(e, kNow),
+            "drwx------ 1 user group              0 Jan  1  1970 docs/\r\n");
+}
+
+TEST_F(ListFormat, LargeSizesKeepAllDigits) {
+  const std::string line = FormatLongLine(File("big", 123456789012345LL, kNow), kNow);
+  EXPECT_NE(line.find(" group 123456789012345 Mar"), std::string::npos) << line;
+}
+
+TEST(ListOptions, OptionsStandInFront) {
+  ListOptions o = ParseListOptions("-la docs");
+  EXPECT_FALSE(o.classify);
+  EXPECT_FALSE(o.directoryItself);
+  EXPECT_EQ(o.path, "docs");
+  o = ParseListOptions("-F -d  /x y");
+  EXPECT_TRUE(o.classify);
+  EXPECT_TRUE(o.directoryItself);
+  EXPECT_EQ(o.path, "/x y");
+  o = ParseListOptions("-Fd");
+  EXPECT_TRUE(o.classify && o.directoryItself);
+  EXPECT_EQ(o.path, "");
+  o = ParseListOptions("docs -F");
+  EXPECT_FALSE(o.classify);
+  EXPECT_EQ(o.path, "docs -F");
+  o = ParseListOptions("");
+  EXPECT_EQ(o.path, "");
+}
+
+}  // namespace
+}  // namespace vrax::ftp
