@@ -42,6 +42,10 @@ TEST_F(DeviceFaultsTest, ChosenWriteFailsWithoutTouchingTheDiskOnce) {
   EXPECT_EQ(DiskByte(2), 0xA2);
   EXPECT_EQ(DiskByte(3), PatternBytes(kSectors * kSector)[3 * kSector]);
   EXPECT_EQ(DiskByte(4), 0xA4);
+  ArmDeviceFault(*device_, FaultedTransfer::kWrite, 0, 0);  // error 0 still fails
+  ::testing::internal::CaptureStderr();
+  EXPECT_EQ(WriteSector(0, 1), -1);
+  EXPECT_EQ(::testing::internal::GetCapturedStderr(), "Write error -1\n");
 }
 
 TEST_F(DeviceFaultsTest, StickyReadFaultKeepsFailingUntilDisarmed) {
@@ -71,13 +75,6 @@ TEST_F(DeviceFaultsTest, RefusedReadOnlyWritesAreNotCounted) {
   EXPECT_EQ(WriteSectors(reader, data.data(), 0, 1, kSector), -1);
   EXPECT_EQ(::testing::internal::GetCapturedStderr(), "Write disabled, read only\n");
   EXPECT_EQ(reader->faults.write.countdown.load(), 0) << "still armed";
-}
-
-TEST_F(DeviceFaultsTest, ZeroErrorStillFails) {
-  ArmDeviceFault(*device_, FaultedTransfer::kWrite, 0, 0);
-  ::testing::internal::CaptureStderr();
-  EXPECT_EQ(WriteSector(0, 1), -1);
-  EXPECT_EQ(::testing::internal::GetCapturedStderr(), "Write error -1\n");
 }
 
 // A test may arm a fault while transfers run on other threads; exactly one

@@ -15,15 +15,21 @@ using test::CapturedStdout;
 
 class MountTest : public test::FileioTest {};
 
-TEST_F(MountTest, MountsTheRootAndUnmountsTheDrive) {
+TEST_F(MountTest, MountsTheRootAndFindsOnlyItsOwnDrive) {
   FormatAndMount("--size 8M");
   EXPECT_EQ(Stat("/1").st_mode, static_cast<mode_t>(S_IFDIR));
   Unmount();
   struct stat record {};
   int32_t error = 0;
-  const std::string err = CapturedStderr([&] { error = VRAX_stat64("/1", &record); });
+  std::string err = CapturedStderr([&] { error = VRAX_stat64("/1", &record); });
   EXPECT_EQ(error, 2);
   EXPECT_EQ(err, "Drive /1 not found\n");
+  FormatAndMount("--size 8M");
+  VRAX_FILE* file = nullptr;
+  err = CapturedStderr([&] { file = VRAX_fopen64("/2/a", "rb"); });
+  EXPECT_EQ(file, nullptr);
+  EXPECT_EQ(err, "Drive /2 not found\nCannot open for rb: /2/a\n"
+                 "ERROR #2: The system cannot find the file specified.\n");
 }
 
 TEST_F(MountTest, AMissingImageIsReportedAndLeavesNothingMounted) {
@@ -58,20 +64,6 @@ TEST_F(MountTest, DriveNamesAreComparedWithoutRegardToCase) {
   WriteFile("/dX/a", {1, 2, 3});
   EXPECT_EQ(Stat("/DX/A").st_size, 3);
   EXPECT_EQ(Names("/dx/*"), (std::vector<std::string>{"a"}));
-}
-
-TEST_F(MountTest, PathsOnOtherDrivesAreNotFound) {
-  FormatAndMount("--size 8M");
-  struct stat record {};
-  int32_t error = 0;
-  std::string err = CapturedStderr([&] { error = VRAX_stat64("/2/a", &record); });
-  EXPECT_EQ(error, 2);
-  EXPECT_EQ(err, "Drive /2 not found\n");
-  VRAX_FILE* file = nullptr;
-  err = CapturedStderr([&] { file = VRAX_fopen64("/2/a", "rb"); });
-  EXPECT_EQ(file, nullptr);
-  EXPECT_EQ(err, "Drive /2 not found\nCannot open for rb: /2/a\n"
-                 "ERROR #2: The system cannot find the file specified.\n");
 }
 
 TEST_F(MountTest, PathsWithoutAValidDriveNameAreRefused) {
@@ -138,10 +130,7 @@ TEST_F(MountTest, TheDebugTraceNamesEachCallAndItsArguments) {
   EXPECT_EQ(CapturedStdout([] { VRAX_rmdir("/1/d"); }), "-> VRAX_rmdir(\"/1/d\"\n");
   EXPECT_EQ(CapturedStdout([] { VRAX_CanWrite(); }), "");
   EXPECT_EQ(CapturedStdout([] { CapturedStderr([] { VRAX_PrintError(5); }); }), "");
-}
-
-TEST_F(MountTest, TheFindCallsAreTracedToo) {
-  FormatAndMount("--size 8M");
+  g_debug = 0;
   WriteFile("/1/a", {});
   g_debug = 1;
   VraxFindData data;
@@ -155,19 +144,7 @@ TEST_F(MountTest, TheFindCallsAreTracedToo) {
             "-> VRAX_FindClose(" + Hex(find) + ")\n");
 }
 
-TEST_F(MountTest, NothingIsTracedWithoutTheDebugSwitch) {
-  FormatAndMount("--size 8M");
-  g_debug = 0;
-  const std::string out = CapturedStdout([&] {
-    WriteFile("/1/a", {1});
-    Stat("/1/a");
-    Names("/1/*");
-    VRAX_remove("/1/a", 0);
-  });
-  EXPECT_EQ(out, "");
-}
-
-TEST_F(MountTest, MountingPrintsNoTrace) {
+TEST_F(MountTest, MountingAndCallsWithoutTheDebugSwitchPrintNoTrace) {
   image_ = dir_.File("volume.img");
   ASSERT_EQ(test::FormatVolume(image_, "--size 8M"), 0);
   g_debug = 1;
@@ -177,6 +154,14 @@ TEST_F(MountTest, MountingPrintsNoTrace) {
   });
   EXPECT_TRUE(volume_->mounted());
   EXPECT_EQ(out.find("-> "), std::string::npos) << out;
+  g_debug = 0;
+  out = CapturedStdout([&] {
+    WriteFile("/1/a", {1});
+    Stat("/1/a");
+    Names("/1/*");
+    VRAX_remove("/1/a", 0);
+  });
+  EXPECT_EQ(out, "");
 }
 
 }  // namespace

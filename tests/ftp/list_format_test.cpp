@@ -40,40 +40,28 @@ ListEntry File(std::string name, int64_t size, int64_t modified) {
   return e;
 }
 
-TEST_F(ListFormat, RecentFilesShowTheirTimeOfDay) {
+// Times within 180 days before now (and any future time) show the time of
+// day; older ones show the year.
+TEST_F(ListFormat, TheTimeOfDayOrTheYear) {
   // 10 days before: 2024-03-05 09:07.
-  const ListEntry e = File("a.txt", 1234, kNow - 10 * kDay - (2 * 3600 + 53 * 60));
-  EXPECT_EQ(FormatLongLine(e, kNow),
+  EXPECT_EQ(FormatLongLine(File("a.txt", 1234, kNow - 10 * kDay - (2 * 3600 + 53 * 60)), kNow),
             "-rwx------ 1 user group           1234 Mar  5 09:07 a.txt\r\n");
-}
-
-TEST_F(ListFormat, OldFilesShowTheirYear) {
-  const ListEntry e = File("old.bin", 7, kNow - 200 * kDay);
-  EXPECT_EQ(FormatLongLine(e, kNow),
+  EXPECT_EQ(FormatLongLine(File("old.bin", 7, kNow - 200 * kDay), kNow),
             "-rwx------ 1 user group              7 Aug 28  2023 old.bin\r\n");
-}
-
-TEST_F(ListFormat, TheBoundaryIs180DaysExactly) {
   const std::string at = FormatLongLine(File("f", 0, kNow - 15552000), kNow);
   const std::string past = FormatLongLine(File("f", 0, kNow - 15552001), kNow);
   EXPECT_NE(at.find(" 12:00 f"), std::string::npos) << at;
   EXPECT_NE(past.find("  2023 f"), std::string::npos) << past;
+  const std::string future = FormatLongLine(File("f", 0, kNow + 400 * kDay), kNow);
+  EXPECT_NE(future.find("Apr 19 12:00 f"), std::string::npos) << future;
 }
 
-TEST_F(ListFormat, FutureTimesShowTheTimeOfDay) {
-  const std::string line = FormatLongLine(File("f", 0, kNow + 400 * kDay), kNow);
-  EXPECT_NE(line.find("Apr 19 12:00 f"), std::string::npos) << line;
-}
-
-TEST_F(ListFormat, DirectoriesAndSuffix) {
+TEST_F(ListFormat, DirectoriesSuffixAndLargeSizes) {
   ListEntry e = File("docs", 0, 0);
   e.directory = true;
   e.slash = true;
   EXPECT_EQ(FormatLongLine(e, kNow),
             "drwx------ 1 user group              0 Jan  1  1970 docs/\r\n");
-}
-
-TEST_F(ListFormat, LargeSizesKeepAllDigits) {
   const std::string line = FormatLongLine(File("big", 123456789012345LL, kNow), kNow);
   EXPECT_NE(line.find(" group 123456789012345 Mar"), std::string::npos) << line;
 }

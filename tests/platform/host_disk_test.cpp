@@ -32,73 +32,51 @@ struct ScopedDisk {
   }
 };
 
-TEST(HostDiskOpen, ImageFileHas512ByteSectorsAndItsOwnSize) {
+TEST(HostDiskOpen, ImagesOpenWriteThroughAndFailuresComeBackAsSystemNumbers) {
   TempDir dir;
   const std::string image = MakeImage(dir, "disk.img", 8 * 512 + 100);
   ScopedDisk d;
-  ASSERT_EQ(d.Open(image, false), kOk);
+  ASSERT_EQ(d.Open(image, true), kOk);
   ASSERT_EQ(HostDiskGeometry(d.disk), kOk);
   EXPECT_EQ(d.disk.sectorSize, 512u);
   EXPECT_EQ(d.disk.totalBytes, 8u * 512 + 100);
-  EXPECT_FALSE(d.disk.direct);
-}
+  const int flags = fcntl(d.disk.fd, F_GETFL);
+  EXPECT_EQ(flags & (O_DSYNC | O_DIRECT | O_ACCMODE), O_DSYNC | O_RDWR);
+  EXPECT_NE(fcntl(d.disk.fd, F_GETFD) & FD_CLOEXEC, 0);
 
-TEST(HostDiskOpen, FailuresComeBackAsSystemNumbers) {
-  TempDir dir;
-  ScopedDisk d;
-  EXPECT_EQ(d.Open(dir.File("missing.img"), false), kErrFileNotFound);
-  EXPECT_EQ(d.disk.fd, -1);
-  EXPECT_EQ(d.Open(dir.File("missing/disk.img"), true), kErrFileNotFound);
-  EXPECT_EQ(d.Open(dir.path(), true), kErrAccessDenied);  // a directory is no disk
-}
-
-TEST(HostDiskGeometry, RefusesWhatIsNeitherDiskNorImage) {
-  TempDir dir;
-  ScopedDisk d;
-  ASSERT_EQ(d.Open(dir.path(), false), kOk);
-  EXPECT_EQ(HostDiskGeometry(d.disk), kErrInvalidFunction);
+  ScopedDisk bad;
+  EXPECT_EQ(bad.Open(dir.File("missing.img"), false), kErrFileNotFound);
+  EXPECT_EQ(bad.disk.fd, -1);
+  EXPECT_EQ(bad.Open(dir.File("missing/disk.img"), true), kErrFileNotFound);
+  EXPECT_EQ(bad.Open(dir.path(), true), kErrAccessDenied);  // a directory is no disk
+  ASSERT_EQ(bad.Open(dir.path(), false), kOk);
+  EXPECT_EQ(HostDiskGeometry(bad.disk), kErrInvalidFunction);
   ScopedDisk null;
   ASSERT_EQ(null.Open("/dev/null", false), kOk);
   EXPECT_EQ(HostDiskGeometry(null.disk), kErrInvalidFunction);
 }
 
-TEST(HostDiskOpen, NormalModeIsWriteThrough) {
-  TempDir dir;
-  const std::string image = MakeImage(dir, "disk.img", 4096);
-  ScopedDisk d;
-  ASSERT_EQ(d.Open(image, true), kOk);
-  const int flags = fcntl(d.disk.fd, F_GETFL);
-  EXPECT_EQ(flags & O_DSYNC, O_DSYNC);
-  EXPECT_EQ(flags & O_DIRECT, 0);
-  EXPECT_EQ(flags & O_ACCMODE, O_RDWR);
-  EXPECT_NE(fcntl(d.disk.fd, F_GETFD) & FD_CLOEXEC, 0);
-}
-
 // Locks belong to the open, so two opens in one process conflict like two
-// processes would.
-TEST(HostDiskLocking, WritableOpenIsExclusive) {
+// processes would: readers share, a writer is alone.
+TEST(HostDiskLocking, WritersAreExclusiveAndReadersShare) {
   TempDir dir;
   const std::string image = MakeImage(dir, "disk.img", 4096);
-  ScopedDisk writer;
+  ScopedDisk writer, second;
   ASSERT_EQ(writer.Open(image, true), kOk);
-  ScopedDisk second;
   EXPECT_EQ(second.Open(image, true), kErrSharingViolation);
   EXPECT_EQ(second.disk.fd, -1);
   EXPECT_EQ(second.Open(image, false), kErrSharingViolation);
   HostDiskClose(writer.disk);
-  EXPECT_EQ(second.Open(image, true), kOk);  // closing released the lock
-}
-
-TEST(HostDiskLocking, ReadOnlyOpensShareButKeepWritersOut) {
-  TempDir dir;
-  const std::string image = MakeImage(dir, "disk.img", 4096);
-  ScopedDisk reader1, reader2, writer;
+  ScopedDisk reader1, reader2;
   ASSERT_EQ(reader1.Open(image, false), kOk);
   ASSERT_EQ(reader2.Open(image, false), kOk);
   EXPECT_EQ(writer.Open(image, true), kErrSharingViolation);
+  HostDiskClose(reader1.disk);
+  HostDiskClose(reader2.disk);
+  EXPECT_EQ(second.Open(image, true), kOk);  // closing released the locks
 }
 
-TEST(HostDiskTransfer, WritesAndReadsExactlyTheBytesAsked) {
+TEST(HostDiskTransfer, ExactBytesShortReadsAndMappedErrors) {
   TempDir dir;
   const std::string image = MakeImage(dir, "disk.img", 16 * 512);
   ScopedDisk d;
@@ -111,29 +89,17 @@ TEST(HostDiskTransfer, WritesAndReadsExactlyTheBytesAsked) {
   std::vector<uint8_t> expected = PatternBytes(16 * 512);
   std::copy(data.begin(), data.end(), expected.begin() + 1234);
   EXPECT_EQ(ReadFileBytes(image), expected);
-}
 
-TEST(HostDiskTransfer, ShortReadIsMinusOne) {
-  TempDir dir;
-  const std::string image = MakeImage(dir, "disk.img", 4 * 512);
-  ScopedDisk d;
-  ASSERT_EQ(d.Open(image, false), kOk);
-  std::vector<uint8_t> buffer(1024);
-  EXPECT_EQ(HostDiskRead(d.disk, buffer.data(), 1024, 3 * 512), -1);
-  EXPECT_EQ(HostDiskRead(d.disk, buffer.data(), 512, 100 * 512), -1);
-  EXPECT_EQ(HostDiskRead(d.disk, buffer.data(), 0, 0), kOk);
-}
-
-TEST(HostDiskTransfer, ErrorsAreMapped) {
-  TempDir dir;
-  const std::string image = MakeImage(dir, "disk.img", 4 * 512);
-  ScopedDisk d;
-  ASSERT_EQ(d.Open(image, false), kOk);
-  std::vector<uint8_t> buffer(512);
-  EXPECT_EQ(HostDiskWrite(d.disk, buffer.data(), 512, 0), kErrInvalidHandle);  // opened read-only
-  EXPECT_EQ(HostDiskRead(d.disk, buffer.data(), 512, kHostDiskMaxOffset), kErrInvalidParameter);
+  EXPECT_EQ(HostDiskRead(d.disk, back.data(), 1000, 15 * 512), -1);
+  EXPECT_EQ(HostDiskRead(d.disk, back.data(), 512, 100 * 512), -1);
+  EXPECT_EQ(HostDiskRead(d.disk, back.data(), 0, 0), kOk);
+  EXPECT_EQ(HostDiskRead(d.disk, back.data(), 512, kHostDiskMaxOffset), kErrInvalidParameter);
+  HostDiskClose(d.disk);
+  ScopedDisk reader;
+  ASSERT_EQ(reader.Open(image, false), kOk);
+  EXPECT_EQ(HostDiskWrite(reader.disk, back.data(), 512, 0), kErrInvalidHandle);
   HostDisk closed;
-  EXPECT_EQ(HostDiskRead(closed, buffer.data(), 512, 0), kErrInvalidHandle);
+  EXPECT_EQ(HostDiskRead(closed, back.data(), 512, 0), kErrInvalidHandle);
 }
 
 // Unbuffered opens need a file system that supports them: /var/tmp is a
@@ -152,6 +118,10 @@ class UnbufferedDisk : public ::testing::Test {
       EXPECT_NE(note_.find("Unbuffered I/O not supported for " + image_), std::string::npos);
       GTEST_SKIP() << "the file system of /var/tmp refuses unbuffered I/O";
     }
+    EXPECT_EQ(fcntl(d_.disk.fd, F_GETFL) & O_DIRECT, O_DIRECT);
+    EXPECT_TRUE(note_.empty());
+    EXPECT_GE(d_.disk.ioAlign, 512u);
+    EXPECT_EQ(d_.disk.ioAlign & (d_.disk.ioAlign - 1), 0u);
     expected_ = PatternBytes(kImageSize);
   }
 
@@ -173,13 +143,6 @@ class UnbufferedDisk : public ::testing::Test {
   std::vector<uint8_t> expected_;
 };
 
-TEST_F(UnbufferedDisk, OpensDirectWithAnAlignmentOfWholeSectors) {
-  EXPECT_EQ(fcntl(d_.disk.fd, F_GETFL) & O_DIRECT, O_DIRECT);
-  EXPECT_TRUE(note_.empty());
-  EXPECT_GE(d_.disk.ioAlign, 512u);
-  EXPECT_EQ(d_.disk.ioAlign & (d_.disk.ioAlign - 1), 0u);
-}
-
 TEST_F(UnbufferedDisk, ReadsAnyBufferLengthAndOffset) {
   const std::vector<uint8_t> all = PatternBytes(kImageSize);
   const std::pair<size_t, size_t> ranges[] = {{0, 512},     {1, 1},       {511, 2},
@@ -198,11 +161,19 @@ TEST_F(UnbufferedDisk, ReadsAnyBufferLengthAndOffset) {
   }
 }
 
-TEST_F(UnbufferedDisk, UnalignedWritesKeepTheBytesAround) {
-  Write(3, 5, 1, 1);           // inside one block
-  Write(4090, 20, 2, 3);       // across a block boundary
-  Write(512, 4096, 3, 5);      // aligned on disk, misaligned in memory
-  Write(8191, 8194, 4, 0);     // partial at both ends
+// Partial blocks are read, patched and written back: the bytes around stay,
+// the image keeps its size when a write ends inside its last block and
+// grows like a plain write past its end (the gap reads as zeros).
+TEST_F(UnbufferedDisk, UnalignedWritesKeepTheBytesAroundAndTheSize) {
+  Write(3, 5, 1, 1);                  // inside one block
+  Write(4090, 20, 2, 3);              // across a block boundary
+  Write(512, 4096, 3, 5);             // aligned on disk, misaligned in memory
+  Write(8191, 8194, 4, 0);            // partial at both ends
+  Write(kImageSize - 50, 10, 5, 1);   // inside the last block
+  EXPECT_EQ(FileSize(image_), kImageSize);
+  EXPECT_EQ(ReadFileBytes(image_), expected_);
+  Write(kImageSize + 20, 10, 6, 2);
+  EXPECT_EQ(FileSize(image_), kImageSize + 30);
   EXPECT_EQ(ReadFileBytes(image_), expected_);
 }
 
@@ -223,18 +194,6 @@ TEST_F(UnbufferedDisk, LargeWritesGoThroughInPieces) {
   std::vector<uint8_t> back(length + 3);
   ASSERT_EQ(HostDiskRead(d.disk, back.data() + 3, static_cast<uint32_t>(length), 300), kOk);
   EXPECT_TRUE(std::equal(data.begin(), data.end(), back.begin() + 3));
-}
-
-TEST_F(UnbufferedDisk, ImageKeepsItsSizeWhenAWriteEndsInsideItsLastBlock) {
-  Write(kImageSize - 50, 10, 5, 1);
-  EXPECT_EQ(FileSize(image_), kImageSize);
-  EXPECT_EQ(ReadFileBytes(image_), expected_);
-}
-
-TEST_F(UnbufferedDisk, WritingPastTheEndGrowsTheImageLikeAPlainWrite) {
-  Write(kImageSize + 20, 10, 6, 2);
-  EXPECT_EQ(FileSize(image_), kImageSize + 30);
-  EXPECT_EQ(ReadFileBytes(image_), expected_);  // the gap reads as zeros
 }
 
 TEST_F(UnbufferedDisk, ReadsReachingPastTheEndAreShort) {

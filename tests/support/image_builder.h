@@ -237,6 +237,12 @@ class SampleVolumeTest : public VolumeTest {
   const ImageGeometry& geometry() const { return geometry_; }
   // Closes the builder and mounts the copy, read-only, as drive "/1".
   void MountCopy();
+  // Unmounts and starts again from a fresh copy, for a table of damages
+  // run inside one test.
+  void FreshCopy() {
+    Unmount();
+    SetUp();
+  }
 
   // What the engine answers for one path (ReadEverything) and for every
   // path of the sample, with its console output swallowed.

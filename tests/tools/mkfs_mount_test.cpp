@@ -82,8 +82,7 @@ TEST_P(MkfsMount, RootTakesNames) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Geometries, MkfsMount,
-                         ::testing::Values("", "--sector-size 4096",
-                                           "--sector-size 4096 --record-size 1K",
+                         ::testing::Values("", "--sector-size 4096 --record-size 1K",
                                            "--cluster-size 512 --record-size 2K",
                                            "--cluster-size 64K --record-size 64K"));
 

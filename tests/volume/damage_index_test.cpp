@@ -10,6 +10,7 @@
 // block's first entry, so the smallest name is reached through both.
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -45,7 +46,6 @@ class IndexDamageTest : public SampleVolumeTest {
     for (uint32_t i = 0; i < index; ++i) e += EntryLength(e);
     return e;
   }
-  static uint8_t* EndEntryOf(uint8_t* block, uint32_t names) { return EntryOf(block, names); }
 
   // Edits block `vcn`, mounts the copy and expects listing /1/tree and
   // looking up `through` (a name reached through the damage) to give 114.
@@ -66,72 +66,51 @@ class IndexDamageTest : public SampleVolumeTest {
 
 class DamageIndexBlock : public IndexDamageTest {};
 
-TEST_F(DamageIndexBlock, BadMagic) {
-  ExpectDamageFound(Leaf().vcn, Leaf().names[0], [](uint8_t* b) { b[0] = 'J'; });
-}
-
-TEST_F(DamageIndexBlock, EntriesOffsetPastTheBlock) {
+TEST_F(DamageIndexBlock, EachKindOfDamageIsFound) {
+  struct Case {
+    const char* what;
+    uint32_t vcn;
+    std::string through;
+    std::function<void(uint8_t*)> edit;
+  };
   const uint32_t B = geometry().indexBlockSize;
-  ExpectDamageFound(Middle().vcn, Smallest(),
-                    [B](uint8_t* b) { PutLE32(b + indx::kEntriesOffset, B); });
-}
-
-TEST_F(DamageIndexBlock, BytesInUsePastTheBlock) {
-  const uint32_t B = geometry().indexBlockSize;
-  ExpectDamageFound(Middle().vcn, Smallest(),
-                    [B](uint8_t* b) { PutLE32(b + indx::kBytesInUse, B); });
-}
-
-TEST_F(DamageIndexBlock, BytesAllocatedPastTheBlock) {
-  const uint32_t B = geometry().indexBlockSize;
-  ExpectDamageFound(Leaf().vcn, Leaf().names[1],
-                    [B](uint8_t* b) { PutLE32(b + indx::kBytesAllocated, B); });
-}
-
-TEST_F(DamageIndexBlock, EntryLengthZero) {
-  ExpectDamageFound(Leaf().vcn, Leaf().names[1],
-                    [](uint8_t* b) { PutLE16(EntryOf(b, 0) + ie::kLength, 0); });
-}
-
-TEST_F(DamageIndexBlock, EntryLengthRunningPastBytesInUse) {
-  ExpectDamageFound(Leaf().vcn, Leaf().names[1],
-                    [](uint8_t* b) { PutLE16(EntryOf(b, 0) + ie::kLength, 0x0F00); });
-}
-
-TEST_F(DamageIndexBlock, NameLengthBeyondTheEntry) {
-  ExpectDamageFound(Leaf().vcn, Leaf().names[0],
-                    [](uint8_t* b) { EntryOf(b, 0)[ie::kNameLength] = 0xFF; });
-}
-
-TEST_F(DamageIndexBlock, EndEntryWithoutItsLastFlag) {
-  const uint32_t names = static_cast<uint32_t>(Leaf().names.size());
-  ExpectDamageFound(Leaf().vcn, Leaf().names.back() + "~",
-                    [names](uint8_t* b) { EndEntryOf(b, names)[ie::kFlags] = 0; });
-}
-
-TEST_F(DamageIndexBlock, SubNodePointingAtItsOwnBlock) {
-  const uint32_t self = Middle().vcn;
-  ExpectDamageFound(self, Smallest(), [self](uint8_t* b) { SetEntrySubNode(EntryOf(b, 0), self); });
-}
-
-TEST_F(DamageIndexBlock, SubNodePointingAtAnAncestor) {
   const uint32_t top = Tree().topVcn;
-  const std::string beforeAll = Smallest().substr(0, Smallest().size() - 1);  // steered below it
-  ExpectDamageFound(Leaf().vcn, beforeAll, [top](uint8_t* b) {
-    uint8_t* e = EntryOf(b, 0);
-    e[ie::kFlags] |= ie::kHasSubNode;  // the sub-node field is always reserved
-    SetEntrySubNode(e, top);
-  });
-}
-
-TEST_F(DamageIndexBlock, SubNodeBeyondTheAllocation) {
-  ExpectDamageFound(Middle().vcn, Smallest(),
-                    [](uint8_t* b) { SetEntrySubNode(EntryOf(b, 0), 0x10000); });
-}
-
-TEST_F(DamageIndexBlock, SubNodeVcnAtTheTopOfItsRange) {
-  ExpectDamageFound(Middle().vcn, Smallest(),
-                    [](uint8_t* b) { SetEntrySubNode(EntryOf(b, 0), 0xFFFFFFFFu); });
+  const uint32_t middle = Middle().vcn;
+  const IndexBlockInfo leaf = Leaf();
+  const uint32_t names = static_cast<uint32_t>(leaf.names.size());
+  const std::string smallest = Smallest();
+  const Case cases[] = {
+      {"bad magic", leaf.vcn, leaf.names[0], [](uint8_t* b) { b[0] = 'J'; }},
+      {"entries offset past the block", middle, smallest,
+       [B](uint8_t* b) { PutLE32(b + indx::kEntriesOffset, B); }},
+      {"bytes in use past the block", middle, smallest,
+       [B](uint8_t* b) { PutLE32(b + indx::kBytesInUse, B); }},
+      {"entry length zero", leaf.vcn, leaf.names[1],
+       [](uint8_t* b) { PutLE16(EntryOf(b, 0) + ie::kLength, 0); }},
+      {"entry past bytes in use", leaf.vcn, leaf.names[1],
+       [](uint8_t* b) { PutLE16(EntryOf(b, 0) + ie::kLength, 0x0F00); }},
+      {"name length beyond the entry", leaf.vcn, leaf.names[0],
+       [](uint8_t* b) { EntryOf(b, 0)[ie::kNameLength] = 0xFF; }},
+      {"end entry without its last flag", leaf.vcn, leaf.names.back() + "~",
+       [names](uint8_t* b) { EntryOf(b, names)[ie::kFlags] = 0; }},
+      {"sub-node at its own block", middle, smallest,
+       [middle](uint8_t* b) { SetEntrySubNode(EntryOf(b, 0), middle); }},
+      // Steered below the smallest name; the sub-node field is always reserved.
+      {"sub-node at an ancestor", leaf.vcn, smallest.substr(0, smallest.size() - 1),
+       [top](uint8_t* b) {
+         EntryOf(b, 0)[ie::kFlags] |= ie::kHasSubNode;
+         SetEntrySubNode(EntryOf(b, 0), top);
+       }},
+      {"sub-node beyond the allocation", middle, smallest,
+       [](uint8_t* b) { SetEntrySubNode(EntryOf(b, 0), 0x10000); }},
+      {"sub-node at the top of the VCN range", middle, smallest,
+       [](uint8_t* b) { SetEntrySubNode(EntryOf(b, 0), 0xFFFFFFFFu); }},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    FreshCopy();
+    ExpectDamageFound(c.vcn, c.through, c.edit);
+  }
 }
 
 // Damage in one branch leaves lookups through the other branches working.
@@ -158,34 +137,23 @@ class DamageIndexRoot : public IndexDamageTest {
   }
 };
 
-TEST_F(DamageIndexRoot, WithoutALastEntry) {
-  EditRoot([](uint8_t* a) { RootEntry(a)[ie::kFlags] = ie::kHasSubNode; });
-  EXPECT_EQ(ReadResult("/1/tree"), kErrBadStructure);
-  EXPECT_EQ(LookupResult("/1/tree", "absent"), kErrBadStructure);
-}
-
-TEST_F(DamageIndexRoot, EntryLengthZero) {
-  EditRoot([](uint8_t* a) { PutLE16(RootEntry(a) + ie::kLength, 0); });
-  EXPECT_EQ(ReadResult("/1/tree"), kErrBadStructure);
-  EXPECT_EQ(LookupResult("/1/tree", Smallest()), kErrBadStructure);
-}
-
-TEST_F(DamageIndexRoot, EntryRunningPastTheValue) {
-  EditRoot([](uint8_t* a) { PutLE16(RootEntry(a) + ie::kLength, 0x80); });
-  EXPECT_EQ(ReadResult("/1/tree"), kErrBadStructure);
-  EXPECT_EQ(LookupResult("/1/tree", Smallest()), kErrBadStructure);
-}
-
-TEST_F(DamageIndexRoot, ValueShorterThanItsFirstEntry) {
-  EditRoot([](uint8_t* a) { SetAttrValueLength(a, 0x10); });
-  EXPECT_EQ(ReadResult("/1/tree"), kErrBadStructure);
-  EXPECT_EQ(LookupResult("/1/tree", Smallest()), kErrBadStructure);
-}
-
-TEST_F(DamageIndexRoot, SubNodeBeyondTheAllocation) {
-  EditRoot([](uint8_t* a) { SetEntrySubNode(RootEntry(a), 0x4000); });
-  EXPECT_EQ(ReadResult("/1/tree"), kErrBadStructure);
-  EXPECT_EQ(LookupResult("/1/tree", Smallest()), kErrBadStructure);
+TEST_F(DamageIndexRoot, EachKindOfDamageIsFound) {
+  const std::pair<const char*, std::function<void(uint8_t*)>> cases[] = {
+      {"without a last entry", [](uint8_t* a) { RootEntry(a)[ie::kFlags] = ie::kHasSubNode; }},
+      {"entry length zero", [](uint8_t* a) { PutLE16(RootEntry(a) + ie::kLength, 0); }},
+      {"entry past the value", [](uint8_t* a) { PutLE16(RootEntry(a) + ie::kLength, 0x80); }},
+      {"value shorter than its entry", [](uint8_t* a) { SetAttrValueLength(a, 0x10); }},
+      {"sub-node beyond the allocation", [](uint8_t* a) { SetEntrySubNode(RootEntry(a), 0x4000); }},
+  };
+  for (const auto& [what, edit] : cases) {
+    SCOPED_TRACE(what);
+    FreshCopy();
+    EditRoot(edit);
+    EXPECT_EQ(ReadResult("/1/tree"), kErrBadStructure);
+    // A name that is found never needs the missing last entry; an absent one does.
+    const bool noLast = std::string(what) == "without a last entry";
+    EXPECT_EQ(LookupResult("/1/tree", noLast ? "absent" : Smallest()), kErrBadStructure);
+  }
 }
 
 TEST_F(DamageIndexRoot, SubNodeWithoutAnAllocation) {

@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -66,11 +67,9 @@ std::string DumpList(const Bytes& list) {
 // spaces and 37 in 4, one space and 2 in 4.
 const std::string kDataLine = " $80   32     0          0         37    2\n";
 
-TEST(DumpAttributeList, OneEntryIsOneLineBetweenTheFrames) {
-  EXPECT_EQ(DumpList(ListOf({Listed(0x80, 37, 2)})), kDash + kListHeader + kDataLine + kDash);
-}
-
-TEST(DumpAttributeList, ThreeEntriesGiveThreeLinesInOrder) {
+// Entries in order, wide fields not cut; an entry of length zero, running
+// past the piece, or cut by the piece's end ends the listing.
+TEST(DumpAttributeList, ListsEntriesUntilTheFirstUnsoundOne) {
   const Bytes list =
       ListOf({Listed(0x10, 5, 0), Listed(0x30, 5, 1), Listed(0x80, 4660, 3, 123456)});
   EXPECT_EQ(DumpList(list), kDash + kListHeader +
@@ -78,40 +77,22 @@ TEST(DumpAttributeList, ThreeEntriesGiveThreeLinesInOrder) {
                                 " $30   32     0          0          5    1\n"
                                 " $80   32     0     123456       4660    3\n" +
                                 kDash);
-}
-
-TEST(DumpAttributeList, WideTypesAndNameLengthsAreNotCut) {
-  Bytes list = ListOf({Listed(0x1000, 37, 2)});
-  list.resize(0x28, 0);
-  PutLE16(list.data() + 0x04, 0x28);
-  list[0x06] = 4;
-  list[0x07] = 0x1A;
-  EXPECT_EQ(DumpList(list),
+  Bytes wide = ListOf({Listed(0x1000, 37, 2)});
+  wide.resize(0x28, 0);
+  PutLE16(wide.data() + 0x04, 0x28);
+  wide[0x06] = 4;
+  wide[0x07] = 0x1A;
+  EXPECT_EQ(DumpList(wide),
             kDash + kListHeader + " $1000   40     4          0         37    2\n" + kDash);
-}
-
-TEST(DumpAttributeList, EmptyPieceShowsOnlyTheFrame) {
-  EXPECT_EQ(DumpList(Bytes{}), kDash + kListHeader + kDash);
   EXPECT_EQ(Captured([] { DumpAttributeList(nullptr, 0); }), kDash + kListHeader + kDash);
-}
 
-TEST(DumpAttributeList, EntryOfLengthZeroEndsTheListing) {
-  Bytes list = ListOf({Listed(0x80, 37, 2), Listed(0x90, 38, 3), Listed(0xA0, 39, 4)});
-  PutLE16(list.data() + 0x24, 0);
-  EXPECT_EQ(DumpList(list), kDash + kListHeader + kDataLine + kDash);
-}
-
-TEST(DumpAttributeList, EntryRunningPastThePieceEndsTheListing) {
-  Bytes list = ListOf({Listed(0x80, 37, 2), Listed(0x90, 38, 3)});
-  PutLE16(list.data() + 0x24, 0x21);
-  EXPECT_EQ(DumpList(list), kDash + kListHeader + kDataLine + kDash);
-}
-
-TEST(DumpAttributeList, PieceCutInsideAnEntryEndsTheListing) {
-  const Bytes full = ListOf({Listed(0x80, 37, 2), Listed(0x90, 38, 3)});
-  for (const size_t cut : {size_t{0x21}, size_t{0x26}, size_t{0x30}, size_t{0x3F}}) {
-    const Bytes piece(full.begin(), full.begin() + static_cast<long>(cut));
-    EXPECT_EQ(DumpList(piece), kDash + kListHeader + kDataLine + kDash) << cut;
+  const Bytes two = ListOf({Listed(0x80, 37, 2), Listed(0x90, 38, 3)});
+  std::vector<Bytes> damaged = {two, two, Bytes(two.begin(), two.begin() + 0x21),
+                                Bytes(two.begin(), two.begin() + 0x3F)};
+  PutLE16(damaged[0].data() + 0x24, 0);
+  PutLE16(damaged[1].data() + 0x24, 0x21);
+  for (size_t i = 0; i < damaged.size(); ++i) {
+    EXPECT_EQ(DumpList(damaged[i]), kDash + kListHeader + kDataLine + kDash) << i;
   }
 }
 
@@ -179,80 +160,37 @@ TEST(DumpRecordAttributes, ListsEachAttributeOfEachRecordInChainOrder) {
                 kEquals);
 }
 
-TEST(DumpRecordAttributes, EmptyRecordShowsItsHeaderAndClosingLine) {
-  RecordChain chain;
-  NewRecord(chain, 5);
-  EXPECT_EQ(DumpChain(chain), "=== [#0] Attributes for MFT = $5 (5) ====\n" + kEquals);
-  RecordChain none;
-  EXPECT_EQ(DumpChain(none), "");
-}
+// An attribute of length zero, one leaving the record, a non-resident one
+// too short for its sizes, or a first attribute outside the record ends
+// the walk; a count beyond the attributes stops at the end marker.
+TEST(DumpRecordAttributes, UnsoundAttributesEndTheWalk) {
+  const std::string header = "=== [#1] Attributes for MFT = $28 (40) ====\n";
+  const std::function<void(uint8_t*)> damages[] = {
+      [](uint8_t* r) { SetAttrLength(r + RecordFirstAttribute(r), 0); },
+      [](uint8_t* r) { SetAttrLength(r + RecordFirstAttribute(r), 0xFFFFFF00u); },
+      [](uint8_t* r) { PutLE16(r + record::kFirstAttribute, 1023); },
+  };
+  for (const auto& damage : damages) {
+    RecordChain chain;
+    uint8_t* image = NewRecord(chain, 40);
+    AddResident(image, AT_DATA, 0, 0);
+    damage(image);
+    EXPECT_EQ(DumpChain(chain), header + kEquals);
+  }
+  RecordChain shortRecord;
+  AddAttribute(NewRecord(shortRecord, 40, 0x60), AT_DATA, 0x20, 0)[attr::kNonResident] = 1;
+  EXPECT_EQ(DumpChain(shortRecord, 0x60), header + kEquals);
 
-TEST(DumpRecordAttributes, AttributeOfLengthZeroEndsTheWalk) {
-  RecordChain chain;
-  uint8_t* image = NewRecord(chain, 40);
-  AddResident(image, AT_STANDARD_INFORMATION, 48, 0);
-  AddResident(image, AT_DATA, 0, 0);
-  SetAttrLength(image + RecordFirstAttribute(image) + 0x48, 0);
-  EXPECT_EQ(DumpChain(chain),
-            "=== [#2] Attributes for MFT = $28 (40) ====\n"
-            " 0000:  AT_STANDARD_INFORMATION:  ATID=0, DataLength=48 - RESIDENT\n" +
-                kEquals);
-}
-
-TEST(DumpRecordAttributes, AttributeLeavingTheRecordEndsTheWalk) {
-  RecordChain chain;
-  uint8_t* image = NewRecord(chain, 40);
-  AddResident(image, AT_DATA, 0, 0);
-  SetAttrLength(image + RecordFirstAttribute(image), 0xFFFFFF00u);
-  EXPECT_EQ(DumpChain(chain), "=== [#1] Attributes for MFT = $28 (40) ====\n" + kEquals);
-}
-
-TEST(DumpRecordAttributes, CountBeyondTheAttributesStopsAtTheEndMarker) {
-  RecordChain chain;
-  uint8_t* image = NewRecord(chain, 40);
+  RecordChain counted;
+  uint8_t* image = NewRecord(counted, 40);
   AddResident(image, AT_DATA, 0, 0);
   SetRecordAttributeCount(image, 500);
-  EXPECT_EQ(DumpChain(chain),
-            "=== [#500] Attributes for MFT = $28 (40) ====\n"
-            " 0000:  AT_DATA:  ATID=0, DataLength=0 - RESIDENT\n" +
-                kEquals);
-}
-
-TEST(DumpRecordAttributes, NonResidentAttributeTooShortForItsSizesEndsTheWalk) {
-  RecordChain chain;
-  uint8_t* image = NewRecord(chain, 40, 0x60);
-  AddAttribute(image, AT_DATA, 0x20, 0)[attr::kNonResident] = 1;
-  EXPECT_EQ(DumpChain(chain, 0x60), "=== [#1] Attributes for MFT = $28 (40) ====\n" + kEquals);
-}
-
-TEST(DumpRecordAttributes, FirstAttributeOffsetOutsideTheRecordListsNothing) {
-  RecordChain chain;
-  uint8_t* image = NewRecord(chain, 40);
-  AddResident(image, AT_DATA, 0, 0);
-  PutLE16(image + record::kFirstAttribute, 1023);
-  EXPECT_EQ(DumpChain(chain), "=== [#1] Attributes for MFT = $28 (40) ====\n" + kEquals);
-}
-
-TEST(DumpRecordAttributes, RecordSizeBelowTheHeaderPrintsNothing) {
-  RecordChain chain;
-  AllocRecordBuffer(0x20, chain);
-  EXPECT_EQ(DumpChain(chain, 0x20), "");
-}
-
-TEST(AttributeTypeName, NamesEveryKnownTypeAndNoOther) {
-  const std::pair<uint32_t, const char*> known[] = {
-      {0x10, "AT_STANDARD_INFORMATION"}, {0x20, "AT_ATTRIBUTE_LIST"},
-      {0x30, "AT_FILE_NAME"},            {0x40, "AT_VOLUME_VERSION"},
-      {0x50, "AT_SECURITY_DESCRIPTOR"},  {0x60, "AT_VOLUME_NAME"},
-      {0x70, "AT_VOLUME_INFORMATION"},   {0x80, "AT_DATA"},
-      {0x90, "AT_INDEX_ROOT"},           {0xA0, "AT_INDEX_ALLOCATION"},
-      {0xB0, "AT_BITMAP"},               {0xC0, "AT_SYMBOLIC_LINK"},
-      {0xD0, "AT_EA_INFORMATION"},       {0xE0, "AT_EA"},
-      {0x1000, "AT_OSK_FILEDES"}};
-  for (const auto& [type, name] : known) EXPECT_STREQ(AttributeTypeName(type), name) << type;
-  for (const uint32_t other : {0x0u, 0x11u, 0xF0u, 0x100u, 0x2000u, 0xFFFFFFFFu}) {
-    EXPECT_STREQ(AttributeTypeName(other), "UNKNOWN_ATTRIBUTE") << other;
-  }
+  EXPECT_EQ(DumpChain(counted), "=== [#500] Attributes for MFT = $28 (40) ====\n"
+                                " 0000:  AT_DATA:  ATID=0, DataLength=0 - RESIDENT\n" +
+                                    kEquals);
+  RecordChain tiny;
+  AllocRecordBuffer(0x20, tiny);
+  EXPECT_EQ(DumpChain(tiny, 0x20), "");
 }
 
 // ---- index entries and blocks ----
@@ -280,44 +218,23 @@ std::string DumpEntry(const Bytes& entry) {
   return Captured([&] { DumpIndexEntry(entry.data()); });
 }
 
-TEST(DumpIndexEntry, EndEntryWithSubNodeIsOneLine) {
-  EXPECT_EQ(DumpEntry(EndEntry(0x03)),
-            " ->IS LAST (REC SIZE = 24) NEXT MFT = 00000000 ->HAS SUBNODES\n");
-}
-
-TEST(DumpIndexEntry, LastEntryShowsItsReferenceInEightHexDigits) {
-  EXPECT_EQ(DumpEntry(EndEntry(0x02, 0x25)), " ->IS LAST (REC SIZE = 24) NEXT MFT = 00000025\n");
-}
-
-TEST(DumpIndexEntry, NamedEntryShowsItsName) {
-  EXPECT_EQ(DumpEntry(NamedEntry("Readme.txt", 40)), "File Name: \"Readme.txt\"\n");
-  EXPECT_EQ(DumpEntry(NamedEntry("a b", 40, ie::kHasSubNode)),
-            "File Name: \"a b\" ->HAS SUBNODES\n");
-}
-
-TEST(DumpIndexEntry, NameBytesAbove0x7FArePrintedUnchanged) {
-  EXPECT_EQ(DumpEntry(NamedEntry("caf\xE9", 40)), "File Name: \"caf\xE9\"\n");
-}
-
-TEST(DumpIndexEntry, NamedLastEntryShowsTheLastEntryText) {
-  EXPECT_EQ(DumpEntry(NamedEntry("zz", 0x1234, ie::kLast)),
-            " ->IS LAST (REC SIZE = 94) NEXT MFT = 00001234\n");
-}
-
-TEST(DumpIndexEntry, NoEntry) {
+TEST(DumpIndexEntry, EachKindOfEntryIsOneLine) {
+  Bytes overlong = NamedEntry("abc", 40);
+  overlong[ie::kNameLength] = 200;  // cut to the entry
+  const std::pair<Bytes, std::string> cases[] = {
+      {EndEntry(0x03), " ->IS LAST (REC SIZE = 24) NEXT MFT = 00000000 ->HAS SUBNODES\n"},
+      {EndEntry(0x02, 0x25), " ->IS LAST (REC SIZE = 24) NEXT MFT = 00000025\n"},
+      {EndEntry(0x00), "File Name: \"\"\n"},
+      {NamedEntry("caf\xE9", 40), "File Name: \"caf\xE9\"\n"},
+      {NamedEntry("a b", 40, ie::kHasSubNode), "File Name: \"a b\" ->HAS SUBNODES\n"},
+      {NamedEntry("zz", 0x1234, ie::kLast), " ->IS LAST (REC SIZE = 94) NEXT MFT = 00001234\n"},
+  };
+  for (const auto& [entry, line] : cases) EXPECT_EQ(DumpEntry(entry), line);
   EXPECT_EQ(Captured([] { DumpIndexEntry(nullptr); }), "Illegal \"indx_entry\" given\n");
-}
-
-TEST(DumpIndexEntry, KeylessEntryWithoutLastFlagHasAnEmptyName) {
-  EXPECT_EQ(DumpEntry(EndEntry(0x00)), "File Name: \"\"\n");
-}
-
-TEST(DumpIndexEntry, NameLengthBeyondTheEntryIsCutToTheEntry) {
-  Bytes e = NamedEntry("abc", 40);
-  e[ie::kNameLength] = 200;
-  const std::string out = DumpEntry(e);
+  const std::string out = DumpEntry(overlong);
   EXPECT_EQ(out.substr(0, 15), "File Name: \"abc");
-  EXPECT_EQ(out.size(), std::string("File Name: \"\"\n").size() + (e.size() - ie::kName) / 2);
+  EXPECT_EQ(out.size(),
+            std::string("File Name: \"\"\n").size() + (overlong.size() - ie::kName) / 2);
 }
 
 std::string AddressOf(const uint8_t* p) {
@@ -350,13 +267,6 @@ Bytes BlockWith(std::initializer_list<Bytes> entries) {
   return block;
 }
 
-TEST(DumpIndexBlock, FreshBlockShowsItsSizesAndEndEntry) {
-  Bytes block(4096);
-  BuildEmptyBlock(block.data(), 4096, 512, 0);
-  EXPECT_EQ(DumpBlock(block), BlockFrame(block.data(), 4072, 166) +
-                                  " ->IS LAST (REC SIZE = 24) NEXT MFT = 00000000\n" + kStars);
-}
-
 TEST(DumpIndexBlock, ListsEntriesThroughTheLastOne) {
   const Bytes block = BlockWith({NamedEntry("alpha", 40, ie::kHasSubNode), NamedEntry("beta", 41),
                                  EndEntry(), NamedEntry("ghost", 42)});
@@ -367,26 +277,39 @@ TEST(DumpIndexBlock, ListsEntriesThroughTheLastOne) {
                                   kStars);
 }
 
-TEST(DumpIndexBlock, EntryOfLengthZeroEndsTheListing) {
-  Bytes block = BlockWith({NamedEntry("alpha", 40), NamedEntry("beta", 41), EndEntry()});
-  PutLE16(block.data() + BlockEntriesStart(block.data()) + NamedEntrySize(5) + ie::kLength, 0);
-  EXPECT_EQ(DumpBlock(block), BlockFrame(block.data(), 4072, BlockBytesInUse(block.data())) +
-                                  "File Name: \"alpha\"\n" + kStars);
+TEST(DumpIndexBlock, UnsoundEntriesEndTheListing) {
+  Bytes zero = BlockWith({NamedEntry("alpha", 40), NamedEntry("beta", 41), EndEntry()});
+  PutLE16(zero.data() + BlockEntriesStart(zero.data()) + NamedEntrySize(5) + ie::kLength, 0);
+  EXPECT_EQ(DumpBlock(zero), BlockFrame(zero.data(), 4072, BlockBytesInUse(zero.data())) +
+                                 "File Name: \"alpha\"\n" + kStars);
+  Bytes leaving = BlockWith({NamedEntry("alpha", 40), EndEntry()});
+  PutLE16(leaving.data() + BlockEntriesStart(leaving.data()) + ie::kLength, 0xFFFF);
+  EXPECT_EQ(DumpBlock(leaving),
+            BlockFrame(leaving.data(), 4072, BlockBytesInUse(leaving.data())) + kStars);
+  Bytes offset(4096);
+  BuildEmptyBlock(offset.data(), 4096, 512, 0);
+  PutLE32(offset.data() + indx::kEntriesOffset, 0xFFF0);
+  EXPECT_EQ(DumpBlock(offset), BlockFrame(offset.data(), 4072, 166) + kStars);
+  const Bytes tiny(0x10, 0);
+  EXPECT_EQ(DumpBlock(tiny),
+            kStars + "* indx_alloc = $" + AddressOf(tiny.data()) + "\n" + kStars + kStars);
 }
 
-TEST(DumpIndexBlock, EntryLeavingTheBufferEndsTheListing) {
-  Bytes block = BlockWith({NamedEntry("alpha", 40), EndEntry()});
-  PutLE16(block.data() + BlockEntriesStart(block.data()) + ie::kLength, 0xFFFF);
-  EXPECT_EQ(DumpBlock(block),
-            BlockFrame(block.data(), 4072, BlockBytesInUse(block.data())) + kStars);
-}
-
-TEST(DumpIndexBlock, NodeWithoutLastEntryStopsAtTheEndOfTheBuffer) {
-  Bytes block(0x200, 0);
+// A bare node of `size` bytes whose header claims `used` bytes, entries
+// from 0x28 on.
+Bytes RawNode(size_t size, uint32_t used) {
+  Bytes block(size, 0);
   std::memcpy(block.data(), "INDX", 4);
   PutLE32(block.data() + indx::kEntriesOffset, 0x10);
-  PutLE32(block.data() + indx::kBytesInUse, 0x1E8);
-  PutLE32(block.data() + indx::kBytesAllocated, 0x1E8);
+  PutLE32(block.data() + indx::kBytesInUse, used);
+  PutLE32(block.data() + indx::kBytesAllocated, used);
+  return block;
+}
+
+// Without a last entry the listing stops where the buffer ends; an entry
+// claiming a key whose name fields lie beyond the buffer is not listed.
+TEST(DumpIndexBlock, ListingStopsAtTheEndOfTheBuffer) {
+  Bytes block = RawNode(0x200, 0x1E8);
   // Named entries of 0x5E bytes from 0x28 on, none of them last: five fit.
   for (uint32_t at = 0x28; at + NamedEntrySize(2) <= block.size(); at += NamedEntrySize(2)) {
     const Bytes e = NamedEntry("nm", 40);
@@ -395,32 +318,11 @@ TEST(DumpIndexBlock, NodeWithoutLastEntryStopsAtTheEndOfTheBuffer) {
   std::string expected = BlockFrame(block.data(), 0x1E8, 0x1E8);
   for (int i = 0; i < 5; ++i) expected += "File Name: \"nm\"\n";
   EXPECT_EQ(DumpBlock(block), expected + kStars);
-}
 
-TEST(DumpIndexBlock, EntryEndingBeforeItsNameFieldsAtTheBufferEndListsNothing) {
-  // A 0x20-byte entry claiming a key, closing a 0x48-byte buffer: the name
-  // length byte it would carry at 0x50 lies beyond the buffer.
-  Bytes block(0x48, 0);
-  std::memcpy(block.data(), "INDX", 4);
-  PutLE32(block.data() + indx::kEntriesOffset, 0x10);
-  PutLE32(block.data() + indx::kBytesInUse, 0x30);
-  PutLE32(block.data() + indx::kBytesAllocated, 0x30);
-  PutLE16(block.data() + 0x28 + ie::kLength, 0x20);
-  block[0x28 + ie::kFlags] = ie::kLast;
-  EXPECT_EQ(DumpBlock(block), BlockFrame(block.data(), 0x30, 0x30) + kStars);
-}
-
-TEST(DumpIndexBlock, EntriesOffsetBeyondTheBufferListsNothing) {
-  Bytes block(4096);
-  BuildEmptyBlock(block.data(), 4096, 512, 0);
-  PutLE32(block.data() + indx::kEntriesOffset, 0xFFF0);
-  EXPECT_EQ(DumpBlock(block), BlockFrame(block.data(), 4072, 166) + kStars);
-}
-
-TEST(DumpIndexBlock, BufferShorterThanTheHeaderShowsOnlyTheFrame) {
-  const Bytes block(0x10, 0);
-  EXPECT_EQ(DumpBlock(block), kStars + "* indx_alloc = $" + AddressOf(block.data()) + "\n" +
-                                  kStars + kStars);
+  Bytes cut = RawNode(0x48, 0x30);  // a 0x20-byte entry: its name length would be at 0x50
+  PutLE16(cut.data() + 0x28 + ie::kLength, 0x20);
+  cut[0x28 + ie::kFlags] = ie::kLast;
+  EXPECT_EQ(DumpBlock(cut), BlockFrame(cut.data(), 0x30, 0x30) + kStars);
 }
 
 TEST(IndexBlockTrace, WriteAndWrongReadLines) {

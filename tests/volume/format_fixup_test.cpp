@@ -32,51 +32,31 @@ Bytes ProtectedRecord() {
   return image;
 }
 
-TEST(Fixup, RecordOf1024BytesWith512ByteSectorsHasThreeEntries) {
-  const Bytes image = ProtectedRecord();
-  EXPECT_EQ(GetLE16(image.data() + 0x04), 0x2C);
-  EXPECT_EQ(GetLE16(image.data() + 0x06), 3);
-  EXPECT_EQ(GetLE16(image.data() + 0x2C), kUsn);
-}
-
-TEST(Fixup, BeforeWriteSavesStretchEndsAndStampsTheUsn) {
-  Bytes image = ProtectedRecord();
+// Writing saves each stretch end in the array and stamps the USN there;
+// reading restores the image written.
+TEST(Fixup, WriteStampsTheUsnAndReadRestoresTheImage) {
+  const Bytes original = ProtectedRecord();
+  Bytes image = original;
   ASSERT_EQ(FixupBeforeWrite(image.data(), 1024), kOk);
   EXPECT_EQ(GetLE16(image.data() + 510), kUsn);
   EXPECT_EQ(GetLE16(image.data() + 1022), kUsn);
   EXPECT_EQ(GetLE16(image.data() + 0x2C), kUsn) << "the USN is never incremented";
-  EXPECT_EQ(GetLE16(image.data() + 0x2E), 0xBBAA);
-  EXPECT_EQ(GetLE16(image.data() + 0x30), 0xDDCC);
-}
-
-TEST(Fixup, AfterReadRestoresTheImageWritten) {
-  const Bytes original = ProtectedRecord();
-  Bytes image = original;
-  ASSERT_EQ(FixupBeforeWrite(image.data(), 1024), kOk);
   ASSERT_EQ(FixupAfterRead(image.data(), 1024), kOk);
-  // The array keeps the saved words; everything else is as before writing.
-  Bytes expected = original;
+  Bytes expected = original;  // the array keeps the saved words
   PutLE16(expected.data() + 0x2E, 0xBBAA);
   PutLE16(expected.data() + 0x30, 0xDDCC);
   EXPECT_EQ(image, expected);
 }
 
-TEST(Fixup, TornFirstStretchIsRejectedAndLeftUnchanged) {
-  Bytes image = ProtectedRecord();
-  ASSERT_EQ(FixupBeforeWrite(image.data(), 1024), kOk);
-  image[510] ^= 0x01;
-  const Bytes before = image;
-  EXPECT_EQ(FixupAfterRead(image.data(), 1024), kErrBadStructure);
-  EXPECT_EQ(image, before);
-}
-
-TEST(Fixup, TornLastStretchIsRejectedAndLeftUnchanged) {
-  Bytes image = ProtectedRecord();
-  ASSERT_EQ(FixupBeforeWrite(image.data(), 1024), kOk);
-  image[1023] ^= 0x80;
-  const Bytes before = image;
-  EXPECT_EQ(FixupAfterRead(image.data(), 1024), kErrBadStructure);
-  EXPECT_EQ(image, before);
+TEST(Fixup, TornStretchesAreRejectedAndLeftUnchanged) {
+  for (const uint32_t at : {510u, 1023u}) {
+    Bytes image = ProtectedRecord();
+    ASSERT_EQ(FixupBeforeWrite(image.data(), 1024), kOk);
+    image[at] ^= 0x01;
+    const Bytes before = image;
+    EXPECT_EQ(FixupAfterRead(image.data(), 1024), kErrBadStructure) << at;
+    EXPECT_EQ(image, before) << at;
+  }
 }
 
 TEST(Fixup, SectorsLargerThanTheRecordLeaveNothingProtected) {
@@ -92,37 +72,25 @@ TEST(Fixup, SectorsLargerThanTheRecordLeaveNothingProtected) {
   EXPECT_EQ(image, original);
 }
 
-TEST(Fixup, CountZeroMeansNoProtection) {
-  Bytes image = ProtectedRecord();
-  PutLE16(image.data() + 0x06, 0);
-  const Bytes original = image;
-  EXPECT_EQ(FixupBeforeWrite(image.data(), 1024), kOk);
-  EXPECT_EQ(FixupAfterRead(image.data(), 1024), kOk);
-  EXPECT_EQ(image, original);
-}
-
-TEST(Fixup, ArrayOutsideTheImageIsRejected) {
-  Bytes image = ProtectedRecord();
-  PutLE16(image.data() + 0x04, 1020);  // 3 entries need 6 bytes from 1020
-  const Bytes original = image;
-  EXPECT_EQ(FixupBeforeWrite(image.data(), 1024), kErrBadStructure);
-  EXPECT_EQ(image, original);
-  EXPECT_EQ(FixupAfterRead(image.data(), 1024), kErrBadStructure);
-  EXPECT_EQ(image, original);
-}
-
-TEST(Fixup, CountCoveringStretchesBeyondTheImageIsRejected) {
-  Bytes image = ProtectedRecord();
-  PutLE16(image.data() + 0x06, 4);  // a third stretch would end at 1534
-  const Bytes original = image;
-  EXPECT_EQ(FixupBeforeWrite(image.data(), 1024), kErrBadStructure);
-  EXPECT_EQ(FixupAfterRead(image.data(), 1024), kErrBadStructure);
-  EXPECT_EQ(image, original);
-}
-
-TEST(Fixup, ImageTooShortForTheHeaderIsRejected) {
-  Bytes image(6, 0);
-  EXPECT_EQ(FixupAfterRead(image.data(), 6), kErrBadStructure);
+// A count of 0 protects nothing; an array outside the image or a count
+// covering stretches beyond it is refused without change.
+TEST(Fixup, ArrayFieldsAreChecked) {
+  const std::pair<uint32_t, uint16_t> cases[] = {
+      {0x06, 0},     // count 0
+      {0x04, 1020},  // 3 entries need 6 bytes from 1020
+      {0x06, 4},     // a third stretch would end at 1534
+  };
+  for (const auto& [field, value] : cases) {
+    Bytes image = ProtectedRecord();
+    PutLE16(image.data() + field, value);
+    const Bytes original = image;
+    const int32_t expected = value == 0 ? kOk : kErrBadStructure;
+    EXPECT_EQ(FixupBeforeWrite(image.data(), 1024), expected) << value;
+    EXPECT_EQ(FixupAfterRead(image.data(), 1024), expected) << value;
+    EXPECT_EQ(image, original) << value;
+  }
+  Bytes tiny(6, 0);
+  EXPECT_EQ(FixupAfterRead(tiny.data(), 6), kErrBadStructure);
 }
 
 TEST(Fixup, IndexBlockOf4096BytesProtectsEightStretches) {
@@ -145,13 +113,8 @@ TEST(Fixup, IndexBlockOf4096BytesProtectsEightStretches) {
     EXPECT_EQ(GetLE16(block.data() + 512 * i - 2), 0x100 + i) << "stretch " << i;
   }
   EXPECT_TRUE(std::equal(block.begin() + 0x28 + 18, block.end(), original.begin() + 0x28 + 18));
-}
-
-TEST(Fixup, IndexBlockWithATornEighthStretchIsRejected) {
-  Bytes block(4096);
-  BuildEmptyBlock(block.data(), 4096, 512, 0);
   ASSERT_EQ(FixupBeforeWrite(block.data(), 4096), kOk);
-  block[4094] ^= 0xFF;
+  block[4094] ^= 0xFF;  // the eighth stretch torn
   EXPECT_EQ(FixupAfterRead(block.data(), 4096), kErrBadStructure);
 }
 

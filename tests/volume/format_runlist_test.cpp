@@ -29,34 +29,14 @@ void AppendRun(Bytes& list, uint32_t length, uint32_t lcn, uint32_t previousLast
   EncodeRun(list.data() + at, lb, ob, length, offset);
 }
 
-TEST(RunFieldWidth, NonNegativeValuesTakeTheLeastSignedWidth) {
-  EXPECT_EQ(RunFieldWidth(true, 0), 0u);
-  EXPECT_EQ(RunFieldWidth(true, 0x7F), 1u);
-  EXPECT_EQ(RunFieldWidth(true, 0x80), 2u);
-  EXPECT_EQ(RunFieldWidth(true, 0xFF), 2u);
-  EXPECT_EQ(RunFieldWidth(true, 0x100), 2u);
-  EXPECT_EQ(RunFieldWidth(true, 0x7FFF), 2u);
-  EXPECT_EQ(RunFieldWidth(true, 0x8000), 3u);
-  EXPECT_EQ(RunFieldWidth(true, 0x7FFFFF), 3u);
-  EXPECT_EQ(RunFieldWidth(true, 0x800000), 4u);
-}
-
-TEST(RunFieldWidth, NeverExceedsFourBytes) {
-  EXPECT_EQ(RunFieldWidth(true, 0x7FFFFFFF), 4u);
-  EXPECT_EQ(RunFieldWidth(true, 0x80000000), 4u);
-  EXPECT_EQ(RunFieldWidth(true, 0xFFFFFFFF), 4u);
-}
-
-TEST(RunFieldWidth, NegativeValuesTakeTheWidthOfTheirTwosComplement) {
-  auto neg = [](int32_t v) { return RunFieldWidth(false, static_cast<uint32_t>(v)); };
-  EXPECT_EQ(neg(-1), 1u);
-  EXPECT_EQ(neg(-17), 1u);
-  EXPECT_EQ(neg(-128), 1u);
-  EXPECT_EQ(neg(-129), 2u);
-  EXPECT_EQ(neg(-32768), 2u);
-  EXPECT_EQ(neg(-32769), 3u);
-  EXPECT_EQ(neg(-8388608), 3u);
-  EXPECT_EQ(neg(-8388609), 4u);
+// The least width holding the value as a signed number, at most four bytes.
+TEST(RunFieldWidth, ValuesTakeTheLeastSignedWidth) {
+  const std::pair<int64_t, uint32_t> cases[] = {
+      {0, 0},          {0x7F, 1}, {0x80, 2},   {0x7FFF, 2}, {0x8000, 3},   {0x800000, 4},
+      {0xFFFFFFFF, 4}, {-1, 1},   {-128, 1},   {-129, 2},   {-32769, 3},   {-8388609, 4}};
+  for (const auto& [value, width] : cases) {
+    EXPECT_EQ(RunFieldWidth(value >= 0, static_cast<uint32_t>(value)), width) << value;
+  }
 }
 
 TEST(RunList, SecondOffsetIsRelativeToTheLastClusterOfTheFirstRun) {
@@ -99,32 +79,12 @@ TEST(RunList, SummaryGivesLastClusterLastLengthAndEncodedBytes) {
   EXPECT_EQ(last, 93u);
   EXPECT_EQ(lastLength, 4u);
   EXPECT_EQ(encoded, 6u);
-}
-
-TEST(RunList, SummaryOfAnEmptyList) {
-  const Bytes list{0x00};
-  uint32_t last = 1, lastLength = 1, encoded = 1;
-  ASSERT_TRUE(RunListSummary(list.data(), 1, last, lastLength, encoded));
-  EXPECT_EQ(last, 0u);
-  EXPECT_EQ(lastLength, 0u);
-  EXPECT_EQ(encoded, 0u);
-}
-
-TEST(RunList, LengthOf0x80TakesTwoLengthBytes) {
-  Bytes list;
-  AppendRun(list, 0x80, 5, 0);
-  EXPECT_EQ(list, (Bytes{0x12, 0x80, 0x00, 0x05, 0x00}));
-  uint32_t pos = 0;
-  DecodedRun run;
-  ASSERT_EQ(DecodeRun(list.data(), static_cast<uint32_t>(list.size()), pos, run), RunStatus::kRun);
-  EXPECT_EQ(run.length, 0x80u);
-  EXPECT_EQ(run.offset, 5);
+  ASSERT_TRUE(RunListSummary(list.data() + 6, 1, last, lastLength, encoded));  // empty list
+  EXPECT_EQ(last + lastLength + encoded, 0u);
 }
 
 TEST(RunList, OffsetsSurviveEncodeAndDecodeAtEveryWidth) {
-  const int64_t offsets[] = {1,      0x7F,   0x80,     0xFF,      0x100,     0x7FFF,
-                             0x8000, -1,     -128,     -129,      -32768,    -32769,
-                             0x7FFFFF, -0x800000, -0x800001, 0x12345678, -0x7FFFFFFF};
+  const int64_t offsets[] = {0x7F, 0x80, 0x8000, -1, -129, -32769, -0x800001, 0x12345678};
   for (const int64_t offset : offsets) {
     Bytes list(16, 0xCC);
     const uint32_t ob = OffsetWidth(offset);
@@ -147,60 +107,36 @@ RunStatus DecodeFirst(const Bytes& list) {
   return DecodeRun(exact.data(), static_cast<uint32_t>(exact.size()), pos, run);
 }
 
-TEST(RunList, RunWithoutOffsetBytesIsMalformed) {
-  EXPECT_EQ(DecodeFirst({0x01, 0x08, 0x00}), RunStatus::kMalformed);
+TEST(RunList, MalformedRunsAreRefused) {
+  const Bytes cases[] = {
+      {0x01, 0x08, 0x00},                                // no offset bytes
+      {0x10, 0x08, 0x00},                                // no length bytes
+      {0x11},                                            // fields past the end
+      {0x44, 0x01, 0x00, 0x00, 0x00, 0x01, 0x00, 0x00},  // fields past the end
+      {0x11, 0x00, 0x05, 0x00},                          // length zero
+      {0x15, 0x00, 0x00, 0x00, 0x00, 0x01, 0x05, 0x00},  // length beyond 32 bits
+      {},
+  };
+  for (const Bytes& list : cases) {
+    EXPECT_EQ(DecodeFirst(list), RunStatus::kMalformed) << list.size();
+  }
 }
 
-TEST(RunList, RunWithoutLengthBytesIsMalformed) {
-  EXPECT_EQ(DecodeFirst({0x10, 0x08, 0x00}), RunStatus::kMalformed);
-}
-
-TEST(RunList, FieldsRunningPastTheEndAreMalformed) {
-  EXPECT_EQ(DecodeFirst({0x11}), RunStatus::kMalformed);
-  EXPECT_EQ(DecodeFirst({0x11, 0x08}), RunStatus::kMalformed);
-  EXPECT_EQ(DecodeFirst({0x44, 0x01, 0x00, 0x00, 0x00, 0x01, 0x00, 0x00}),
-            RunStatus::kMalformed);
-}
-
-TEST(RunList, ZeroLengthRunIsMalformed) {
-  EXPECT_EQ(DecodeFirst({0x11, 0x00, 0x05, 0x00}), RunStatus::kMalformed);
-}
-
-TEST(RunList, LengthBeyond32BitsIsMalformed) {
-  EXPECT_EQ(DecodeFirst({0x15, 0x00, 0x00, 0x00, 0x00, 0x01, 0x05, 0x00}),
-            RunStatus::kMalformed);
-}
-
-TEST(RunList, EmptyBufferIsMalformed) {
-  EXPECT_EQ(DecodeFirst({}), RunStatus::kMalformed);
-}
-
-TEST(RunList, ListWithoutTerminatorIsMalformed) {
-  const Bytes list{0x11, 0x08, 0x64};
-  uint32_t last = 0, lastLength = 0, encoded = 0;
-  EXPECT_FALSE(RunListSummary(list.data(), 3, last, lastLength, encoded));
-}
-
-TEST(RunList, SummaryRejectsARunBeforeClusterZero) {
-  const Bytes list{0x11, 0x08, 0x64, 0x11, 0x04, 0x90, 0x00};  // 107 - 112 < 0
-  uint32_t last = 0, lastLength = 0, encoded = 0;
-  EXPECT_FALSE(RunListSummary(list.data(), 7, last, lastLength, encoded));
-}
-
-TEST(RunList, EightByteOffsetBeyond32BitsIsRejected) {
-  // Offset 0x7FFFFFFFFFFFFFFF: no cluster of a 32-bit volume lies there.
-  const Bytes list{0x81, 0x02, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0x7F, 0x00};
-  uint32_t last = 0, lastLength = 0, encoded = 0;
-  EXPECT_FALSE(RunListSummary(list.data(), static_cast<uint32_t>(list.size()), last, lastLength,
-                              encoded));
-}
-
-TEST(RunList, EightByteOffsetAfterAPreviousRunIsRejected) {
-  const Bytes list{0x11, 0x08, 0x64, 0x81, 0x02, 0xFF, 0xFF, 0xFF,
-                   0xFF, 0xFF, 0xFF, 0xFF, 0x7F, 0x00};
-  uint32_t last = 0, lastLength = 0, encoded = 0;
-  EXPECT_FALSE(RunListSummary(list.data(), static_cast<uint32_t>(list.size()), last, lastLength,
-                              encoded));
+// No terminator, a run before cluster 0, an eight-byte offset beyond 32
+// bits (first or after a run): no summary.
+TEST(RunList, SummaryRejectsListsOutsideTheVolume) {
+  const Bytes cases[] = {
+      {0x11, 0x08, 0x64},
+      {0x11, 0x08, 0x64, 0x11, 0x04, 0x90, 0x00},  // 107 - 112 < 0
+      {0x81, 0x02, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0x7F, 0x00},
+      {0x11, 0x08, 0x64, 0x81, 0x02, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0x7F, 0x00},
+  };
+  for (const Bytes& list : cases) {
+    uint32_t last = 0, lastLength = 0, encoded = 0;
+    EXPECT_FALSE(RunListSummary(list.data(), static_cast<uint32_t>(list.size()), last, lastLength,
+                                encoded))
+        << list.size();
+  }
 }
 
 TEST(AdvanceRun, RejectsPositionsOutside32Bits) {

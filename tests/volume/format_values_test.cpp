@@ -36,33 +36,16 @@ TEST(Descriptor, FieldsAreBigEndianAtTheirOffsets) {
   EXPECT_EQ(DescriptorSize(out.data()), 0x01020304u);
 }
 
-TEST(Descriptor, RoundTripKeepsEveryField) {
+TEST(Descriptor, DecodesBackAndSettingTheSizeTouchesBytes9To12Only) {
   Bytes out(kDescriptorSize);
   EncodeDescriptor(SampleDescriptor(), out.data());
   Descriptor d;
   DecodeDescriptor(out.data(), d);
-  const Descriptor want = SampleDescriptor();
-  EXPECT_EQ(d.bits, want.bits);
-  EXPECT_EQ(d.owner, want.owner);
-  EXPECT_EQ(d.modified.year, 2026);
-  EXPECT_EQ(d.modified.month, 3);
-  EXPECT_EQ(d.modified.day, 15);
-  EXPECT_EQ(d.modified.hour, 13);
-  EXPECT_EQ(d.modified.minute, 45);
-  EXPECT_EQ(d.links, 2);
-  EXPECT_EQ(d.size, 0x01020304u);
-  EXPECT_EQ(d.created.year, 1999);
-  EXPECT_EQ(d.created.month, 12);
-  EXPECT_EQ(d.created.day, 31);
-  EXPECT_EQ(d.tail, 0xAABBCCDDu);
   Bytes again(kDescriptorSize);
   EncodeDescriptor(d, again.data());
   EXPECT_EQ(again, out);
-}
-
-TEST(Descriptor, SettingTheSizeTouchesBytes9To12Only) {
-  Bytes out(kDescriptorSize);
-  EncodeDescriptor(SampleDescriptor(), out.data());
+  EXPECT_EQ(d.modified.minute, 45);
+  EXPECT_EQ(d.tail, 0xAABBCCDDu);
   Bytes expected = out;
   expected[9] = 0x00;
   expected[10] = 0x00;
@@ -70,7 +53,6 @@ TEST(Descriptor, SettingTheSizeTouchesBytes9To12Only) {
   expected[12] = 0x00;
   SetDescriptorSize(out.data(), kDirectorySizeField);
   EXPECT_EQ(out, expected);
-  EXPECT_EQ(DescriptorSize(out.data()), 0x8000u);
 }
 
 TEST(FileName, EncodesParentLengthSpaceAndWidenedName) {
@@ -84,23 +66,16 @@ TEST(FileName, EncodesParentLengthSpaceAndWidenedName) {
   EXPECT_EQ(Bytes(value.begin() + 0x42, value.end()), (Bytes{'a', 0, '-', 0, 'B', 0}));
 }
 
-TEST(FileName, DecodesBackToTheName) {
-  Bytes value(FileNameValueSize(5));
-  EncodeFileName(value.data(), 37, "notes", 5);
-  std::string name;
-  ASSERT_TRUE(DecodeFileName(value.data(), static_cast<uint32_t>(value.size()), name));
-  EXPECT_EQ(name, "notes");
-  EXPECT_EQ(FileNameParent(value.data()), 37u);
-}
-
-TEST(FileName, NameRunningPastTheValueIsRefused) {
+TEST(FileName, DecodesBackUnlessTheNameRunsPastTheValue) {
   Bytes full(FileNameValueSize(5));
   EncodeFileName(full.data(), 37, "notes", 5);
-  Bytes cut(full.begin(), full.end() - 1);
   std::string name;
+  ASSERT_TRUE(DecodeFileName(full.data(), static_cast<uint32_t>(full.size()), name));
+  EXPECT_EQ(name, "notes");
+  EXPECT_EQ(FileNameParent(full.data()), 37u);
+  Bytes cut(full.begin(), full.end() - 1);
   EXPECT_FALSE(DecodeFileName(cut.data(), static_cast<uint32_t>(cut.size()), name));
-  Bytes header(full.begin(), full.begin() + 0x41);
-  EXPECT_FALSE(DecodeFileName(header.data(), 0x41, name));
+  EXPECT_FALSE(DecodeFileName(full.data(), 0x41, name));
 }
 
 AttributeListEntry ListEntry(uint32_t type, uint32_t record, uint16_t id) {
@@ -119,17 +94,6 @@ Bytes TwoEntryList() {
   data.firstVcn = 0x1000;
   EncodeAttributeListEntry(list.data() + kAttributeListEntrySize, data);
   return list;
-}
-
-TEST(AttributeList, EncodedEntryLayout) {
-  const Bytes list = TwoEntryList();
-  const uint8_t* e = list.data() + 0x20;
-  EXPECT_EQ(GetLE32(e), 0x80u);
-  EXPECT_EQ(GetLE16(e + 0x04), 0x20);
-  EXPECT_EQ(e[0x06], 0);
-  EXPECT_EQ(GetLE64(e + 0x08), 0x1000u);
-  EXPECT_EQ(GetLE64(e + 0x10), 37u);
-  EXPECT_EQ(GetLE16(e + 0x18), 2);
 }
 
 TEST(AttributeList, DecodesEntriesInOrderThenEnds) {
@@ -155,37 +119,29 @@ ListStatus DecodeFirst(Bytes list) {
   return DecodeAttributeListEntry(list.data(), static_cast<uint32_t>(list.size()), pos, e);
 }
 
-TEST(AttributeList, EntryShorterThanItsFieldsIsMalformed) {
-  Bytes list = TwoEntryList();
-  PutLE16(list.data() + 0x04, 0x19);
-  EXPECT_EQ(DecodeFirst(list), ListStatus::kMalformed);
-  PutLE16(list.data() + 0x04, 0);
-  EXPECT_EQ(DecodeFirst(list), ListStatus::kMalformed);
-  PutLE16(list.data() + 0x04, 0x1A);
-  EXPECT_EQ(DecodeFirst(list), ListStatus::kEntry);
-}
-
-TEST(AttributeList, EntryRunningPastTheValueIsMalformed) {
-  Bytes list = TwoEntryList();
-  PutLE16(list.data() + 0x24, 0x21);
-  uint32_t pos = 0x20;
-  AttributeListEntry e;
-  EXPECT_EQ(DecodeAttributeListEntry(list.data(), 0x40, pos, e), ListStatus::kMalformed);
-}
-
-TEST(AttributeList, ValueEndingInsideTheFieldsIsMalformed) {
+TEST(AttributeList, UnsoundEntriesAreMalformed) {
   const Bytes full = TwoEntryList();
-  EXPECT_EQ(DecodeFirst(Bytes(full.begin(), full.begin() + 0x19)), ListStatus::kMalformed);
-  EXPECT_EQ(DecodeFirst(Bytes(full.begin(), full.begin() + 0x05)), ListStatus::kMalformed);
-}
-
-TEST(AttributeList, NameMustLieInsideTheEntry) {
-  Bytes list = TwoEntryList();
-  list[0x06] = 3;
-  list[0x07] = 0x1B;  // 0x1B + 6 > 0x20
-  EXPECT_EQ(DecodeFirst(list), ListStatus::kMalformed);
-  list[0x07] = 0x1A;  // 0x1A + 6 = 0x20 fits
-  EXPECT_EQ(DecodeFirst(list), ListStatus::kEntry);
+  std::vector<std::pair<Bytes, ListStatus>> cases;
+  for (const auto& [length, status] : {std::pair{0x19, ListStatus::kMalformed},
+                                       std::pair{0, ListStatus::kMalformed},
+                                       std::pair{0x1A, ListStatus::kEntry},
+                                       std::pair{0x41, ListStatus::kMalformed}}) {
+    Bytes list = full;
+    PutLE16(list.data() + 0x04, static_cast<uint16_t>(length));
+    cases.emplace_back(list, status);
+  }
+  cases.emplace_back(Bytes(full.begin(), full.begin() + 0x19), ListStatus::kMalformed);
+  cases.emplace_back(Bytes(full.begin(), full.begin() + 0x05), ListStatus::kMalformed);
+  for (const auto& [nameOffset, status] :
+       {std::pair{0x1B, ListStatus::kMalformed}, std::pair{0x1A, ListStatus::kEntry}}) {
+    Bytes list = full;
+    list[0x06] = 3;  // 6 bytes of name: 0x1A + 6 = 0x20 just fits
+    list[0x07] = static_cast<uint8_t>(nameOffset);
+    cases.emplace_back(list, status);
+  }
+  for (size_t i = 0; i < cases.size(); ++i) {
+    EXPECT_EQ(DecodeFirst(cases[i].first), cases[i].second) << i;
+  }
 }
 
 }  // namespace

@@ -58,21 +58,9 @@ std::string SwapCase(std::string name) {
 // `count` distinct names: the awkward ones first, then plain ones. Records
 // are made-up numbers: the index is all these tests read.
 std::vector<IndexName> Names(uint32_t count) {
-  const std::vector<std::string> awkward = {"\x80start",
-                                            "\xFF"
-                                            "end",
-                                            "\xC3\xA9t\xC3\xA9",
-                                            "abc",
-                                            "abcd",
-                                            "_x",
-                                            "Zz",
-                                            "`tick",
-                                            "{brace",
-                                            "0zero",
-                                            "~tilde",
-                                            "MiXeD.Case",
-                                            kName28,
-                                            kName40};
+  const std::vector<std::string> awkward = {
+      "\x80start", "\xFF" "end", "\xC3\xA9t\xC3\xA9", "abc", "abcd", "_x", "Zz", "`tick",
+      "{brace", "0zero", "~tilde", "MiXeD.Case", kName28, kName40};
   std::vector<IndexName> names;
   for (uint32_t i = 0; i < count; ++i) {
     std::string name = i < awkward.size() ? awkward[i] : "n" + std::to_string(1000 + i);
@@ -127,10 +115,6 @@ struct IndexCase {
   Geometry geometry;
   ShapeCase shape;
 };
-
-void PrintTo(const IndexCase& c, std::ostream* os) {
-  *os << c.geometry.label << " " << c.shape.label;
-}
 
 struct IndexImage {
   std::string path;
@@ -233,20 +217,7 @@ class ReadIndexTree : public IndexTest, public ::testing::WithParamInterface<Ind
   void SetUp() override { MountIndex(BuildIndexImage(GetParam())); }
 };
 
-TEST_P(ReadIndexTree, TheTreeHasSeveralLevels) {
-  uint32_t deepest = 0;
-  for (const test::IndexBlockInfo& block : image_ptr_->index.blocks) {
-    uint32_t depth = 1;
-    for (uint32_t v = block.parentVcn; v != test::kNoBlock;
-         v = image_ptr_->index.Block(v).parentVcn) {
-      ++depth;
-    }
-    deepest = std::max(deepest, depth);
-  }
-  EXPECT_GE(deepest, 3u);
-}
-
-TEST_P(ReadIndexTree, EveryNameIsFoundInAnyLetterCase) {
+TEST_P(ReadIndexTree, EveryNameIsFoundInAnyLetterCaseAndNoOther) {
   for (const auto& [name, record] : image_ptr_->sorted) {
     for (const std::string& asked : {name, SwapCase(name)}) {
       uint32_t found = 0;
@@ -254,9 +225,6 @@ TEST_P(ReadIndexTree, EveryNameIsFoundInAnyLetterCase) {
       EXPECT_EQ(found, record) << asked;
     }
   }
-}
-
-TEST_P(ReadIndexTree, AbsentNamesAreNotFound) {
   std::vector<std::string> absent = {
       "", "\x7F", "\x80", "ab", "abce", "zzzzzzzz", "n0999", kName28 + "x", kName40.substr(0, 28)};
   for (const auto& entry : image_ptr_->sorted) absent.push_back(entry.first + "~");
@@ -267,33 +235,25 @@ TEST_P(ReadIndexTree, AbsentNamesAreNotFound) {
   }
 }
 
-TEST_P(ReadIndexTree, FourKibibyteSlicesDeliverEveryNameOnceInOrder) {
+// Any record offset and any slice size give the same stream of names,
+// each once, in order.
+TEST_P(ReadIndexTree, ReadsDeliverEveryNameOnceInOrder) {
   EXPECT_EQ(ReadFrom(0, 4096), Expected(0));
-}
-
-TEST_P(ReadIndexTree, AnyRecordOffsetStartsAtThatEntry) {
   const uint32_t total = static_cast<uint32_t>(image_ptr_->sorted.size()) + 2;
-  for (uint32_t k : {1u, 2u, 3u, 7u, 33u, total / 2, total - 1, total, total + 5}) {
+  for (uint32_t k : {1u, 2u, 33u, total - 1, total, total + 5}) {
     EXPECT_EQ(ReadFrom(32 * k, 4096), Expected(k)) << "record " << k;
   }
-}
-
-TEST_P(ReadIndexTree, SmallSlicesStitchIntoTheSameStream) {
   EXPECT_EQ(ReadFrom(0, 32), Expected(0));
-  EXPECT_EQ(ReadFrom(0, 96), Expected(0));
   EXPECT_EQ(ReadFrom(64, 160), Expected(2));
 }
 
-// Every shape on 512-byte sectors; the other geometries with the shapes
-// whose blocks they change most (several VCNs per block, fix-ups of
-// 4096-byte sectors).
+// Every shape on 512-byte sectors; one shape where a block spans several
+// VCNs and one with the fix-ups of 4096-byte sectors.
 std::vector<IndexCase> IndexCases() {
   std::vector<IndexCase> cases;
   for (const ShapeCase& s : kShapes) cases.push_back({kGeometries[0], s});
-  cases.push_back({kGeometries[1], kShapes[0]});
   cases.push_back({kGeometries[1], kShapes[3]});
   cases.push_back({kGeometries[2], kShapes[0]});
-  cases.push_back({kGeometries[2], kShapes[1]});
   return cases;
 }
 
@@ -304,69 +264,31 @@ std::string IndexCaseName(const ::testing::TestParamInfo<IndexCase>& p) {
 INSTANTIATE_TEST_SUITE_P(Shapes, ReadIndexTree, ::testing::ValuesIn(IndexCases()), IndexCaseName);
 
 // ---------------------------------------------------------------------------
-// The name order and the name field, on the three-level tree.
+// The name field, on the three-level tree.
 
 class ReadIndexNames : public IndexTest {
  protected:
   void SetUp() override { MountIndex(BuildIndexImage({kGeometries[0], kShapes[0]})); }
-
-  std::vector<std::string> ListedNames() {
-    std::vector<std::string> names;
-    for (const auto& entry : ReadFrom(64, 4096)) names.push_back(entry.first);
-    return names;
-  }
-
-  size_t Position(const std::vector<std::string>& names, const std::string& name) {
-    return static_cast<size_t>(std::find(names.begin(), names.end(), name) - names.begin());
-  }
 };
 
-TEST_F(ReadIndexNames, HighBytesSortBeforeAscii) {
-  const std::vector<std::string> names = ListedNames();
-  ASSERT_GE(names.size(), 3u);
-  for (size_t i = 0; i < 3; ++i) EXPECT_LT(names[i][0], 0) << names[i];  // 0x80 and above
-  EXPECT_GE(names[3][0], 0);
-}
-
-TEST_F(ReadIndexNames, APrefixSortsFirstAndTheUnderscoreAfterLetters) {
-  const std::vector<std::string> names = ListedNames();
-  EXPECT_EQ(Position(names, "abcd"), Position(names, "abc") + 1);
-  EXPECT_GT(Position(names, "_x"), Position(names, "Zz"));
-  EXPECT_GT(Position(names, "`tick"), Position(names, "_x"));
-  EXPECT_GT(Position(names, "{brace"), Position(names, "`tick"));
-  EXPECT_LT(Position(names, "0zero"), Position(names, "abc"));
-  EXPECT_LT(Position(names, "MiXeD.Case"), Position(names, "n1014"));
-}
-
-TEST_F(ReadIndexNames, NamesFillTwentyEightBytesWithoutTerminator) {
-  std::vector<uint8_t> buffer(4096);
-  uint32_t delivered = 0;
-  ASSERT_EQ(ReadDirectory(dir_toolkit_, 64, 4096, buffer.data(), delivered), 0);
-  bool saw28 = false, saw40 = false;
-  for (uint32_t i = 0; i < delivered; i += kDirRecordSize) {
-    const std::string field(reinterpret_cast<char*>(buffer.data() + i), kDirRecordNameSize);
-    if (field == kName28) {
-      saw28 = true;
-      EXPECT_EQ(GetLE32(buffer.data() + i + 28), 1000u + 12);
-    }
-    if (field == kName40.substr(0, 28)) {
-      saw40 = true;
-      EXPECT_EQ(GetLE32(buffer.data() + i + 28), 1000u + 13);
-    }
-  }
-  EXPECT_TRUE(saw28);
-  EXPECT_TRUE(saw40);
-}
-
-TEST_F(ReadIndexNames, ShortNamesArePaddedWithZeros) {
+// A name of 28 bytes or more fills the field without terminator; shorter
+// ones are padded with zeros, and nothing is written past the slice.
+TEST_F(ReadIndexNames, NamesFillTwentyEightBytesOrArePaddedWithZeros) {
   std::vector<uint8_t> buffer(4096 + 32, 0xA5);
   uint32_t delivered = 0;
   ASSERT_EQ(ReadDirectory(dir_toolkit_, 64, 4096, buffer.data(), delivered), 0);
   ASSERT_EQ(delivered, 4096u);
+  int long_names = 0;
   for (uint32_t i = 0; i < delivered; i += kDirRecordSize) {
     const size_t length = strnlen(reinterpret_cast<char*>(buffer.data() + i), kDirRecordNameSize);
     for (size_t j = length; j < kDirRecordNameSize; ++j) ASSERT_EQ(buffer[i + j], 0) << i;
+    const std::string field(reinterpret_cast<char*>(buffer.data() + i), kDirRecordNameSize);
+    if (field == kName28 || field == kName40.substr(0, 28)) {
+      EXPECT_EQ(GetLE32(buffer.data() + i + 28), field == kName28 ? 1012u : 1013u);
+      ++long_names;
+    }
   }
+  EXPECT_EQ(long_names, 2);
   EXPECT_EQ(buffer[delivered], 0xA5);  // nothing beyond what was delivered
 }
 
@@ -395,6 +317,9 @@ class ReadIndexEmpty : public test::VolumeTest {
   uint32_t hollow_ = 0;
 };
 
+// An empty index lists only ".." and "." and finds nothing. A root value
+// of no bytes at all answers 0 with the record all ones, which the path
+// walk takes as not found.
 TEST_F(ReadIndexEmpty, AnEmptyIndexListsOnlyDotDotAndDot) {
   for (const std::string path : {"/1/empty", "/1/hollow"}) {
     Toolkit* t = Open(path);
@@ -407,28 +332,12 @@ TEST_F(ReadIndexEmpty, AnEmptyIndexListsOnlyDotDotAndDot) {
     EXPECT_EQ(GetLE32(buffer.data() + 60), OpenedRecordNumber(t));
     EXPECT_EQ(ReadDirectory(t, 64, 4096, buffer.data(), delivered), 0) << path;
     EXPECT_EQ(delivered, 0u) << path;
+    uint32_t record = 0;
+    EXPECT_EQ(IndexLookup(t, t->fileChain, "x", 1, record),
+              path == "/1/empty" ? kErrPathNotFound : 0);
+    EXPECT_EQ(record, 0xFFFFFFFFu);
     ToolkitClose(t);
   }
-}
-
-TEST_F(ReadIndexEmpty, LookupInAnEmptyIndexIsNotFound) {
-  Toolkit* t = Open("/1/empty");
-  ASSERT_NE(t, nullptr);
-  uint32_t record = 0;
-  EXPECT_EQ(IndexLookup(t, t->fileChain, "x", 1, record), kErrPathNotFound);
-  EXPECT_EQ(record, 0xFFFFFFFFu);
-  ToolkitClose(t);
-}
-
-// A root that reads as no bytes at all answers 0 and leaves the record all
-// ones; the path walk takes that as not found.
-TEST_F(ReadIndexEmpty, AZeroByteRootGivesNoRecord) {
-  Toolkit* t = Open("/1/hollow");
-  ASSERT_NE(t, nullptr);
-  uint32_t record = 0;
-  EXPECT_EQ(IndexLookup(t, t->fileChain, "x", 1, record), 0);
-  EXPECT_EQ(record, 0xFFFFFFFFu);
-  ToolkitClose(t);
   EXPECT_EQ(OpenResult("/1/hollow/x"), kErrPathNotFound);
 }
 
