@@ -9,7 +9,7 @@
 #include <string>
 
 #include "blockdev/block_device.h"
-#include "blockdev/fold_case.h"
+#include "platform/ascii_case.h"
 #include "fileio/drive_table.h"
 #include "platform/error_codes.h"
 

@@ -7,7 +7,7 @@
 #include <cstdio>
 
 #include "blockdev/block_device.h"
-#include "blockdev/fold_case.h"
+#include "platform/ascii_case.h"
 #include "platform/error_codes.h"
 
 namespace vrax {

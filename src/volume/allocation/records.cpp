@@ -18,17 +18,6 @@ namespace {
 
 constexpr uint32_t kMftGrowthRecords = 128;
 
-uint8_t* ChunkBuffer(Toolkit* t) {
-  if (t->chunkBuffer.empty()) {
-    try {
-      t->chunkBuffer.assign(t->chunkSize, 0);
-    } catch (const std::bad_alloc&) {
-      return nullptr;
-    }
-  }
-  return t->chunkBuffer.data();
-}
-
 int32_t MftTransfer(Toolkit* t, uint32_t type, uint8_t* buffer, uint32_t count, uint32_t offset,
                     uint32_t& done, int mode) {
   return AttributeTransfer(t, type, t->mftChain, buffer, count, offset, done, mode);
@@ -38,7 +27,7 @@ int32_t MftTransfer(Toolkit* t, uint32_t type, uint8_t* buffer, uint32_t count, 
 // of records held; sets it and writes the chunk back when found.
 int32_t SearchFreeRecord(Toolkit* t, uint32_t& recordNumber, bool& found) {
   found = false;
-  uint8_t* chunk = ChunkBuffer(t);
+  uint8_t* chunk = ToolkitChunkBuffer(t);
   if (chunk == nullptr) return kErrNotEnoughMemory;
   const uint32_t held = RecordsHeld(t);
   for (uint64_t offset = 0; offset * 8 < held; offset += t->chunkSize) {
@@ -134,7 +123,7 @@ int32_t AllocateRecord(Toolkit* t, uint32_t& recordNumber) {
 int32_t SetRecordBit(Toolkit* t, int mode, uint32_t n) {
   const int32_t refreshed = RefreshMftChain(t);
   if (refreshed != kOk) return refreshed;
-  uint8_t* chunk = ChunkBuffer(t);
+  uint8_t* chunk = ToolkitChunkBuffer(t);
   if (chunk == nullptr) return kErrNotEnoughMemory;
   if (n >= RecordsHeld(t)) return kErrBeyondAllocation;
   uint32_t done = 0;

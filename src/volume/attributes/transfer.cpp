@@ -50,17 +50,6 @@ int32_t ResidentTransfer(Toolkit* t, uint32_t type, RecordChain& chain, uint8_t*
   return kOk;
 }
 
-uint8_t* SectorBuffer(Toolkit* t) {
-  if (t->sectorBuffer.empty()) {
-    try {
-      t->sectorBuffer.assign(t->bytesPerSector, 0);
-    } catch (const std::bad_alloc&) {
-      return nullptr;
-    }
-  }
-  return t->sectorBuffer.data();
-}
-
 // One piece of a cluster transfer inside the cached run: whole sectors go
 // straight between the caller's buffer and the disk, a partial sector
 // through the sector buffer (read-modify-write for a write).
@@ -81,7 +70,7 @@ int32_t TransferPiece(Toolkit* t, const RunCache& run, uint8_t* buffer, uint32_t
                                  : VolumeWriteSectors(t, buffer, disk, k / S);
   }
   k = (tail == 0 || within + k > S) ? S - within : tail - within;
-  uint8_t* bounce = SectorBuffer(t);
+  uint8_t* bounce = ToolkitSectorBuffer(t);
   if (bounce == nullptr) return kErrNotEnoughMemory;
   int32_t error = VolumeReadSectors(t, bounce, disk, 1);
   if (error != kOk) return error;

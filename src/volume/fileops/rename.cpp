@@ -4,6 +4,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/ascii_case.h"
 #include "platform/error_codes.h"
 #include "volume/attributes/attributes.h"
 #include "volume/fileops/fileops.h"
@@ -13,17 +14,6 @@
 namespace vrax {
 
 namespace {
-
-bool SameIgnoringCase(const std::string& a, const std::string& b) {
-  if (a.size() != b.size()) return false;
-  for (size_t i = 0; i < a.size(); ++i) {
-    char x = a[i], y = b[i];
-    if (x >= 'A' && x <= 'Z') x = static_cast<char>(x - 'A' + 'a');
-    if (y >= 'A' && y <= 'Z') y = static_cast<char>(y - 'A' + 'a');
-    if (x != y) return false;
-  }
-  return true;
-}
 
 // Directory part of a path: everything up to and including its last "/".
 std::string DirectoryPart(const std::string& path) {
@@ -62,7 +52,7 @@ int32_t SwapNames(Toolkit* t, RecordChain& parent, const std::string& drop,
   const uint32_t nd = static_cast<uint32_t>(drop.size());
   const uint32_t na = static_cast<uint32_t>(add.size());
   uint32_t removed = 0;
-  if (SameIgnoringCase(drop, add)) {
+  if (EqualsNoCase(drop, add)) {
     int32_t error = UnlinkName(t, parent, drop.c_str(), nd, removed);
     if (error != kOk) return error;
     error = LinkName(t, parent, add.c_str(), na, record);
@@ -97,7 +87,7 @@ int32_t RenameNode(Toolkit* t, const char* oldPath, const char* newName) {
   if (error != kOk) return error;
   uint32_t existing = 0;
   if (WalkPath(t, parent.head->recordNumber, newName, existing) == kOk &&
-      !SameIgnoringCase(oldName, newName)) {
+      !EqualsNoCase(oldName, newName)) {
     return kErrAlreadyExists;
   }
   const uint32_t record = OpenedRecordNumber(t);
@@ -116,7 +106,7 @@ int32_t ToolkitRename(const char* oldPath, const char* newPath) {
   std::string newName = newCopy;
   if (!newCopy.empty() && newCopy.find('/') != std::string::npos) {
     const std::string oldDir = DirectoryPart(oldCopy), newDir = DirectoryPart(newCopy);
-    if (!SameIgnoringCase(oldDir, newDir)) {
+    if (!EqualsNoCase(oldDir, newDir)) {
       std::fprintf(stderr, "rename cannot move %s to %s\n", oldCopy.c_str(), newCopy.c_str());
       ToolkitClose(t);
       return kErrBadPathname;

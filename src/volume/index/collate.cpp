@@ -1,4 +1,5 @@
 // The order and equality of names in a directory index.
+#include "platform/ascii_case.h"
 #include "volume/format/index_node.h"
 #include "volume/index/index.h"
 
@@ -10,8 +11,6 @@ signed char UpperAscii(char c) {
   if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
   return static_cast<signed char>(c);
 }
-
-char LowerAscii(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
 
 }  // namespace
 
@@ -36,7 +35,7 @@ int CollateNames(const uint8_t* entry, const char* name, uint32_t n) {
 bool NamesEqual(const uint8_t* entry, const char* name, uint32_t n) {
   if (EntryIsKeyless(entry) || EntryNameLength(entry) != n) return false;
   for (uint32_t i = 0; i < n; ++i) {
-    if (LowerAscii(EntryNameChar(entry, i)) != LowerAscii(name[i])) return false;
+    if (FoldAscii(EntryNameChar(entry, i)) != FoldAscii(name[i])) return false;
   }
   return true;
 }

@@ -60,7 +60,7 @@ int32_t WriteChunk(Toolkit* t, RecordChain& dir, uint8_t* chunk, uint32_t count,
 int32_t TakeFreeBlock(Toolkit* t, RecordChain& dir, uint32_t blocks, uint32_t& block,
                       bool& found) {
   found = false;
-  uint8_t* chunk = IndexChunkBuffer(t);
+  uint8_t* chunk = ToolkitChunkBuffer(t);
   if (chunk == nullptr) return kErrNotEnoughMemory;
   for (uint64_t offset = 0; offset * 8 < blocks; offset += t->chunkSize) {
     const uint32_t at = static_cast<uint32_t>(offset);
@@ -148,7 +148,7 @@ int32_t IndexBlockFree(Toolkit* t, RecordChain& dir, uint32_t vcn) {
   int32_t error = AttributeSize(t, dir, AT_INDEX_ALLOCATION, size);
   if (error != kOk) return error;
   if (block >= size / t->indexBlockSize) return kErrBeyondAllocation;
-  uint8_t* chunk = IndexChunkBuffer(t);
+  uint8_t* chunk = ToolkitChunkBuffer(t);
   if (chunk == nullptr) return kErrNotEnoughMemory;
   uint32_t done = 0;
   error = BitmapTransfer(t, dir, chunk, t->chunkSize, block / 8, done, kTransferRead);

@@ -67,17 +67,6 @@ uint32_t FreshBlockRoom(const Toolkit* t) {
   return allocated > inUse ? static_cast<uint32_t>(allocated - inUse) : 0;
 }
 
-uint8_t* IndexChunkBuffer(Toolkit* t) {
-  if (t->chunkBuffer.size() < t->chunkSize) {
-    try {
-      t->chunkBuffer.assign(t->chunkSize, 0);
-    } catch (const std::bad_alloc&) {
-      return nullptr;
-    }
-  }
-  return t->chunkBuffer.data();
-}
-
 int32_t ReadBlockForUpdate(Toolkit* t, RecordChain& directory, uint32_t vcn, IndexNode& node,
                            std::unordered_set<uint32_t>& visited) {
   const int32_t error = ReadBlockNode(t, directory, vcn, node, visited);

@@ -56,9 +56,6 @@ inline uint32_t ClustersPerIndexBlock(const Toolkit* toolkit) {
 // Room for entries in a block as IndexBlockInit lays it out.
 uint32_t FreshBlockRoom(const Toolkit* toolkit);
 
-// The Toolkit's chunk buffer (chunk size bytes), allocated at first use;
-// null when memory runs out.
-uint8_t* IndexChunkBuffer(Toolkit* toolkit);
 
 // Reads block `vcn` for changing it: as ReadBlockNode, and the VCN in its
 // header must be `vcn`, so writing it back at that VCN rewrites the very

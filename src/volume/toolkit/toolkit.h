@@ -88,6 +88,11 @@ int32_t RefreshMftChain(Toolkit* toolkit);
 // changed through another Toolkit since it was loaded.
 int32_t RefreshChain(Toolkit* toolkit, RecordChain& chain);
 
+// One chunk (chunk size bytes) and one sector of work space, allocated at
+// first use; null when memory runs out.
+uint8_t* ToolkitChunkBuffer(Toolkit* toolkit);
+uint8_t* ToolkitSectorBuffer(Toolkit* toolkit);
+
 // Number of records the MFT holds: its AT_DATA length / record size.
 uint32_t RecordsHeld(Toolkit* toolkit);
 

@@ -1,4 +1,5 @@
-// Device names and attachment paths compare without regard to letter case.
+// Names that compare without regard to letter case: device names,
+// attachment paths, volume names.
 // Only ASCII letters fold: names are 8-bit and the host locale must not
 // change which paths count as the same.
 #pragma once
