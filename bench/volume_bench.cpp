@@ -76,6 +76,23 @@ void ManyFiles(int count) {
               listed, list);
 }
 
+// Small uploads as the FTP server does them: create, write 1 KiB, close.
+void SmallFiles(int count) {
+  std::vector<uint8_t> data(1024, 0x5A);
+  auto start = Clock::now();
+  for (int i = 0; i < count; ++i) {
+    vrax::Toolkit* t = nullptr;
+    const std::string path = "/1/small-" + std::to_string(i) + ".bin";
+    if (vrax::ToolkitCreateFile(t, path.c_str()) != 0) continue;
+    uint32_t done = 0;
+    vrax::FileWrite(t, 0, static_cast<uint32_t>(data.size()), data.data(), done);
+    vrax::ToolkitClose(t);
+  }
+  const double seconds = Seconds(start);
+  std::printf("small files: %.0f files/s (%d files of 1 KiB created and written in %.2f s)\n",
+              count / seconds, count, seconds);
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -92,6 +109,7 @@ int main(int argc, char** argv) {
   std::vector<uint8_t> chunk(2 * 1024 * 1024, 0xA5);
   LargeFile(chunk, 256u * 1024 * 1024);
   ManyFiles(5000);
+  SmallFiles(2000);
   vrax::SetCurrentDrive(nullptr);
   vrax::DeleteDevice(device);
   std::remove(image.c_str());

@@ -60,6 +60,12 @@ void DetachDevice(DeviceAttachment& attachment) {
   attachment.bitmapSlot = nullptr;
 }
 
+std::string AttachedPath(const DeviceAttachment& attachment) {
+  if (attachment.device == nullptr) return std::string();
+  const auto found = attachment.device->attachments.find(KeyOf(attachment));
+  return found == attachment.device->attachments.end() ? std::string() : found->second;
+}
+
 namespace {
 
 // True when `path` names `dir` itself or something below it: /1/dir covers

@@ -5,6 +5,7 @@
 #pragma once
 
 #include <cstdint>
+#include <string>
 
 namespace vrax {
 
@@ -28,6 +29,10 @@ const char* ParseDeviceName(const char* path, char* name);
 // points at the rest behind the device name. 0, -1 or the lookup's error.
 int32_t AttachDevice(const char*& path, DeviceAttachment& attachment);
 void DetachDevice(DeviceAttachment& attachment);
+
+// The whole path the attachment was made for ("/1/dir/file"); empty when
+// it is not attached.
+std::string AttachedPath(const DeviceAttachment& attachment);
 
 // Number of attachments of the same device whose path equals this one's
 // (letter case ignored), or with `prefix` begins with it; this one included.

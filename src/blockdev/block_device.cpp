@@ -101,8 +101,10 @@ int32_t DeviceOpenDrive(BlockDevice& device, int32_t driveNumber, bool writable)
     std::fprintf(stderr, "%s - Could not open drive - (error:%d)\n", device.path.c_str(), error);
     return error;
   }
-  std::fprintf(stderr, "          Disk Name: %s %s\n", device.path.c_str(),
-               writable ? "" : "- Read Only");
+  if (g_reportDevice != 0) {
+    std::fprintf(stderr, "          Disk Name: %s %s\n", device.path.c_str(),
+                 writable ? "" : "- Read Only");
+  }
   error = HostDiskGeometry(device.handle);
   if (error != kOk) {
     std::fprintf(stderr, "Failed to read geometry info error:%d\n", error);
@@ -112,7 +114,7 @@ int32_t DeviceOpenDrive(BlockDevice& device, int32_t driveNumber, bool writable)
   device.writable = writable ? 1 : 0;
   device.isOpen = 1;
   device.sectorSize = SectorSizeField(device.handle.sectorSize);
-  PrintGeometry(device.handle.sectorSize, device.handle.totalBytes);
+  if (g_reportDevice != 0) PrintGeometry(device.handle.sectorSize, device.handle.totalBytes);
   return kOk;
 }
 
@@ -145,7 +147,9 @@ int32_t DeviceWrite(BlockDevice& device, const void* buffer, uint32_t byteCount,
   if (byteOffset > kHostDiskMaxOffset - byteCount) {
     return TransferFailed("Seek", kErrInvalidParameter);
   }
-  const int32_t error = HostDiskWrite(device.handle, buffer, byteCount, byteOffset);
+  const uint32_t reaching = TakeCrash(device.faults, byteCount);
+  if (reaching == 0) return kOk;
+  const int32_t error = HostDiskWrite(device.handle, buffer, reaching, byteOffset);
   return error == kOk ? kOk : TransferFailed("Write", error);
 }
 

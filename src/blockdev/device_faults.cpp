@@ -29,6 +29,26 @@ void ArmDeviceFault(BlockDevice& device, FaultedTransfer kind, int32_t succeedFi
 void DisarmDeviceFaults(BlockDevice& device) {
   Disarm(device.faults.read);
   Disarm(device.faults.write);
+  device.faults.crash.passLeft.store(-1);
+}
+
+void ArmDeviceCrash(BlockDevice& device, int64_t passWrites, uint32_t tornBytes) {
+  device.faults.crash.tornBytes.store(tornBytes);
+  device.faults.crash.passLeft.store(passWrites < 0 ? 0 : passWrites);
+}
+
+uint64_t DeviceWriteCount(const BlockDevice& device) { return device.faults.writes.load(); }
+
+uint32_t TakeCrash(DeviceFaults& faults, uint32_t byteCount) {
+  faults.writes.fetch_add(1);
+  CrashPlan& plan = faults.crash;
+  int64_t left = plan.passLeft.load();
+  while (left > 0 && !plan.passLeft.compare_exchange_weak(left, left - 1)) {
+  }
+  if (left != 0) return byteCount;
+  // The write at the crash is torn once; every later one is lost.
+  const uint32_t torn = plan.tornBytes.exchange(0);
+  return torn < byteCount ? torn : byteCount;
 }
 
 int32_t TakeFault(FaultPlan& plan) {

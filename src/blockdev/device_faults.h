@@ -7,6 +7,12 @@
 //   ArmDeviceFault(device, FaultedTransfer::kRead, 0, 1117, /*sticky=*/true);
 //     -> every read from now on fails with 1117 until DisarmDeviceFaults.
 //
+//   ArmDeviceCrash(device, 7);
+//     -> power-loss emulation: the next seven writes reach the disk, every
+//        later one is dropped silently (it reports success), as if the
+//        machine had stopped after the seventh. With tornBytes > 0 the
+//        eighth write reaches the disk only in its first tornBytes bytes.
+//
 // Only transfers that would reach the disk count: a write refused because
 // the device is read-only is neither counted nor faulted. A faulted read
 // leaves the caller's buffer untouched. The counters are atomic, so a test
@@ -26,9 +32,16 @@ struct FaultPlan {
   std::atomic<bool> sticky{false};     // keep failing once the fault fired
 };
 
+struct CrashPlan {
+  std::atomic<int64_t> passLeft{-1};  // writes still to reach the disk; -1 disarmed
+  std::atomic<uint32_t> tornBytes{0};
+};
+
 struct DeviceFaults {
   FaultPlan read;
   FaultPlan write;
+  CrashPlan crash;
+  std::atomic<uint64_t> writes{0};  // writes that reached the device, dropped ones included
 };
 
 enum class FaultedTransfer { kRead, kWrite };
@@ -38,6 +51,13 @@ enum class FaultedTransfer { kRead, kWrite };
 void ArmDeviceFault(BlockDevice& device, FaultedTransfer kind, int32_t succeedFirst,
                     int32_t error, bool sticky = false);
 void DisarmDeviceFaults(BlockDevice& device);
+
+void ArmDeviceCrash(BlockDevice& device, int64_t passWrites, uint32_t tornBytes = 0);
+uint64_t DeviceWriteCount(const BlockDevice& device);
+
+// Used by the device's writes: how many of `byteCount` bytes may reach the
+// disk (all of them unless a crash was armed and has come).
+uint32_t TakeCrash(DeviceFaults& faults, uint32_t byteCount);
 
 // Used by the device's transfers: counts one transfer of the plan and
 // returns the error it must fail with, or 0 when it may proceed.

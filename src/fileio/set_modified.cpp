@@ -39,12 +39,13 @@ bool StampBytes(std::time_t when, uint8_t* stamp) {
 int32_t WriteStamp(Toolkit* t, const uint8_t* stamp) {
   if (IsSystemRecord(t) || CheckWritable(t) != kOk) return kErrAccessDenied;
   uint8_t descriptor[kDescriptorSize] = {};
-  const int32_t error = ReadDescriptor(t, descriptor);
+  int32_t error = ReadDescriptor(t, descriptor);
   if (error != kOk) return error;
   std::memcpy(descriptor + kModifiedAt, stamp, kStampBytes);
   uint32_t done = 0;
-  return AttributeTransfer(t, AT_OSK_FILEDES, t->fileChain, descriptor, kDescriptorSize, 0, done,
-                           kTransferWrite);
+  error = AttributeTransfer(t, AT_OSK_FILEDES, t->fileChain, descriptor, kDescriptorSize, 0, done,
+                            kTransferWrite);
+  return error != kOk ? error : CommitChain(t, t->fileChain);
 }
 
 }  // namespace

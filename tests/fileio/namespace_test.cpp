@@ -40,9 +40,9 @@ TEST_F(NamespaceTest, AFailedRenamePrintsBothPathsAndTheErrorText) {
   EXPECT_EQ(err, "rename /1/a /1/B\n" + kExists);
   EXPECT_EQ(VRAX_LastError(), 183);
   ASSERT_EQ(VRAX_mkdir("/1/d"), 0);
-  err = CapturedStderr([&] { result = VRAX_rename("/1/a", "/1/d/a"); });
+  err = CapturedStderr([&] { result = VRAX_rename("/1/d", "/1/d/a"); });
   EXPECT_EQ(result, -1);
-  EXPECT_EQ(err, "rename cannot move /1/a to /1/d/a\nrename /1/a /1/d/a\n"
+  EXPECT_EQ(err, "rename cannot move /1/d to /1/d/a\nrename /1/d /1/d/a\n"
                  "ERROR #161: The specified path is invalid.\n");
   err = CapturedStderr([&] { result = VRAX_rename("/1/none", "/1/c"); });
   EXPECT_EQ(err, "rename /1/none /1/c\n" + kNotFound);

@@ -24,6 +24,7 @@ class StatTest : public test::FileioTest {
     ASSERT_EQ(AttributeTransfer(t, AT_OSK_FILEDES, t->fileChain, descriptor, kDescriptorSize, 0,
                                 done, kTransferWrite),
               0);
+    ASSERT_EQ(WriteChain(t, t->fileChain), 0);
     ToolkitClose(t);
   }
 

@@ -84,10 +84,11 @@ TEST_F(FileOpsTest, NameRulesAreEnforced) {
   ExpectClean();
 }
 
-TEST_F(FileOpsTest, RenameStaysInsideItsDirectory) {
+TEST_F(FileOpsTest, RenameGivesNamesAndMovesBetweenDirectories) {
   FormatAndMount("--size 8M");
   ASSERT_EQ(ToolkitMakeDirectory("/1/d"), 0);
   ASSERT_EQ(ToolkitMakeDirectory("/1/e"), 0);
+  ASSERT_EQ(ToolkitMakeDirectory("/1/d/inner"), 0);
   ASSERT_EQ(CreateFile("/1/d/a"), 0);
   ASSERT_EQ(CreateFile("/1/d/c"), 0);
   const uint32_t record = RecordOf("/1/d/a");
@@ -95,14 +96,19 @@ TEST_F(FileOpsTest, RenameStaysInsideItsDirectory) {
   EXPECT_EQ(RecordOf("/1/d/b"), record);
   EXPECT_EQ(ToolkitRename("/1/d/B", "bb"), 0);
   EXPECT_EQ(ToolkitRename("/1/d/bb", "/1/D/BB"), 0);  // case only, and the directory part in another case
-  EXPECT_EQ((Names("/1/d")), (std::vector<std::string>{"BB", "c"}));
+  EXPECT_EQ((Names("/1/d")), (std::vector<std::string>{"BB", "c", "inner"}));
   EXPECT_EQ(ToolkitRename("/1/d/BB", "/1/d/c"), kErrAlreadyExists);
-  ::testing::internal::CaptureStderr();
-  EXPECT_EQ(ToolkitRename("/1/d/BB", "/1/e/BB"), kErrBadPathname);
-  EXPECT_EQ(::testing::internal::GetCapturedStderr(), "rename cannot move /1/d/BB to /1/e/BB\n");
   EXPECT_EQ(ToolkitRename("/1/d/BB", "/1/d/-x"), kErrBadPathname);
-  EXPECT_EQ((Names("/1/d")), (std::vector<std::string>{"BB", "c"}));
-  EXPECT_EQ(RecordOf("/1/d/bb"), record);
+  ::testing::internal::CaptureStderr();
+  EXPECT_EQ(ToolkitRename("/1/d", "/1/d/inner/d"), kErrBadPathname);
+  EXPECT_EQ(::testing::internal::GetCapturedStderr(), "rename cannot move /1/d to /1/d/inner/d\n");
+  EXPECT_EQ(ToolkitRename("/1/d/BB", "/1/e/moved"), 0);
+  EXPECT_EQ(ToolkitRename("/1/d/inner", "/1/e/inner"), 0);
+  EXPECT_EQ(ToolkitRename("/1/e", "/1/d/e"), 0);
+  EXPECT_EQ((Names("/1/d")), (std::vector<std::string>{"c", "e"}));
+  EXPECT_EQ((Names("/1/d/e")), (std::vector<std::string>{"inner", "moved"}));
+  EXPECT_EQ(RecordOf("/1/d/e/moved"), record);
+  EXPECT_EQ(OpenResult("/1/d/e/inner/.."), 0);
   ExpectClean();
 }
 

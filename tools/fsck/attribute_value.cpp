@@ -75,10 +75,12 @@ AttributeValue FindValue(const Chain& chain, uint32_t type) {
   return value;
 }
 
-void CheckValueLayout(const Chain& chain, uint32_t type, uint32_t clusterSize, uint32_t base,
-                      std::vector<std::string>& problems) {
+ValueLayout CheckValueLayout(const Chain& chain, uint32_t type, uint32_t clusterSize,
+                             uint32_t base) {
+  ValueLayout layout;
+  std::vector<std::string>& problems = layout.problems;
   const std::vector<Instance> instances = NonResidentByVcn(chain, type);
-  if (instances.empty()) return;
+  if (instances.empty()) return layout;
   const std::string where = Format("record %u: %s", base, AttributeLabel(type).c_str());
   uint64_t expected = 0;
   for (const Instance& i : instances) {
@@ -101,10 +103,17 @@ void CheckValueLayout(const Chain& chain, uint32_t type, uint32_t clusterSize, u
   }
   const uint64_t held = clusters * clusterSize;
   if (sizes->allocatedSize != held) {
-    problems.push_back(Format("%s allocated size %u but its runs hold %llu clusters (%llu bytes)",
-                              where.c_str(), sizes->allocatedSize,
-                              static_cast<unsigned long long>(clusters),
-                              static_cast<unsigned long long>(held)));
+    const std::string line = Format("%s allocated size %u but its runs hold %llu clusters (%llu bytes)",
+                                    where.c_str(), sizes->allocatedSize,
+                                    static_cast<unsigned long long>(clusters),
+                                    static_cast<unsigned long long>(held));
+    const bool slack = sizes->allocatedSize < held && sizes->allocatedSize % clusterSize == 0;
+    (slack ? layout.leaks : problems).push_back(line);
+    layout.slack = slack;
+  }
+  if (sizes->dataSize > sizes->allocatedSize && sizes->allocatedSize < held) {
+    problems.push_back(Format("%s data size %u exceeds its allocated size %u", where.c_str(),
+                              sizes->dataSize, sizes->allocatedSize));
   }
   if (sizes->dataSize > held) {
     problems.push_back(Format("%s data size %u exceeds the %llu bytes its runs hold", where.c_str(),
@@ -114,6 +123,7 @@ void CheckValueLayout(const Chain& chain, uint32_t type, uint32_t clusterSize, u
     problems.push_back(Format("%s initialized size %u differs from its data size %u", where.c_str(),
                               sizes->initializedSize, sizes->dataSize));
   }
+  return layout;
 }
 
 bool ReadValue(const ImageReader& image, const Geometry& g, const AttributeValue& value,

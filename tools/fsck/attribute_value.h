@@ -35,12 +35,21 @@ struct AttributeValue {
 // The value of the first attribute of `type` in chain order.
 AttributeValue FindValue(const Chain& chain, uint32_t type);
 
-// Judges how the non-resident instances of `type` fit together: the first
-// at VCN 0, each next one where the previous one's runs end, the sizes of
-// the first instance agreeing with the clusters held. Each problem is a
-// whole line naming `base`.
-void CheckValueLayout(const Chain& chain, uint32_t type, uint32_t clusterSize, uint32_t base,
-                      std::vector<std::string>& problems);
+// How the non-resident instances of a value fit together, as whole lines
+// naming the base record. Runs holding more clusters than the allocated
+// size says are slack (a leak): a crash between writing a value's runs and
+// its sizes leaves them, and nothing reads them. Fewer is a problem.
+struct ValueLayout {
+  std::vector<std::string> problems;
+  std::vector<std::string> leaks;
+  bool slack = false;
+};
+
+// Judges the instances of `type`: the first at VCN 0, each next one where
+// the previous one's runs end, the sizes of the first instance agreeing
+// with the clusters held.
+ValueLayout CheckValueLayout(const Chain& chain, uint32_t type, uint32_t clusterSize,
+                             uint32_t base);
 
 // Reads `n` bytes of the value at `offset`. False when the range leaves the
 // value, a cluster of it is not mapped, or the image cannot be read there.

@@ -46,13 +46,19 @@ class BitmapWindow {
 };
 
 // Counts the bits of a range that differ from what they should be, keeping
-// the first few cluster numbers.
+// the first few cluster numbers and, for the repair, every stretch.
 struct Mismatch {
   uint64_t count = 0;
   std::vector<uint64_t> first;
+  std::vector<ClusterRange> ranges;
 
   void Add(uint64_t k) {
     if (count++ < kFirstFew) first.push_back(k);
+    if (!ranges.empty() && ranges.back().end == k) {
+      ranges.back().end = k + 1;
+    } else {
+      ranges.push_back(ClusterRange{k, k + 1});
+    }
   }
   std::string FirstText() const {
     std::string text;
@@ -103,7 +109,8 @@ bool BitmapComparer::Compare(uint64_t first, uint64_t end, bool used) {
     if (!set && k < context_.geometry.clusterCount) ++free_;
     if (set != used) {
       Mismatch& m = k >= context_.geometry.clusterCount ? beyond_ : (used ? unmarked_ : leaked_);
-      m.Add(k);
+      // Where two records claim a cluster, the repair must not guess.
+      if (&m != &unmarked_ || !context_.claims.Shared(k)) m.Add(k);
     }
     ++k;
   }
@@ -127,20 +134,25 @@ void BitmapComparer::Run() {
 
 void BitmapComparer::ReportMismatches() const {
   auto& report = context_.report;
+  Findings& findings = context_.findings;
   if (leaked_.count != 0) {
-    report.Problem(
+    report.Leak(
         Format("cluster bitmap: %llu clusters marked in use but used by no record (first: %s)",
                static_cast<unsigned long long>(leaked_.count), leaked_.FirstText().c_str()));
+    findings.leakedClusters = leaked_.ranges;
   }
   if (unmarked_.count != 0) {
     report.Problem(Format("cluster bitmap: %llu clusters used but not marked in use (first: %s)",
                           static_cast<unsigned long long>(unmarked_.count),
                           unmarked_.FirstText().c_str()));
+    findings.unmarkedClusters = unmarked_.ranges;
   }
   if (beyond_.count != 0) {
     report.Problem(
         Format("cluster bitmap: %llu bits past the last cluster are clear (first: bit %s)",
                static_cast<unsigned long long>(beyond_.count), beyond_.FirstText().c_str()));
+    findings.unmarkedClusters.insert(findings.unmarkedClusters.end(), beyond_.ranges.begin(),
+                                     beyond_.ranges.end());
   }
 }
 

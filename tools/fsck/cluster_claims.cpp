@@ -22,7 +22,7 @@ std::string RangeText(uint64_t first, uint64_t end) {
 }  // namespace
 
 void ClusterClaims::Claim(uint32_t lcn, uint32_t length, uint32_t record, uint32_t type,
-                          Report& report) {
+                          Report* report) {
   uint64_t pos = lcn;
   const uint64_t end = static_cast<uint64_t>(lcn) + length;
   auto it = claims_.upper_bound(pos);
@@ -37,12 +37,22 @@ void ClusterClaims::Claim(uint32_t lcn, uint32_t length, uint32_t record, uint32
       pos = it->first;
     }
     const uint64_t overlapEnd = std::min(end, it->second.end);
-    report.Problem(Format("%s used by %s and by %s", RangeText(pos, overlapEnd).c_str(),
-                          OwnerText(it->second.record, it->second.type).c_str(),
-                          OwnerText(record, type).c_str()));
+    shared_[pos] = std::max(shared_[pos], overlapEnd);
+    if (report != nullptr) {
+      report->Problem(Format("%s used by %s and by %s", RangeText(pos, overlapEnd).c_str(),
+                             OwnerText(it->second.record, it->second.type).c_str(),
+                             OwnerText(record, type).c_str()));
+    }
     pos = overlapEnd;
     ++it;
   }
+}
+
+bool ClusterClaims::Overlaps(uint32_t lcn, uint32_t length) const {
+  const uint64_t end = static_cast<uint64_t>(lcn) + length;
+  auto it = claims_.upper_bound(lcn);
+  if (it != claims_.begin() && std::prev(it)->second.end > lcn) return true;
+  return it != claims_.end() && it->first < end;
 }
 
 void ClusterClaims::ClaimBoot(uint32_t lcn) {

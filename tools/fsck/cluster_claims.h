@@ -21,8 +21,18 @@ constexpr uint32_t kBootOwner = 0xFFFFFFFF;
 class ClusterClaims {
  public:
   // Claims `length` clusters from `lcn` for attribute `type` of `record`;
-  // reports every part that another record (or the same one) claimed before.
-  void Claim(uint32_t lcn, uint32_t length, uint32_t record, uint32_t type, Report& report);
+  // reports (when `report` is given) every part that another record (or the
+  // same one) claimed before.
+  void Claim(uint32_t lcn, uint32_t length, uint32_t record, uint32_t type, Report* report);
+
+  // True when some of the `length` clusters from `lcn` are claimed.
+  bool Overlaps(uint32_t lcn, uint32_t length) const;
+
+  // True when cluster k was claimed more than once.
+  bool Shared(uint64_t k) const {
+    auto it = shared_.upper_bound(k);
+    return it != shared_.begin() && std::prev(it)->second > k;
+  }
 
   // Claims cluster `lcn` for the boot sector unless a record already did.
   void ClaimBoot(uint32_t lcn);
@@ -39,6 +49,7 @@ class ClusterClaims {
     uint32_t type;
   };
   std::map<uint64_t, Owner> claims_;  // by first cluster; ranges never overlap
+  std::map<uint64_t, uint64_t> shared_;  // first -> end of stretches claimed twice
 };
 
 template <typename Visit>

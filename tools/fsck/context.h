@@ -2,15 +2,24 @@
 #pragma once
 
 #include <cstdint>
+#include <string>
 #include <vector>
 
 #include "cluster_claims.h"
+#include "findings.h"
 #include "geometry.h"
 #include "image_reader.h"
 #include "mft.h"
 #include "report.h"
 
 namespace vrax::fsck {
+
+// Clusters one attribute of a record holds.
+struct HeldRun {
+  uint32_t lcn = 0;
+  uint32_t length = 0;
+  uint32_t type = 0;
+};
 
 // What the examination of one record found.
 struct RecordState {
@@ -23,6 +32,11 @@ struct RecordState {
   Status status = kUnexamined;
   uint16_t flags = 0;
   uint32_t base = 0;
+  // What is wrong with it, as whole lines; reported as problems once the
+  // record is reached, folded into its leak when nothing reaches it.
+  std::vector<std::string> problems;
+  bool problemsReported = false;
+  std::vector<HeldRun> runs;
 
   bool Usable() const { return status == kDamaged || status == kSound; }
 };
@@ -38,7 +52,10 @@ struct Context {
   std::vector<RecordState> records;  // one per record held
   std::vector<uint8_t> reached;      // 1 when the record is a system record, reachable
                                      // from the root, or an extension of such a record
-  ClusterClaims claims;
+  std::vector<uint32_t> directories; // the directories reached, in walk order
+  ClusterClaims claims;              // clusters of reached records
+  ClusterClaims orphanClaims;        // clusters of records in use that nothing reaches
+  Findings findings;
 };
 
 }  // namespace vrax::fsck

@@ -62,6 +62,7 @@ class IndexWalker {
     return block / 8 < bitmap_.size() && (bitmap_[block / 8] >> (block % 8) & 1) != 0;
   }
   void Problem(const std::string& text) { context_.report.Problem(where_ + ": " + text); }
+  void NeedsBitmap() { context_.findings.indexBitmaps.insert(directory_); }
 
   Context& context_;
   const Geometry& g_;
@@ -108,14 +109,35 @@ void IndexWalker::ReadBlockBitmap() {
   }
   if (!g_.indexBlocksUsable) return;
   const uint32_t expected = (blocks_ + 7) / 8;
-  if (bitmap.length != expected) {
-    Problem(Format("index bitmap is %u bytes, expected %u for %u blocks", bitmap.length, expected,
-                   blocks_));
-  }
-  bitmap_.assign(std::min(bitmap.length, expected), 0);
+  // Bytes beyond those the blocks need are read too (a few), to tell a
+  // bitmap grown ahead of its allocation (a leak) from one with stray bits.
+  bitmap_.assign(std::min(bitmap.length, expected + 64), 0);
   if (!ReadValue(context_.image, g_, bitmap, 0, bitmap_.data(), bitmap_.size())) {
     Problem("index bitmap cannot be read");
     bitmap_.clear();
+    return;
+  }
+  const std::string size = Format("index bitmap is %u bytes, expected %u for %u blocks",
+                                  bitmap.length, expected, blocks_);
+  if (bitmap.length < expected) {
+    Problem(size);
+    NeedsBitmap();
+  } else if (bitmap.length > expected) {
+    bool stray = bitmap.length > bitmap_.size();
+    for (size_t i = expected; i < bitmap_.size(); ++i) stray = stray || bitmap_[i] != 0;
+    if (stray) {
+      Problem(size + ", with bits set past its blocks");
+    } else {
+      context_.report.Leak(where_ + ": " + size);
+    }
+    NeedsBitmap();
+  }
+  for (uint32_t k = blocks_; k < bitmap_.size() * 8u && k < expected * 8u; ++k) {
+    if (BitSet(k)) {
+      Problem(Format("index bitmap marks block %u, past the %u blocks", k, blocks_));
+      NeedsBitmap();
+      break;
+    }
   }
 }
 
@@ -222,7 +244,10 @@ std::unique_ptr<Node> IndexWalker::OpenChild(const Node& parent, const uint8_t* 
 
 std::unique_ptr<Node> IndexWalker::ReadBlock(uint32_t vcn, uint32_t block) {
   const std::string label = Format("index block VCN %u", vcn);
-  if (!BitSet(block)) Problem(label + " is in use but its bitmap bit is clear");
+  if (!BitSet(block)) {
+    Problem(label + " is in use but its bitmap bit is clear");
+    NeedsBitmap();
+  }
   std::vector<uint8_t> bytes(g_.indexBlockSize);
   const uint32_t size = g_.indexBlockSize;
   if (!ReadValue(context_.image, g_, allocation_, g_.ClusterOffset(vcn), bytes.data(), size)) {
@@ -259,8 +284,9 @@ void IndexWalker::ReportUnreachedBlocks() {
     }
   }
   if (count != 0) {
-    Problem(Format("%u index blocks marked in use but not reachable (first VCNs: %s%s)", count,
-                   first.c_str(), count > kFirstFew ? ", ..." : ""));
+    context_.report.Leak(Format("%s: %u index blocks marked in use but not reachable (first VCNs: %s%s)",
+                                where_.c_str(), count, first.c_str(), count > kFirstFew ? ", ..." : ""));
+    NeedsBitmap();
   }
 }
 

@@ -1,9 +1,9 @@
-// vrax-fsck: checks a VRAX volume without changing it.
+// vrax-fsck: checks a VRAX volume and, when asked, repairs it.
 //
-//   vrax-fsck [-v] IMAGE
+//   vrax-fsck [-v] [--repair | -y] IMAGE
 //
-// Prints one line per problem on standard output; with -v also a summary.
-// Exit codes: exit_codes.h.
+// Prints one line per finding on standard output; with -v also notes and a
+// summary. Exit codes: exit_codes.h.
 #include <cstdio>
 #include <cstring>
 #include <string>
@@ -14,25 +14,34 @@
 namespace {
 
 constexpr char kUsage[] =
-    "Usage: vrax-fsck [-v] IMAGE\n"
-    "Checks the VRAX volume in IMAGE (a file or a block device) without writing to it.\n"
-    "Prints one line per problem found; -v also prints a summary.\n"
-    "Exit codes: 0 clean, 1 problems found, 2 the volume cannot be read.\n";
+    "Usage: vrax-fsck [-v] [--repair | -y] IMAGE\n"
+    "Checks the VRAX volume in IMAGE (a file or a block device). Without --repair it only\n"
+    "reads. Prints one line per finding; a line starting \"leak: \" is space marked in use\n"
+    "that nothing uses (what a crash may leave), every other line is damage.\n"
+    "  -v          also print notes and a summary\n"
+    "  --repair    repair what can be repaired safely, one line per repair; takes the\n"
+    "  -y          volume exclusively (refused while vrax or another program has it open)\n"
+    "Exit codes: 0 clean, 1 repaired (the volume is now clean), 2 the volume cannot be read,\n"
+    "4 problems left, 8 the volume is in use.\n";
+
+bool Is(const char* arg, const char* option) { return std::strcmp(arg, option) == 0; }
 
 }  // namespace
 
 int main(int argc, char** argv) {
   using namespace vrax::fsck;
-  bool verbose = false;
+  CheckOptions options;
   std::string image;
   bool optionsEnded = false;
   for (int i = 1; i < argc; ++i) {
     const char* arg = argv[i];
-    if (!optionsEnded && std::strcmp(arg, "--") == 0) {
+    if (!optionsEnded && Is(arg, "--")) {
       optionsEnded = true;
-    } else if (!optionsEnded && std::strcmp(arg, "-v") == 0) {
-      verbose = true;
-    } else if (!optionsEnded && (std::strcmp(arg, "-h") == 0 || std::strcmp(arg, "--help") == 0)) {
+    } else if (!optionsEnded && Is(arg, "-v")) {
+      options.verbose = true;
+    } else if (!optionsEnded && (Is(arg, "--repair") || Is(arg, "-y"))) {
+      options.repair = true;
+    } else if (!optionsEnded && (Is(arg, "-h") || Is(arg, "--help"))) {
       std::fputs(kUsage, stdout);
       return kExitClean;
     } else if (!optionsEnded && arg[0] == '-' && arg[1] != '\0') {
@@ -49,5 +58,5 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "vrax-fsck: no image given\n%s", kUsage);
     return kExitUnreadable;
   }
-  return CheckVolume(image, verbose, stdout, stderr);
+  return CheckVolume(image, options, stdout, stderr);
 }

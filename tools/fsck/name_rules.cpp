@@ -9,10 +9,19 @@ namespace vrax::fsck {
 namespace {
 constexpr size_t kMaxNameLength = 28;
 constexpr char kForbiddenFirst[] = "/\\*&;->< #^";
+
+// "#" and a record number: the name the repair gives a record it
+// reconnects in /lost+found.
+bool ReconnectedName(const std::string& name) {
+  return name.size() > 1 && name[0] == '#' &&
+         name.find_first_not_of("0123456789", 1) == std::string::npos;
+}
+
 }  // namespace
 
 std::string NameRuleBreach(const std::string& name) {
   if (name.empty()) return "it is empty";
+  if (ReconnectedName(name)) return "";
   if (name.size() > kMaxNameLength) {
     return Format("it is %zu characters long, more than %zu", name.size(), kMaxNameLength);
   }

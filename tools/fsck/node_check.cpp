@@ -47,7 +47,9 @@ NodeFacts NodeChecker::Run(const Listing* listing) {
 void NodeChecker::CheckDescriptor() {
   const AttributeValue value = FindValue(chain_, AT_OSK_FILEDES);
   if (!value.present) {
-    Problem("no file descriptor");
+    // Volumes made by other writers carry system records without one; the
+    // engine reads a missing descriptor as "no restrictions".
+    context_.report.Note(Format("record %u: no file descriptor", n_));
     return;
   }
   if (value.length != kDescriptorSize) {
@@ -83,33 +85,49 @@ void NodeChecker::CheckData() {
   if (haveDescriptor_ && DescriptorSize(descriptor_) != data.length) {
     Problem(Format("descriptor size %u differs from the data size %u", DescriptorSize(descriptor_),
                    data.length));
+    context_.findings.descriptorSizes[n_] = data.length;
   }
 }
 
 void NodeChecker::CheckFileName(const Listing& listing) {
-  const AttributeValue value = FindValue(chain_, AT_FILE_NAME);
-  if (!value.present) {
+  if (!FindValue(chain_, AT_FILE_NAME).present) {
     Problem("no file name");
     return;
   }
-  std::vector<uint8_t> bytes(std::min(value.length, kMaxFileNameValue));
+  uint32_t parent = 0;
   std::string name;
-  if (!ReadValue(context_.image, context_.geometry, value, 0, bytes.data(), bytes.size()) ||
-      !DecodeFileName(bytes.data(), static_cast<uint32_t>(bytes.size()), name)) {
+  if (!ReadOwnName(context_, chain_, parent, name)) {
     Problem("file name value is malformed");
     return;
   }
-  const uint32_t parent = FileNameParent(bytes.data());
+  bool foreign = false;
   if (parent != listing.parent) {
     Problem(Format("file name gives parent %u, but directory %u lists it", parent, listing.parent));
+    foreign = true;
   }
   if (listing.checkName && name != listing.name) {
     Problem(Format("file name %s differs from its index entry %s", QuoteName(name).c_str(),
                    QuoteName(listing.name).c_str()));
+    foreign = true;
+  }
+  if (foreign && listing.checkName) {
+    context_.findings.badEntries.push_back(BadEntry{listing.parent, listing.name, n_});
   }
 }
 
 }  // namespace
+
+bool ReadOwnName(const Context& context, const Chain& chain, uint32_t& parent, std::string& name) {
+  const AttributeValue value = FindValue(chain, AT_FILE_NAME);
+  if (!value.present) return false;
+  std::vector<uint8_t> bytes(std::min(value.length, kMaxFileNameValue));
+  if (!ReadValue(context.image, context.geometry, value, 0, bytes.data(), bytes.size()) ||
+      !DecodeFileName(bytes.data(), static_cast<uint32_t>(bytes.size()), name)) {
+    return false;
+  }
+  parent = FileNameParent(bytes.data());
+  return true;
+}
 
 NodeFacts CheckNode(Context& context, uint32_t n, const Chain& chain, const Listing* listing) {
   NodeChecker checker(context, n, chain);

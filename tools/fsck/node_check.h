@@ -26,6 +26,12 @@ struct NodeFacts {
 
 // Checks base record n, whose chain is given. `listing` is null for the
 // system records that no directory lists (their name is theirs to choose).
+// A listing that disagrees with the record's own file name makes the entry
+// one for the repair to take away: the record's name decides.
 NodeFacts CheckNode(Context& context, uint32_t n, const Chain& chain, const Listing* listing);
+
+// The parent and name a record's AT_FILE_NAME gives; false when it has none
+// or it is malformed.
+bool ReadOwnName(const Context& context, const Chain& chain, uint32_t& parent, std::string& name);
 
 }  // namespace vrax::fsck

@@ -8,27 +8,23 @@ namespace vrax::fsck {
 
 namespace {
 
-void ReportUnreadable(Context& context, uint32_t n, ReadStatus status) {
+std::string UnreadableText(ReadStatus status) {
   switch (status) {
     case ReadStatus::kUnreadable:
-      context.report.Problem(Format("record %u: cannot be read", n));
-      break;
+      return "cannot be read";
     case ReadStatus::kBadMagic:
-      context.report.Problem(Format("record %u: no FILE magic", n));
-      break;
+      return "no FILE magic";
     case ReadStatus::kBadFixup:
-      context.report.Problem(Format("record %u: update sequence check fails", n));
-      break;
+      return "update sequence check fails";
     case ReadStatus::kOk:
       break;
   }
+  return "";
 }
 
-void ClaimRuns(Context& context, uint32_t n, const ParsedRecord& parsed) {
+void KeepRuns(RecordState& state, const ParsedRecord& parsed) {
   for (const ParsedAttribute& a : parsed.attributes) {
-    for (const Run& run : a.runs) {
-      context.claims.Claim(run.lcn, run.length, n, a.type, context.report);
-    }
+    for (const Run& run : a.runs) state.runs.push_back(HeldRun{run.lcn, run.length, a.type});
   }
 }
 
@@ -41,7 +37,7 @@ const RecordState& ExamineRecord(Context& context, uint32_t n) {
   const ReadStatus status = context.mft.ReadRecord(n, image);
   if (status != ReadStatus::kOk) {
     state.status = RecordState::kUnreadable;
-    ReportUnreadable(context, n, status);
+    state.problems.push_back(Format("record %u: %s", n, UnreadableText(status).c_str()));
     return state;
   }
   const ParsedRecord parsed = ParseRecord(image.data(), context.geometry);
@@ -49,9 +45,9 @@ const RecordState& ExamineRecord(Context& context, uint32_t n) {
   state.base = parsed.base;
   state.status = parsed.problems.empty() ? RecordState::kSound : RecordState::kDamaged;
   for (const std::string& problem : parsed.problems) {
-    context.report.Problem(Format("record %u: %s", n, problem.c_str()));
+    state.problems.push_back(Format("record %u: %s", n, problem.c_str()));
   }
-  ClaimRuns(context, n, parsed);
+  KeepRuns(state, parsed);
   return state;
 }
 
@@ -60,6 +56,28 @@ void ExamineRecordsInUse(Context& context) {
     if (context.mft.InUse(n)) {
       ++context.report.summary.recordsInUse;
       ExamineRecord(context, n);
+    }
+  }
+}
+
+void ReportRecordProblems(Context& context, uint32_t n) {
+  RecordState& state = context.records[n];
+  if (state.problemsReported) return;
+  state.problemsReported = true;
+  for (const std::string& line : state.problems) context.report.Problem(line);
+}
+
+void ClaimClusters(Context& context) {
+  for (uint32_t n = 0; n < context.mft.records(); ++n) {
+    if (context.reached[n] == 0) continue;
+    for (const HeldRun& r : context.records[n].runs) {
+      context.claims.Claim(r.lcn, r.length, n, r.type, &context.report);
+    }
+  }
+  for (uint32_t n = 0; n < context.mft.records(); ++n) {
+    if (context.reached[n] != 0 || !context.mft.InUse(n)) continue;
+    for (const HeldRun& r : context.records[n].runs) {
+      context.orphanClaims.Claim(r.lcn, r.length, n, r.type, nullptr);
     }
   }
 }

@@ -35,13 +35,30 @@ std::string QuoteName(const std::string& name) {
   return out + "\"";
 }
 
-void Report::Problem(const std::string& line) {
-  ++problems_;
-  std::fprintf(out_, "%s\n", line.c_str());
+void Report::Print(const char* prefix, const std::string& line) const {
+  if (out_ == nullptr) return;
+  std::fprintf(out_, "%s%s\n", prefix, line.c_str());
   std::fflush(out_);
 }
 
+void Report::Problem(const std::string& line) {
+  ++problems_;
+  Print("", line);
+}
+
+void Report::Leak(const std::string& line) {
+  ++leaks_;
+  Print("leak: ", line);
+}
+
+void Report::Note(const std::string& line) {
+  if (verbose_) Print("note: ", line);
+}
+
+void Report::Repaired(const std::string& line) { Print("repaired: ", line); }
+
 void Report::PrintSummary() const {
+  if (out_ == nullptr) return;
   std::fprintf(out_, "records in use: %llu\n",
                static_cast<unsigned long long>(summary.recordsInUse));
   std::fprintf(out_, "directories: %llu\n", static_cast<unsigned long long>(summary.directories));

@@ -1,5 +1,6 @@
 #include "tree_check.h"
 
+#include <map>
 #include <vector>
 
 #include "chain.h"
@@ -12,6 +13,12 @@ namespace vrax::fsck {
 
 namespace {
 
+// A directory entry that names a record reached before.
+struct SecondName {
+  uint32_t directory = 0;
+  std::string name;
+};
+
 class TreeWalker {
  public:
   explicit TreeWalker(Context& context) : context_(context) {}
@@ -22,10 +29,17 @@ class TreeWalker {
   void CheckSystemRecords();
   void WalkDirectory(uint32_t directory);
   void Visit(uint32_t directory, const IndexedName& entry);
+  bool FreeRecordIsRight(uint32_t directory, const IndexedName& entry);
+  void DecideSecondNames();
   void Count(const NodeFacts& facts);
+  void Drop(uint32_t directory, const IndexedName& entry) {
+    context_.findings.badEntries.push_back(BadEntry{directory, entry.name, entry.record});
+  }
 
   Context& context_;
   std::vector<uint32_t> directories_;  // directories still to walk
+  std::map<uint32_t, SecondName> firstName_;  // how each record was first reached
+  std::map<uint32_t, std::vector<SecondName>> secondNames_;
 };
 
 void TreeWalker::Run() {
@@ -35,19 +49,22 @@ void TreeWalker::Run() {
     directories_.pop_back();
     WalkDirectory(directory);
   }
+  DecideSecondNames();
 }
 
-// Marks record n reached and examines it; for a base record, its extension
-// records are reached with it.
+// Marks record n reached, examines it and reports what is wrong with it;
+// for a base record, its extension records are reached with it.
 void TreeWalker::Reach(uint32_t n) {
   context_.reached[n] = 1;
   const RecordState& state = ExamineRecord(context_, n);
+  ReportRecordProblems(context_, n);
   if (!state.Usable() || state.base != 0) return;
   Chain chain;
   if (!LoadChain(context_.mft, context_.geometry, n, chain)) return;
   for (const ChainRecord& r : chain) {
     context_.reached[r.number] = 1;
     ExamineRecord(context_, r.number);
+    ReportRecordProblems(context_, r.number);
   }
 }
 
@@ -72,11 +89,29 @@ void TreeWalker::CheckSystemRecords() {
 
 void TreeWalker::WalkDirectory(uint32_t directory) {
   ++context_.report.summary.directories;
+  context_.directories.push_back(directory);
   Chain chain;
   if (!LoadChain(context_.mft, context_.geometry, directory, chain)) return;
   for (const IndexedName& entry : CheckDirectoryIndex(context_, directory, chain)) {
     Visit(directory, entry);
   }
+}
+
+// A free record that an entry names is taken for the file the entry means
+// only when the record says so itself: a sound base record whose file name
+// gives this directory and this name. Then only its MFT bit is wrong.
+bool TreeWalker::FreeRecordIsRight(uint32_t directory, const IndexedName& entry) {
+  const RecordState& state = ExamineRecord(context_, entry.record);
+  if (state.status != RecordState::kSound || state.base != 0) return false;
+  Chain chain;
+  std::vector<std::string> problems;
+  if (!LoadChain(context_.mft, context_.geometry, entry.record, chain, &problems) ||
+      !problems.empty()) {
+    return false;
+  }
+  uint32_t parent = 0;
+  std::string name;
+  return ReadOwnName(context_, chain, parent, name) && parent == directory && name == entry.name;
 }
 
 void TreeWalker::Visit(uint32_t directory, const IndexedName& entry) {
@@ -86,21 +121,34 @@ void TreeWalker::Visit(uint32_t directory, const IndexedName& entry) {
   if (r >= context_.mft.records()) {
     context_.report.Problem(
         Format("%s beyond the MFT (%u records)", where.c_str(), context_.mft.records()));
+    Drop(directory, entry);
     return;
   }
   if (context_.reached[r] != 0) {
+    if (r < record::kSystemRecords) {
+      context_.report.Problem(where + ", a system record");
+      return;
+    }
+    context_.report.Problem(where + ", which is already reached");
+    secondNames_[r].push_back(SecondName{directory, entry.name});
+    return;
+  }
+  if (!context_.mft.InUse(r) && !FreeRecordIsRight(directory, entry)) {
+    context_.report.Problem(where + ", which is free");
+    Drop(directory, entry);
+    return;
+  }
+  const RecordState& examined = ExamineRecord(context_, r);
+  if (examined.Usable() && examined.base != 0) {
     context_.report.Problem(
-        where + (r < record::kSystemRecords ? ", a system record" : ", which is already reached"));
+        Format("%s, an extension record of record %u", where.c_str(), examined.base));
+    Drop(directory, entry);
     return;
   }
   Reach(r);
+  firstName_[r] = SecondName{directory, entry.name};
   const RecordState& state = context_.records[r];
   if (!state.Usable()) return;  // its examination said why
-  if (state.base != 0) {
-    context_.report.Problem(
-        Format("%s, an extension record of record %u", where.c_str(), state.base));
-    return;
-  }
   Chain chain;
   if (!LoadChain(context_.mft, context_.geometry, r, chain)) return;
   const Listing listing{directory, entry.name, true};
@@ -109,6 +157,29 @@ void TreeWalker::Visit(uint32_t directory, const IndexedName& entry) {
     directories_.push_back(r);
   } else {
     Count(facts);
+  }
+}
+
+// A record listed under several names keeps the one its own file name
+// gives (the first one reached when none matches); the others go.
+void TreeWalker::DecideSecondNames() {
+  for (const auto& [r, others] : secondNames_) {
+    const SecondName& first = firstName_[r];
+    Chain chain;
+    uint32_t parent = 0;
+    std::string own;
+    const bool named = LoadChain(context_.mft, context_.geometry, r, chain) &&
+                       ReadOwnName(context_, chain, parent, own);
+    auto right = [&](const SecondName& s) { return named && s.directory == parent && s.name == own; };
+    bool kept = right(first);
+    for (const SecondName& s : others) {
+      if (!kept && right(s)) {
+        kept = true;
+        context_.findings.badEntries.push_back(BadEntry{first.directory, first.name, r});
+      } else {
+        context_.findings.badEntries.push_back(BadEntry{s.directory, s.name, r});
+      }
+    }
   }
 }
 

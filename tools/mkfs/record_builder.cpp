@@ -14,27 +14,7 @@ namespace {
 
 constexpr uint32_t kMaxNameLength = 255;
 
-uint32_t FieldWidth(bool nonNegative, uint32_t v) {
-  return std::max<uint32_t>(1, RunFieldWidth(nonNegative, v));
-}
-
 }  // namespace
-
-std::vector<uint8_t> EncodeRunList(const std::vector<ClusterRun>& runs) {
-  std::vector<uint8_t> list;
-  uint32_t position = 0;  // last cluster of the previous run
-  for (const ClusterRun& run : runs) {
-    const int64_t offset = static_cast<int64_t>(run.lcn) - position;
-    const uint32_t lengthBytes = FieldWidth(true, run.length);
-    const uint32_t offsetBytes = FieldWidth(offset >= 0, static_cast<uint32_t>(offset));
-    const size_t at = list.size();
-    list.resize(at + 2 + lengthBytes + offsetBytes);  // EncodeRun adds a terminator
-    EncodeRun(list.data() + at, lengthBytes, offsetBytes, run.length, offset);
-    list.pop_back();
-    position = run.lcn + run.length - 1;
-  }
-  return list;
-}
 
 NonResidentInstance WholeValue(const std::vector<ClusterRun>& runs, uint32_t dataSize,
                                uint32_t clusterSize) {
@@ -50,10 +30,6 @@ NonResidentInstance WholeValue(const std::vector<ClusterRun>& runs, uint32_t dat
 
 uint32_t ResidentAttributeLength(uint32_t type, uint32_t nameLength, uint32_t valueLength) {
   return attr::kResidentHeader + 2 * nameLength + ResidentValueSpace(type, valueLength);
-}
-
-uint32_t NonResidentAttributeLength(uint32_t nameLength, uint32_t encodedRunBytes) {
-  return (attr::kNonResidentHeader + 2 * nameLength + encodedRunBytes + 4) & ~1u;
 }
 
 RecordBuilder::RecordBuilder(uint32_t recordSize, uint32_t bytesPerSector, uint16_t usn)

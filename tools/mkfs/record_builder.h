@@ -25,20 +25,14 @@
 #include <string>
 #include <vector>
 
+#include "volume/format/attribute.h"
+#include "volume/format/runlist.h"
+
 namespace vrax::mkfs {
 
-// `length` clusters starting at LCN `lcn`.
-struct ClusterRun {
-  uint32_t lcn = 0;
-  uint32_t length = 0;
-};
-
-// Encodes runs in list form, without the terminator: each run's offset is
-// relative to the last cluster of the run before it (to 0 for the first),
-// length and offset each in the fewest bytes that hold them as signed
-// numbers (RunFieldWidth), at least one. As in the engine, a field holds at
-// most 4 bytes: LCNs and offsets between runs stay below 2^31.
-std::vector<uint8_t> EncodeRunList(const std::vector<ClusterRun>& runs);
+using vrax::ClusterRun;
+using vrax::EncodeRunList;
+using vrax::NonResidentAttributeLength;
 
 // One non-resident attribute instance. The first instance of a value
 // carries the sizes; `lastVcn` is the last VCN of the whole value.
@@ -57,7 +51,6 @@ NonResidentInstance WholeValue(const std::vector<ClusterRun>& runs, uint32_t dat
                                uint32_t clusterSize);
 
 uint32_t ResidentAttributeLength(uint32_t type, uint32_t nameLength, uint32_t valueLength);
-uint32_t NonResidentAttributeLength(uint32_t nameLength, uint32_t encodedRunBytes);
 
 class RecordBuilder {
  public:

@@ -15,11 +15,16 @@ namespace vrax {
 int32_t AllocateClusters(Toolkit* toolkit, uint32_t useNextPosition, uint32_t wanted,
                          uint32_t& lcn, uint32_t& count);
 int32_t FreeClusters(Toolkit* toolkit, uint32_t lcn, uint32_t count);
+// Marks `count` clusters from `lcn` in use (bits of the bitmap value past
+// the volume's last cluster included): for the repair.
+int32_t MarkClusters(Toolkit* toolkit, uint32_t lcn, uint32_t count);
 
 // Takes a free MFT record, growing the MFT by 128 records when none is free.
 int32_t AllocateRecord(Toolkit* toolkit, uint32_t& recordNumber);
 
 enum RecordBitMode : int { kRecordInUse = 1, kRecordFree = 2 };
 int32_t SetRecordBit(Toolkit* toolkit, int mode, uint32_t recordNumber);
+// Whether the MFT bitmap marks record n in use.
+int32_t RecordInUse(Toolkit* toolkit, uint32_t recordNumber, bool& inUse);
 
 }  // namespace vrax

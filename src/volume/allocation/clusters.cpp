@@ -21,10 +21,8 @@ int32_t WriteBitsBack(Toolkit* t, uint32_t first, uint32_t count) {
   uint64_t to = (static_cast<uint64_t>(first) + count + 7) / 8;
   to = (to + S - 1) / S * S;
   to = std::min<uint64_t>(to, cache->length);
-  uint32_t done = 0;
-  return AttributeTransfer(t, AT_DATA, t->bitmapFileChain, cache->bits.data() + from,
-                           static_cast<uint32_t>(to - from), static_cast<uint32_t>(from), done,
-                           kTransferWrite);
+  return BitmapWrite(t, t->bitmapFileChain, AT_DATA, cache->bits.data() + from,
+                     static_cast<uint32_t>(to - from), static_cast<uint32_t>(from));
 }
 
 }  // namespace
@@ -74,6 +72,18 @@ int32_t FreeClusters(Toolkit* t, uint32_t lcn, uint32_t count) {
     return kErrSectorNotFound;
   }
   SetBits(t->bitmapCache->bits.data(), lcn, count, 0);
+  return WriteBitsBack(t, lcn, count);
+}
+
+int32_t MarkClusters(Toolkit* t, uint32_t lcn, uint32_t count) {
+  uint32_t length = 0;
+  int32_t error = AcquireBitmap(t, length);
+  if (error != kOk) return error;
+  t->bitmapUseCount = 0;
+  if (static_cast<uint64_t>(lcn) + count > static_cast<uint64_t>(length) * 8) {
+    return kErrSectorNotFound;
+  }
+  SetBits(t->bitmapCache->bits.data(), lcn, count, 1);
   return WriteBitsBack(t, lcn, count);
 }
 

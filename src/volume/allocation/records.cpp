@@ -39,8 +39,7 @@ int32_t SearchFreeRecord(Toolkit* t, uint32_t& recordNumber, bool& found) {
     const uint64_t limit = std::min<uint64_t>(8ull * done, held - offset * 8);
     uint32_t bit = 0;
     if (AllocateBits(chunk, done, 1, bit, static_cast<uint32_t>(limit)) == 0) {
-      error = MftTransfer(t, AT_BITMAP, chunk, done, static_cast<uint32_t>(offset), done,
-                          kTransferWrite);
+      error = BitmapWrite(t, t->mftChain, AT_BITMAP, chunk, done, static_cast<uint32_t>(offset));
       if (error != kOk) return error;
       recordNumber = bit + 8 * static_cast<uint32_t>(offset);
       found = true;
@@ -51,25 +50,29 @@ int32_t SearchFreeRecord(Toolkit* t, uint32_t& recordNumber, bool& found) {
 }
 
 // Appends 128 never-used records to the MFT and grows its bitmap to match.
+// The new records and the new bitmap bytes are written into the fresh
+// clusters first; record 0, which names them, is written last, once.
 int32_t GrowMftSteps(Toolkit* t, uint32_t oldLength) {
   const uint64_t newLength = oldLength + static_cast<uint64_t>(kMftGrowthRecords) * t->recordSize;
   if (newLength > MaxValueSize(t)) return kErrIncorrectSize;
   int32_t error = SetAttributeSize(t, t->mftChain, AT_DATA, static_cast<uint32_t>(newLength));
   if (error != kOk) return error;
-  std::vector<uint8_t> image;
+  std::vector<uint8_t> records;
   try {
-    image.assign(t->recordSize, 0);
+    records.assign(static_cast<size_t>(kMftGrowthRecords) * t->recordSize, 0);
   } catch (const std::bad_alloc&) {
     return kErrNotEnoughMemory;
   }
   for (uint32_t i = 0; i < kMftGrowthRecords; ++i) {
-    BuildEmptyRecord(image.data(), t->recordSize, t->bytesPerSector);
-    FixupBeforeWrite(image.data(), t->recordSize);
-    uint32_t done = 0;
-    error = MftTransfer(t, AT_DATA, image.data(), t->recordSize, oldLength + i * t->recordSize,
-                        done, kTransferWrite);
-    if (error != kOk) return error;
+    uint8_t* image = records.data() + static_cast<size_t>(i) * t->recordSize;
+    BuildEmptyRecord(image, t->recordSize, t->bytesPerSector);
+    FixupBeforeWrite(image, t->recordSize);
   }
+  uint32_t done = 0;
+  error = MftTransfer(t, AT_DATA, records.data(), static_cast<uint32_t>(records.size()), oldLength,
+                      done, kTransferWrite);
+  if (error == kOk && done != records.size()) error = kErrBadStructure;
+  if (error != kOk) return error;
   uint32_t bitmapLength = 0;
   error = AttributeSize(t, t->mftChain, AT_BITMAP, bitmapLength);
   if (error != kOk) return error;
@@ -79,13 +82,16 @@ int32_t GrowMftSteps(Toolkit* t, uint32_t oldLength) {
     if (wantedLength < bitmapLength || grow > t->chunkSize) return kErrInvalidFunction;
     error = SetAttributeSize(t, t->mftChain, AT_BITMAP, wantedLength);
     if (error != kOk) return error;
-    std::vector<uint8_t> zeros(grow, 0);
-    uint32_t done = 0;
-    error = MftTransfer(t, AT_BITMAP, zeros.data(), grow, bitmapLength, done, kTransferWrite);
-    if (error != kOk) return error;
+    // A resident bitmap gains zero bytes in the record itself; bytes in
+    // fresh clusters are zeroed there before record 0 counts them.
+    const uint8_t* bitmap = FindAttribute(t, t->mftChain, AT_BITMAP);
+    if (bitmap != nullptr && AttrIsNonResident(bitmap)) {
+      std::vector<uint8_t> zeros(grow, 0);
+      error = MftTransfer(t, AT_BITMAP, zeros.data(), grow, bitmapLength, done, kTransferWrite);
+      if (error != kOk) return error;
+    }
   }
-  // Record 0's new sizes reach the disk here, whatever form its bitmap has.
-  return WriteChain(t, t->mftChain);
+  return CommitChain(t, t->mftChain);
 }
 
 // A growth that fails half-way gives its clusters back and leaves record 0
@@ -101,7 +107,7 @@ int32_t GrowMft(Toolkit* t) {
   if (error == kOk) return kOk;
   SetAttributeSize(t, t->mftChain, AT_BITMAP, oldBitmap);
   SetAttributeSize(t, t->mftChain, AT_DATA, oldLength);
-  WriteChain(t, t->mftChain);
+  CommitChain(t, t->mftChain, ChainOrder::kShrink);
   return error;
 }
 
@@ -120,6 +126,17 @@ int32_t AllocateRecord(Toolkit* t, uint32_t& recordNumber) {
   return error;
 }
 
+int32_t RecordInUse(Toolkit* t, uint32_t n, bool& inUse) {
+  inUse = false;
+  if (n >= RecordsHeld(t)) return kErrBeyondAllocation;
+  uint8_t byte = 0;
+  uint32_t done = 0;
+  const int32_t error = MftTransfer(t, AT_BITMAP, &byte, 1, n / 8, done, kTransferRead);
+  if (error != kOk) return error;
+  inUse = done == 1 && ((byte >> (n % 8)) & 1) != 0;
+  return kOk;
+}
+
 int32_t SetRecordBit(Toolkit* t, int mode, uint32_t n) {
   const int32_t refreshed = RefreshMftChain(t);
   if (refreshed != kOk) return refreshed;
@@ -132,7 +149,7 @@ int32_t SetRecordBit(Toolkit* t, int mode, uint32_t n) {
   if (done == 0) return kErrRecordBitmapEmpty;
   const uint8_t mask = static_cast<uint8_t>(1u << (n % 8));
   chunk[0] = mode == kRecordInUse ? (chunk[0] | mask) : (chunk[0] & static_cast<uint8_t>(~mask));
-  return MftTransfer(t, AT_BITMAP, chunk, done, n / 8, done, kTransferWrite);
+  return BitmapWrite(t, t->mftChain, AT_BITMAP, chunk, 1, n / 8);
 }
 
 }  // namespace vrax

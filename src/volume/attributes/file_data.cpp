@@ -16,25 +16,20 @@ int32_t FileRead(Toolkit* t, uint32_t offset, uint32_t count, void* buffer, uint
 
 namespace {
 
-// A write that failed half-way (a full disk, a device error) gives back the
-// room it took: the value returns to its old size and the records on disk
-// are brought in line with the clusters the bitmap now marks. The bytes the
-// file held before the write are left as they were.
-void RollBackWrite(Toolkit* t, uint32_t oldSize) {
-  uint32_t size = 0;
-  if (AttributeSize(t, t->fileChain, AT_DATA, size) == kOk && size > oldSize) {
-    SetAttributeSize(t, t->fileChain, AT_DATA, oldSize);
-  }
-  for (RecordBuffer* b = t->fileChain.head; b != nullptr; b = b->next) {
-    if (b->dirty) {
-      WriteChain(t, t->fileChain);
-      return;
-    }
-  }
+// The descriptor's size field, in memory: the record is written with the
+// data's new size in the same write.
+int32_t NoteSize(Toolkit* t, uint32_t oldSize) {
+  uint32_t newSize = 0;
+  const int32_t error = AttributeSize(t, t->fileChain, AT_DATA, newSize);
+  if (error != kOk || newSize == oldSize) return error;
+  return UpdateDescriptorSize(t, newSize);
 }
 
 }  // namespace
 
+// The data reaches its clusters first; then the records, extension records
+// before the base record that holds the value's size and the descriptor,
+// so that a crash leaves the file as it was or as written (ChainOrder).
 int32_t FileWrite(Toolkit* t, uint32_t offset, uint32_t count, const void* buffer,
                   uint32_t& done) {
   done = 0;
@@ -47,15 +42,13 @@ int32_t FileWrite(Toolkit* t, uint32_t offset, uint32_t count, const void* buffe
   // The transfer only reads from the buffer in write mode.
   error = AttributeTransfer(t, AT_DATA, t->fileChain, const_cast<void*>(buffer), count, offset,
                             done, kTransferWrite);
+  if (error == kOk && static_cast<uint64_t>(offset) + done > oldSize) error = NoteSize(t, oldSize);
+  if (error == kOk) error = CommitChain(t, t->fileChain, ChainOrder::kGrow);
   if (error != kOk) {
-    RollBackWrite(t, oldSize);
+    // A failed write (a full disk, a device error) gives back the room it
+    // took; the bytes the file held before are left as they were.
+    DiscardChanges(t, t->fileChain);
     done = 0;
-    return error;
-  }
-  if (static_cast<uint64_t>(offset) + done > oldSize) {
-    uint32_t newSize = 0;
-    error = AttributeSize(t, t->fileChain, AT_DATA, newSize);
-    if (error == kOk && newSize != oldSize) error = UpdateDescriptorSize(t, newSize);
   }
   return error;
 }
@@ -68,12 +61,21 @@ int32_t FileSize(Toolkit* t, uint32_t& size) {
   return AttributeSize(t, t->fileChain, AT_DATA, size);
 }
 
+// Shrinking: the base record with the new size goes first, the runs leave
+// the extension records after it, the clusters are given back last.
 int32_t FileTruncate(Toolkit* t, uint32_t newSize) {
   int32_t error = RefreshChain(t, t->fileChain);
   if (error != kOk) return error;
-  error = SetAttributeSize(t, t->fileChain, AT_DATA, newSize);
-  if (error != kOk) return error;
-  return UpdateDescriptorSize(t, newSize);
+  uint32_t oldSize = 0;
+  error = AttributeSize(t, t->fileChain, AT_DATA, oldSize);
+  if (error == kOk) error = SetAttributeSize(t, t->fileChain, AT_DATA, newSize);
+  if (error == kOk) error = UpdateDescriptorSize(t, newSize);
+  if (error == kOk) {
+    error = CommitChain(t, t->fileChain,
+                        newSize < oldSize ? ChainOrder::kShrink : ChainOrder::kGrow);
+  }
+  if (error != kOk) DiscardChanges(t, t->fileChain);
+  return error;
 }
 
 int32_t ReadDescriptor(Toolkit* t, uint8_t* descriptor) {
@@ -92,6 +94,7 @@ int32_t ReadDescriptorAttributes(Toolkit* t, uint8_t& bits) {
   return error;
 }
 
+// Changes the descriptor in memory; the caller writes the record.
 int32_t UpdateDescriptorSize(Toolkit* t, uint32_t size) {
   uint8_t descriptor[kDescriptorSize] = {};
   const int32_t error = ReadDescriptor(t, descriptor);

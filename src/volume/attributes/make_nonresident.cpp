@@ -34,7 +34,8 @@ void BuildNonResidentHeader(const uint8_t* resident, uint8_t* out, uint32_t head
 }  // namespace
 
 // The record keeps its resident form until the clusters hold the old value:
-// the clusters are allocated and filled first, and any failure puts the
+// the clusters are allocated and filled first, and only the caller writes
+// the record, once the whole change is in place. Any failure puts the
 // record image back as it was, so a full disk never loses the value.
 int32_t MakeNonResident(Toolkit* t, RecordChain& chain, uint32_t type, uint8_t* a,
                         RecordBuffer* holder, uint32_t n) {
@@ -65,7 +66,7 @@ int32_t MakeNonResident(Toolkit* t, RecordChain& chain, uint32_t type, uint8_t* 
     error = AttributeTransfer(t, type, chain, saved.data(),
                               static_cast<uint32_t>(saved.size()), 0, done, kTransferWrite);
   }
-  if (error == kOk) return WriteChain(t, chain);
+  if (error == kOk) return kOk;
   // Give the clusters back and restore the resident form when the chain
   // still holds the same records; otherwise the emptied value stays valid.
   TruncateValue(t, chain, type, 0);

@@ -43,10 +43,8 @@ int32_t ResidentTransfer(Toolkit* t, uint32_t type, RecordChain& chain, uint8_t*
   } else {
     std::memcpy(value, buffer, k);
     holder->dirty = 1;
-    chain.head->dirty = 1;
   }
   done = k;
-  if (chain.head->dirty) return WriteChain(t, chain);
   return kOk;
 }
 
@@ -156,6 +154,17 @@ int32_t ClusterTransfer(Toolkit* t, uint32_t type, RecordChain& chain, uint8_t* 
 }
 
 }  // namespace
+
+int32_t BitmapWrite(Toolkit* t, RecordChain& chain, uint32_t type, const uint8_t* bytes,
+                    uint32_t count, uint32_t offset) {
+  uint32_t done = 0;
+  // The transfer only reads from the buffer in write mode.
+  int32_t error = AttributeTransfer(t, type, chain, const_cast<uint8_t*>(bytes), count, offset,
+                                    done, kTransferWrite);
+  if (error == kOk && done != count) error = kErrBadStructure;
+  if (error == kOk) error = WriteChain(t, chain);
+  return error;
+}
 
 int32_t AttributeTransfer(Toolkit* t, uint32_t type, RecordChain& chain, void* data,
                           uint32_t count, uint32_t offset, uint32_t& done, int mode) {

@@ -1,5 +1,7 @@
-// Shrinking a non-resident value: whole runs beyond the new size are freed
-// and emptied extension instances removed.
+// Shrinking a non-resident value: whole runs beyond the new size leave the
+// run lists and emptied extension instances are removed, in memory; their
+// clusters and records are given back once the shrunk records are on disk
+// (CommitChain), never before.
 #include <cstring>
 #include <new>
 #include <vector>
@@ -10,6 +12,7 @@
 #include "volume/attributes/resize_internal.h"
 #include "volume/format/attribute_list.h"
 #include "volume/format/record.h"
+#include "volume/format/runlist.h"
 #include "volume/toolkit/volume_errors.h"
 
 namespace vrax {
@@ -23,22 +26,36 @@ struct RunAt {
   uint32_t length = 0;
 };
 
-// The run holding `vcn` over the instances of the chain.
-int32_t FindRun(Toolkit* t, RecordChain& chain, uint32_t type, uint32_t vcn, RunAt& found) {
-  int32_t error = kErrVcnNotMapped;
+// Clusters held by every non-resident instance of the value.
+uint64_t HeldClusters(Toolkit* t, RecordChain& chain, uint32_t type, bool& sound) {
+  uint64_t total = 0;
+  sound = true;
   for (RecordBuffer* b = chain.head; b != nullptr; b = b->next) {
-    uint8_t* a = FindAttributeInRecord(b->image, t->recordSize, type);
+    const uint8_t* a = FindAttributeInRecord(b->image, t->recordSize, type);
     if (a == nullptr || !AttrIsNonResident(a)) continue;
-    uint32_t first = 0, last = 0;
-    error = LookupRun(a, vcn, first, last, found.length, found.lcn, false);
-    if (error == kOk) {
-      found.instance = a;
-      found.holder = b;
-      return kOk;
-    }
-    if (error == kErrBadStructure) return error;
+    uint64_t clusters = 0;
+    sound = sound && RunListClusters(a, clusters);
+    total += clusters;
   }
-  return error;
+  return total;
+}
+
+// The last run of the value's last instance (length 0 when that instance
+// holds no run).
+int32_t LastRun(Toolkit* t, RecordChain& chain, uint32_t type, RunAt& found) {
+  found.instance = FindLastAttribute(t, chain, type, &found.holder);
+  if (found.instance == nullptr || !AttrIsNonResident(found.instance)) return kErrTruncateLastMissing;
+  const uint8_t* a = found.instance;
+  const uint32_t offset = AttrRunListOffset(a);
+  uint32_t lastCluster = 0, encoded = 0;
+  found.length = 0;
+  if (offset >= AttrLength(a) ||
+      !RunListSummary(a + offset, AttrLength(a) - offset, lastCluster, found.length, encoded)) {
+    return kErrBadStructure;
+  }
+  found.lcn = encoded == 0 ? 0 : lastCluster + 1 - found.length;
+  if (encoded == 0) found.length = 0;
+  return kOk;
 }
 
 // Finds the list entry of an instance: its offset and length in the list.
@@ -60,7 +77,8 @@ int32_t FindListEntry(uint8_t* list, uint32_t type, uint32_t vcn, uint32_t recor
 }
 
 // Removes an emptied instance and its list entry; a record left without
-// attributes is unlinked and its MFT bit cleared.
+// attributes leaves the chain, and its MFT bit is cleared once the base
+// record no longer lists it on disk.
 int32_t RemoveExtent(Toolkit* t, RecordChain& chain, uint32_t type, RunAt& run) {
   uint8_t* list = FindAttribute(t, chain, AT_ATTRIBUTE_LIST);
   if (list == nullptr) return kErrSizeLastMissing;
@@ -80,48 +98,53 @@ int32_t RemoveExtent(Toolkit* t, RecordChain& chain, uint32_t type, RunAt& run) 
   error = ResizeResident(t, chain, AT_ATTRIBUTE_LIST, list, listHolder, size - length);
   if (error != kOk) return error;
   if (RecordAttributeCount(run.holder->image) == 0 && run.holder != chain.head) {
-    const uint32_t number = run.holder->recordNumber;
+    DeferFree(t, chain, PendingFree::kRecord, run.holder->recordNumber);
     chain.Remove(run.holder);
-    return SetRecordBit(t, kRecordFree, number);
   }
   return kOk;
 }
 
 }  // namespace
 
+// Works from the runs, not from the allocated size, so that runs a crash
+// left beyond the allocated size (slack) are shed as well. Whole runs go
+// from the end while what stays still holds n bytes; the allocated size is
+// then what stays.
 int32_t TruncateValue(Toolkit* t, RecordChain& chain, uint32_t type, uint32_t n) {
-  const uint32_t K = t->clusterSize;
+  const uint64_t K = t->clusterSize;
+  bool sound = true;
+  uint64_t held = HeldClusters(t, chain, type, sound);
+  if (!sound) return kErrBadStructure;
   for (;;) {
+    RunAt run;
+    int32_t error = LastRun(t, chain, type, run);
+    if (error != kOk) return error;
     RecordBuffer* firstHolder = nullptr;
     uint8_t* first = FindAttribute(t, chain, type, &firstHolder);
     if (first == nullptr) return kErrTruncateFirstMissing;
-    firstHolder->dirty = 1;
-    const uint32_t allocated = AttrAllocatedSize(first);
-    if (allocated <= n) break;
-    RunAt run;
-    int32_t error = FindRun(t, chain, type, (allocated - 1) / K, run);
-    if (error != kOk) return error;
-    const uint64_t bytes = static_cast<uint64_t>(run.length) * K;
-    if (allocated < bytes || allocated - bytes < n) break;
+    if (run.length == 0) {
+      if (run.instance == first) break;
+      error = RemoveExtent(t, chain, type, run);  // an instance holding nothing
+      if (error != kOk) return error;
+      continue;
+    }
+    if ((held - run.length) * K < n) break;
     uint8_t* list = run.instance + AttrRunListOffset(run.instance);
     uint32_t lcn = run.lcn;
     error = ShortenLastRun(list, AttrLength(run.instance) - AttrRunListOffset(run.instance), lcn,
                            run.length);
-    if (error == kOk) error = FreeClusters(t, run.lcn, run.length);
     if (error != kOk) return error;
-    SetAttrAllocatedSize(first, static_cast<uint32_t>(allocated - bytes));
+    DeferFree(t, chain, PendingFree::kClusters, run.lcn, run.length);
     run.holder->dirty = 1;
-    uint64_t left = 0;
-    if (run.instance != first && RunListClusters(run.instance, left) && left == 0) {
-      error = RemoveExtent(t, chain, type, run);
-      if (error != kOk) return error;
-    }
+    held -= run.length;
   }
   RecordBuffer* firstHolder = nullptr;
   RecordBuffer* lastHolder = nullptr;
   uint8_t* first = FindAttribute(t, chain, type, &firstHolder);
   uint8_t* last = FindLastAttribute(t, chain, type, &lastHolder);
   if (first == nullptr || last == nullptr) return kErrTruncateLastMissing;
+  if (held * K > 0xFFFFFFFFull) return kErrBadStructure;
+  SetAttrAllocatedSize(first, static_cast<uint32_t>(held * K));
   SetAttrInitializedSize(first, n);
   SetAttrDataSize(first, n);
   SetAttrLastVcn(last, LastVcnOf(t, n));

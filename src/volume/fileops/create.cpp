@@ -7,11 +7,11 @@
 #include "volume/allocation/allocation.h"
 #include "volume/attributes/attributes.h"
 #include "volume/attributes/record_edit.h"
-#include "volume/fileops/chain_snapshot.h"
 #include "volume/fileops/fileops.h"
 #include "volume/format/descriptor.h"
 #include "volume/format/file_name.h"
 #include "volume/format/record.h"
+#include "volume/index/index.h"
 #include "volume/index/index_update.h"
 
 namespace vrax {
@@ -97,20 +97,38 @@ int32_t FillValues(Toolkit* t, uint32_t parent, int kind, RecordChain& chain, co
 
 }  // namespace
 
+// A failed index change leaves on disk what its ordered writes reached
+// (leaks at worst). The directory's records are read back from there, what
+// the change took in memory only is given back, and so are the blocks it
+// took or unlinked that the index on disk does not reach.
+void UndoIndexChange(Toolkit* t, RecordChain& parent) {
+  DiscardChanges(t, parent);
+  ReleaseUnlinkedBlocks(t, parent, t->indexBlocksTouched);
+  t->indexBlocksTouched.clear();
+}
+
 int32_t LinkName(Toolkit* t, RecordChain& parent, const char* name, uint32_t n, uint32_t record) {
-  ChainSnapshot snapshot;
-  int32_t error = snapshot.Take(t, parent);
-  if (error == kOk) error = IndexInsert(t, parent, name, n, record);
-  if (error != kOk) snapshot.Restore(t, parent);
+  t->indexBlocksTouched.clear();
+  const int32_t error = IndexInsert(t, parent, name, n, record);
+  if (error != kOk) UndoIndexChange(t, parent);
   return error;
 }
 
+// A removal whose name left the index on disk before a later step failed
+// has happened: only its leftovers are given back.
 int32_t UnlinkName(Toolkit* t, RecordChain& parent, const char* name, uint32_t n,
                    uint32_t& record) {
-  ChainSnapshot snapshot;
-  int32_t error = snapshot.Take(t, parent);
-  if (error == kOk) error = IndexRemove(t, parent, name, n, record);
-  if (error != kOk) snapshot.Restore(t, parent);
+  t->indexBlocksTouched.clear();
+  record = 0xFFFFFFFFu;
+  int32_t error = IndexRemove(t, parent, name, n, record);
+  if (error == kOk || record == 0xFFFFFFFFu) {
+    if (error != kOk) UndoIndexChange(t, parent);
+    return error;
+  }
+  UndoIndexChange(t, parent);
+  uint32_t still = 0;
+  const int32_t lookup = IndexLookup(t, parent, name, n, still);
+  if (lookup == kErrPathNotFound || (lookup == kOk && still == 0xFFFFFFFFu)) error = kOk;
   return error;
 }
 

@@ -1,12 +1,12 @@
-// Changing which names exist: creating files and directories, renaming
-// inside a directory, removing files and empty directories.
+// Changing which names exist: creating files and directories, renaming and
+// moving them between directories, removing files and empty directories.
 //
-// Every operation leaves the volume as it was when it fails: a new record
-// is complete on disk before its name is linked into the parent's index, a
-// rename links the new name before it unlinks the old one, and a removal
-// unlinks the name and frees the record before it frees the clusters, so a
-// failure at any step leaves no name pointing at a free record and no
-// record reachable twice.
+// Every operation writes in an order that leaves the volume sound after
+// each write (docs/write-ordering.md): a new record is complete on disk
+// before its name is linked into the parent's index, a rename unlinks the
+// old name before it links the new one, and a removal unlinks the name and
+// frees the record before it frees the clusters. A crash at any point
+// leaves leaks at worst; a failure undoes the steps already made.
 #pragma once
 
 #include <cstdint>
@@ -33,7 +33,13 @@ int32_t CreateRecord(Toolkit* toolkit, RecordChain& parent, int kind, const char
                      uint32_t initialSize);
 int32_t BuildRecord(Toolkit* toolkit, uint32_t parent, int kind, RecordChain& chain,
                     const char* name, uint32_t n, uint32_t initialSize);
-int32_t RenameNode(Toolkit* toolkit, const char* oldPath, const char* newName);
+// Gives the file or directory opened in `toolkit` (reached by `oldPath`)
+// the name and directory of `newPath` (a bare name keeps the directory).
+int32_t RenameNode(Toolkit* toolkit, const char* oldPath, const char* newPath);
+// Rewrites a record's file name (parent and name) in memory, keeping its
+// other fields; the caller writes the record.
+int32_t SetFileName(Toolkit* toolkit, RecordChain& chain, uint32_t parent, const char* name,
+                    uint32_t n);
 int32_t CheckDeletable(Toolkit* toolkit, int kind);
 int32_t ReleaseRecord(Toolkit* toolkit, uint32_t recordNumber);
 
@@ -43,6 +49,11 @@ int32_t LinkName(Toolkit* toolkit, RecordChain& parent, const char* name, uint32
                  uint32_t record);
 int32_t UnlinkName(Toolkit* toolkit, RecordChain& parent, const char* name, uint32_t n,
                    uint32_t& record);
+
+// Checks, before a change, that the record the Toolkit reached by a name in
+// directory `parent` is that name's: marked in use, a base record, and its
+// own file name giving `parent`. Anything else is damage (see damage.h).
+int32_t CheckNamedRecord(Toolkit* toolkit, uint32_t parent);
 
 // Splits a path (without device) at its last "/" after the first
 // character: the parent path ("." when there is none) and the name.

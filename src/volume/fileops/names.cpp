@@ -3,7 +3,12 @@
 #include <string>
 
 #include "platform/error_codes.h"
+#include "volume/allocation/allocation.h"
+#include "volume/attributes/attributes.h"
 #include "volume/fileops/fileops.h"
+#include "volume/format/file_name.h"
+#include "volume/format/record.h"
+#include "volume/toolkit/damage.h"
 
 namespace vrax {
 
@@ -24,6 +29,29 @@ void SplitPath(const char* path, std::string& parent, std::string& name) {
   }
   parent.assign(path, slash);
   name = slash + 1;
+}
+
+int32_t CheckNamedRecord(Toolkit* t, uint32_t parent) {
+  const uint32_t n = OpenedRecordNumber(t);
+  bool inUse = false;
+  int32_t error = RecordInUse(t, n, inUse);
+  if (error != kOk) return error;
+  if (!inUse) return VolumeDamage(t, "the name leads to a record marked free");
+  if (RecordBaseRecord(t->fileChain.head->image) != 0) {
+    return VolumeDamage(t, "the name leads to an extension record");
+  }
+  if (n == record::kRoot) return kOk;
+  uint8_t value[kFileNameHeader] = {};
+  uint32_t done = 0;
+  error = AttributeTransfer(t, AT_FILE_NAME, t->fileChain, value, kFileNameHeader, 0, done,
+                            kTransferRead);
+  if (error == kErrPathNotFound || (error == kOk && done == 0)) return kOk;  // no name to go by
+  if (error != kOk) return error;
+  if (done < kFileNameHeader) return VolumeDamage(t, "the record's file name is cut short");
+  if (FileNameParent(value) != parent) {
+    return VolumeDamage(t, "the record's own name places it in another directory");
+  }
+  return kOk;
 }
 
 }  // namespace vrax

@@ -9,6 +9,7 @@
 #include "volume/fileops/fileops.h"
 #include "volume/index/index.h"
 #include "volume/index/index_update.h"
+#include "volume/toolkit/damage.h"
 
 namespace vrax {
 
@@ -22,9 +23,11 @@ int32_t CheckDeletable(Toolkit* t, int kind) {
   return delivered != 0 ? kErrDirNotEmpty : kOk;
 }
 
-// The record's MFT bits are cleared before its clusters are freed: should a
-// step fail half-way, clusters may stay marked, but no cluster is ever free
-// while a record in use still names it.
+// A removal unlinks the name first (one index write), then clears the MFT
+// bits of the record and its extension records, and gives the clusters back
+// last: a crash in between leaves a record or clusters marked that nothing
+// reaches (leaks), never a name leading to a free record or a cluster free
+// while a record in use names it.
 namespace {
 
 // Clears the MFT bits of the record and its extensions; on failure the bits
@@ -43,6 +46,8 @@ int32_t FreeRecordBits(Toolkit* t, RecordChain& chain) {
   return kOk;
 }
 
+// The record is free once its bits are clear: its clusters go back then,
+// its images are never written again.
 int32_t ReleaseRecordSteps(Toolkit* t, uint32_t n, bool& freed) {
   freed = false;
   RecordChain chain;
@@ -60,7 +65,7 @@ int32_t ReleaseRecordSteps(Toolkit* t, uint32_t n, bool& freed) {
                                  : std::span<const uint32_t>(fileTypes)) {
     if (FindAttribute(t, chain, type) != nullptr) SetAttributeSize(t, chain, type, 0);
   }
-  return kOk;
+  return ApplyPendingFrees(t, &chain);
 }
 
 }  // namespace
@@ -77,17 +82,21 @@ int32_t ToolkitRemove(const char* path) {
   const int kind = IsDirectory(t) ? kNodeDirectory : kNodeFile;
   const uint32_t record = OpenedRecordNumber(t);
   error = CheckDeletable(t, kind);
-  ToolkitClose(t);
-  if (error != kOk) return error;
   std::string parent, name;
   SplitPath(path, parent, name);
   Toolkit* p = nullptr;
-  error = ToolkitOpen(p, parent.c_str());
-  if (error != kOk) return error;
-  error = CheckWritable(p);
+  if (error == kOk) error = ToolkitOpen(p, parent.c_str());
+  if (error == kOk) error = CheckNamedRecord(t, OpenedRecordNumber(p));
+  ToolkitClose(t);
+  if (error == kOk) error = CheckWritable(p);
   uint32_t removed = 0;
   if (error == kOk) error = UnlinkName(p, p->fileChain, name.c_str(),
                                         static_cast<uint32_t>(name.size()), removed);
+  if (error == kOk && removed != record) {
+    // The index gave another record for the name than the walk did.
+    LinkName(p, p->fileChain, name.c_str(), static_cast<uint32_t>(name.size()), removed);
+    error = VolumeDamage(p, "the directory lists the name twice");
+  }
   if (error == kOk) {
     // A record that could not be freed is still in use: it gets its name back.
     bool freed = false;

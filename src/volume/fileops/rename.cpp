@@ -1,4 +1,12 @@
-// Giving a file or directory a new name inside its own directory.
+// Giving a file or directory a new name, in its own directory or in
+// another directory of the volume.
+//
+// Order of the writes: the old name leaves its directory's index, then the
+// record's own file name (parent and name) is rewritten, then the new name
+// is linked. A crash in between leaves the record complete and named by
+// nothing (a leak that the repair reconnects under the name the record
+// itself holds, old or new), never one record under two names. A failure
+// undoes the steps already made, newest first.
 #include <cstdio>
 #include <cstring>
 #include <string>
@@ -9,16 +17,18 @@
 #include "volume/attributes/attributes.h"
 #include "volume/fileops/fileops.h"
 #include "volume/format/file_name.h"
+#include "volume/format/record.h"
 #include "volume/index/index_update.h"
+#include "volume/toolkit/damage.h"
 
 namespace vrax {
 
 namespace {
 
-// Directory part of a path: everything up to and including its last "/".
+// Directory part of a path: everything before its last "/".
 std::string DirectoryPart(const std::string& path) {
   const size_t slash = path.rfind('/');
-  return slash == std::string::npos ? std::string() : path.substr(0, slash + 1);
+  return slash == std::string::npos ? std::string() : path.substr(0, slash);
 }
 
 std::string LastComponent(const std::string& path) {
@@ -26,94 +36,161 @@ std::string LastComponent(const std::string& path) {
   return slash == std::string::npos ? path : path.substr(slash + 1);
 }
 
-// Rewrites the name in the opened file's AT_FILE_NAME, keeping the parent
-// reference and the other fields.
-int32_t RewriteFileName(Toolkit* t, const std::string& name) {
-  const uint32_t n = static_cast<uint32_t>(name.size());
-  std::vector<uint8_t> value(FileNameValueSize(n), 0);
-  uint32_t done = 0;
-  int32_t error = AttributeTransfer(t, AT_FILE_NAME, t->fileChain, value.data(), kFileNameHeader,
-                                    0, done, kTransferRead);
-  if (error != kOk) return error;
-  value[0x40] = static_cast<uint8_t>(n);
-  for (uint32_t i = 0; i < n; ++i) value[kFileNameHeader + 2 * i] = static_cast<uint8_t>(name[i]);
-  error = SetAttributeSize(t, t->fileChain, AT_FILE_NAME, static_cast<uint32_t>(value.size()));
-  if (error != kOk) return error;
-  return AttributeTransfer(t, AT_FILE_NAME, t->fileChain, value.data(),
-                           static_cast<uint32_t>(value.size()), 0, done, kTransferWrite);
+// Whether directory `candidate` is `moved` or lies below it: its parents
+// are followed up to the root.
+int32_t LiesWithin(Toolkit* t, uint32_t candidate, uint32_t moved, bool& within) {
+  within = false;
+  for (uint32_t n = candidate, steps = 0; steps < 4096; ++steps) {
+    if (n == moved) {
+      within = true;
+      return kOk;
+    }
+    if (n == record::kRoot) return kOk;
+    uint32_t parent = 0;
+    const int32_t error = WalkPath(t, n, "..", parent);
+    if (error != kOk) return error;
+    n = parent;
+  }
+  return kErrBadStructure;  // a loop of parents
 }
 
-// Links `add` and unlinks `drop` in the parent's index. A new name that
-// differs from the old one only in letter case collides with it, so it is
-// linked after the old one is gone; otherwise the new name is linked first.
-// A failure puts the old name back.
-int32_t SwapNames(Toolkit* t, RecordChain& parent, const std::string& drop,
-                  const std::string& add, uint32_t record) {
-  const uint32_t nd = static_cast<uint32_t>(drop.size());
-  const uint32_t na = static_cast<uint32_t>(add.size());
-  uint32_t removed = 0;
-  if (EqualsNoCase(drop, add)) {
-    int32_t error = UnlinkName(t, parent, drop.c_str(), nd, removed);
+// The two directories of a rename (one Toolkit each, the same one when the
+// name stays in its directory) and the names.
+struct RenamePlan {
+  Toolkit* from = nullptr;
+  Toolkit* to = nullptr;
+  std::string oldName;
+  std::string newName;
+  bool sameDirectory() const { return from == to; }
+  ~RenamePlan() {
+    if (to != from) ToolkitClose(to);
+    ToolkitClose(from);
+  }
+};
+
+int32_t OpenDirectories(const std::string& oldPath, const std::string& newPath, RenamePlan& plan) {
+  const std::string oldDir = DirectoryPart(oldPath);
+  const std::string newDir = newPath.find('/') == std::string::npos ? oldDir : DirectoryPart(newPath);
+  plan.oldName = LastComponent(oldPath);
+  plan.newName = LastComponent(newPath);
+  int32_t error = ToolkitOpen(plan.from, oldDir.c_str());
+  if (error != kOk) return error;
+  if (EqualsNoCase(oldDir, newDir)) {
+    plan.to = plan.from;
+    return kOk;
+  }
+  error = ToolkitOpen(plan.to, newDir.c_str());
+  if (error != kOk) return error;
+  if (!IsDirectory(plan.to)) return kErrPathNotFound;
+  if (OpenedRecordNumber(plan.to) == OpenedRecordNumber(plan.from)) {
+    ToolkitClose(plan.to);
+    plan.to = plan.from;
+  }
+  return kOk;
+}
+
+// What must hold before anything changes: a valid new name, a record that
+// may be renamed and that its old name rightly reaches, a target directory
+// that may be written and does not lie inside a moved directory, and no
+// other record under the new name.
+int32_t CheckRename(Toolkit* t, RenamePlan& plan, const std::string& oldPath,
+                    const std::string& newPath) {
+  uint32_t n = 0;
+  int32_t error = ValidateName(plan.newName.c_str(), n);
+  if (error == kOk) error = CheckNamedRecord(t, OpenedRecordNumber(plan.from));
+  if (error == kOk && !plan.sameDirectory()) error = CheckWritable(plan.to);
+  if (error != kOk) return error;
+  if (!plan.sameDirectory() && IsDirectory(t)) {
+    bool within = false;
+    error = LiesWithin(t, OpenedRecordNumber(plan.to), OpenedRecordNumber(t), within);
     if (error != kOk) return error;
-    error = LinkName(t, parent, add.c_str(), na, record);
-    if (error != kOk) LinkName(t, parent, drop.c_str(), nd, record);
+    if (within) {
+      std::fprintf(stderr, "rename cannot move %s to %s\n", oldPath.c_str(), newPath.c_str());
+      return kErrBadPathname;
+    }
+  }
+  uint32_t existing = 0;
+  if (WalkPath(t, OpenedRecordNumber(plan.to), plan.newName.c_str(), existing) == kOk &&
+      !(plan.sameDirectory() && EqualsNoCase(plan.oldName, plan.newName))) {
+    return kErrAlreadyExists;
+  }
+  return kOk;
+}
+
+int32_t Link(Toolkit* dir, const std::string& name, uint32_t record) {
+  return LinkName(dir, dir->fileChain, name.c_str(), static_cast<uint32_t>(name.size()), record);
+}
+
+// Names the record by its file name and links that name; undone on failure.
+int32_t Relink(Toolkit* t, Toolkit* dir, const std::string& name) {
+  const uint32_t record = OpenedRecordNumber(t);
+  int32_t error = SetFileName(t, t->fileChain, OpenedRecordNumber(dir), name.c_str(),
+                              static_cast<uint32_t>(name.size()));
+  if (error == kOk) error = CommitChain(t, t->fileChain);
+  if (error != kOk) {
+    DiscardChanges(t, t->fileChain);
     return error;
   }
-  int32_t error = LinkName(t, parent, add.c_str(), na, record);
+  return Link(dir, name, record);
+}
+
+int32_t MoveName(Toolkit* t, RenamePlan& plan) {
+  const uint32_t record = OpenedRecordNumber(t);
+  uint32_t removed = 0;
+  int32_t error = UnlinkName(plan.from, plan.from->fileChain, plan.oldName.c_str(),
+                             static_cast<uint32_t>(plan.oldName.size()), removed);
   if (error != kOk) return error;
-  error = UnlinkName(t, parent, drop.c_str(), nd, removed);
-  if (error != kOk) UnlinkName(t, parent, add.c_str(), na, removed);
+  if (removed != record) {
+    Link(plan.from, plan.oldName, removed);
+    return VolumeDamage(t, "the directory lists the name twice");
+  }
+  error = Relink(t, plan.to, plan.newName);
+  if (error != kOk && Relink(t, plan.from, plan.oldName) != kOk) {
+    std::fprintf(stderr, "rename: record %u lost its name; vrax-fsck --repair reconnects it\n",
+                 record);
+  }
   return error;
 }
 
 }  // namespace
 
-int32_t RenameNode(Toolkit* t, const char* oldPath, const char* newName) {
-  const std::string oldName = LastComponent(oldPath);
-  uint32_t n = 0;
-  int32_t error = ValidateName(newName, n);
-  if (error != kOk) return error;
-  if (std::strchr(newName, '/') != nullptr) return kErrBadPathname;
-  error = CheckRemovable(t);
-  if (error != kOk) return error;
-  uint8_t value[kFileNameHeader] = {};
+int32_t SetFileName(Toolkit* t, RecordChain& chain, uint32_t parent, const char* name,
+                    uint32_t n) {
+  std::vector<uint8_t> value(FileNameValueSize(n), 0);
+  uint8_t old[kFileNameHeader] = {};
   uint32_t done = 0;
-  error = AttributeTransfer(t, AT_FILE_NAME, t->fileChain, value, kFileNameHeader, 0, done,
-                            kTransferRead);
+  int32_t error =
+      AttributeTransfer(t, AT_FILE_NAME, chain, old, kFileNameHeader, 0, done, kTransferRead);
   if (error != kOk) return error;
-  if (done < kFileNameHeader) return kErrBadStructure;
-  RecordChain parent;
-  error = OpenRecord(t, parent, FileNameParent(value));
-  if (error != kOk) return error;
-  uint32_t existing = 0;
-  if (WalkPath(t, parent.head->recordNumber, newName, existing) == kOk &&
-      !EqualsNoCase(oldName, newName)) {
-    return kErrAlreadyExists;
+  EncodeFileName(value.data(), parent, name, n);
+  if (done == kFileNameHeader) {
+    // Times, sizes, flags and name space stay as they were.
+    std::memcpy(value.data() + 8, old + 8, 0x38);
+    value[0x41] = old[0x41];
   }
-  const uint32_t record = OpenedRecordNumber(t);
-  error = SwapNames(t, parent, oldName, newName, record);
+  error = SetAttributeSize(t, chain, AT_FILE_NAME, static_cast<uint32_t>(value.size()));
   if (error != kOk) return error;
-  error = RewriteFileName(t, newName);
-  if (error != kOk) SwapNames(t, parent, newName, oldName, record);
+  return AttributeTransfer(t, AT_FILE_NAME, chain, value.data(),
+                           static_cast<uint32_t>(value.size()), 0, done, kTransferWrite);
+}
+
+int32_t RenameNode(Toolkit* t, const char* oldPath, const char* newPath) {
+  const std::string oldCopy = oldPath, newCopy = newPath;
+  int32_t error = CheckRemovable(t);
+  if (error != kOk) return error;
+  RenamePlan plan;
+  error = OpenDirectories(oldCopy, newCopy, plan);
+  if (error == kOk) error = CheckRename(t, plan, oldCopy, newCopy);
+  if (error == kOk) error = MoveName(t, plan);
   return error;
 }
 
 int32_t ToolkitRename(const char* oldPath, const char* newPath) {
-  const std::string oldCopy = oldPath, newCopy = newPath;
+  if (oldPath == nullptr || newPath == nullptr || *newPath == '\0') return kErrBadPathname;
   Toolkit* t = nullptr;
-  int32_t error = ToolkitOpen(t, oldCopy.c_str());
+  int32_t error = ToolkitOpen(t, oldPath);
   if (error != kOk) return error;
-  std::string newName = newCopy;
-  if (!newCopy.empty() && newCopy.find('/') != std::string::npos) {
-    const std::string oldDir = DirectoryPart(oldCopy), newDir = DirectoryPart(newCopy);
-    if (!EqualsNoCase(oldDir, newDir)) {
-      std::fprintf(stderr, "rename cannot move %s to %s\n", oldCopy.c_str(), newCopy.c_str());
-      ToolkitClose(t);
-      return kErrBadPathname;
-    }
-    newName = LastComponent(newCopy);
-  }
-  error = RenameNode(t, oldCopy.c_str(), newName.c_str());
+  error = RenameNode(t, oldPath, newPath);
   ToolkitClose(t);
   return error;
 }

@@ -88,6 +88,13 @@ inline void SetAttrDataSize(uint8_t* a, uint32_t v) { PutLE64(a + attr::kDataSiz
 inline uint32_t AttrInitializedSize(const uint8_t* a) { return GetLE32(a + attr::kInitializedSize); }
 inline void SetAttrInitializedSize(uint8_t* a, uint32_t v) { PutLE64(a + attr::kInitializedSize, v); }
 
+// Length of a non-resident attribute: run list offset (0x48 + 2 x name
+// length) + encoded runs + 4, rounded down to even, so at least one 0 byte
+// follows the runs.
+inline uint32_t NonResidentAttributeLength(uint32_t nameLength, uint32_t encodedRunBytes) {
+  return (attr::kNonResidentHeader + 2 * nameLength + encodedRunBytes + 4) & ~1u;
+}
+
 // Value space the engine gives a resident value of n bytes: for AT_DATA
 // (n + 16) rounded down to a multiple of 16, for other types n rounded up to
 // an even number.

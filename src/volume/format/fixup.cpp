@@ -35,6 +35,14 @@ int32_t FixupBeforeWrite(uint8_t* image, uint32_t size) {
   return kOk;
 }
 
+void AdvanceUpdateSequence(uint8_t* image, uint32_t size) {
+  uint32_t array = 0, count = 0;
+  if (!FixupFits(image, size, array, count) || count == 0) return;
+  uint16_t usn = static_cast<uint16_t>(GetLE16(image + array) + 1);
+  if (usn == 0 || usn == 0xFFFF) usn = 1;
+  PutLE16(image + array, usn);
+}
+
 int32_t FixupAfterRead(uint8_t* image, uint32_t size) {
   uint32_t array = 0, count = 0;
   if (!FixupFits(image, size, array, count)) return kErrBadStructure;

@@ -1,5 +1,7 @@
 #include "volume/format/runlist.h"
 
+#include <algorithm>
+
 namespace vrax {
 
 RunStatus DecodeRun(const uint8_t* list, uint32_t size, uint32_t& pos, DecodedRun& run) {
@@ -78,6 +80,37 @@ bool RunListSummary(const uint8_t* list, uint32_t size, uint32_t& lastCluster,
   }
   encodedBytes = pos;
   return true;
+}
+
+std::vector<uint8_t> EncodeRunList(const std::vector<ClusterRun>& runs) {
+  std::vector<uint8_t> list;
+  uint32_t position = 0;  // last cluster of the previous run
+  for (const ClusterRun& run : runs) {
+    const int64_t offset = static_cast<int64_t>(run.lcn) - position;
+    const uint32_t lengthBytes = std::max<uint32_t>(1, RunFieldWidth(true, run.length));
+    const uint32_t offsetBytes =
+        std::max<uint32_t>(1, RunFieldWidth(offset >= 0, static_cast<uint32_t>(offset)));
+    const size_t at = list.size();
+    list.resize(at + 2 + lengthBytes + offsetBytes);  // EncodeRun adds a terminator
+    EncodeRun(list.data() + at, lengthBytes, offsetBytes, run.length, offset);
+    list.pop_back();
+    position = run.lcn + run.length - 1;
+  }
+  return list;
+}
+
+bool DecodeRunList(const uint8_t* list, uint32_t size, std::vector<ClusterRun>& runs) {
+  runs.clear();
+  uint32_t pos = 0, p = 0;
+  DecodedRun run;
+  for (;;) {
+    const RunStatus status = DecodeRun(list, size, pos, run);
+    if (status == RunStatus::kEnd) return true;
+    if (status == RunStatus::kMalformed) return false;
+    uint32_t lcn = 0;
+    if (!AdvanceRun(run, p, lcn)) return false;
+    runs.push_back(ClusterRun{lcn, run.length});
+  }
 }
 
 }  // namespace vrax

@@ -9,8 +9,15 @@
 #pragma once
 
 #include <cstdint>
+#include <vector>
 
 namespace vrax {
+
+// `length` clusters starting at LCN `lcn`.
+struct ClusterRun {
+  uint32_t lcn = 0;
+  uint32_t length = 0;
+};
 
 struct DecodedRun {
   uint32_t length = 0;       // clusters
@@ -42,6 +49,17 @@ uint32_t RunFieldWidth(bool nonNegative, uint32_t v);
 // length, then the offset, little-endian, followed by a 0 terminator byte.
 void EncodeRun(uint8_t* at, uint32_t lengthBytes, uint32_t offsetBytes, uint32_t length,
                int64_t offset);
+
+// Encodes runs in list form, without the terminator: each run's offset is
+// relative to the last cluster of the run before it (to 0 for the first),
+// length and offset each in the fewest bytes that hold them as signed
+// numbers (RunFieldWidth), at least one. A field holds at most 4 bytes:
+// LCNs and offsets between runs stay below 2^31.
+std::vector<uint8_t> EncodeRunList(const std::vector<ClusterRun>& runs);
+
+// Decodes a whole list into runs; false on a malformed list or a run whose
+// LCN leaves 32 bits.
+bool DecodeRunList(const uint8_t* list, uint32_t size, std::vector<ClusterRun>& runs);
 
 // Walks a whole list: gives the last cluster p after the last run, the last
 // run's length and the number of encoded bytes before the terminator.

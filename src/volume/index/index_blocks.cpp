@@ -14,10 +14,12 @@
 #include "platform/error_codes.h"
 #include "volume/allocation/bits.h"
 #include "volume/attributes/attributes.h"
+#include "volume/format/fixup.h"
 #include "volume/format/index_node.h"
 #include "volume/index/index.h"
 #include "volume/index/index_node_edit.h"
 #include "volume/index/index_update.h"
+#include "volume/toolkit/damage.h"
 #include "volume/toolkit/volume_errors.h"
 
 namespace vrax {
@@ -45,13 +47,11 @@ int32_t BitmapTransfer(Toolkit* t, RecordChain& dir, uint8_t* bytes, uint32_t co
   return AttributeTransfer(t, AT_BITMAP, dir, bytes, count, offset, done, mode);
 }
 
-// Writes back the `count` bitmap bytes of the chunk read at `offset`.
+// Writes back the `count` bitmap bytes of the chunk read at `offset`, and
+// the directory's record when the bitmap lives in it.
 int32_t WriteChunk(Toolkit* t, RecordChain& dir, uint8_t* chunk, uint32_t count,
                    uint32_t offset) {
-  uint32_t done = 0;
-  const int32_t error = BitmapTransfer(t, dir, chunk, count, offset, done, kTransferWrite);
-  if (error != kOk) return error;
-  return done == count ? kOk : kErrBadStructure;
+  return BitmapWrite(t, dir, AT_BITMAP, chunk, count, offset);
 }
 
 // Searches the bitmap chunk by chunk for the first clear bit of an existing
@@ -81,8 +81,12 @@ int32_t TakeFreeBlock(Toolkit* t, RecordChain& dir, uint32_t blocks, uint32_t& b
   return kOk;
 }
 
-// Writes zero bytes over [from, to) of the bitmap.
+// Zeroes bitmap bytes [from, to) that lie in clusters; a resident bitmap
+// gained them as zeros in its record already.
 int32_t ClearBitmapBytes(Toolkit* t, RecordChain& dir, uint32_t from, uint32_t to) {
+  const uint8_t* bitmap = FindAttribute(t, dir, AT_BITMAP);
+  if (bitmap == nullptr) return kErrBadStructure;
+  if (!AttrIsNonResident(bitmap) || from == to) return kOk;
   std::vector<uint8_t> zeros;
   try {
     zeros.assign(to - from, 0);
@@ -96,18 +100,27 @@ int32_t ClearBitmapBytes(Toolkit* t, RecordChain& dir, uint32_t from, uint32_t t
   return done == to - from ? kOk : kErrBadStructure;
 }
 
+// Writes `count` fresh empty blocks from byte `oldSize` of the allocation,
+// in as few transfers as its runs allow.
 int32_t InitNewBlocks(Toolkit* t, RecordChain& dir, uint32_t oldSize, uint32_t count) {
-  std::vector<uint8_t> block;
+  const uint32_t B = t->indexBlockSize;
+  std::vector<uint8_t> blocks;
   try {
-    block.assign(t->indexBlockSize, 0);
+    blocks.assign(static_cast<size_t>(count) * B, 0);
   } catch (const std::bad_alloc&) {
     return kErrNotEnoughMemory;
   }
   for (uint32_t i = 0; i < count; ++i) {
-    const int32_t error = IndexBlockInit(t, dir, block.data(), oldSize + i * t->indexBlockSize);
-    if (error != kOk) return error;
+    uint8_t* block = blocks.data() + static_cast<size_t>(i) * B;
+    BuildEmptyBlock(block, B, t->bytesPerSector, (oldSize + i * B) / t->clusterSize);
+    if (FixupBeforeWrite(block, B) != kOk) return kErrBadStructure;
   }
-  return kOk;
+  uint32_t done = 0;
+  const int32_t error = AttributeTransfer(t, AT_INDEX_ALLOCATION, dir, blocks.data(),
+                                          static_cast<uint32_t>(blocks.size()), oldSize, done,
+                                          kTransferWrite);
+  if (error != kOk) return error;
+  return done == blocks.size() ? kOk : kErrBadStructure;
 }
 
 }  // namespace
@@ -119,9 +132,15 @@ int32_t IndexBlockAllocate(Toolkit* t, RecordChain& dir, uint32_t& vcn) {
   if (!IndexBlocksAddressable(t)) return kErrBadStructure;
   bool grown = false;
   for (;;) {
-    uint32_t size = 0;
+    uint32_t size = 0, bitmap = 0;
     int32_t error = AttributeSize(t, dir, AT_INDEX_ALLOCATION, size);
+    if (error == kOk) error = AttributeSize(t, dir, AT_BITMAP, bitmap);
     if (error != kOk) return error;
+    // Bits it lacks would leave blocks in use unmarked: no block is taken
+    // from a bitmap that does not cover the allocation.
+    if (bitmap < BitmapLength(size, t->indexBlockSize)) {
+      return VolumeDamage(t, "the index bitmap is shorter than the index blocks");
+    }
     const uint32_t blocks = size / t->indexBlockSize;
     if (blocks != 0) {
       uint32_t block = 0;
@@ -130,6 +149,11 @@ int32_t IndexBlockAllocate(Toolkit* t, RecordChain& dir, uint32_t& vcn) {
       if (error != kOk) return error;
       if (found) {
         vcn = block * ClustersPerIndexBlock(t);
+        try {
+          t->indexBlocksTouched.push_back(vcn);
+        } catch (const std::bad_alloc&) {
+          // Not given back after a failure: it stays marked, a leak.
+        }
         return kOk;
       }
     }
@@ -158,6 +182,10 @@ int32_t IndexBlockFree(Toolkit* t, RecordChain& dir, uint32_t vcn) {
   return WriteChunk(t, dir, chunk, done, block / 8);
 }
 
+// The new blocks and the new bitmap bytes are written into fresh clusters
+// first; the directory's records, which give the allocation and the bitmap
+// their new sizes, are written last (both sizes live in the base record, so
+// one write commits them).
 int32_t IndexAllocationGrow(Toolkit* t, RecordChain& dir) {
   if (!IndexBlocksAddressable(t)) return kErrBadStructure;
   const uint32_t B = t->indexBlockSize;
@@ -173,25 +201,29 @@ int32_t IndexAllocationGrow(Toolkit* t, RecordChain& dir) {
   if (error != kOk) return error;
   const uint32_t oldBitmap = BitmapLength(oldSize, B);
   const uint32_t newBitmap = BitmapLength(static_cast<uint32_t>(newSize), B);
-  if (newBitmap != oldBitmap) {
+  uint32_t bitmapNow = 0;
+  error = AttributeSize(t, dir, AT_BITMAP, bitmapNow);
+  if (error != kOk) return error;
+  if (bitmapNow < newBitmap) {
     error = SetAttributeSize(t, dir, AT_BITMAP, newBitmap);
-    if (error == kOk) error = ClearBitmapBytes(t, dir, oldBitmap, newBitmap);
+    if (error == kOk) error = ClearBitmapBytes(t, dir, std::max(oldBitmap, bitmapNow), newBitmap);
     if (error != kOk) return error;
   }
-  return WriteChain(t, dir);
+  return CommitChain(t, dir);
 }
 
+// Builds an empty block for byte offset `offset` of the allocation and
+// writes it.
 int32_t IndexBlockInit(Toolkit* t, RecordChain& dir, uint8_t* block, uint32_t offset) {
   if (!IndexBlocksAddressable(t) || offset % t->clusterSize != 0) return kErrBadStructure;
   const uint32_t vcn = offset / t->clusterSize;
   BuildEmptyBlock(block, t->indexBlockSize, t->bytesPerSector, vcn);
-  const int32_t error = IndexBlockWrite(t, dir, block, vcn, false);
-  if (error != kOk) return error;
-  return WriteChain(t, dir);
+  return IndexBlockWrite(t, dir, block, vcn, false);
 }
 
 // A longer root value is cut to the 0x38 bytes written, so the directory
-// reads as empty whatever the value held before.
+// reads as empty whatever the value held before. In memory: the record is
+// written with the rest of the new directory.
 int32_t IndexRootInit(Toolkit* t, RecordChain& dir) {
   if (dir.head == nullptr) return kErrInvalidParameter;
   std::array<uint8_t, ie::kNewRootSize> root{};
@@ -205,8 +237,7 @@ int32_t IndexRootInit(Toolkit* t, RecordChain& dir) {
   if (error == kOk && size > ie::kNewRootSize) {
     error = SetAttributeSize(t, dir, AT_INDEX_ROOT, ie::kNewRootSize);
   }
-  if (error != kOk) return error;
-  return WriteRecord(t, dir.head->recordNumber, dir.head);
+  return error;
 }
 
 }  // namespace vrax

@@ -3,12 +3,13 @@
 // The name is looked for as IndexLookup looks for it (each sub-tree of the
 // root in turn, the name order steering the descent inside blocks), so a
 // name that lookups find is the one removed. Everything is first changed in
-// the buffers of the nodes on the path and only then written, bottom up,
-// followed by the root; a refusal therefore writes nothing. Emptied blocks
-// are unlinked from their parents and their bits cleared last, after every
-// node that pointed at them has been rewritten: an operation cut short
-// leaves at worst a block marked in use that nothing points at, never a
-// link to a block marked free.
+// the buffers of the nodes on the path and only then written, the removal
+// itself in one write of the node that keeps names (or of the root); a refusal
+// therefore writes nothing. Emptied blocks are unlinked from their parents
+// by that write and their bits cleared last: an operation cut short leaves
+// at worst a block marked in use that nothing points at, never a link to a
+// block marked free.
+#include <algorithm>
 #include <cstring>
 #include <unordered_set>
 #include <utility>
@@ -165,16 +166,32 @@ int32_t UnlinkEmptiedBlocks(IndexNode& root, uint32_t rootLink, std::vector<Leve
   return kOk;
 }
 
+// The one node that keeps names and lost the entry (or a link to an
+// emptied block) is written first: from then on the name, and any emptied
+// block below, is out of the tree. The emptied blocks are then written as
+// the empty nodes they now are (so that they can be taken again) and their
+// bits cleared last. A crash in between leaves blocks marked that nothing
+// reaches (leaks), never a link to a freed block.
 int32_t WriteChanges(Toolkit* t, RecordChain& dir, IndexNode& root, std::vector<Level>& path,
                      bool rootChanged, const std::vector<uint32_t>& freed) {
+  auto isFreed = [&freed](uint32_t vcn) {
+    return std::find(freed.begin(), freed.end(), vcn) != freed.end();
+  };
   for (size_t i = path.size(); i-- > 0;) {
     if (!path[i].changed) break;
+    if (isFreed(path[i].node.vcn)) continue;
     const int32_t error =
         IndexBlockWrite(t, dir, path[i].node.data.data(), path[i].node.vcn, false);
     if (error != kOk) return error;
   }
   if (rootChanged) {
     const int32_t error = WriteRootNode(t, dir, root);
+    if (error != kOk) return error;
+  }
+  for (size_t i = path.size(); i-- > 0;) {
+    if (!path[i].changed || !isFreed(path[i].node.vcn)) continue;
+    const int32_t error =
+        IndexBlockWrite(t, dir, path[i].node.data.data(), path[i].node.vcn, false);
     if (error != kOk) return error;
   }
   for (uint32_t vcn : freed) {
@@ -197,9 +214,14 @@ int32_t RemoveFound(Toolkit* t, RecordChain& dir, IndexNode& root, uint32_t root
   bool rootChanged = false;
   std::vector<uint32_t> freed;
   error = UnlinkEmptiedBlocks(root, rootLink, path, visited, rootChanged, freed);
-  if (error == kOk) error = WriteChanges(t, dir, root, path, rootChanged, freed);
-  if (error == kOk) record = found;
-  return error;
+  if (error != kOk) return error;
+  record = found;
+  try {
+    t->indexBlocksTouched.insert(t->indexBlocksTouched.end(), freed.begin(), freed.end());
+  } catch (const std::bad_alloc&) {
+    // Not given back after a failure: they stay marked, a leak.
+  }
+  return WriteChanges(t, dir, root, path, rootChanged, freed);
 }
 
 // A named entry in the root itself (never written by this engine) is taken

@@ -24,6 +24,8 @@
 #pragma once
 
 #include <cstdint>
+#include <unordered_set>
+#include <vector>
 
 #include "volume/toolkit/toolkit.h"
 
@@ -74,6 +76,17 @@ int32_t IndexAllocationGrow(Toolkit* toolkit, RecordChain& directory);
 int32_t IndexBlockInit(Toolkit* toolkit, RecordChain& directory, uint8_t* block, uint32_t offset);
 // Writes the 0x38-byte empty root value and the directory's base record.
 int32_t IndexRootInit(Toolkit* toolkit, RecordChain& directory);
+
+// The VCNs of every block the index reaches from its root (114 for a
+// cycle or an unsound node).
+int32_t ReachableIndexBlocks(Toolkit* toolkit, RecordChain& directory,
+                             std::unordered_set<uint32_t>& vcns);
+
+// Of the blocks `vcns`, those the index does not reach (as the disk now
+// holds it) are written as empty nodes and their bits cleared: what a
+// failed insertion took or a failed removal unlinked goes back.
+int32_t ReleaseUnlinkedBlocks(Toolkit* toolkit, RecordChain& directory,
+                              const std::vector<uint32_t>& vcns);
 
 // Clears `length` bytes at `entry` and fills an index entry: record number,
 // length, flags; with a name the key (parent = the directory's record

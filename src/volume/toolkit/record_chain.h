@@ -12,6 +12,7 @@ namespace vrax {
 struct RecordBuffer {
   uint32_t recordNumber = 0;
   uint32_t dirty = 0;
+  uint32_t fresh = 0;  // 1 for a record made in memory that never reached the disk
   std::vector<uint8_t> storage;
   uint8_t* image = nullptr;  // storage.data(), record size bytes
   RecordBuffer* next = nullptr;

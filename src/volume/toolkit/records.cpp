@@ -55,6 +55,8 @@ int32_t WriteRecord(Toolkit* t, uint32_t n, RecordBuffer* b) {
   if (!HasRecordMagic(b->image)) return kErrBadStructure;
   if (n >= RecordsHeld(t)) return kErrBadStructure;
   b->dirty = 0;
+  b->fresh = 0;
+  AdvanceUpdateSequence(b->image, t->recordSize);
   std::vector<uint8_t> disk;
   try {
     disk.assign(b->image, b->image + t->recordSize);
@@ -69,12 +71,39 @@ int32_t WriteRecord(Toolkit* t, uint32_t n, RecordBuffer* b) {
   return error;
 }
 
-int32_t WriteChain(Toolkit* t, RecordChain& chain) {
-  for (RecordBuffer* b = chain.head; b != nullptr; b = b->next) {
+namespace {
+
+int32_t WriteExtensions(Toolkit* t, RecordChain& chain, bool fresh) {
+  for (RecordBuffer* b = chain.head->next; b != nullptr; b = b->next) {
+    if (!b->dirty || (b->fresh != 0) != fresh) continue;
     const int32_t error = WriteRecord(t, b->recordNumber, b);
     if (error != kOk) return error;
   }
   return kOk;
+}
+
+}  // namespace
+
+// Records that never reached the disk are written before anything can name
+// them; then, growing, the other extension records before the base record,
+// shrinking, after it.
+int32_t WriteChain(Toolkit* t, RecordChain& chain, ChainOrder order) {
+  RecordBuffer* base = chain.head;
+  if (base == nullptr) return kOk;
+  int32_t error = WriteExtensions(t, chain, true);
+  if (error == kOk && order == ChainOrder::kGrow) error = WriteExtensions(t, chain, false);
+  if (error == kOk && base->dirty) error = WriteRecord(t, base->recordNumber, base);
+  if (error == kOk && order == ChainOrder::kShrink) error = WriteExtensions(t, chain, false);
+  return error;
+}
+
+int32_t CommitChain(Toolkit* t, RecordChain& chain, ChainOrder order) {
+  const int32_t error = WriteChain(t, chain, order);
+  if (error != kOk) {
+    DropPendingFrees(t, &chain);
+    return error;
+  }
+  return ApplyPendingFrees(t, &chain);
 }
 
 namespace {
@@ -131,6 +160,11 @@ int32_t RefreshChain(Toolkit* t, RecordChain& chain) {
   for (RecordBuffer* b = chain.head; b != nullptr; b = b->next) {
     if (b->dirty) return kOk;
   }
+  return ReloadChain(t, chain);
+}
+
+int32_t ReloadChain(Toolkit* t, RecordChain& chain) {
+  if (chain.head == nullptr) return kOk;
   // The re-read is silent: the attribute lists were shown when the chain
   // was first loaded.
   RecordChain fresh;

@@ -18,6 +18,15 @@ namespace vrax {
 
 struct BitmapCache;
 
+// Something to give back once the records that still name it on disk no
+// longer do (see CommitChain).
+struct PendingFree {
+  enum Kind : uint8_t { kClusters, kRecord } kind = kClusters;
+  uint32_t first = 0;  // LCN or record number
+  uint32_t count = 0;  // clusters
+  const RecordChain* owner = nullptr;  // the chain whose records still name it
+};
+
 struct Toolkit {
   uint32_t deviceSectorSize = 0;  // the unit for reading the boot sector
   DeviceAttachment attachment;
@@ -42,6 +51,12 @@ struct Toolkit {
   uint32_t chunkBits = 0;
   uint32_t indexBlockSize = 0;
   uint32_t clusterCount = 0;      // total sectors / sectors per cluster: bound of every run
+  // Clusters and records a change stopped using in memory; they stay marked
+  // until the change's records are on disk.
+  std::vector<PendingFree> pendingFrees;
+  // Index blocks the current index change took or unlinked: what a failed
+  // change gives back when nothing links them.
+  std::vector<uint32_t> indexBlocksTouched;
 };
 
 // Largest record and index block the engine accepts from a boot sector.
@@ -69,8 +84,38 @@ int32_t VolumeWriteSectors(Toolkit* toolkit, const void* buffer, uint32_t firstS
 
 RecordBuffer* AllocRecordBuffer(Toolkit* toolkit, RecordChain& chain);
 int32_t ReadRecord(Toolkit* toolkit, uint32_t recordNumber, RecordBuffer* buffer);
+// Writes one record; its update sequence number advances first, so a torn
+// write is caught when the record is read.
 int32_t WriteRecord(Toolkit* toolkit, uint32_t recordNumber, RecordBuffer* buffer);
-int32_t WriteChain(Toolkit* toolkit, RecordChain& chain);
+
+// The order in which the records of a chain reach the disk. A value that
+// grows gets its new runs (extension records, which may be new) before the
+// base record names them and gives the new size; a value that shrinks gets
+// its new size in the base record first and loses its runs after. Either
+// way a crash in between leaves runs holding more than the size says (a
+// leak), never a size beyond the runs or a list naming a record not written.
+enum class ChainOrder { kGrow, kShrink };
+
+// Writes the records of a chain that changed, in `order`; stops at the
+// first error.
+int32_t WriteChain(Toolkit* toolkit, RecordChain& chain, ChainOrder order = ChainOrder::kGrow);
+
+// Writes the changed records of a chain and then gives back what the
+// change of that chain stopped using (its pending frees): the only safe
+// moment, since before it the records on disk still name those clusters
+// and records. When the write fails they stay marked (leaked, never doubly
+// owned).
+int32_t CommitChain(Toolkit* toolkit, RecordChain& chain, ChainOrder order = ChainOrder::kGrow);
+
+// Notes clusters or a record that `chain` no longer names in memory.
+void DeferFree(Toolkit* toolkit, const RecordChain& chain, PendingFree::Kind kind,
+               uint32_t first, uint32_t count = 0);
+
+// Gives back the pending frees of `chain` (of every chain when null) now:
+// their records are known to be unreachable or already written. Or forgets
+// them: they stay marked.
+int32_t ApplyPendingFrees(Toolkit* toolkit, const RecordChain* chain = nullptr);
+void DropPendingFrees(Toolkit* toolkit, const RecordChain* chain = nullptr);
 int32_t LoadExtensions(Toolkit* toolkit, RecordChain& chain, RecordBuffer* buffer);
 int32_t OpenRecord(Toolkit* toolkit, RecordChain& chain, uint32_t recordNumber);
 
@@ -87,6 +132,9 @@ int32_t RefreshMftChain(Toolkit* toolkit);
 // unless it holds changes not yet written. An open file may have been
 // changed through another Toolkit since it was loaded.
 int32_t RefreshChain(Toolkit* toolkit, RecordChain& chain);
+// Re-reads a chain from disk whatever it holds: a change that failed half
+// way in memory is dropped.
+int32_t ReloadChain(Toolkit* toolkit, RecordChain& chain);
 
 // One chunk (chunk size bytes) and one sector of work space, allocated at
 // first use; null when memory runs out.

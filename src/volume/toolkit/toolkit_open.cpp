@@ -190,6 +190,7 @@ void ToolkitRelease(Toolkit* t) {
   t->sectorBuffer.shrink_to_fit();
   t->chunkBuffer.clear();
   t->chunkBuffer.shrink_to_fit();
+  t->pendingFrees.clear();
   ReleaseBitmap(t);
 }
 

@@ -1,0 +1,426 @@
+// Power-loss emulation, as file-system projects prove crash safety: each
+// operation runs on a copy of a prepared volume once for every k from 0 to
+// the number of device writes it makes, with the device passing the first
+// k writes and silently dropping every later one, so that the engine "dies"
+// at write k. After each such crash:
+// - the checker finds nothing but leaks;
+// - every file reads back as it was before the operation or as one of the
+//   steps of the operation left it (data written in place: each byte old or
+//   new), and nothing else is there;
+// - the volume takes new work (create, write, make a directory);
+// - the repair leaves it clean, and every file is still as before or after.
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <functional>
+#include <map>
+#include <string>
+#include <vector>
+
+#include "blockdev/device_faults.h"
+#include "fsck/fsck.h"
+#include "fsck/repair.h"
+#include "support/volume_fixture.h"
+#include "volume/attributes/attributes.h"
+#include "volume/attributes/record_edit.h"
+#include "volume/fileops/fileops.h"
+#include "volume/format/bytes.h"
+#include "volume/index/index.h"
+
+namespace vrax {
+namespace {
+
+using test::PatternBytes;
+using Bytes = std::vector<uint8_t>;
+// Every path of the volume (directories end in "/") and its contents.
+using Tree = std::map<std::string, Bytes>;
+using Step = std::function<void()>;
+
+// --- the engine through paths of drive /1 ------------------------------------
+
+void Write(const std::string& path, uint32_t offset, const Bytes& data) {
+  Toolkit* t = nullptr;
+  if (ToolkitOpen(t, path.c_str()) != 0 && ToolkitCreateFile(t, path.c_str()) != 0) return;
+  uint32_t done = 0;
+  FileWrite(t, offset, static_cast<uint32_t>(data.size()), data.data(), done);
+  ToolkitClose(t);
+}
+
+void Truncate(const std::string& path, uint32_t size) {
+  Toolkit* t = nullptr;
+  if (ToolkitOpen(t, path.c_str()) != 0) return;
+  FileTruncate(t, size);
+  ToolkitClose(t);
+}
+
+uint32_t SizeOf(const std::string& path) {
+  Toolkit* t = nullptr;
+  uint32_t size = 0;
+  if (ToolkitOpen(t, path.c_str()) == 0) FileSize(t, size);
+  ToolkitClose(t);
+  return size;
+}
+
+void Create(const std::string& path) {
+  Toolkit* t = nullptr;
+  ToolkitCreateFile(t, path.c_str());
+  ToolkitClose(t);
+}
+
+std::vector<std::string> Names(Toolkit* t) {
+  std::vector<std::string> names;
+  Bytes slice(4096);
+  for (uint32_t offset = 64;;) {
+    uint32_t delivered = 0;
+    const int32_t error = ReadDirectory(t, offset, 4096, slice.data(), delivered);
+    for (uint32_t i = 0; i + kDirRecordSize <= delivered; i += kDirRecordSize) {
+      const char* name = reinterpret_cast<const char*>(slice.data() + i);
+      names.emplace_back(name, strnlen(name, kDirRecordNameSize));
+    }
+    if (error != 0 || delivered < 4096) break;
+    offset += delivered;
+  }
+  return names;
+}
+
+// Reads the whole tree below `dir` ("/1" for the root) into `tree`.
+void ReadTree(const std::string& dir, Tree& tree) {
+  Toolkit* t = nullptr;
+  if (ToolkitOpen(t, dir.c_str()) != 0) return;
+  const std::vector<std::string> names = Names(t);
+  ToolkitClose(t);
+  for (const std::string& name : names) {
+    const std::string path = dir + "/" + name;
+    Toolkit* f = nullptr;
+    if (ToolkitOpen(f, path.c_str()) != 0) {
+      tree[path] = Bytes{'?'};  // named but not openable: never equal to a real state
+      continue;
+    }
+    if (IsDirectory(f)) {
+      ToolkitClose(f);
+      tree[path + "/"] = Bytes{};
+      ReadTree(path, tree);
+      continue;
+    }
+    uint32_t size = 0;
+    FileSize(f, size);
+    Bytes data(size);
+    uint32_t done = 0;
+    FileRead(f, 0, size, data.data(), done);
+    data.resize(done);
+    ToolkitClose(f);
+    tree[path] = data;
+  }
+}
+
+Tree TreeOf() {
+  Tree tree;
+  ReadTree("/1", tree);
+  return tree;
+}
+
+// Room left in the base record of `path`.
+uint32_t BaseRoom(const std::string& path) {
+  Toolkit* t = nullptr;
+  uint32_t room = 0;
+  if (ToolkitOpen(t, path.c_str()) == 0) room = RecordFreeRoom(t->fileChain.head->image);
+  ToolkitClose(t);
+  return room;
+}
+
+bool HasList(const std::string& path) {
+  Toolkit* t = nullptr;
+  bool list = false;
+  if (ToolkitOpen(t, path.c_str()) == 0) list = t->fileChain.head->next != nullptr;
+  ToolkitClose(t);
+  return list;
+}
+
+// Makes `path` a file of one-cluster runs (every cluster it gets is
+// followed by one of a spacer file) until its base record is nearly full,
+// then removes the spacer: the next write of several clusters gets
+// one-cluster runs too, and no longer fits the base record.
+void FragmentNearlyFull(const std::string& path) {
+  Create(path);
+  for (uint32_t i = 0; i < 400 && BaseRoom(path) >= 24; ++i) {
+    Write(path, i * 4096, PatternBytes(4096, static_cast<uint8_t>(i)));
+    Write("/1/spacer", i * 4096, Bytes(4096, 0x11));
+  }
+  ToolkitRemove("/1/spacer");
+}
+
+// Free MFT records: files are created until one more would grow the MFT.
+void UseAllRecords(const std::string& dir) {
+  Toolkit* t = nullptr;
+  ASSERT_EQ(ToolkitOpen(t, "/1"), 0);
+  const uint32_t held = RecordsHeld(t);
+  Bytes bitmap((held + 7) / 8);
+  uint32_t done = 0;
+  AttributeTransfer(t, AT_BITMAP, t->mftChain, bitmap.data(), static_cast<uint32_t>(bitmap.size()),
+                    0, done, kTransferRead);
+  ToolkitClose(t);
+  uint32_t free = 0;
+  for (uint32_t n = 0; n < held; ++n) free += ((bitmap[n / 8] >> (n % 8)) & 1) == 0;
+  for (uint32_t i = 0; i < free; ++i) Create(dir + "/r" + std::to_string(i));
+}
+
+// --- checking -------------------------------------------------------------------
+
+struct Verdict {
+  bool readable = false;
+  uint64_t problems = 0;
+  uint64_t leaks = 0;
+  std::string text;
+};
+
+Verdict Check(const std::string& image) {
+  char* buffer = nullptr;
+  size_t length = 0;
+  std::FILE* out = open_memstream(&buffer, &length);
+  const fsck::CheckPass pass = fsck::CheckOnce(image, false, out, out);
+  std::fclose(out);
+  Verdict v{pass.readable, pass.problems, pass.leaks, std::string(buffer, length)};
+  std::free(buffer);
+  return v;
+}
+
+int Repair(const std::string& image, std::string& text) {
+  char* buffer = nullptr;
+  size_t length = 0;
+  std::FILE* out = open_memstream(&buffer, &length);
+  const int code = fsck::RepairVolume(image, false, out, out);
+  std::fclose(out);
+  text.assign(buffer, length);
+  std::free(buffer);
+  return code;
+}
+
+// Whether `got` is one of the states of a path, or a mix of two
+// neighbouring states written in place (each byte old or new).
+bool Allowed(const std::vector<const Bytes*>& states, const Bytes* got) {
+  for (size_t i = 0; i < states.size(); ++i) {
+    const Bytes* a = states[i];
+    if (a == got || (a != nullptr && got != nullptr && *a == *got)) return true;
+    if (i + 1 == states.size() || a == nullptr || got == nullptr) continue;
+    const Bytes* b = states[i + 1];
+    if (b == nullptr || (got->size() != a->size() && got->size() != b->size())) continue;
+    bool mixed = true;
+    for (size_t k = 0; k < got->size() && mixed; ++k) {
+      const bool old = k < a->size() && (*a)[k] == (*got)[k];
+      const bool now = k < b->size() && (*b)[k] == (*got)[k];
+      mixed = old || now;
+    }
+    if (mixed) return true;
+  }
+  return false;
+}
+
+// Every path of `got` and of the states must be in one of the states.
+std::string Mismatch(const std::vector<Tree>& states, const Tree& got, bool mayLack) {
+  std::map<std::string, int> paths;
+  for (const Tree& s : states) {
+    for (const auto& [p, d] : s) paths[p] = 0;
+  }
+  for (const auto& [p, d] : got) paths[p] = 0;
+  for (const auto& [p, unused] : paths) {
+    std::vector<const Bytes*> per;
+    for (const Tree& s : states) {
+      auto it = s.find(p);
+      per.push_back(it == s.end() ? nullptr : &it->second);
+    }
+    auto it = got.find(p);
+    const Bytes* have = it == got.end() ? nullptr : &it->second;
+    if (have == nullptr && mayLack) continue;
+    if (!Allowed(per, have)) {
+      return p + (have == nullptr ? " is missing" : " holds " + std::to_string(have->size()) +
+                                                        " bytes that no state of it holds");
+    }
+  }
+  return "";
+}
+
+// --- the scenarios --------------------------------------------------------------
+
+struct Scenario {
+  const char* name;
+  std::function<void()> prepare;
+  std::vector<Step> steps;  // the operation; the volume after each step is a state
+  // Paths that may be missing right after a crash (a name between its
+  // unlinking and its relinking), which the repair must bring back.
+  bool mayLackUntilRepaired = false;
+  // Checks, after the operation ran without a crash, that it did what the
+  // scenario is about.
+  std::function<void()> verify = [] {};
+};
+
+class CrashTest : public test::VolumeTest {
+ protected:
+  void Run(const Scenario& s) {
+    FormatAndMount("--size 8M");
+    s.prepare();
+    Unmount();
+    base_ = test::ReadFileBytes(image_);
+    ASSERT_TRUE(Check(image_).problems + Check(image_).leaks == 0) << Check(image_).text;
+    // The states the operation passes through, and its writes.
+    std::vector<Tree> states;
+    Restore();
+    states.push_back(TreeOf());
+    const uint64_t first = DeviceWriteCount(*device_);
+    for (const Step& step : s.steps) {
+      step();
+      states.push_back(TreeOf());
+    }
+    const uint64_t writes = DeviceWriteCount(*device_) - first;
+    s.verify();
+    Unmount();
+    for (uint64_t k = 0; k <= writes; ++k) {
+      SCOPED_TRACE(std::string(s.name) + ", crash after write " + std::to_string(k) + " of " +
+                   std::to_string(writes));
+      CrashAt(s, k, states);
+      if (HasFailure()) return;
+    }
+  }
+
+  void Restore() {
+    test::WriteFileBytes(image_, base_);
+    Mount(image_);
+  }
+
+  void CrashAt(const Scenario& s, uint64_t k, const std::vector<Tree>& states) {
+    Restore();
+    ArmDeviceCrash(*device_, static_cast<int64_t>(k));
+    ::testing::internal::CaptureStderr();
+    for (const Step& step : s.steps) step();
+    ::testing::internal::GetCapturedStderr();
+    Unmount();
+    const Verdict crashed = Check(image_);
+    ASSERT_TRUE(crashed.readable && crashed.problems == 0) << crashed.text;
+    Mount(image_);
+    EXPECT_EQ(Mismatch(states, TreeOf(), s.mayLackUntilRepaired), "");
+    TakesNewWork();
+    Unmount();
+    const Verdict worked = Check(image_);
+    ASSERT_TRUE(worked.readable && worked.problems == 0) << worked.text;
+    std::string repairText;
+    const int code = Repair(image_, repairText);
+    EXPECT_TRUE(code == 0 || code == 1) << "repair exit " << code << "\n" << repairText;
+    const Verdict repaired = Check(image_);
+    ASSERT_EQ(repaired.problems + repaired.leaks, 0u) << repaired.text << repairText;
+    Mount(image_);
+    Tree tree = TreeOf();
+    EXPECT_EQ(tree["/1/new-work"], PatternBytes(12000, 3));
+    tree.erase("/1/new-work");
+    tree.erase("/1/new-dir/");
+    tree.erase("/1/new-dir/inner");
+    EXPECT_EQ(Mismatch(states, tree, false), "") << repairText;
+    Unmount();
+  }
+
+  void TakesNewWork() {
+    Write("/1/new-work", 0, PatternBytes(12000, 3));
+    EXPECT_EQ(SizeOf("/1/new-work"), 12000u);
+    EXPECT_EQ(ToolkitMakeDirectory("/1/new-dir"), 0);
+    Create("/1/new-dir/inner");
+  }
+
+  Bytes base_;
+};
+
+const Bytes kSmall = PatternBytes(700, 1);
+
+TEST_F(CrashTest, CreatingFilesAndDirectories) {
+  Run({"create in an empty directory", [] { ASSERT_EQ(ToolkitMakeDirectory("/1/d"), 0); },
+       {[] { Create("/1/d/new"); }}});
+  Run({"make a directory", [] {}, {[] { ToolkitMakeDirectory("/1/made"); }}});
+  Run({"create that splits an index block",
+       [] {
+         ASSERT_EQ(ToolkitMakeDirectory("/1/d"), 0);
+         for (int i = 0; i < 35; ++i) Create("/1/d/name-" + std::to_string(100 + i));
+       },
+       {[] { Create("/1/d/name-200"); }}});
+  Run({"create that grows the MFT",
+       [] {
+         ASSERT_EQ(ToolkitMakeDirectory("/1/d"), 0);
+         UseAllRecords("/1/d");
+       },
+       {[] { Create("/1/grown"); }}});
+}
+
+TEST_F(CrashTest, WritingData) {
+  Run({"first write of a new file", [] { Create("/1/f"); }, {[] { Write("/1/f", 0, kSmall); }}});
+  Run({"write that moves the data out of the record",
+       [] { Write("/1/f", 0, kSmall); },
+       {[] { Write("/1/f", 700, PatternBytes(9000, 2)); }}});
+  Run({"append", [] { Write("/1/f", 0, PatternBytes(10000, 4)); },
+       {[] { Write("/1/f", 10000, PatternBytes(5000, 5)); }}});
+  Run({"overwrite in place", [] { Write("/1/f", 0, PatternBytes(40000, 4)); },
+       {[] { Write("/1/f", 1000, PatternBytes(20000, 6)); }}});
+  Run({"truncate", [] { Write("/1/f", 0, PatternBytes(40000, 4)); },
+       {[] { Truncate("/1/f", 6000); }}});
+  Run({"overwrite that truncates", [] { Write("/1/f", 0, PatternBytes(40000, 4)); },
+       {[] { Truncate("/1/f", 0); }, [] { Write("/1/f", 0, PatternBytes(9000, 7)); }}});
+  Run({"write that needs an extension record", [] { FragmentNearlyFull("/1/frag"); },
+       {[] { Write("/1/frag", SizeOf("/1/frag"), PatternBytes(32768, 9)); }},
+       false,
+       [] { EXPECT_TRUE(HasList("/1/frag")); }});
+  const auto withExtensions = [] {
+    FragmentNearlyFull("/1/frag");
+    Write("/1/frag", SizeOf("/1/frag"), PatternBytes(32768, 9));
+    ASSERT_TRUE(HasList("/1/frag"));
+  };
+  Run({"append to a file with extension records", withExtensions,
+       {[] { Write("/1/frag", SizeOf("/1/frag"), PatternBytes(20000, 10)); }}});
+  Run({"truncate of a file with extension records", withExtensions,
+       {[] { Truncate("/1/frag", 5000); }}});
+}
+
+TEST_F(CrashTest, RenamingAndRemoving) {
+  Run({"rename within a directory",
+       [] {
+         ASSERT_EQ(ToolkitMakeDirectory("/1/d"), 0);
+         Write("/1/d/old", 0, kSmall);
+         Create("/1/d/other");
+       },
+       {[] { ToolkitRename("/1/d/old", "/1/d/new"); }},
+       true});
+  Run({"rename across directories",
+       [] {
+         ASSERT_EQ(ToolkitMakeDirectory("/1/from"), 0);
+         ASSERT_EQ(ToolkitMakeDirectory("/1/to"), 0);
+         Write("/1/from/moving", 0, kSmall);
+       },
+       {[] { ToolkitRename("/1/from/moving", "/1/to/moved"); }},
+       true});
+  Run({"remove of a file with extension records",
+       [] {
+         FragmentNearlyFull("/1/frag");
+         Write("/1/frag", SizeOf("/1/frag"), PatternBytes(32768, 9));
+         ASSERT_TRUE(HasList("/1/frag"));
+       },
+       {[] { ToolkitRemove("/1/frag"); }}});
+  Run({"move of a directory",
+       [] {
+         ASSERT_EQ(ToolkitMakeDirectory("/1/a"), 0);
+         ASSERT_EQ(ToolkitMakeDirectory("/1/a/sub"), 0);
+         Write("/1/a/sub/f", 0, kSmall);
+         ASSERT_EQ(ToolkitMakeDirectory("/1/b"), 0);
+       },
+       {[] { ToolkitRename("/1/a/sub", "/1/b/sub2"); }},
+       true});
+  Run({"remove of a directory",
+       [] {
+         ASSERT_EQ(ToolkitMakeDirectory("/1/gone"), 0);
+         Create("/1/gone/x");
+         ToolkitRemove("/1/gone/x");
+       },
+       {[] { ToolkitRemove("/1/gone"); }}});
+  Run({"remove that empties an index block",
+       [] {
+         ASSERT_EQ(ToolkitMakeDirectory("/1/d"), 0);
+         for (int i = 0; i < 36; ++i) Create("/1/d/name-" + std::to_string(100 + i));
+       },
+       {[] { ToolkitRemove("/1/d/name-135"); }}});
+}
+
+}  // namespace
+}  // namespace vrax
