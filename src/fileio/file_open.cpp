@@ -19,10 +19,10 @@ namespace {
 
 // 0 when the opened file may be changed: it is open, the drive is
 // writable (else "Cannot write - disabled") and its descriptor allows
-// writing; 5 otherwise.
+// writing (5 otherwise), and its name rightly leads to it (114 otherwise).
 int32_t MayChange(Toolkit* t) {
   if (t == nullptr || !VRAX_CanWrite() || CheckWritable(t) != kOk) return kErrAccessDenied;
-  return kOk;
+  return CheckNamedRecord(t);
 }
 
 // Only a name that is not there yet is created: any other failure of the

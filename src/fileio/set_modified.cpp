@@ -9,6 +9,7 @@
 #include "fileio/vrax_io.h"
 #include "platform/error_codes.h"
 #include "volume/attributes/attributes.h"
+#include "volume/fileops/fileops.h"
 #include "volume/format/descriptor.h"
 #include "volume/toolkit/toolkit.h"
 
@@ -38,8 +39,10 @@ bool StampBytes(std::time_t when, uint8_t* stamp) {
 // a descriptor that allows writing. Only the stamp bytes change.
 int32_t WriteStamp(Toolkit* t, const uint8_t* stamp) {
   if (IsSystemRecord(t) || CheckWritable(t) != kOk) return kErrAccessDenied;
+  int32_t error = CheckNamedRecord(t);
+  if (error != kOk) return error;
   uint8_t descriptor[kDescriptorSize] = {};
-  int32_t error = ReadDescriptor(t, descriptor);
+  error = ReadDescriptor(t, descriptor);
   if (error != kOk) return error;
   std::memcpy(descriptor + kModifiedAt, stamp, kStampBytes);
   uint32_t done = 0;

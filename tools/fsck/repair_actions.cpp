@@ -38,13 +38,14 @@ void Repairer::Done(const std::string& line) {
   report_.Repaired(line);
 }
 
+// Index bitmaps first: the engine changes no index whose bitmap is short.
 void Repairer::Records(const Findings& findings) {
+  for (const uint32_t directory : findings.indexBitmaps) RebuildIndexBitmap(directory);
   std::set<std::tuple<uint32_t, std::string, uint32_t>> seen;
   for (const BadEntry& entry : findings.badEntries) {
     if (seen.insert({entry.directory, entry.name, entry.record}).second) RemoveEntry(entry);
   }
   for (const uint32_t n : findings.unmarkedRecords) MarkRecord(n);
-  for (const uint32_t directory : findings.indexBitmaps) RebuildIndexBitmap(directory);
   for (const auto& [n, size] : findings.descriptorSizes) SetDescriptorSize(n, size);
   for (const auto& [n, types] : findings.slack) {
     for (const uint32_t type : types) ShedSlack(n, type);

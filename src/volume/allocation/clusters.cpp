@@ -6,6 +6,7 @@
 #include "volume/allocation/bitmap_cache.h"
 #include "volume/allocation/bits.h"
 #include "volume/attributes/attributes.h"
+#include "volume/toolkit/damage.h"
 
 namespace vrax {
 
@@ -34,6 +35,9 @@ int32_t AllocateClusters(Toolkit* t, uint32_t useNextPosition, uint32_t wanted, 
   uint32_t length = 0;
   int32_t error = AcquireBitmap(t, length);
   if (error != kOk) return error;
+  if (length < (static_cast<uint64_t>(t->clusterCount) + 7) / 8) {
+    return VolumeDamage(t, "the cluster bitmap is shorter than the volume");
+  }
   BitmapCache* cache = t->bitmapCache;
   uint32_t start = 0;
   if (useNextPosition != 0 && cache->nextPosition / 8 < length) start = cache->nextPosition / 8;

@@ -10,6 +10,7 @@
 #include "volume/attributes/attributes.h"
 #include "volume/format/fixup.h"
 #include "volume/format/record.h"
+#include "volume/toolkit/damage.h"
 #include "volume/toolkit/volume_errors.h"
 
 namespace vrax {
@@ -116,6 +117,12 @@ int32_t GrowMft(Toolkit* t) {
 int32_t AllocateRecord(Toolkit* t, uint32_t& recordNumber) {
   int32_t error = RefreshMftChain(t);
   if (error != kOk) return error;
+  uint32_t bitmapLength = 0;
+  error = AttributeSize(t, t->mftChain, AT_BITMAP, bitmapLength);
+  if (error != kOk) return error;
+  if (bitmapLength < RecordsHeld(t) / 8) {
+    return VolumeDamage(t, "the MFT's record bitmap is shorter than its records");
+  }
   bool found = false;
   error = SearchFreeRecord(t, recordNumber, found);
   if (error != kOk || found) return error;

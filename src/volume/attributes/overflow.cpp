@@ -44,7 +44,9 @@ int32_t NewExtensionRecord(Toolkit* t, RecordChain& chain, RecordChain& scratch,
     SetRecordBit(t, kRecordFree, number);
     return kErrNotEnoughMemory;
   }
-  BuildEmptyRecord(record->image, t->recordSize, t->bytesPerSector);
+  ReadRecordQuietly(t, number, record);  // only for its sequence number
+  BuildEmptyRecord(record->image, t->recordSize, t->bytesPerSector,
+                   PreviousSequenceNumber(record->image, t->recordSize));
   record->recordNumber = number;
   SetRecordFlags(record->image, RecordFlags(chain.head->image) | record::kFlagInUse);
   SetRecordBaseReference(record->image, chain.head->recordNumber);

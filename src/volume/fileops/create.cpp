@@ -138,7 +138,8 @@ int32_t BuildRecord(Toolkit* t, uint32_t parent, int kind, RecordChain& chain, c
                     uint32_t n, uint32_t initialSize) {
   RecordBuffer* b = chain.head;
   b->dirty = 1;
-  BuildEmptyRecord(b->image, t->recordSize, t->bytesPerSector);
+  BuildEmptyRecord(b->image, t->recordSize, t->bytesPerSector,
+                   PreviousSequenceNumber(b->image, t->recordSize));
   int32_t error = AddAttributes(t, b->image, kind);
   if (error == kOk) error = FillValues(t, parent, kind, chain, name, n, initialSize);
   if (error == kOk) error = WriteChain(t, chain);
@@ -153,6 +154,8 @@ int32_t CreateRecord(Toolkit* t, RecordChain& parent, int kind, const char* name
   const uint32_t parentNumber = parent.head->recordNumber;
   uint32_t existing = 0;
   if (WalkPath(t, parentNumber, name, existing) == kOk) return kErrAlreadyExists;
+  error = CheckIndexBitmap(t, parent);  // before anything is taken
+  if (error != kOk) return error;
   uint32_t number = 0;
   error = AllocateRecord(t, number);
   if (error != kOk) return error;
@@ -160,8 +163,8 @@ int32_t CreateRecord(Toolkit* t, RecordChain& parent, int kind, const char* name
   RecordBuffer* b = AllocRecordBuffer(t, chain);
   if (b == nullptr) error = kErrNotEnoughMemory;
   if (error == kOk) {
-    error = ReadRecord(t, number, b);
-    if (error == kErrBadStructure) error = kOk;  // a record never used before
+    error = ReadRecordQuietly(t, number, b);
+    if (error == kErrBadStructure) error = kOk;  // a record never used, or torn
     b->recordNumber = number;
   }
   if (error == kOk) error = BuildRecord(t, parentNumber, kind, chain, name, n, initialSize);

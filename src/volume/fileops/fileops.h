@@ -50,10 +50,11 @@ int32_t LinkName(Toolkit* toolkit, RecordChain& parent, const char* name, uint32
 int32_t UnlinkName(Toolkit* toolkit, RecordChain& parent, const char* name, uint32_t n,
                    uint32_t& record);
 
-// Checks, before a change, that the record the Toolkit reached by a name in
-// directory `parent` is that name's: marked in use, a base record, and its
-// own file name giving `parent`. Anything else is damage (see damage.h).
-int32_t CheckNamedRecord(Toolkit* toolkit, uint32_t parent);
+// Checks, before a change, that the record the Toolkit opened is the one
+// its name means: marked in use, a base record, and its own file name
+// giving the directory that named it (Toolkit::namedIn). Anything else is
+// damage (see damage.h): 114 and nothing changed.
+int32_t CheckNamedRecord(Toolkit* toolkit);
 
 // Splits a path (without device) at its last "/" after the first
 // character: the parent path ("." when there is none) and the name.

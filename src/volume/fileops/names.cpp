@@ -31,7 +31,8 @@ void SplitPath(const char* path, std::string& parent, std::string& name) {
   name = slash + 1;
 }
 
-int32_t CheckNamedRecord(Toolkit* t, uint32_t parent) {
+int32_t CheckNamedRecord(Toolkit* t) {
+  const uint32_t parent = t->namedIn;
   const uint32_t n = OpenedRecordNumber(t);
   bool inUse = false;
   int32_t error = RecordInUse(t, n, inUse);
@@ -40,7 +41,7 @@ int32_t CheckNamedRecord(Toolkit* t, uint32_t parent) {
   if (RecordBaseRecord(t->fileChain.head->image) != 0) {
     return VolumeDamage(t, "the name leads to an extension record");
   }
-  if (n == record::kRoot) return kOk;
+  if (parent == kNotNamed) return kOk;  // not reached through a name
   uint8_t value[kFileNameHeader] = {};
   uint32_t done = 0;
   error = AttributeTransfer(t, AT_FILE_NAME, t->fileChain, value, kFileNameHeader, 0, done,

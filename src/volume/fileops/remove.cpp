@@ -86,7 +86,7 @@ int32_t ToolkitRemove(const char* path) {
   SplitPath(path, parent, name);
   Toolkit* p = nullptr;
   if (error == kOk) error = ToolkitOpen(p, parent.c_str());
-  if (error == kOk) error = CheckNamedRecord(t, OpenedRecordNumber(p));
+  if (error == kOk) error = CheckNamedRecord(t);
   ToolkitClose(t);
   if (error == kOk) error = CheckWritable(p);
   uint32_t removed = 0;

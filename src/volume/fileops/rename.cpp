@@ -97,7 +97,7 @@ int32_t CheckRename(Toolkit* t, RenamePlan& plan, const std::string& oldPath,
                     const std::string& newPath) {
   uint32_t n = 0;
   int32_t error = ValidateName(plan.newName.c_str(), n);
-  if (error == kOk) error = CheckNamedRecord(t, OpenedRecordNumber(plan.from));
+  if (error == kOk) error = CheckNamedRecord(t);
   if (error == kOk && !plan.sameDirectory()) error = CheckWritable(plan.to);
   if (error != kOk) return error;
   if (!plan.sameDirectory() && IsDirectory(t)) {

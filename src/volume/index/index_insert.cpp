@@ -128,9 +128,11 @@ int32_t IndexInsert(Toolkit* t, RecordChain& dir, const char* name, uint32_t n,
                     uint32_t record) {
   if (n == 0) return kErrInsertEmptyName;
   if (n > kMaxNameLength) return kErrBadPathname;
+  int32_t error = CheckIndexBitmap(t, dir);
+  if (error != kOk) return error;
   IndexNode root;
   bool empty = false;
-  int32_t error = ReadRootNode(t, dir, root, empty);
+  error = ReadRootNode(t, dir, root, empty);
   if (error != kOk || empty) return error;
   uint32_t vcn = 0;
   bool rootChanged = false;

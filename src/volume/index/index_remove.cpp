@@ -257,9 +257,11 @@ int32_t RemoveFromRoot(Toolkit* t, RecordChain& dir, IndexNode& root, uint32_t a
 
 int32_t IndexRemove(Toolkit* t, RecordChain& dir, const char* name, uint32_t n,
                     uint32_t& record) {
+  int32_t error = CheckIndexBitmap(t, dir);
+  if (error != kOk) return error;
   IndexNode root;
   bool empty = false;
-  int32_t error = ReadRootNode(t, dir, root, empty);
+  error = ReadRootNode(t, dir, root, empty);
   if (error != kOk) return error;
   if (empty) return kErrPathNotFound;
   std::unordered_set<uint32_t> visited;

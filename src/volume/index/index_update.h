@@ -64,6 +64,10 @@ int32_t IndexRemove(Toolkit* toolkit, RecordChain& directory, const char* name, 
 int32_t IndexSplit(Toolkit* toolkit, RecordChain& directory, uint8_t* block, uint32_t insertAt,
                    const char* name, uint32_t n, uint32_t recordNumber);
 
+// 114 (with the line of damage.h) when the index bitmap is shorter than
+// the allocation's blocks need.
+int32_t CheckIndexBitmap(Toolkit* toolkit, RecordChain& directory);
+
 // Takes the first free block of the bitmap (growing the allocation when
 // none is free) and gives its VCN.
 int32_t IndexBlockAllocate(Toolkit* toolkit, RecordChain& directory, uint32_t& vcn);

@@ -42,8 +42,9 @@ int32_t LookupComponent(Toolkit* t, uint32_t d, const char* name, uint32_t n, ui
 
 }  // namespace
 
-int32_t WalkPath(Toolkit* t, uint32_t start, const char* path, uint32_t& n) {
+int32_t WalkPath(Toolkit* t, uint32_t start, const char* path, uint32_t& n, uint32_t* namedIn) {
   n = 0xFFFFFFFFu;
+  if (namedIn != nullptr) *namedIn = kNotNamed;
   if (path == nullptr || *path == '\0') return kErrPathNotFound;
   uint32_t current = start;
   const char* p = path;
@@ -51,8 +52,11 @@ int32_t WalkPath(Toolkit* t, uint32_t start, const char* path, uint32_t& n) {
     if (*p == '/') ++p;
     const char* end = std::strchr(p, '/');
     const uint32_t length = static_cast<uint32_t>(end ? end - p : std::strlen(p));
+    const bool dots = (length == 1 && p[0] == '.') || (length == 2 && p[0] == '.' && p[1] == '.');
+    const uint32_t directory = current;
     const int32_t error = LookupComponent(t, current, p, length, current);
     if (error != kOk) return error;
+    if (namedIn != nullptr && length != 0) *namedIn = dots ? kNotNamed : directory;
     n = current;
     p += length;
   }

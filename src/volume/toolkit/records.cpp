@@ -2,6 +2,7 @@
 // records that a base record's attribute list names.
 #include <cstring>
 #include <new>
+#include <string>
 #include <utility>
 #include <vector>
 
@@ -11,6 +12,7 @@
 #include "volume/format/attribute_list.h"
 #include "volume/format/fixup.h"
 #include "volume/format/record.h"
+#include "volume/toolkit/damage.h"
 #include "volume/toolkit/toolkit.h"
 #include "volume/toolkit/volume_errors.h"
 
@@ -34,19 +36,49 @@ uint32_t RecordsHeld(Toolkit* t) {
   return size / t->recordSize;
 }
 
-int32_t ReadRecord(Toolkit* t, uint32_t n, RecordBuffer* b) {
+namespace {
+
+const char* ReadRecordSteps(Toolkit* t, uint32_t n, RecordBuffer* b, int32_t& error) {
   b->image[0] = 0;
-  if (n >= RecordsHeld(t)) return kErrBadStructure;  // beyond the MFT
+  error = kErrBadStructure;
+  if (n >= RecordsHeld(t)) return "lies beyond the MFT";
   uint32_t done = 0;
-  const int32_t error = AttributeTransfer(t, AT_DATA, t->mftChain, b->image, t->recordSize,
-                                          n * t->recordSize, done, kTransferRead);
-  if (error != kOk) return error;
-  if (done != t->recordSize || !HasRecordMagic(b->image)) return kErrBadStructure;
-  if (FixupAfterRead(b->image, t->recordSize) != kOk) return kErrBadStructure;
-  if (ValidateRecord(b->image, t->recordSize, t->clusterCount) != kOk) return kErrBadStructure;
+  error = AttributeTransfer(t, AT_DATA, t->mftChain, b->image, t->recordSize, n * t->recordSize,
+                            done, kTransferRead);
+  if (error != kOk) return nullptr;
+  error = kErrBadStructure;
+  if (done != t->recordSize || !HasRecordMagic(b->image)) return "has no FILE magic";
+  if (FixupAfterRead(b->image, t->recordSize) != kOk) return "fails its update sequence check";
+  if (ValidateRecord(b->image, t->recordSize, t->clusterCount) != kOk) return "is malformed";
   b->recordNumber = n;
   b->dirty = 0;
-  return kOk;
+  error = kOk;
+  return nullptr;
+}
+
+}  // namespace
+
+int32_t ReadRecordQuietly(Toolkit* t, uint32_t n, RecordBuffer* b) {
+  int32_t error = kOk;
+  ReadRecordSteps(t, n, b, error);
+  return error;
+}
+
+// A record that cannot be trusted is damage: the line names the path the
+// Toolkit serves and the record.
+int32_t ReadRecord(Toolkit* t, uint32_t n, RecordBuffer* b) {
+  int32_t error = kOk;
+  if (const char* what = ReadRecordSteps(t, n, b, error)) {
+    const std::string text = "record " + std::to_string(n) + " " + what;
+    return VolumeDamage(t, text.c_str());
+  }
+  return error;
+}
+
+uint16_t PreviousSequenceNumber(const uint8_t* image, uint32_t size) {
+  if (!HasRecordMagic(image)) return 0;
+  const uint32_t array = GetLE16(image + record::kUsaOffset);
+  return array + 2 <= size ? GetLE16(image + array) : 0;
 }
 
 // The fix-ups are applied to a copy: the image stays as it was, and the run

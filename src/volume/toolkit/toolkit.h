@@ -18,6 +18,8 @@ namespace vrax {
 
 struct BitmapCache;
 
+constexpr uint32_t kNotNamed = 0xFFFFFFFFu;
+
 // Something to give back once the records that still name it on disk no
 // longer do (see CommitChain).
 struct PendingFree {
@@ -57,6 +59,9 @@ struct Toolkit {
   // Index blocks the current index change took or unlinked: what a failed
   // change gives back when nothing links them.
   std::vector<uint32_t> indexBlocksTouched;
+  // The directory whose index named the opened record (kNotNamed for the
+  // root and for a path ending in "." or "..").
+  uint32_t namedIn = kNotNamed;
 };
 
 // Largest record and index block the engine accepts from a boot sector.
@@ -83,7 +88,16 @@ int32_t VolumeWriteSectors(Toolkit* toolkit, const void* buffer, uint32_t firstS
                            uint32_t count);
 
 RecordBuffer* AllocRecordBuffer(Toolkit* toolkit, RecordChain& chain);
+// Reads one record; one that cannot be trusted (no magic, failed fix-ups,
+// malformed) is damage: 114, with the line of damage.h.
 int32_t ReadRecord(Toolkit* toolkit, uint32_t recordNumber, RecordBuffer* buffer);
+// The same without the line: for a record about to be built anew, whose
+// old content may be anything.
+int32_t ReadRecordQuietly(Toolkit* toolkit, uint32_t recordNumber, RecordBuffer* buffer);
+// The update sequence number a record image (as read, fix-ups applied or
+// not) carries, 0 when it has none: a record built anew in its place
+// continues from it, so that a torn write of the new record shows.
+uint16_t PreviousSequenceNumber(const uint8_t* image, uint32_t recordSize);
 // Writes one record; its update sequence number advances first, so a torn
 // write is caught when the record is read.
 int32_t WriteRecord(Toolkit* toolkit, uint32_t recordNumber, RecordBuffer* buffer);
@@ -144,7 +158,10 @@ uint8_t* ToolkitSectorBuffer(Toolkit* toolkit);
 // Number of records the MFT holds: its AT_DATA length / record size.
 uint32_t RecordsHeld(Toolkit* toolkit);
 
-int32_t WalkPath(Toolkit* toolkit, uint32_t startRecord, const char* path, uint32_t& recordNumber);
+// `namedIn`, when given, receives the directory whose index named the
+// record found (kNotNamed when the last component was "." or "..").
+int32_t WalkPath(Toolkit* toolkit, uint32_t startRecord, const char* path, uint32_t& recordNumber,
+                 uint32_t* namedIn = nullptr);
 int32_t CheckWritable(Toolkit* toolkit);
 int32_t CheckRemovable(Toolkit* toolkit);
 

@@ -92,7 +92,7 @@ int32_t ReadMftRecordDirect(Toolkit* t, RecordBuffer* b) {
 int32_t MountAndOpenSteps(Toolkit* t, const char* path) {
   int32_t error = LoadMftChain(t, t->mftChain);
   uint32_t found = 0;
-  if (error == kOk) error = WalkPath(t, record::kRoot, path, found);
+  if (error == kOk) error = WalkPath(t, record::kRoot, path, found, &t->namedIn);
   if (error == kOk) error = OpenRecord(t, t->fileChain, found);
   if (error == kOk) error = OpenRecord(t, t->bitmapFileChain, record::kClusterBitmap);
   return error;
