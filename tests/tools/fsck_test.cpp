@@ -64,6 +64,31 @@ TEST(FsckCleanVolume, TreeHundredsOfLevelsDeepIsWalkedWithoutProblems) {
   EXPECT_TRUE(result.Has("records in use: 311")) << result.output;
 }
 
+// Other writers leave system records without a file descriptor; the engine
+// reads that as "no restrictions", so it is no finding (a note with -v).
+TEST(FsckCleanVolume, SystemRecordsWithoutDescriptorsAreClean) {
+  TempDir dir;
+  const std::string image = dir.File("bare.img");
+  Format(image, "--size 8M");
+  FsckVolume v(image);
+  for (uint32_t n : {1u, 2u, 3u, 4u, 7u, 8u, 9u, 10u}) {
+    std::vector<uint8_t> record = v.ReadRecord(n);
+    uint8_t* descriptor = FindAttributeInRecord(record.data(), v.recordSize(), AT_OSK_FILEDES);
+    if (descriptor == nullptr) continue;
+    const uint32_t length = AttrLength(descriptor);
+    const uint32_t tail = RecordBytesInUse(record.data()) -
+                          static_cast<uint32_t>(descriptor - record.data()) - length;
+    std::memmove(descriptor, descriptor + length, tail);
+    PutLE32(record.data() + 0x18, RecordBytesInUse(record.data()) - length);
+    SetRecordAttributeCount(record.data(),
+                            static_cast<uint16_t>(RecordAttributeCount(record.data()) - 1));
+    v.WriteRecord(n, record);
+  }
+  v.Save(image);
+  EXPECT_EQ(RunFsck(image).exitCode, 0) << RunFsck(image).output;
+  EXPECT_TRUE(RunFsck(image, "-v").Has("note: record 1: no file descriptor"));
+}
+
 TEST(FsckClusterBitmap, ClearBitPastTheLastClusterIsReported) {
   TempDir dir;
   const std::string image = dir.File("odd.img");
@@ -126,7 +151,8 @@ struct Damage {
   std::string what;
   std::function<void(FsckVolume&)> apply;
   std::vector<std::string> lines;
-  bool alone = false;  // the problem must be the only line
+  bool alone = false;       // the problem must be the only line
+  bool repairable = false;  // --repair must leave the volume clean
 };
 
 class FsckDamageTest : public ::testing::Test {
@@ -164,6 +190,8 @@ class FsckDamageTest : public ::testing::Test {
     return RunFsck(copy);
   }
 
+  // Each damage is reported; --repair then mends the repairable ones (exit
+  // 1, and the volume checks clean) and leaves the others (exit 4).
   void CheckAll(const std::vector<Damage>& cases) {
     for (const Damage& c : cases) {
       FsckVolume v = Volume();
@@ -175,8 +203,34 @@ class FsckDamageTest : public ::testing::Test {
       if (c.alone) {
         EXPECT_EQ(result.lines.size(), 1u) << c.what << "\n" << result.output;
       }
+      const std::string copy = LastCopy();
+      const FsckResult repair = RunFsck(copy, "--repair");
+      EXPECT_EQ(repair.exitCode, c.repairable ? 1 : 4) << c.what << "\n" << repair.output;
+      if (repair.exitCode == 1) {
+        EXPECT_EQ(RunFsck(copy).exitCode, 0) << c.what << "\n" << RunFsck(copy).output;
+      }
     }
   }
+
+  // Checks a damaged volume and repairs it: neither may crash or hang; a
+  // repair that reports success leaves the volume clean.
+  void CheckAndRepair(FsckVolume& v, int round) {
+    const FsckResult result = Check(v);
+    EXPECT_TRUE(result.exitCode == 0 || result.exitCode == 4 || result.exitCode == 2)
+        << "round " << round << " exit " << result.exitCode << "\n"
+        << result.output << result.errors;
+    const FsckResult repair = RunFsck(LastCopy(), "--repair");
+    EXPECT_TRUE(repair.exitCode == 0 || repair.exitCode == 1 || repair.exitCode == 2 ||
+                repair.exitCode == 4)
+        << "round " << round << " repair exit " << repair.exitCode << "\n"
+        << repair.output << repair.errors;
+    if (repair.exitCode == 1) {
+      const FsckResult after = RunFsck(LastCopy());
+      EXPECT_EQ(after.exitCode, 0) << "round " << round << "\n" << repair.output << after.output;
+    }
+  }
+
+  std::string LastCopy() const { return dir_.File("damaged-" + std::to_string(copies_) + ".img"); }
 
   std::string Record(uint32_t n) const { return "record " + std::to_string(n) + ": "; }
   std::string N(uint32_t n) const { return std::to_string(n); }
@@ -211,14 +265,14 @@ TEST_F(FsckDamageTest, ClusterDamage) {
        [&](FsckVolume& v) { v.SetClusterBit(last, true); },
        {"cluster bitmap: 1 clusters marked in use but used by no record (first: " + N(last) +
         ")"},
-       true},
+       true, true},
       {"used cluster not marked",
        [&](FsckVolume& v) { v.SetClusterBit(alphaLcn, false); },
        {"cluster bitmap: 1 clusters used but not marked in use (first: " + N(alphaLcn) + ")"},
-       true},
+       true, true},
       {"boot cluster not marked",
        [](FsckVolume& v) { v.SetClusterBit(0, false); },
-       {"clusters used but not marked in use (first: 0)"}},
+       {"clusters used but not marked in use (first: 0)"}, false, true},
       {"cluster used twice",
        [&](FsckVolume& v) { v.SetRuns(b2, AT_DATA, v.Extents(a1, AT_DATA)); },
        {"cluster " + N(a1Lcn) + " used by record " + N(a1) + " (attribute 0x80) and by record " +
@@ -259,12 +313,13 @@ TEST_F(FsckDamageTest, RecordDamage) {
       {"reachable record not marked",
        [&](FsckVolume& v) { v.SetRecordBit(c3, false); },
        {Record(c3) + "reachable but not marked in use in the MFT bitmap"},
-       true},
+       true, true},
       {"unreachable record",
        [&](FsckVolume& v) { v.WriteFile(v.NewRecord(), kRoot, "ghost", 100); },
        // Its cluster is used by nothing reachable: a leak as well.
        {"leak: " + Record(empty_ + 1) + "in use but unreachable",
-        "leak: cluster bitmap: 1 clusters marked in use but used by no record"}},
+        "leak: cluster bitmap: 1 clusters marked in use but used by no record"},
+       false, true},
       {"record bitmap length",
        Attr(0, AT_BITMAP,
             [](uint8_t* bitmap) {
@@ -289,7 +344,7 @@ TEST_F(FsckDamageTest, RecordDamage) {
        {Record(beta_) + "attribute count 6 but 5 attributes"}},
       {"descriptor size",
        Attr(alpha_, AT_OSK_FILEDES, [](uint8_t* a) { SetDescriptorSize(AttrValue(a), 1234); }),
-       {Record(alpha_) + "descriptor size 1234 differs from the data size 5000"}},
+       {Record(alpha_) + "descriptor size 1234 differs from the data size 5000"}, true, true},
       {"descriptor length",
        Attr(alpha_, AT_OSK_FILEDES, [](uint8_t* a) { SetAttrValueLength(a, 18); }),
        {Record(alpha_) + "file descriptor is 18 bytes, not 20"}},
@@ -301,7 +356,8 @@ TEST_F(FsckDamageTest, RecordDamage) {
        {Record(beta_) + "descriptor bit 0x80 is set but the directory flag 0x0002 is clear"}},
       {"file name parent",
        Attr(files_[0], AT_FILE_NAME, [](uint8_t* a) { PutLE32(AttrValue(a), kRoot); }),
-       {Record(files_[0]) + "file name gives parent 5, but directory " + N(docs_) + " lists it"}},
+       {Record(files_[0]) + "file name gives parent 5, but directory " + N(docs_) + " lists it"},
+       false, true},
       {"sizes against the runs",
        Attr(alpha_, AT_DATA,
             [](uint8_t* data) {
@@ -354,17 +410,20 @@ TEST_F(FsckDamageTest, IndexDamage) {
        {"entry \"a1\" names parent 7"}},
       {"record beyond the MFT",
        block(1, [](std::vector<uint8_t>& b) { PutLE32(FirstEntry(b) + ie::kReference, 100000); }),
-       {"entry \"a1\" names record 100000 beyond the MFT (64 records)"}},
+       {"entry \"a1\" names record 100000 beyond the MFT (64 records)"},
+       false, true},
       {"record listed twice",
        block(1,
              [a1 = files_[0]](std::vector<uint8_t>& b) {
                PutLE32(NextEntry(FirstEntry(b)) + ie::kReference, a1);  // b2 names a1's record
              }),
        {"entry \"b2\" names record " + N(files_[0]) + ", which is already reached",
-        Record(files_[1]) + "in use but unreachable"}},
+        Record(files_[1]) + "in use but unreachable"},
+       false, true},
       {"name rules",
        block(1, [](std::vector<uint8_t>& b) { FirstEntry(b)[ie::kName] = '-'; }),
-       {"entry \"-1\" breaks the name rules"}},
+       {"entry \"-1\" breaks the name rules"},
+       false, true},
       {"block without magic",
        [&](FsckVolume& v) { v.bytes()[v.IndexBlockOffset(docs_, 1)] = 'X'; },
        {"directory " + N(docs_) + ": index block VCN 1 has no INDX magic"}},
@@ -376,13 +435,16 @@ TEST_F(FsckDamageTest, IndexDamage) {
        {"index block VCN 1 records VCN 3 in its header"}},
       {"index bitmap bit clear",
        indexBitmap(0x01),
-       {"index block VCN 1 is in use but its bitmap bit is clear"}},
+       {"index block VCN 1 is in use but its bitmap bit is clear"},
+       false, true},
       {"index bitmap bit extra",
        indexBitmap(0x07),
-       {"1 index blocks marked in use but not reachable (first VCNs: 2)"}},
+       {"1 index blocks marked in use but not reachable (first VCNs: 2)"},
+       false, true},
       {"index bitmap length",
        Attr(docs_, AT_BITMAP, [](uint8_t* a) { SetAttrValueLength(a, 0); }),
-       {"index bitmap is 0 bytes, expected 1 for 4 blocks"}},
+       {"index bitmap is 0 bytes, expected 1 for 4 blocks"},
+       false, true},
   });
 }
 
@@ -510,10 +572,7 @@ TEST_F(FsckDamageTest, RandomDamageToMetadataNeverCrashesOrHangs) {
     for (int i = 0; i < flips; ++i) {
       v.bytes()[start + random() % length] = static_cast<uint8_t>(random());
     }
-    const FsckResult result = Check(v);
-    EXPECT_TRUE(result.exitCode == 0 || result.exitCode == 4 || result.exitCode == 2)
-        << "round " << round << " exit " << result.exitCode << "\n"
-        << result.output << result.errors;
+    CheckAndRepair(v, round);
   }
 }
 
@@ -541,10 +600,7 @@ TEST_F(FsckDamageTest, RandomDamageInsideRecordsAndBlocksPastTheirFixups) {
       PutLE16(image.data() + 0x06, static_cast<uint16_t>(v.recordSize() / 512 + 1));
       v.WriteRecord(n, image);
     }
-    const FsckResult result = Check(v);
-    EXPECT_TRUE(result.exitCode == 0 || result.exitCode == 4 || result.exitCode == 2)
-        << "round " << round << " exit " << result.exitCode << "\n"
-        << result.output << result.errors;
+    CheckAndRepair(v, round);
   }
 }
 

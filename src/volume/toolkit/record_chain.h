@@ -13,6 +13,9 @@ struct RecordBuffer {
   uint32_t recordNumber = 0;
   uint32_t dirty = 0;
   uint32_t fresh = 0;  // 1 for a record made in memory that never reached the disk
+  // The image as the disk holds it (memory form), when known: a change
+  // confined to one sector is then written as that sector alone.
+  std::vector<uint8_t> onDisk;
   std::vector<uint8_t> storage;
   uint8_t* image = nullptr;  // storage.data(), record size bytes
   RecordBuffer* next = nullptr;

@@ -1,5 +1,6 @@
 // FILE records through the MFT's AT_DATA, and the loading of extension
 // records that a base record's attribute list names.
+#include <algorithm>
 #include <cstring>
 #include <new>
 #include <string>
@@ -47,7 +48,13 @@ const char* ReadRecordSteps(Toolkit* t, uint32_t n, RecordBuffer* b, int32_t& er
                             done, kTransferRead);
   if (error != kOk) return nullptr;
   error = kErrBadStructure;
+  b->onDisk.clear();
   if (done != t->recordSize || !HasRecordMagic(b->image)) return "has no FILE magic";
+  try {
+    b->onDisk.assign(b->image, b->image + t->recordSize);
+  } catch (const std::bad_alloc&) {
+    b->onDisk.clear();
+  }
   if (FixupAfterRead(b->image, t->recordSize) != kOk) return "fails its update sequence check";
   if (ValidateRecord(b->image, t->recordSize, t->clusterCount) != kOk) return "is malformed";
   b->recordNumber = n;
@@ -81,25 +88,66 @@ uint16_t PreviousSequenceNumber(const uint8_t* image, uint32_t size) {
   return array + 2 <= size ? GetLE16(image + array) : 0;
 }
 
-// The fix-ups are applied to a copy: the image stays as it was, and the run
-// lookup of the MFT's own data never sees a record 0 in its on-disk form.
-int32_t WriteRecord(Toolkit* t, uint32_t n, RecordBuffer* b) {
-  if (!HasRecordMagic(b->image)) return kErrBadStructure;
-  if (n >= RecordsHeld(t)) return kErrBadStructure;
-  b->dirty = 0;
-  b->fresh = 0;
-  AdvanceUpdateSequence(b->image, t->recordSize);
-  std::vector<uint8_t> disk;
+// The one sector in which the disk form `disk` differs from what the disk
+// holds: 0 when none differs, -1 when more than one does or what the disk
+// holds is unknown.
+int64_t OnlyChangedSector(const Toolkit* t, const RecordBuffer* b, const uint8_t* disk) {
+  if (b->onDisk.size() != t->recordSize || t->bytesPerSector == 0) return -1;
+  int64_t changed = 0;
+  for (uint32_t at = 0; at < t->recordSize; at += t->bytesPerSector) {
+    const uint32_t length = std::min(t->bytesPerSector, t->recordSize - at);
+    if (std::memcmp(disk + at, b->onDisk.data() + at, length) == 0) continue;
+    if (changed != 0) return -1;
+    changed = at / t->bytesPerSector + 1;
+  }
+  return changed;
+}
+
+// The record's disk form: the image with its fix-ups applied.
+int32_t DiskForm(const Toolkit* t, const RecordBuffer* b, std::vector<uint8_t>& disk) {
   try {
     disk.assign(b->image, b->image + t->recordSize);
   } catch (const std::bad_alloc&) {
     return kErrNotEnoughMemory;
   }
-  if (FixupBeforeWrite(disk.data(), t->recordSize) != kOk) return kErrBadStructure;
+  return FixupBeforeWrite(disk.data(), t->recordSize) == kOk ? kOk : kErrBadStructure;
+}
+
+// The fix-ups are applied to a copy: the image stays as it was, and the run
+// lookup of the MFT's own data never sees a record 0 in its on-disk form.
+// A change confined to one sector is written as that sector alone, with the
+// update sequence number unchanged: a sector reaches the disk whole or not
+// at all, so nothing can tear. A wider change advances the number first, so
+// that a write torn between sectors fails the check after reading.
+int32_t WriteRecord(Toolkit* t, uint32_t n, RecordBuffer* b) {
+  if (!HasRecordMagic(b->image)) return kErrBadStructure;
+  if (n >= RecordsHeld(t)) return kErrBadStructure;
+  b->dirty = 0;
+  b->fresh = 0;
+  std::vector<uint8_t> disk;
+  int32_t error = DiskForm(t, b, disk);
+  if (error != kOk) return error;
+  const int64_t sector = OnlyChangedSector(t, b, disk.data());
+  if (sector == 0) return kOk;
+  if (sector < 0) {
+    AdvanceUpdateSequence(b->image, t->recordSize);
+    error = DiskForm(t, b, disk);
+    if (error != kOk) return error;
+  }
+  uint32_t from = 0, count = t->recordSize;
+  if (sector > 0) {
+    from = static_cast<uint32_t>(sector - 1) * t->bytesPerSector;
+    count = std::min(t->bytesPerSector, t->recordSize - from);
+  }
   uint32_t done = 0;
-  int32_t error = AttributeTransfer(t, AT_DATA, t->mftChain, disk.data(), t->recordSize,
-                                    n * t->recordSize, done, kTransferWrite);
-  if (error == kOk && done != t->recordSize) error = kErrBadStructure;
+  error = AttributeTransfer(t, AT_DATA, t->mftChain, disk.data() + from, count,
+                            n * t->recordSize + from, done, kTransferWrite);
+  if (error == kOk && done != count) error = kErrBadStructure;
+  if (error == kOk) {
+    b->onDisk.swap(disk);
+  } else {
+    b->onDisk.clear();  // what reached the disk is unknown now
+  }
   return error;
 }
 

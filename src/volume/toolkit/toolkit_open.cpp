@@ -82,6 +82,11 @@ int32_t ReadMftRecordDirect(Toolkit* t, RecordBuffer* b) {
   if (error != kOk) return error;
   std::memcpy(b->image, sectorsRead.data(), t->recordSize);
   if (!HasRecordMagic(b->image)) return kErrBadStructure;
+  try {
+    b->onDisk.assign(b->image, b->image + t->recordSize);
+  } catch (const std::bad_alloc&) {
+    b->onDisk.clear();  // unknown: the next write writes the whole record
+  }
   if (FixupAfterRead(b->image, t->recordSize) != kOk) return kErrBadStructure;
   if (ValidateRecord(b->image, t->recordSize, t->clusterCount) != kOk) return kErrBadStructure;
   b->recordNumber = record::kMft;
