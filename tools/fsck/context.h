@@ -56,6 +56,9 @@ struct Context {
   ClusterClaims claims;              // clusters of reached records
   ClusterClaims orphanClaims;        // clusters of records in use that nothing reaches
   Findings findings;
+  // Record 6's bitmap value, once a check has needed it.
+  bool clusterBitmapLoaded = false;
+  AttributeValue clusterBitmap;
 };
 
 }  // namespace vrax::fsck

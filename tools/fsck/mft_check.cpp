@@ -47,9 +47,35 @@ bool HoldsData(const Chain& chain, bool directory) {
   return !EntryIsKeyless(first) || EntryHasSubNode(first);
 }
 
+// Whether the cluster bitmap marks every cluster of `runs`.
+bool ClustersMarked(Context& context, const std::vector<HeldRun>& runs) {
+  if (!context.clusterBitmapLoaded) {
+    context.clusterBitmapLoaded = true;
+    Chain chain;
+    if (record::kClusterBitmap < context.mft.records() &&
+        LoadChain(context.mft, context.geometry, record::kClusterBitmap, chain)) {
+      context.clusterBitmap = FindValue(chain, AT_DATA);
+    }
+  }
+  const AttributeValue& bitmap = context.clusterBitmap;
+  for (const HeldRun& run : runs) {
+    const uint64_t first = run.lcn, end = first + run.length;
+    std::vector<uint8_t> bytes((end - 1) / 8 - first / 8 + 1);
+    if (!bitmap.present ||
+        !ReadValue(context.image, context.geometry, bitmap, first / 8, bytes.data(), bytes.size())) {
+      return false;
+    }
+    for (uint64_t k = first; k < end; ++k) {
+      if (((bytes[k / 8 - first / 8] >> (k % 8)) & 1) == 0) return false;
+    }
+  }
+  return true;
+}
+
 // A base record nothing reaches can have a name again when it is sound
-// and whole, holds data, and none of its clusters is used by a reachable
-// record (else it is an old copy of something that lives on elsewhere).
+// and whole, holds data, none of its clusters is used by a reachable
+// record and all of them are marked in use (else it is an old copy of a
+// file removed or living on elsewhere).
 void JudgeOrphan(Context& context, uint32_t n, OrphanRecord& orphan) {
   const RecordState& state = context.records[n];
   orphan.chain.push_back(n);
@@ -65,6 +91,7 @@ void JudgeOrphan(Context& context, uint32_t n, OrphanRecord& orphan) {
     whole = whole && context.mft.InUse(r.number) && context.reached[r.number] == 0 &&
             s.status == RecordState::kSound;
     for (const HeldRun& run : s.runs) whole = whole && !context.claims.Overlaps(run.lcn, run.length);
+    whole = whole && ClustersMarked(context, s.runs);
   }
   orphan.directory = (state.flags & record::kFlagDirectory) != 0;
   const bool named = ReadOwnName(context, chain, orphan.parent, orphan.name);

@@ -24,6 +24,20 @@ int32_t MftTransfer(Toolkit* t, uint32_t type, uint8_t* buffer, uint32_t count, 
   return AttributeTransfer(t, type, t->mftChain, buffer, count, offset, done, mode);
 }
 
+// A free record may still hold what a removed file was. Before it is
+// marked in use it is emptied (on disk), so that a crash between marking
+// it and writing what it becomes leaves an empty record marked in use (a
+// leak), never an old file that the repair would bring back.
+int32_t ClearOldContents(Toolkit* t, uint32_t n) {
+  RecordChain scratch;
+  RecordBuffer* b = AllocRecordBuffer(t, scratch);
+  if (b == nullptr) return kErrNotEnoughMemory;
+  if (ReadRecordQuietly(t, n, b) != kOk || RecordAttributeCount(b->image) == 0) return kOk;
+  BuildEmptyRecord(b->image, t->recordSize, t->bytesPerSector,
+                   PreviousSequenceNumber(b->image, t->recordSize));
+  return WriteRecord(t, n, b);
+}
+
 // Searches the record bitmap chunk by chunk for a clear bit below the number
 // of records held; sets it and writes the chunk back when found.
 int32_t SearchFreeRecord(Toolkit* t, uint32_t& recordNumber, bool& found) {
@@ -40,9 +54,12 @@ int32_t SearchFreeRecord(Toolkit* t, uint32_t& recordNumber, bool& found) {
     const uint64_t limit = std::min<uint64_t>(8ull * done, held - offset * 8);
     uint32_t bit = 0;
     if (AllocateBits(chunk, done, 1, bit, static_cast<uint32_t>(limit)) == 0) {
-      error = BitmapWrite(t, t->mftChain, AT_BITMAP, chunk, done, static_cast<uint32_t>(offset));
-      if (error != kOk) return error;
       recordNumber = bit + 8 * static_cast<uint32_t>(offset);
+      error = ClearOldContents(t, recordNumber);
+      if (error == kOk) {
+        error = BitmapWrite(t, t->mftChain, AT_BITMAP, chunk, done, static_cast<uint32_t>(offset));
+      }
+      if (error != kOk) return error;
       found = true;
       return kOk;
     }
