@@ -111,5 +111,17 @@ TEST_F(DamageAtChangeTest, RecordFailingItsFixups) {
   ExpectRefused("/1/torn", [] { return ToolkitRename("/1/torn", "/1/t2"); });
 }
 
+TEST_F(DamageAtChangeTest, RepairRefusesAVolumeInUse) {
+  FormatAndMount("--size 8M");  // the mount holds the exclusive lock, as vrax does
+  std::FILE* out = std::tmpfile();
+  EXPECT_EQ(fsck::RepairVolume(image_, false, out, out), 8);
+  std::rewind(out);
+  char line[256] = {};
+  EXPECT_NE(std::fgets(line, sizeof line, out), nullptr);
+  EXPECT_NE(std::string(line).find("is in use by another program; not repaired"), std::string::npos)
+      << line;
+  std::fclose(out);
+}
+
 }  // namespace
 }  // namespace vrax

@@ -19,10 +19,12 @@ struct ClusterRange {
 // A record the MFT bitmap marks in use that nothing reaches.
 struct OrphanRecord {
   uint32_t record = 0;
-  // A sound base record that holds data (a file with contents, or a
-  // directory with names) and shares no cluster with a reachable record:
-  // it is worth a name again. Anything else is given back.
+  // A sound, whole base record that shares no cluster with a reachable
+  // record and names a parent: it can have a name again. It goes back under
+  // its own name when its directory is there and the name free; elsewhere
+  // (/lost+found) only when it holds data. Anything else is given back.
   bool reconnect = false;
+  bool holdsData = false;  // a file with contents, or a directory with names
   bool directory = false;
   uint32_t parent = 0;  // from its file name, when it has one
   std::string name;

@@ -73,9 +73,9 @@ bool ClustersMarked(Context& context, const std::vector<HeldRun>& runs) {
 }
 
 // A base record nothing reaches can have a name again when it is sound
-// and whole, holds data, none of its clusters is used by a reachable
-// record and all of them are marked in use (else it is an old copy of a
-// file removed or living on elsewhere).
+// and whole, none of its clusters is used by a reachable record and all of
+// them are marked in use (else it is an old copy of a file removed or
+// living on elsewhere).
 void JudgeOrphan(Context& context, uint32_t n, OrphanRecord& orphan) {
   const RecordState& state = context.records[n];
   orphan.chain.push_back(n);
@@ -95,7 +95,8 @@ void JudgeOrphan(Context& context, uint32_t n, OrphanRecord& orphan) {
   }
   orphan.directory = (state.flags & record::kFlagDirectory) != 0;
   const bool named = ReadOwnName(context, chain, orphan.parent, orphan.name);
-  orphan.reconnect = whole && named && HoldsData(chain, orphan.directory);
+  orphan.holdsData = HoldsData(chain, orphan.directory);
+  orphan.reconnect = whole && named;
 }
 
 }  // namespace

@@ -175,8 +175,9 @@ void Repairer::Orphans(const Findings& findings) {
 }
 
 // A record nothing reaches goes back under the name it holds itself when
-// its directory exists and the name is free there (a rename or a removal
-// cut short); otherwise into /lost+found as #<record number>.
+// its directory exists and the name is free there (a rename, a removal or
+// a creation cut short); otherwise, when it holds data, into /lost+found
+// as #<record number>.
 bool Repairer::Reconnect(const OrphanRecord& orphan, const Findings& findings) {
   if (findings.directories.count(orphan.parent) != 0 && Linkable(orphan.name) &&
       LinkIn(orphan.parent, orphan.name, orphan.record)) {
@@ -184,6 +185,7 @@ bool Repairer::Reconnect(const OrphanRecord& orphan, const Findings& findings) {
                 QuoteName(orphan.name).c_str(), orphan.parent));
     return true;
   }
+  if (!orphan.holdsData) return false;
   const uint32_t lost = LostAndFound();
   if (lost == 0xFFFFFFFFu) return false;
   const std::string name = "#" + std::to_string(orphan.record);

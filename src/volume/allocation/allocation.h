@@ -5,6 +5,9 @@
 
 #include <cstdint>
 
+#include <vector>
+
+#include "volume/format/runlist.h"
 #include "volume/toolkit/toolkit.h"
 
 namespace vrax {
@@ -15,6 +18,8 @@ namespace vrax {
 int32_t AllocateClusters(Toolkit* toolkit, uint32_t useNextPosition, uint32_t wanted,
                          uint32_t& lcn, uint32_t& count);
 int32_t FreeClusters(Toolkit* toolkit, uint32_t lcn, uint32_t count);
+// Frees many runs with as few bitmap writes as the sectors they touch allow.
+int32_t FreeClusterRuns(Toolkit* toolkit, std::vector<ClusterRun> runs);
 // Marks `count` clusters from `lcn` in use (bits of the bitmap value past
 // the volume's last cluster included): for the repair.
 int32_t MarkClusters(Toolkit* toolkit, uint32_t lcn, uint32_t count);

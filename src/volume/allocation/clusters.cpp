@@ -79,6 +79,42 @@ int32_t FreeClusters(Toolkit* t, uint32_t lcn, uint32_t count) {
   return WriteBitsBack(t, lcn, count);
 }
 
+// The bits of every run are cleared in the cache first; then each stretch
+// of bitmap sectors that holds some of them is written once, so that many
+// small runs (a fragmented file removed) cost a few writes, not one each.
+int32_t FreeClusterRuns(Toolkit* t, std::vector<ClusterRun> runs) {
+  if (runs.empty()) return kOk;
+  uint32_t length = 0;
+  int32_t error = AcquireBitmap(t, length);
+  if (error != kOk) return error;
+  t->bitmapUseCount = 0;
+  std::sort(runs.begin(), runs.end(),
+            [](const ClusterRun& a, const ClusterRun& b) { return a.lcn < b.lcn; });
+  const uint64_t bitsPerSector = 8ull * t->bytesPerSector;
+  int32_t first = kOk;
+  uint64_t from = 0, to = 0;  // the stretch of bits still to write back
+  for (const ClusterRun& run : runs) {
+    const uint64_t end = static_cast<uint64_t>(run.lcn) + run.length;
+    if (run.lcn >= t->clusterCount || end > static_cast<uint64_t>(length) * 8) {
+      if (first == kOk) first = kErrSectorNotFound;
+      continue;
+    }
+    SetBits(t->bitmapCache->bits.data(), run.lcn, run.length, 0);
+    if (to != 0 && run.lcn / bitsPerSector > (to - 1) / bitsPerSector + 1) {
+      error = WriteBitsBack(t, static_cast<uint32_t>(from), static_cast<uint32_t>(to - from));
+      if (first == kOk) first = error;
+      to = 0;
+    }
+    if (to == 0) from = run.lcn;
+    to = std::max(to, end);
+  }
+  if (to != 0) {
+    error = WriteBitsBack(t, static_cast<uint32_t>(from), static_cast<uint32_t>(to - from));
+    if (first == kOk) first = error;
+  }
+  return first;
+}
+
 int32_t MarkClusters(Toolkit* t, uint32_t lcn, uint32_t count) {
   uint32_t length = 0;
   int32_t error = AcquireBitmap(t, length);

@@ -1,6 +1,7 @@
 // Dropping a change that failed before it was complete on disk.
 #include <algorithm>
 #include <set>
+#include <utility>
 #include <vector>
 
 #include "platform/error_codes.h"
@@ -39,27 +40,22 @@ Holdings HoldingsOf(Toolkit* t, RecordChain& chain) {
 // Frees the clusters of `from` that no run of `keep` (sorted) covers.
 int32_t FreeUncovered(Toolkit* t, const std::vector<ClusterRun>& from,
                       const std::vector<ClusterRun>& keep) {
-  int32_t first = kOk;
+  std::vector<ClusterRun> free;
+  auto add = [&free](uint64_t at, uint64_t end) {
+    free.push_back(ClusterRun{static_cast<uint32_t>(at), static_cast<uint32_t>(end - at)});
+  };
   for (const ClusterRun& run : from) {
     uint64_t at = run.lcn;
     const uint64_t end = static_cast<uint64_t>(run.lcn) + run.length;
     for (const ClusterRun& k : keep) {
       const uint64_t kEnd = static_cast<uint64_t>(k.lcn) + k.length;
       if (kEnd <= at || k.lcn >= end) continue;
-      if (k.lcn > at) {
-        const int32_t error = FreeClusters(t, static_cast<uint32_t>(at),
-                                           static_cast<uint32_t>(k.lcn - at));
-        if (first == kOk) first = error;
-      }
+      if (k.lcn > at) add(at, k.lcn);
       at = std::max(at, kEnd);
     }
-    if (at < end) {
-      const int32_t error =
-          FreeClusters(t, static_cast<uint32_t>(at), static_cast<uint32_t>(end - at));
-      if (first == kOk) first = error;
-    }
+    if (at < end) add(at, end);
   }
-  return first;
+  return FreeClusterRuns(t, std::move(free));
 }
 
 // What the chain's images hold, and what they stopped holding but still

@@ -1,5 +1,7 @@
 // Frees that wait for the records naming them to reach the disk.
 #include <new>
+#include <utility>
+#include <vector>
 
 #include "platform/error_codes.h"
 #include "volume/allocation/allocation.h"
@@ -30,14 +32,25 @@ void DeferFree(Toolkit* t, const RecordChain& chain, PendingFree::Kind kind, uin
   }
 }
 
+// Records first (their clusters are then named by nothing in use), then
+// the clusters in one batch.
 int32_t ApplyPendingFrees(Toolkit* t, const RecordChain* chain) {
   int32_t first = kOk;
+  std::vector<ClusterRun> runs;
   for (const PendingFree& f : TakeFrees(t, chain)) {
-    const int32_t error = f.kind == PendingFree::kClusters ? FreeClusters(t, f.first, f.count)
-                                                           : SetRecordBit(t, kRecordFree, f.first);
+    if (f.kind == PendingFree::kClusters) {
+      try {
+        runs.push_back(ClusterRun{f.first, f.count});
+      } catch (const std::bad_alloc&) {
+        // Not given back: they stay marked, a leak.
+      }
+      continue;
+    }
+    const int32_t error = SetRecordBit(t, kRecordFree, f.first);
     if (first == kOk) first = error;
   }
-  return first;
+  const int32_t error = FreeClusterRuns(t, std::move(runs));
+  return first == kOk ? error : first;
 }
 
 void DropPendingFrees(Toolkit* t, const RecordChain* chain) { TakeFrees(t, chain); }
