@@ -232,23 +232,16 @@ int32_t IndexBlockInit(Toolkit* t, RecordChain& dir, uint8_t* block, uint32_t of
   return IndexBlockWrite(t, dir, block, vcn, false);
 }
 
-// A longer root value is cut to the 0x38 bytes written, so the directory
-// reads as empty whatever the value held before. In memory: the record is
+// The root of a new directory, whose AT_INDEX_ROOT was just added empty:
+// the 0x38-byte value holding only the end entry. In memory: the record is
 // written with the rest of the new directory.
 int32_t IndexRootInit(Toolkit* t, RecordChain& dir) {
   if (dir.head == nullptr) return kErrInvalidParameter;
   std::array<uint8_t, ie::kNewRootSize> root{};
   BuildEmptyRoot(root.data());
   uint32_t done = 0;
-  int32_t error = AttributeTransfer(t, AT_INDEX_ROOT, dir, root.data(), ie::kNewRootSize, 0,
-                                    done, kTransferWrite);
-  if (error != kOk) return error;
-  uint32_t size = 0;
-  error = AttributeSize(t, dir, AT_INDEX_ROOT, size);
-  if (error == kOk && size > ie::kNewRootSize) {
-    error = SetAttributeSize(t, dir, AT_INDEX_ROOT, ie::kNewRootSize);
-  }
-  return error;
+  return AttributeTransfer(t, AT_INDEX_ROOT, dir, root.data(), ie::kNewRootSize, 0, done,
+                           kTransferWrite);
 }
 
 }  // namespace vrax

@@ -78,7 +78,8 @@ int32_t IndexAllocationGrow(Toolkit* toolkit, RecordChain& directory);
 // Builds an empty block in `block` (index block size bytes) for byte offset
 // `offset` of the allocation and writes it.
 int32_t IndexBlockInit(Toolkit* toolkit, RecordChain& directory, uint8_t* block, uint32_t offset);
-// Writes the 0x38-byte empty root value and the directory's base record.
+// Gives a new directory (its AT_INDEX_ROOT just added, empty) the 0x38-byte
+// empty root value, in memory; the caller writes the record.
 int32_t IndexRootInit(Toolkit* toolkit, RecordChain& directory);
 
 // The VCNs of every block the index reaches from its root (114 for a
