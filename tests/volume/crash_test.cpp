@@ -261,8 +261,8 @@ class CrashTest : public test::VolumeTest {
   // With `torn`, the write at the crash reaches the disk in its first
   // sector only: a record or index block cut that way must fail its
   // fix-ups and be reported, never read as sound.
-  void Run(const Scenario& s, bool torn) {
-    FormatAndMount("--size 8M");
+  void Run(const Scenario& s, bool torn, const std::string& geometry = "") {
+    FormatAndMount("--size 8M " + geometry);
     s.prepare();
     Unmount();
     base_ = test::ReadFileBytes(image_);
@@ -454,6 +454,33 @@ TEST_F(CrashTest, RenamingAndRemoving) {
          for (int i = 0; i < 36; ++i) Create("/1/d/name-" + std::to_string(100 + i));
        },
        {[] { ToolkitRemove("/1/d/name-135"); }}});
+}
+
+// Sectors larger than records (a record is then part of one sector) and
+// clusters smaller than index blocks change which writes a change takes.
+TEST_F(CrashTest, OtherGeometries) {
+  for (const char* geometry : {"--sector-size 4096", "--cluster-size 512"}) {
+    SCOPED_TRACE(geometry);
+    Run({"create that splits an index block",
+         [] {
+           ASSERT_EQ(ToolkitMakeDirectory("/1/d"), 0);
+           for (int i = 0; i < 35; ++i) Create("/1/d/name-" + std::to_string(100 + i));
+         },
+         {[] { Create("/1/d/name-200"); }}},
+        false, geometry);
+    Run({"write that needs an extension record", [] { FragmentNearlyFull("/1/frag"); },
+         {[] { Write("/1/frag", SizeOf("/1/frag"), PatternBytes(32768, 9)); }}},
+        false, geometry);
+    Run({"rename across directories",
+         [] {
+           ASSERT_EQ(ToolkitMakeDirectory("/1/from"), 0);
+           ASSERT_EQ(ToolkitMakeDirectory("/1/to"), 0);
+           Write("/1/from/moving", 0, kSmall);
+         },
+         {[] { ToolkitRename("/1/from/moving", "/1/to/moved"); }},
+         true},
+        false, geometry);
+  }
 }
 
 TEST_F(CrashTest, TornWritesAreCaughtNotTrusted) {
