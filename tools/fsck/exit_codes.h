@@ -1,5 +1,5 @@
-// Exit codes of vrax-fsck, as e2fsck users know them. Scripts act on them,
-// so each keeps its meaning.
+// Exit codes of vrax-fsck, in the convention of file-system checkers.
+// Scripts act on them, so each keeps its meaning.
 #pragma once
 
 namespace vrax::fsck {
