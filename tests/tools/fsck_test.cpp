@@ -445,6 +445,13 @@ TEST_F(FsckDamageTest, IndexDamage) {
        Attr(docs_, AT_BITMAP, [](uint8_t* a) { SetAttrValueLength(a, 0); }),
        {"index bitmap is 0 bytes, expected 1 for 4 blocks"},
        false, true},
+      {"index bitmap longer than its blocks",
+       Attr(docs_, AT_BITMAP, [](uint8_t* a) { SetAttrValueLength(a, 2); }),  // its room is even
+       {"leak: directory " + N(docs_) + ": index bitmap is 2 bytes, expected 1 for 4 blocks"},
+       true, true},
+      {"no index root",
+       Attr(docs_, AT_INDEX_ROOT, [](uint8_t* a) { PutLE32(a, AT_EA); }),
+       {"directory " + N(docs_) + ": no index root"}},
   });
 }
 

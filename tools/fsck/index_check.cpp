@@ -1,5 +1,6 @@
 #include "index_check.h"
 
+#include <algorithm>
 #include <memory>
 
 #include "name_rules.h"
@@ -123,8 +124,9 @@ void IndexWalker::ReadBlockBitmap() {
     Problem(size);
     NeedsBitmap();
   } else if (bitmap.length > expected) {
-    bool stray = bitmap.length > bitmap_.size();
-    for (size_t i = expected; i < bitmap_.size(); ++i) stray = stray || bitmap_[i] != 0;
+    const bool stray = bitmap.length > bitmap_.size() ||
+                       std::any_of(bitmap_.begin() + expected, bitmap_.end(),
+                                   [](uint8_t byte) { return byte != 0; });
     if (stray) {
       Problem(size + ", with bits set past its blocks");
     } else {
