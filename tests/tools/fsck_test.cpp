@@ -420,6 +420,15 @@ TEST_F(FsckDamageTest, IndexDamage) {
        {"entry \"b2\" names record " + N(files_[0]) + ", which is already reached",
         Record(files_[1]) + "in use but unreachable"},
        false, true},
+      {"record listed twice, its own name second",
+       block(1,
+             [b2 = files_[1]](std::vector<uint8_t>& b) {
+               PutLE32(FirstEntry(b) + ie::kReference, b2);  // a1 names b2's record
+             }),
+       {"entry \"b2\" names record " + N(files_[1]) + ", which is already reached",
+        Record(files_[1]) + "file name \"b2\" differs from its index entry \"a1\"",
+        Record(files_[0]) + "in use but unreachable"},
+       false, true},
       {"name rules",
        block(1, [](std::vector<uint8_t>& b) { FirstEntry(b)[ie::kName] = '-'; }),
        {"entry \"-1\" breaks the name rules"},

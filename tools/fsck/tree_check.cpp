@@ -161,7 +161,8 @@ void TreeWalker::Visit(uint32_t directory, const IndexedName& entry) {
 }
 
 // A record listed under several names keeps the one its own file name
-// gives (the first one reached when none matches); the others go.
+// gives (the first one reached when none matches); the others go. A first
+// name that is not the record's own is already marked to go by CheckNode.
 void TreeWalker::DecideSecondNames() {
   for (const auto& [r, others] : secondNames_) {
     const SecondName& first = firstName_[r];
@@ -175,7 +176,6 @@ void TreeWalker::DecideSecondNames() {
     for (const SecondName& s : others) {
       if (!kept && right(s)) {
         kept = true;
-        context_.findings.badEntries.push_back(BadEntry{first.directory, first.name, r});
       } else {
         context_.findings.badEntries.push_back(BadEntry{s.directory, s.name, r});
       }
