@@ -1,4 +1,5 @@
 // Setting a descriptor's date last modified.
+#include <cstdlib>
 #include <ctime>
 #include <string>
 
@@ -32,6 +33,27 @@ TEST_F(SetModifiedTest, FilesAndDirectoriesTakeTheTimeToTheMinute) {
   EXPECT_EQ(file.st_size, 3);
   EXPECT_EQ(Stat("/1/d").st_mtime, AsStored(when + 86400 * 40));
   EXPECT_EQ(ReadFile("/1/f"), (std::vector<uint8_t>{1, 2, 3}));
+  Unmount();
+  ExpectClean();
+}
+
+// Changing a file's data (overwrite, append, truncate) makes the time of
+// the change its date last modified; reading it does not.
+TEST_F(SetModifiedTest, ChangingTheDataStampsTheTimeOfTheChange) {
+  FormatAndMount("--size 8M");
+  WriteFile("/1/f", {1, 2, 3});
+  const std::time_t old = 1614834395;
+  const auto recent = [](std::time_t t) { return std::abs(t - AsStored(std::time(nullptr))) < 120; };
+  for (const char* mode : {"ab", "wb", "r+b"}) {
+    ASSERT_EQ(VRAX_SetModifiedTime("/1/f", old), 0);
+    EXPECT_EQ(ReadFile("/1/f").empty(), false);
+    EXPECT_EQ(Stat("/1/f").st_mtime, AsStored(old)) << "a read changed it";
+    VRAX_FILE* file = VRAX_fopen64("/1/f", mode);
+    ASSERT_NE(file, nullptr) << mode;
+    EXPECT_EQ(VRAX_fwrite("xy", 1, 2, file), 2u) << mode;
+    VRAX_fclose(file);
+    EXPECT_TRUE(recent(Stat("/1/f").st_mtime)) << mode;
+  }
   Unmount();
   ExpectClean();
 }

@@ -6,6 +6,7 @@
 #include <cstdint>
 
 #include "volume/format/attribute.h"
+#include "volume/format/descriptor.h"
 #include "volume/toolkit/toolkit.h"
 
 namespace vrax {
@@ -60,5 +61,8 @@ int32_t FileTruncate(Toolkit* toolkit, uint32_t newSize);
 int32_t ReadDescriptor(Toolkit* toolkit, uint8_t* descriptor20);
 int32_t ReadDescriptorAttributes(Toolkit* toolkit, uint8_t& bits);
 int32_t UpdateDescriptorSize(Toolkit* toolkit, uint32_t size);
+
+// The host's local time to the minute, as descriptors hold it.
+int32_t LocalStamp(Stamp& now);
 
 }  // namespace vrax

@@ -1,6 +1,10 @@
 // The file operations of the file interface: data and descriptor of the
 // opened file (the head of the Toolkit's file chain).
+#include <cstring>
+#include <ctime>
+
 #include "platform/error_codes.h"
+#include "platform/host_time.h"
 #include "volume/attributes/attributes.h"
 #include "volume/format/descriptor.h"
 
@@ -16,13 +20,30 @@ int32_t FileRead(Toolkit* t, uint32_t offset, uint32_t count, void* buffer, uint
 
 namespace {
 
-// The descriptor's size field, in memory: the record is written with the
-// data's new size in the same write.
-int32_t NoteSize(Toolkit* t, uint32_t oldSize) {
-  uint32_t newSize = 0;
-  const int32_t error = AttributeSize(t, t->fileChain, AT_DATA, newSize);
-  if (error != kOk || newSize == oldSize) return error;
-  return UpdateDescriptorSize(t, newSize);
+// The descriptor after a change of the data, in memory: its size field
+// and its date last modified (now, to the minute). The record is written
+// with the data's new size in the same write; a write that changes neither
+// leaves the record alone.
+int32_t NoteChange(Toolkit* t) {
+  uint8_t bytes[kDescriptorSize] = {};
+  int32_t error = ReadDescriptor(t, bytes);
+  if (error == kErrPathNotFound || error == kErrInvalidFunction) return kOk;  // none to keep
+  if (error != kOk) return error;
+  Descriptor d;
+  DecodeDescriptor(bytes, d);
+  uint32_t size = 0;
+  error = AttributeSize(t, t->fileChain, AT_DATA, size);
+  Stamp now;
+  if (error == kOk) error = LocalStamp(now);
+  if (error != kOk) return error;
+  d.size = size;
+  d.modified = now;
+  uint8_t updated[kDescriptorSize] = {};
+  EncodeDescriptor(d, updated);
+  if (std::memcmp(updated, bytes, kDescriptorSize) == 0) return kOk;
+  uint32_t done = 0;
+  return AttributeTransfer(t, AT_OSK_FILEDES, t->fileChain, updated, kDescriptorSize, 0, done,
+                           kTransferWrite);
 }
 
 }  // namespace
@@ -36,13 +57,10 @@ int32_t FileWrite(Toolkit* t, uint32_t offset, uint32_t count, const void* buffe
   if (IsDirectory(t)) return kErrAccessDenied;
   int32_t error = RefreshChain(t, t->fileChain);
   if (error != kOk) return error;
-  uint32_t oldSize = 0;
-  error = AttributeSize(t, t->fileChain, AT_DATA, oldSize);
-  if (error != kOk) return error;
   // The transfer only reads from the buffer in write mode.
   error = AttributeTransfer(t, AT_DATA, t->fileChain, const_cast<void*>(buffer), count, offset,
                             done, kTransferWrite);
-  if (error == kOk && static_cast<uint64_t>(offset) + done > oldSize) error = NoteSize(t, oldSize);
+  if (error == kOk && done != 0) error = NoteChange(t);
   if (error == kOk) error = CommitChain(t, t->fileChain, ChainOrder::kGrow);
   if (error != kOk) {
     // A failed write (a full disk, a device error) gives back the room it
@@ -69,13 +87,20 @@ int32_t FileTruncate(Toolkit* t, uint32_t newSize) {
   uint32_t oldSize = 0;
   error = AttributeSize(t, t->fileChain, AT_DATA, oldSize);
   if (error == kOk) error = SetAttributeSize(t, t->fileChain, AT_DATA, newSize);
-  if (error == kOk) error = UpdateDescriptorSize(t, newSize);
+  if (error == kOk && newSize != oldSize) error = NoteChange(t);
   if (error == kOk) {
     error = CommitChain(t, t->fileChain,
                         newSize < oldSize ? ChainOrder::kShrink : ChainOrder::kGrow);
   }
   if (error != kOk) DiscardChanges(t, t->fileChain);
   return error;
+}
+
+int32_t LocalStamp(Stamp& now) {
+  std::tm local{};
+  if (!LocalCalendar(NowSeconds(), &local)) return kErrInvalidFunction;
+  now = Stamp{local.tm_year + 1900, local.tm_mon + 1, local.tm_mday, local.tm_hour, local.tm_min};
+  return kOk;
 }
 
 int32_t ReadDescriptor(Toolkit* t, uint8_t* descriptor) {

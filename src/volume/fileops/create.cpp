@@ -20,21 +20,11 @@ namespace {
 
 constexpr uint32_t kStandardInformationSize = 48;
 
-int32_t LocalNow(Stamp& now) {
-  const std::time_t seconds = std::time(nullptr);
-  std::tm local{};
-  if (seconds == static_cast<std::time_t>(-1) || localtime_r(&seconds, &local) == nullptr) {
-    return kErrInvalidFunction;
-  }
-  now = Stamp{local.tm_year + 1900, local.tm_mon + 1, local.tm_mday, local.tm_hour, local.tm_min};
-  return kOk;
-}
-
 // The descriptor a new node starts with: owner and public read and write
 // (and the directory bit), both dates now.
 int32_t NewDescriptor(int kind, uint8_t* out) {
   Descriptor d;
-  const int32_t error = LocalNow(d.modified);
+  const int32_t error = LocalStamp(d.modified);
   if (error != kOk) return error;
   d.bits = kind == kNodeDirectory ? kDescNewDirectory : kDescNewFile;
   d.size = kind == kNodeDirectory ? kDirectorySizeField : 0;
