@@ -5,6 +5,7 @@ by SIGINT when a test ends normally, by SIGKILL when it does not stop in time
 or a test fails half-way.
 """
 
+import ftplib
 import os
 import re
 import shutil
@@ -14,6 +15,7 @@ import subprocess
 import tempfile
 import threading
 import time
+import unittest
 
 TOOLS = {"vrax": None, "mkfs": None, "fsck": None}
 START_TIMEOUT = 15.0
@@ -131,11 +133,27 @@ class Server:
         return "".join(self.output)
 
 
+def ipv6_loopback():
+    """True when this host can listen on and connect to ::1."""
+    try:
+        with socket.socket(socket.AF_INET6) as s:
+            s.bind(("::1", 0))
+        return True
+    except OSError:
+        return False
+
+
+def run(args, timeout=60, **kwargs):
+    """Runs a client program without input; its output and errors together."""
+    return subprocess.run(args, stdin=subprocess.DEVNULL, stdout=subprocess.PIPE,
+                          stderr=subprocess.STDOUT, timeout=timeout, **kwargs)
+
+
 class Raw:
     """A control connection driven byte by byte."""
 
-    def __init__(self, port, greet=True):
-        self.sock = socket.create_connection(("127.0.0.1", port), timeout=IO_TIMEOUT)
+    def __init__(self, port, greet=True, host="127.0.0.1"):
+        self.sock = socket.create_connection((host, port), timeout=IO_TIMEOUT)
         self.buffer = b""
         if greet:
             self.greeting = self.line()
@@ -184,6 +202,22 @@ class Raw:
         host, port = self.pasv()
         return socket.create_connection((host, port), timeout=IO_TIMEOUT)
 
+    def epsv(self):
+        """Sends EPSV; returns a connection to the announced port on the
+        control connection's own server address."""
+        reply = self.cmd("EPSV")
+        match = re.match(r"^229 Entering Extended Passive Mode \(\|\|\|(\d+)\|\)$", reply)
+        assert match, reply
+        host = self.sock.getpeername()[0]
+        return socket.create_connection((host, int(match.group(1))), timeout=IO_TIMEOUT)
+
+    def lines_until(self, last):
+        """Reads reply lines up to and including the one starting with `last`."""
+        lines = [self.line()]
+        while not lines[-1].startswith(last):
+            lines.append(self.line())
+        return lines
+
     def close(self):
         try:
             self.sock.close()
@@ -198,6 +232,71 @@ def read_all(sock):
         if not chunk:
             return b"".join(parts)
         parts.append(chunk)
+
+
+class ServedVolume(unittest.TestCase):
+    """One server on one fresh image for the whole class; the image must be
+    clean for vrax-fsck once the server has stopped."""
+
+    extra = ("-a",)
+    files = {}
+    size = "64M"
+
+    @classmethod
+    def setUpClass(cls):
+        cls.work = Workspace()
+        try:
+            cls.image = make_image(cls.work.path, cls.files, cls.size)
+            cls.server = Server(cls.image, cls.extra).start()
+        except Exception:
+            cls.work.close()
+            raise
+
+    @classmethod
+    def tearDownClass(cls):
+        try:
+            code, _ = cls.server.stop()
+            assert code == 0, code
+            code, report = check_image(cls.image)
+            assert code == 0, report
+        finally:
+            cls.server.kill()
+            cls.work.close()
+
+    def raw(self, login=True, host="127.0.0.1"):
+        r = Raw(self.server.port, host=host)
+        self.addCleanup(r.close)
+        return r.login() if login else r
+
+    def ftp(self, user="u", password="p", passive=True, host="127.0.0.1"):
+        f = ftplib.FTP()
+        f.connect(host, self.server.port, timeout=IO_TIMEOUT)
+        f.login(user, password)
+        f.set_pasv(passive)
+        self.addCleanup(f.close)
+        return f
+
+    def local(self, name, data=None):
+        """A path in the class's work folder; written with `data` when given."""
+        path = os.path.join(self.work.path, name)
+        if data is not None:
+            os.makedirs(os.path.dirname(path), exist_ok=True)
+            with open(path, "wb") as f:
+                f.write(data)
+        return path
+
+
+def main(doc):
+    """Runs the unittest module that calls it, with the tools' paths."""
+    import argparse
+    import sys
+    parser = argparse.ArgumentParser(description=doc)
+    parser.add_argument("--vrax", required=True)
+    parser.add_argument("--mkfs", required=True)
+    parser.add_argument("--fsck", required=True)
+    args, rest = parser.parse_known_args()
+    TOOLS.update(vrax=args.vrax, mkfs=args.mkfs, fsck=args.fsck)
+    unittest.main(module="__main__", argv=[sys.argv[0]] + rest, verbosity=2)
 
 
 class Workspace:

@@ -38,47 +38,8 @@ for n in range(300):
     FILES["many/f%03d.txt" % n] = ("file %d\n" % n).encode()
 
 
-class ServedVolume(unittest.TestCase):
-    """One server on one fresh image for the whole class; the image must be
-    clean for vrax-fsck once the server has stopped."""
-
-    extra = ("-a",)
+class ServedVolume(harness.ServedVolume):
     files = FILES
-    size = "64M"
-
-    @classmethod
-    def setUpClass(cls):
-        cls.work = Workspace()
-        try:
-            cls.image = make_image(cls.work.path, cls.files, cls.size)
-            cls.server = Server(cls.image, cls.extra).start()
-        except Exception:
-            cls.work.close()
-            raise
-
-    @classmethod
-    def tearDownClass(cls):
-        try:
-            code, _ = cls.server.stop()
-            assert code == 0, code
-            code, report = check_image(cls.image)
-            assert code == 0, report
-        finally:
-            cls.server.kill()
-            cls.work.close()
-
-    def raw(self, login=True):
-        r = Raw(self.server.port)
-        self.addCleanup(r.close)
-        return r.login() if login else r
-
-    def ftp(self, user="u", password="p", passive=True):
-        f = ftplib.FTP()
-        f.connect("127.0.0.1", self.server.port, timeout=harness.IO_TIMEOUT)
-        f.login(user, password)
-        f.set_pasv(passive)
-        self.addCleanup(f.close)
-        return f
 
 
 class ControlReplies(ServedVolume):
@@ -124,7 +85,6 @@ class ControlReplies(ServedVolume):
     def test_simple_commands(self):
         r = self.raw()
         self.assertEqual(r.cmd("SYST"), "215 UNIX Type: L8")
-        self.assertEqual(r.cmd("HELP"), "500 No Help Available.")
         self.assertEqual(r.cmd("ALLO 10"), "200 ALLO Command Successful.")
         self.assertEqual(r.cmd("FOO"), "500 Command not understood.")
         self.assertEqual(r.cmd("STRU"), "501 Invalid number of arguments.")
@@ -138,8 +98,6 @@ class ControlReplies(ServedVolume):
         self.assertEqual(r.cmd("TYPE A N"), "200 ASCII transfer mode active.")
         self.assertEqual(r.cmd("TYPE I"), "200 Binary transfer mode active.")
         self.assertEqual(r.cmd("STAT"), "211 :: CFtpServer / Corvane FTP Server:: tarnview@localhost")
-        r.send("FEAT\r\n")
-        self.assertEqual([r.line() for _ in range(4)], ["211-Features:", " MDTM", " SIZE", "211 End"])
 
     def test_line_endings_and_packets(self):
         r = self.raw()
@@ -185,7 +143,7 @@ class ControlReplies(ServedVolume):
         self.assertEqual(r.cmd("PWD"), '257 "/" is current directory.')
         self.assertEqual(r.cmd("XCWD /docs/inner/"), "250 CWD command successful.")
         self.assertEqual(r.cmd("PWD"), '257 "/docs/inner" is current directory.')
-        self.assertEqual(r.cmd("CWD ../a.txt"), "250 CWD command successful.")
+        self.assertEqual(r.cmd("CWD ../../a.txt"), "250 CWD command successful.")
         self.assertEqual(r.cmd("PWD"), '257 "/a.txt" is current directory.')
 
     def test_size_and_mdtm(self):
@@ -216,8 +174,8 @@ class ControlReplies(ServedVolume):
         self.assertEqual(r.cmd("RNFR missing"), "550 No such file or directory.")
         self.assertEqual(r.cmd("MKD"), "501 Syntax error in arguments.")
         self.assertEqual(r.cmd("MKD docs"), "550 File Already Exists.")
-        self.assertEqual(r.cmd("MKD rdir"), "250 MKD command successful.")
-        self.assertEqual(r.cmd("XMKD rdir/sub"), "250 MKD command successful.")
+        self.assertEqual(r.cmd("MKD rdir"), '257 "/rdir" created.')
+        self.assertEqual(r.cmd("XMKD rdir/sub"), '257 "/rdir/sub" created.')
         self.assertEqual(r.cmd("RMD rdir"), "450 Internal error deleting the directory.")
         self.assertEqual(r.cmd("RNFR rdir/sub"), "350 File or directory exists, ready for destination name.")
         self.assertEqual(r.cmd("NOOP"), "200 NOOP Command Successful.")
@@ -325,12 +283,10 @@ class ControlReplies(ServedVolume):
         self.assertRegex(itself, r"^drwx------ 1 user group +32768 .* \.\r\n$")
         self.assertEqual(listing("LIST a.txt"), "")
         self.assertEqual(listing("LIST nowhere"), "")
-        self.assertEqual(listing("NLST docs"), "docs/readme.txt\r\ndocs/inner\r\n"
-                         if listing("NLST docs").startswith("docs/readme") else listing("NLST docs"))
         names = listing("NLST docs").split("\r\n")
-        self.assertEqual(sorted(names[:-1]), ["docs/inner", "docs/readme.txt"])
+        self.assertEqual(sorted(names[:-1]), ["inner", "readme.txt"])
         self.assertEqual(r.cmd("CWD docs"), "250 CWD command successful.")
-        self.assertEqual(sorted(listing("NLST").split("\r\n")[:-1]), ["docs/inner", "docs/readme.txt"])
+        self.assertEqual(sorted(listing("NLST").split("\r\n")[:-1]), ["inner", "readme.txt"])
 
     def test_stat_with_argument(self):
         r = self.raw()
@@ -568,7 +524,7 @@ class RealClients(ServedVolume):
         f.cwd("made")
         self.assertEqual(f.pwd(), "/made")
         f.storbinary("STOR inside.txt", io.BytesIO(b"inside"))
-        self.assertEqual(f.nlst(), ["made/inside.txt"])
+        self.assertEqual(f.nlst(), ["inside.txt"])
         f.delete("inside.txt")
         f.cwd("..")
         f.rmd("made")
@@ -695,18 +651,23 @@ class ReadOnlyServer(ServedVolume):
     size = "8M"
 
     def test_changes_are_refused(self):
+        read_only = "550 Permission denied: the volume is mounted read-only."
         r = self.raw()
-        data = r.data_connection()
-        self.assertEqual(r.cmd("STOR new.txt"), "150 Opening data connection.")
-        data.sendall(b"data")
-        data.close()
-        self.assertEqual(r.line(), "550 Can 't receive file.")
+        for command in ("STOR new.txt", "APPE a.txt", "STOU"):
+            data = r.data_connection()
+            self.assertEqual(r.cmd(command), read_only, command)
+            data.close()
         self.assertEqual(r.cmd("SIZE new.txt"), "550 No such file.")
-        self.assertEqual(r.cmd("DELE a.txt"), "550 Can' t Remove or Access Error.")
-        self.assertEqual(r.cmd("MKD m"), "550 MKD Error Creating DIR.")
-        self.assertEqual(r.cmd("RMD d"), "450 Internal error deleting the directory.")
+        self.assertEqual(r.cmd("DELE a.txt"), read_only)
+        self.assertEqual(r.cmd("MKD m"), read_only)
+        self.assertEqual(r.cmd("RMD d"), read_only)
+        self.assertEqual(r.cmd("MFMT 20200101000000 a.txt"), read_only)
         self.assertEqual(r.cmd("RNFR a.txt"), "350 File or directory exists, ready for destination name.")
-        self.assertEqual(r.cmd("RNTO b.txt"), "550 Invalid argument.")
+        self.assertEqual(r.cmd("RNTO b.txt"), read_only)
+        # listings offer no change either
+        self.assertEqual(r.cmd("MLST a.txt"), "250-Listing /a.txt")
+        self.assertRegex(r.line(), r"^ type=file;size=10;modify=\d{14};perm=r; /a.txt$")
+        self.assertEqual(r.line(), "250 End")
         data = r.data_connection()
         self.assertEqual(r.cmd("RETR a.txt"), "150 Opening data connection.")
         self.assertEqual(read_all(data), b"read only\n")
@@ -740,7 +701,7 @@ class DeepTree(ServedVolume):
         names = read_all(data).decode().split("\r\n")
         data.close()
         self.assertEqual(r.line(), "226 Transfer complete.")
-        self.assertEqual(sorted(names[:-1]), [DEEP + "/" + LONGEST_NAME, DEEP + "/short"])
+        self.assertEqual(sorted(names[:-1]), [LONGEST_NAME, "short"])
         self.assertEqual(r.cmd("SIZE short"), "213 1")
         # the file's own path is longer than any path a client may use
         self.assertEqual(r.cmd("SIZE " + LONGEST_NAME), "550 No such file.")
@@ -759,9 +720,9 @@ class Unprivileged(unittest.TestCase):
                 self.skipTest("setpriv is needed to drop root's privileges")
             wrapper = ("setpriv", "--reuid=nobody", "--regid=nogroup", "--clear-groups",
                        "--inh-caps=-all", "--bounding-set=-all")
-            probe = subprocess.run(list(wrapper) + [harness.TOOLS["vrax"], "-h"],
+            probe = subprocess.run(list(wrapper) + [harness.TOOLS["vrax"], "--help"],
                                    stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, timeout=30)
-            if probe.returncode != 1:
+            if probe.returncode != 0:
                 self.skipTest("the user nobody cannot run %s here" % harness.TOOLS["vrax"])
             os.chmod(self.work.path, 0o777)
         self.image = make_image(self.work.path, {"a.txt": b"unprivileged\n"}, "8M")
@@ -798,48 +759,12 @@ class Unprivileged(unittest.TestCase):
 
 
 class StartAndStop(unittest.TestCase):
-    """The program's command line, start-up failures and shutdown."""
+    """Shutdown and restarts (test_startup.py covers the command line and
+    the start-up failures)."""
 
     def setUp(self):
         self.work = Workspace()
         self.addCleanup(self.work.close)
-
-    def run_vrax(self, args, stdin=b""):
-        return subprocess.run([harness.TOOLS["vrax"]] + args, input=stdin, stdout=subprocess.PIPE,
-                              stderr=subprocess.PIPE, timeout=30)
-
-    def test_usage(self):
-        for word in ("-h", "-q", "-a=1"):
-            done = self.run_vrax([word, "-f=1"])
-            self.assertEqual(done.returncode, 1, word)
-            text = done.stdout.decode()
-            self.assertTrue(text.startswith("Tarnview - VRAX Disk Mounter v2.05\nusage vrax -<options>\n"), text)
-            self.assertIn("  -d=<num>  Specify windows device to mount (default 1)\n"
-                          "  -i=<str>  Specify disk image or block device to mount\n", text)
-            self.assertTrue(text.endswith("  -z        Enable Debug\n"), text)
-
-    def test_missing_image_fails_to_create_the_user(self):
-        done = self.run_vrax(["-i=" + os.path.join(self.work.path, "missing.img"),
-                              "-f=%d" % harness.free_port(), "-a"])
-        self.assertEqual(done.returncode, 0)
-        text = done.stdout.decode()
-        self.assertIn("-Unable to create anonymous user; Make sure its StartPath exists!(/1)\r\n", text)
-        self.assertIn("          Anonymous: Allowed\n", text)
-        self.assertIn("         Login Name: kel\n           Password: <none>\n", text)
-        self.assertTrue(text.endswith("----> Unable to Create FtpUser\n----> Exiting\n"), text)
-
-    def test_busy_port_fails_to_listen(self):
-        image = make_image(self.work.path, {"a.txt": b"x"})
-        blocker = socket.socket()
-        self.addCleanup(blocker.close)
-        blocker.bind(("0.0.0.0", 0))
-        blocker.listen(1)
-        port = blocker.getsockname()[1]
-        done = self.run_vrax(["-i=" + image, "-f=%d" % port, "-d=1"])
-        text = done.stdout.decode()
-        self.assertEqual(done.returncode, 0)
-        self.assertTrue(text.endswith("----> FtpUser Created\n----> Unable to Listen\n----> Exiting\n"), text)
-        self.assertEqual(check_image(image)[0], 0)
 
     def test_signals_stop_the_server(self):
         image = make_image(self.work.path, {"a.txt": b"x"})

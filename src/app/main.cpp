@@ -1,6 +1,8 @@
 // vrax: serves a VRAX volume over FTP until interrupted.
 #include <cstdio>
+#include <string>
 
+#include "app/exit_codes.h"
 #include "app/options.h"
 #include "app/startup.h"
 #include "platform/settings.h"
@@ -10,9 +12,15 @@ int main(int argc, char** argv) {
   std::setvbuf(stdout, nullptr, _IOLBF, 0);
   std::fputs(vrax::app::kBanner, stdout);
   vrax::app::Options options;
-  if (!vrax::app::ParseOptions(argc, argv, options)) {
+  std::string invalidWord;
+  if (!vrax::app::ParseOptions(argc, argv, options, &invalidWord)) {
+    std::fprintf(stderr, "vrax: invalid option: %s\n", invalidWord.c_str());
     std::fputs(vrax::app::UsageText().c_str(), stdout);
-    return 1;
+    return vrax::app::kExitUsage;
+  }
+  if (options.help) {
+    std::fputs(vrax::app::UsageText().c_str(), stdout);
+    return vrax::app::kExitOk;
   }
   vrax::g_noBuffering = options.noBuffering;
   vrax::g_debug = options.debug;

@@ -4,6 +4,8 @@
 #include <climits>
 #include <cstdlib>
 
+#include "platform/sockets.h"
+
 namespace vrax::app {
 
 namespace {
@@ -24,6 +26,21 @@ int DecimalValue(const std::string& text) {
   return static_cast<int>(value);
 }
 
+// A port number: decimal digits only, from 1 to 65535. Anything else
+// (empty, signed, trailing text, 0, too large) gives false, so a typing
+// slip never makes the server listen on a port nobody asked for.
+bool PortValue(const std::string& text, int& port) {
+  if (text.empty() || text.size() > 5) return false;
+  int value = 0;
+  for (const char c : text) {
+    if (c < '0' || c > '9') return false;
+    value = value * 10 + (c - '0');
+  }
+  if (value < 1 || value > 65535) return false;
+  port = value;
+  return true;
+}
+
 char Lower(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; }
 
 // The value of a value letter at `word[i]`; moves `i` to where parsing goes on.
@@ -38,29 +55,48 @@ std::string TakeValue(const std::string& word, size_t& i) {
 }
 
 bool ParseWord(const std::string& word, Options& o) {
+  NetAddress address;
   for (size_t i = 1; i < word.size();) {
     switch (Lower(word[i])) {
       case 'a': ++o.anonymous; ++i; break;
       case 'b': ++o.noBuffering; ++i; break;
       case 'w': ++o.readOnly; ++i; break;
       case 'z': ++o.debug; ++i; break;
+      case 'h': o.help = true; ++i; break;
       case 'd': o.device = DecimalValue(TakeValue(word, i)); break;
-      case 'f': o.port = DecimalValue(TakeValue(word, i)); break;
+      case 'f':
+        if (!PortValue(TakeValue(word, i), o.port)) return false;
+        break;
       case 'p': o.password = TakeValue(word, i); break;
       case 'u': o.login = TakeValue(word, i); break;
       case 'i': o.image = TakeValue(word, i); break;
+      case 'l':
+        if (!ParseNetAddress(o.listenAddress = TakeValue(word, i), &address)) return false;
+        break;
       default: return false;
     }
   }
   return true;
 }
 
+// A word of the long form ("--..."): only --help is known.
+bool ParseLongWord(const std::string& word, Options& o) {
+  if (word != "--help") return false;
+  o.help = true;
+  return true;
+}
+
 }  // namespace
 
-bool ParseOptions(int argc, const char* const* argv, Options& options) {
+bool ParseOptions(int argc, const char* const* argv, Options& options, std::string* invalidWord) {
   for (int n = 1; n < argc; ++n) {
-    if (argv[n] == nullptr || !IsOptionWord(argv[n])) continue;
-    if (!ParseWord(argv[n], options)) return false;
+    if (argv[n] == nullptr) continue;
+    const std::string word = argv[n];
+    const bool isLong = word.rfind("--", 0) == 0;
+    if (!isLong && !IsOptionWord(argv[n])) continue;
+    if (isLong ? ParseLongWord(word, options) : ParseWord(word, options)) continue;
+    if (invalidWord != nullptr) *invalidWord = word;
+    return false;
   }
   return true;
 }
@@ -71,13 +107,19 @@ std::string UsageText() {
   text += "  -a        Allow anonymous logins\n";
   text += "  -d=<num>  Specify windows device to mount (default 1)\n";
   text += "  -i=<str>  Specify disk image or block device to mount\n";
+  text += "  -l=<addr> Specify one IPv4 or IPv6 address to listen on (default all)\n";
   text += "  -w        No write - mount drive for read only\n";
   text += "  -b        No buffer - disable caching\n";
-  text += "  -f=<num>  Specify FTP port number to listen on (default 21)\n";
+  text += "  -f=<num>  Specify FTP port number to listen on, 1 to 65535 (default 21)\n";
   text += "  -p=<str>  Specify password to use for non anonymous logins\n";
   text += "  -u=<str>  Specify user name for non anonymous logins\n";
   text += kSeparator;
   text += "  -z        Enable Debug\n";
+  text += "  -h        Show this text and exit (also --help)\n";
+  text += kSeparator;
+  text += "exit codes: 0 stopped by a signal (or help shown), 1 invalid command line,\n";
+  text += "  2 the drive cannot be mounted, 3 the account cannot be created,\n";
+  text += "  4 the FTP port cannot be bound, 5 connections cannot be accepted\n";
   return text;
 }
 
@@ -86,7 +128,8 @@ std::string SettingsText(const Options& o) {
   text += "    FTP Server Port: " + std::to_string(o.port) + "\n";
   text += std::string("          Anonymous: ") + (o.anonymous ? "Allowed" : "Disabled") + "\n";
   text += "         Login Name: " + o.login + "\n";
-  text += "           Password: " + (o.password.empty() ? std::string("<none>") : o.password) + "\n";
+  // The password itself is never shown: the block ends up in logs.
+  text += std::string("           Password: ") + (o.password.empty() ? "<none>" : "<set>") + "\n";
   text += kSeparator;
   return text;
 }

@@ -15,19 +15,28 @@ struct Options {
   int readOnly = 0;          // -w, counted
   int debug = 0;             // -z, counted
   std::string image;         // -i=<str>: disk image or block device for the drive
+  bool help = false;         // -h or --help: print the usage text and stop
+  std::string listenAddress; // -l=<address>: the one address to listen on (default: all)
 };
 
 // The program's name line, printed first.
 inline constexpr const char* kBanner = "Tarnview - VRAX Disk Mounter v2.05\n";
 
-// Reads the words after the program name. A word is an option word when it
-// starts with '-' and its second character lies above '9' and below 128;
-// other words are ignored. In an option word every character is taken in
-// lower case: a, b, w and z count, d, f, p, u and i take a value (the rest
-// of the word after '=', or the empty text when no '=' follows the letter).
-// Any other character makes the whole command line invalid: false.
-bool ParseOptions(int argc, const char* const* argv, Options& options);
+// Reads the words after the program name. "--help" asks for the usage text;
+// any other word that starts with "--" is invalid. Otherwise a word is an
+// option word when it starts with '-' and its second character lies above
+// '9' and below 128; other words are ignored. In an option word every
+// character is taken in lower case: a, b, w and z count, h asks for the
+// usage text, d, f, p, u, i and l take a value (the rest of the word after
+// '=', or the empty text when no '=' follows the letter). The value of f
+// must be a decimal port number from 1 to 65535, that of l an IPv4 or IPv6
+// address. Any other character, or a bad port or address, makes the whole
+// command line invalid: false, with the offending word in `invalidWord`
+// when it is given.
+bool ParseOptions(int argc, const char* const* argv, Options& options,
+                  std::string* invalidWord = nullptr);
 
+// The option list and the exit codes.
 std::string UsageText();
 // The block that shows the settings in force.
 std::string SettingsText(const Options& options);

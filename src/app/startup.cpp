@@ -1,8 +1,13 @@
 #include "app/startup.h"
 
+#include <unistd.h>
+
 #include <cstdio>
 #include <memory>
+#include <string>
 
+#include "app/exit_codes.h"
+#include "app/failure_text.h"
 #include "fileio/vrax_io.h"
 #include "ftp/ftp_server.h"
 #include "platform/stop_signals.h"
@@ -27,15 +32,16 @@ struct Running {
   }
 };
 
-// Prints `message`, waits for one character of input (or its end), then
-// tears everything down.
-int Fail(Running& running, const char* message) {
-  std::fputs(message, stdout);
+// Prints `message` and tears everything down; returns `code`. A person at a
+// terminal gets to read the message first (the program waits for Enter);
+// a script or service manager is never kept waiting on its input.
+int Fail(Running& running, int code, const std::string& message) {
+  std::fputs(message.c_str(), stdout);
   std::fflush(stdout);
-  std::getchar();
+  if (isatty(STDIN_FILENO)) std::getchar();
   std::fputs("----> Exiting\n", stdout);
   running.Stop();
-  return 0;
+  return code;
 }
 
 ftp::FtpUser* CreateAccounts(const Options& o, ftp::CFtpServer& server, const std::string& drive) {
@@ -46,34 +52,52 @@ ftp::FtpUser* CreateAccounts(const Options& o, ftp::CFtpServer& server, const st
   return server.AddUser(o.login.c_str(), o.password.c_str(), drive.c_str());
 }
 
+// Mounts the drive and makes the accounts; kExitOk, or the failure's exit
+// code after its message. Nothing is made on a drive that did not mount.
+int MountAndCreateAccounts(const Options& o, const std::string& drive, Running& running) {
+  running.mount = std::make_unique<VraxInterface>(drive.c_str(), o.readOnly == 0, o.image);
+  running.server = std::make_unique<ftp::CFtpServer>();
+  ftp::CFtpServer& server = *running.server;
+  server.SetPort(static_cast<uint16_t>(o.port));
+  if (!o.listenAddress.empty()) server.SetListenAddress(o.listenAddress.c_str());
+  server.SetDataPortRange(kFirstDataPort, kDataPortCount);
+  const bool mounted = running.mount->mounted();
+  ftp::FtpUser* user = mounted ? CreateAccounts(o, server, drive) : nullptr;
+  std::fputs(SettingsText(o).c_str(), stdout);
+  if (!mounted) return Fail(running, kExitMount, MountFailureText(o, drive));
+  if (user == nullptr) return Fail(running, kExitAccount, AccountFailureText(o));
+  std::fputs("----> FtpUser Created\n", stdout);
+  server.SetMaxClients(user, 0);
+  server.SetPrivileges(user, ftp::kPrivAll);
+  return kExitOk;
+}
+
+int StartServing(const Options& o, Running& running) {
+  ftp::CFtpServer& server = *running.server;
+  if (!server.StartListening()) return Fail(running, kExitListen, ListenFailureText(o));
+  std::fputs("----> Server is Listening\n", stdout);
+  if (!server.StartAccepting()) {
+    return Fail(running, kExitAccept, "----> Unable to Accept Incoming Connections\n");
+  }
+  return kExitOk;
+}
+
 }  // namespace
 
 int RunServer(const Options& o) {
   const std::string drive = DrivePath(o);
   Running running;
-  running.mount = std::make_unique<VraxInterface>(drive.c_str(), o.readOnly == 0, o.image);
-  running.server = std::make_unique<ftp::CFtpServer>();
-  ftp::CFtpServer& server = *running.server;
-  server.SetPort(static_cast<uint16_t>(o.port));
-  server.SetDataPortRange(kFirstDataPort, kDataPortCount);
-  ftp::FtpUser* user = CreateAccounts(o, server, drive);
-  std::fputs(SettingsText(o).c_str(), stdout);
-  if (user == nullptr) return Fail(running, "----> Unable to Create FtpUser\n");
-  std::fputs("----> FtpUser Created\n", stdout);
-  server.SetMaxClients(user, 0);
-  server.SetPrivileges(user, ftp::kPrivAll);
-  if (!server.StartListening()) return Fail(running, "----> Unable to Listen\n");
-  std::fputs("----> Server is Listening\n", stdout);
-  if (!server.StartAccepting()) return Fail(running, "----> Unable to Accept Incoming Connections\n");
+  if (const int code = MountAndCreateAccounts(o, drive, running); code != kExitOk) return code;
+  if (const int code = StartServing(o, running); code != kExitOk) return code;
   // Serving from here on: a stop signal now ends the program in order. The
   // handler is in place before the line that tells the world it started.
   InstallStopSignals();
   std::fputs("----> Server Started\n", stdout);
   std::fflush(stdout);
   while (!StopRequested()) SleepMilliseconds(kStopPollMilliseconds);
-  server.StopListening();
+  running.server->StopListening();
   running.Stop();
-  return 0;
+  return kExitOk;
 }
 
 }  // namespace vrax::app

@@ -9,7 +9,7 @@
 
 namespace vrax::ftp {
 
-FtpClient* CFtpServer::AddClient(SocketHandle socket, const uint32_t* peerAddress) {
+FtpClient* CFtpServer::AddClient(SocketHandle socket, const NetAddress* peerAddress) {
   if (socket == kInvalidSocket || peerAddress == nullptr) return nullptr;
   auto* client = new FtpClient;
   client->server = this;
@@ -17,6 +17,9 @@ FtpClient* CFtpServer::AddClient(SocketHandle socket, const uint32_t* peerAddres
   client->transferType = kTypeBinary;
   // Urgent bytes (ABOR sent with a Telnet "synch") stay in the command stream.
   SocketSetOobInline(socket);
+  // Replies go out at once: a reply held back until the client acknowledged
+  // the one before would stall every transfer by the client's ACK delay.
+  SocketSetNoDelay(socket);
   SocketLocalAddress(socket, &client->localAddress, nullptr);
   client->peerAddress = *peerAddress;
 

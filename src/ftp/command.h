@@ -4,6 +4,7 @@
 #include <optional>
 #include <string>
 #include <sys/stat.h>
+#include <vector>
 
 #include "ftp/command_line.h"
 #include "ftp/ftp_server.h"
@@ -34,6 +35,10 @@ inline constexpr const char* kReplyPermission = "550 Permission denied.\r\n";
 
 // Runs the command the line names, in the fixed order of command words.
 Flow Dispatch(Command& command);
+// Every command word the server knows, in alphabetical order.
+std::vector<std::string> CommandWords();
+// `path` in double quotes, each quote within it doubled.
+std::string QuotedPath(const std::string& path);
 
 using CommandHandler = Flow (*)(Command&);
 
@@ -51,6 +56,7 @@ Flow CmdStru(Command& c);
 Flow CmdMode(Command& c);
 Flow CmdType(Command& c);
 Flow CmdFeat(Command& c);
+Flow CmdOpts(Command& c);
 // Directories (commands_navigation.cpp).
 Flow CmdCwd(Command& c);
 Flow CmdPwd(Command& c);
@@ -59,6 +65,9 @@ Flow CmdCdup(Command& c);
 Flow CmdMdtm(Command& c);
 Flow CmdSize(Command& c);
 Flow CmdStat(Command& c);
+Flow CmdMlst(Command& c);
+// Setting a file's modification time (commands_modify_time.cpp).
+Flow CmdMfmt(Command& c);
 // Names on the volume (commands_namespace.cpp).
 Flow CmdDele(Command& c);
 Flow CmdRnfr(Command& c);
@@ -68,8 +77,11 @@ Flow CmdRmd(Command& c);
 // Data connections, listings and transfers (commands_data.cpp).
 Flow CmdPort(Command& c);
 Flow CmdPasv(Command& c);
+Flow CmdEprt(Command& c);
+Flow CmdEpsv(Command& c);
 Flow CmdList(Command& c);
 Flow CmdNlst(Command& c);
+Flow CmdMlsd(Command& c);
 Flow CmdAbor(Command& c);
 Flow CmdRest(Command& c);
 Flow CmdRetr(Command& c);

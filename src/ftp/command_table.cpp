@@ -1,4 +1,5 @@
 // The command words in the order they are tested; the first equal name runs.
+#include <algorithm>
 #include <cstring>
 
 #include "ftp/command.h"
@@ -12,9 +13,10 @@ struct CommandEntry {
   CommandHandler handler;
 };
 
-// Answered whether or not the client is logged in.
+// Answered whether or not the client is logged in: clients ask for the
+// features before they log in.
 constexpr CommandEntry kLoginCommands[] = {
-    {"QUIT", CmdQuit}, {"USER", CmdUser}, {"PASS", CmdPass},
+    {"QUIT", CmdQuit}, {"USER", CmdUser}, {"PASS", CmdPass}, {"FEAT", CmdFeat}, {"OPTS", CmdOpts},
 };
 
 // Answered only once the client is logged in.
@@ -22,7 +24,8 @@ constexpr CommandEntry kCommands[] = {
     {"NOOP", CmdNoop}, {"ALLO", CmdAllo}, {"HELP", CmdHelp}, {"REIN", CmdRein},
     {"SYST", CmdSyst}, {"STRU", CmdStru}, {"MODE", CmdMode}, {"TYPE", CmdType},
     {"PORT", CmdPort}, {"PASV", CmdPasv}, {"LIST", CmdList}, {"NLST", CmdNlst},
-    {"CWD", CmdCwd},   {"XCWD", CmdCwd},  {"FEAT", CmdFeat}, {"MDTM", CmdMdtm},
+    {"EPRT", CmdEprt}, {"EPSV", CmdEpsv}, {"MLSD", CmdMlsd}, {"MLST", CmdMlst},
+    {"MFMT", CmdMfmt}, {"CWD", CmdCwd},   {"XCWD", CmdCwd},  {"MDTM", CmdMdtm},
     {"PWD", CmdPwd},   {"XPWD", CmdPwd},  {"CDUP", CmdCdup}, {"XCUP", CmdCdup},
     {"STAT", CmdStat}, {"ABOR", CmdAbor}, {"REST", CmdRest}, {"RETR", CmdRetr},
     {"STOR", CmdStor}, {"APPE", CmdAppe}, {"STOU", CmdStou}, {"SIZE", CmdSize},
@@ -39,6 +42,14 @@ const CommandEntry* Find(const CommandEntry (&table)[N], const std::string& word
 }
 
 }  // namespace
+
+std::vector<std::string> CommandWords() {
+  std::vector<std::string> words;
+  for (const CommandEntry& entry : kLoginCommands) words.emplace_back(entry.name);
+  for (const CommandEntry& entry : kCommands) words.emplace_back(entry.name);
+  std::sort(words.begin(), words.end());
+  return words;
+}
 
 Flow Dispatch(Command& command) {
   const std::string& word = command.line.word;

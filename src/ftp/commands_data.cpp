@@ -14,6 +14,16 @@ Flow CmdPasv(Command& c) {
   return c.server.EnterPassiveMode(&c.client) ? Flow::kContinue : Flow::kEndSession;
 }
 
+Flow CmdEprt(Command& c) {
+  c.server.EnterExtendedActiveMode(&c.client, c.argument());
+  return Flow::kContinue;
+}
+
+Flow CmdEpsv(Command& c) {
+  return c.server.EnterExtendedPassiveMode(&c.client, c.argument()) ? Flow::kContinue
+                                                                     : Flow::kEndSession;
+}
+
 Flow CmdList(Command& c) {
   c.server.ListDirectory(&c.client, c.argument(), "LIST");
   return Flow::kContinue;
@@ -21,6 +31,11 @@ Flow CmdList(Command& c) {
 
 Flow CmdNlst(Command& c) {
   c.server.ListDirectory(&c.client, c.argument(), "NLST");
+  return Flow::kContinue;
+}
+
+Flow CmdMlsd(Command& c) {
+  c.server.MachineListDirectory(&c.client, c.argument());
   return Flow::kContinue;
 }
 

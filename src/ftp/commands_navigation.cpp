@@ -16,15 +16,24 @@ Flow CmdCwd(Command& c) {
     c.Reply("550 No such file or directory.\r\n");
     return Flow::kContinue;
   }
-  const std::string rest = path->substr(c.client.account->startPath.size());
-  c.client.currentDirectory = rest.empty() ? "/" : rest;
+  c.client.currentDirectory = CFtpServer::ClientPath(c.client.account->startPath, *path);
   c.Reply("250 CWD command successful.\r\n");
   return Flow::kContinue;
 }
 
+// A quote in a path is doubled, so the path's end stays unambiguous.
+std::string QuotedPath(const std::string& path) {
+  std::string quoted = "\"";
+  for (char ch : path) {
+    quoted += ch;
+    if (ch == '"') quoted += '"';
+  }
+  return quoted + "\"";
+}
+
 Flow CmdPwd(Command& c) {
-  c.server.SendFormattedReply(&c.client, "257 \"%s\" is current directory.\r\n",
-                              c.client.currentDirectory.c_str());
+  c.server.SendFormattedReply(&c.client, "257 %s is current directory.\r\n",
+                              QuotedPath(c.client.currentDirectory).c_str());
   return Flow::kContinue;
 }
 

@@ -4,6 +4,7 @@
 
 #include "fileio/vrax_io.h"
 #include "ftp/command.h"
+#include "ftp/mlst_facts.h"
 #include "platform/host_time.h"
 
 namespace vrax::ftp {
@@ -49,6 +50,28 @@ Flow CmdSize(Command& c) {
   } else {
     c.server.SendFormattedReply(&c.client, "550 %s: not a regular file.\r\n", typed.c_str());
   }
+  return Flow::kContinue;
+}
+
+// The facts of one file or directory (the current directory without an
+// argument), on the control connection.
+Flow CmdMlst(Command& c) {
+  if (!c.HasPrivilege(kPrivList)) {
+    c.Reply(kReplyPermission);
+    return Flow::kContinue;
+  }
+  const std::optional<std::string> path = c.BuildPath();
+  struct stat record;
+  if (!path || VRAX_stat64(path->c_str(), &record) != 0) {
+    c.Reply("550 No such file or directory.\r\n");
+    return Flow::kContinue;
+  }
+  const std::string shown = CFtpServer::ClientPath(c.client.account->startPath, *path);
+  const FactSubject subject{S_ISDIR(record.st_mode) ? "dir" : "file", &record,
+                            c.client.account->privileges, VRAX_CanWrite()};
+  const std::string reply = "250-Listing " + shown + "\r\n " +
+                            FormatFacts(subject, c.client.mlstFacts) + shown + "\r\n250 End\r\n";
+  c.Reply(reply.c_str());
   return Flow::kContinue;
 }
 

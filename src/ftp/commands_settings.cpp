@@ -1,5 +1,7 @@
 // Commands that only answer or set a transfer parameter.
 #include "ftp/command.h"
+#include "ftp/mlst_facts.h"
+#include "platform/ascii_case.h"
 
 namespace vrax::ftp {
 
@@ -13,8 +15,15 @@ Flow CmdAllo(Command& c) {
   return Flow::kContinue;
 }
 
+// The command words, a fixed number to a line.
 Flow CmdHelp(Command& c) {
-  c.Reply("500 No Help Available.\r\n");
+  std::string reply = "214-The following commands are recognized:\r\n";
+  const std::vector<std::string> words = CommandWords();
+  for (size_t i = 0; i < words.size(); i += kHelpWordsPerLine) {
+    for (size_t k = i; k < words.size() && k < i + kHelpWordsPerLine; ++k) reply += " " + words[k];
+    reply += "\r\n";
+  }
+  c.Reply((reply + "214 Help OK.\r\n").c_str());
   return Flow::kContinue;
 }
 
@@ -65,8 +74,32 @@ Flow CmdType(Command& c) {
   return Flow::kContinue;
 }
 
+// What the server supports, in one reply; the MLST line marks the facts
+// that listings show now.
 Flow CmdFeat(Command& c) {
-  c.Reply("211-Features:\r\n MDTM\r\n SIZE\r\n211 End\r\n");
+  const std::string reply = "211-Features:\r\n EPRT\r\n EPSV\r\n MDTM\r\n MFMT\r\n MLST " +
+                            FactNames(c.client.mlstFacts, true) +
+                            "\r\n PASV\r\n REST STREAM\r\n SIZE\r\n TVFS\r\n UTF8\r\n211 End\r\n";
+  c.Reply(reply.c_str());
+  return Flow::kContinue;
+}
+
+// OPTS UTF8 ON: names pass through as the bytes they are, so UTF-8 is
+// always on. OPTS MLST <facts>: the facts that listings show from now on.
+Flow CmdOpts(Command& c) {
+  const std::string argument = c.argument() != nullptr ? *c.argument() : std::string();
+  const size_t blank = argument.find(' ');
+  const std::string option = argument.substr(0, blank);
+  const std::string value = blank == std::string::npos ? std::string() : argument.substr(blank + 1);
+  if (EqualsNoCase(option, "UTF8") && (value.empty() || EqualsNoCase(value, "ON"))) {
+    c.Reply("200 UTF8 mode is always on.\r\n");
+  } else if (EqualsNoCase(option, "MLST")) {
+    c.client.mlstFacts = ParseFactNames(value);
+    c.server.SendFormattedReply(&c.client, "200 MLST OPTS %s\r\n",
+                                FactNames(c.client.mlstFacts, false).c_str());
+  } else {
+    c.Reply("501 Option not understood.\r\n");
+  }
   return Flow::kContinue;
 }
 

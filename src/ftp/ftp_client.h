@@ -18,6 +18,14 @@ struct FtpUser;
 enum DataMode : int32_t { kDataNone = 0, kDataPassive = 1, kDataActive = 2 };
 enum TransferState : int32_t { kIdle = 0, kListing = 1, kReceiving = 2, kSending = 3 };
 enum TransferType : uint8_t { kTypeAscii = 0, kTypeBinary = 1 };
+// The facts of MLST and MLSD lines.
+enum MlstFact : uint8_t {
+  kFactType = 1,
+  kFactSize = 2,
+  kFactModify = 4,
+  kFactPerm = 8,
+  kAllFacts = kFactType | kFactSize | kFactModify | kFactPerm,
+};
 
 // What a transfer worker needs, handed to it by value when it starts, so a
 // worker that is still finishing never shares anything with the session's
@@ -37,9 +45,11 @@ struct TransferJob {
 struct FtpClient {
   std::atomic<uint8_t> finished{0};
   std::atomic<SocketHandle> dataSocket{kInvalidSocket};
-  uint32_t localAddress = 0;     // server end of the control connection, network order
-  uint32_t peerAddress = 0;      // client end, network order
-  uint16_t dataPort = 0;         // PORT: the client's port; PASV: the port listened on
+  NetAddress localAddress;       // server end of the control connection
+  NetAddress peerAddress;        // client end; data connections deal with it alone
+  uint16_t dataPort = 0;         // PORT/EPRT: the client's port; PASV/EPSV: the port listened on
+  bool epsvAll = false;          // after EPSV ALL only EPSV sets up data connections
+  uint8_t mlstFacts = kAllFacts; // the facts MLST and MLSD show (OPTS MLST)
   uint8_t transferType = kTypeBinary;
   int64_t restartOffset = 0;     // REST; handed to the next transfer and cleared
   std::thread transferThread;    // joined only by the session thread

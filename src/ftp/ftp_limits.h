@@ -17,6 +17,7 @@ constexpr int kAcceptRetryMilliseconds = 100;
 constexpr size_t kLineBufferSize = 320;    // the session's line buffer
 constexpr size_t kMaxLineBytes = 276;      // a command line and its terminator must fit
 constexpr size_t kReplyBufferSize = 4096;  // a formatted reply is cut to this size
+constexpr size_t kHelpWordsPerLine = 8;    // HELP lists the command words this many to a line
 
 // Paths: a built volume path, the current directory and the transfer path
 // hold at most this many characters.

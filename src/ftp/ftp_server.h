@@ -33,13 +33,16 @@ class CFtpServer {
   // Configuration and start (server.cpp).
   bool SetPort(uint16_t port);
   bool SetDataPortRange(uint16_t firstPort, int32_t count);
+  // Listens on this one address (an IPv4 or IPv6 literal) instead of on
+  // every address. False, and no listening at all, for anything else.
+  bool SetListenAddress(const char* address);
   bool StartListening();
   bool StopListening();
   bool StartAccepting();
 
   // Clients (clients.cpp). None of these may be called while the caller
   // holds the list lock: they wait for session threads, which may need it.
-  FtpClient* AddClient(SocketHandle socket, const uint32_t* peerAddress);
+  FtpClient* AddClient(SocketHandle socket, const NetAddress* peerAddress);
   bool RemoveClient(FtpClient* client);
   void RemoveAllClients();
   void RemoveFinishedClients();
@@ -70,11 +73,17 @@ class CFtpServer {
   static bool NormalizePath(std::string& path);
   static std::optional<std::string> BuildPath(const char* startPath, const char* currentDirectory,
                                               std::string* argument);
+  // The path a client sees for a built path: what follows the start path,
+  // "/" for the start path itself.
+  static std::string ClientPath(const std::string& startPath, const std::string& built);
 
-  // Data connections (data_connection.cpp). Each sends its own replies.
-  // PASV returns false when the session must end.
+  // Data connections (passive_mode.cpp, active_mode.cpp,
+  // data_connection.cpp). Each sends its own replies. PASV and EPSV return
+  // false when the session must end.
   bool EnterPassiveMode(FtpClient* client);
+  bool EnterExtendedPassiveMode(FtpClient* client, const std::string* argument);
   void EnterActiveMode(FtpClient* client, const std::string* argument);
+  void EnterExtendedActiveMode(FtpClient* client, const std::string* argument);
   bool OpenDataConnection(FtpClient* client);
 
   // Transfers (transfer_start.cpp, send_worker.cpp, receive_worker.cpp).
@@ -87,8 +96,10 @@ class CFtpServer {
   void SendFileThread(FtpClient* client, TransferJob job);
   void ReceiveFileThread(FtpClient* client, TransferJob job);
 
-  // Listings (listing.cpp).
+  // Listings (listing.cpp, machine_listing.cpp).
   void ListDirectory(FtpClient* client, std::string* argument, const char* command);
+  // MLSD: the facts of a directory's entries, on a data connection.
+  void MachineListDirectory(FtpClient* client, std::string* argument);
 
   // Read-only views.
   uint16_t port() const { return controlPort_; }
@@ -125,7 +136,19 @@ class CFtpServer {
   void ReferAccount(FtpClient* client, FtpUser* user);
   void LeaveLogin(FtpClient* client);
   void FreeUserIfUnused(FtpUser* user);
+  enum class PassiveOpen { kOpened, kNoSocket, kNoPort };
+  // Replaces the data socket by a passive listener; with no free port it
+  // replies and ends the session (kNoPort).
+  PassiveOpen OpenPassiveListener(FtpClient* client);
   bool BindPassivePort(FtpClient* client, SocketHandle socket);
+  // Listings on a data connection: MayList checks the privilege and that
+  // nothing else runs; BeginDataListing opens the connection; each replies
+  // and returns false when the listing cannot go on. EndDataListing closes
+  // the connection and resets the data mode.
+  bool MayList(FtpClient* client);
+  bool BeginDataListing(FtpClient* client);
+  void EndDataListing(FtpClient* client);  void SetActiveTarget(FtpClient* client, const NetAddress& named, uint16_t port,
+                       const char* mismatch, const char* success);
   SocketHandle ConnectActive(FtpClient* client);
   bool AcceptPassive(FtpClient* client);
 
@@ -136,6 +159,8 @@ class CFtpServer {
   FtpUser* anonymousUser_ = nullptr;
   std::list<FtpUser*> users_;
   uint16_t controlPort_ = kDefaultControlPort;
+  std::optional<NetAddress> listenAddress_;  // none: every address
+  bool listenAddressValid_ = true;
   uint8_t anonymousEnabled_ = 0;
   uint32_t numberOfClients_ = 0;
   uint32_t numberOfUsers_ = 0;

@@ -2,15 +2,21 @@
 //
 // A listing runs on the session thread. LIST and NLST send their lines on
 // a data connection and always end with it closed and the data mode reset;
-// STAT sends them on the control connection. A path that cannot be built,
-// does not exist or is a file gives an empty listing. Each line goes out in
-// one send whose result is ignored: a listing runs to its end.
+// STAT sends them on the control connection. A path that cannot be built
+// or does not exist gives an empty listing. A wildcard ('*', '?') in the
+// last component lists the matching entries of the directory before it.
+// NLST gives bare names (a wildcard argument's directory part in front, as
+// typed, so that the names can be fetched as they are), and a file's name
+// for a file. Each line goes out in one send whose result is ignored: a
+// listing runs to its end.
 #include <cstring>
 
 #include "fileio/vrax_io.h"
 #include "ftp/dir_walk.h"
 #include "ftp/ftp_server.h"
 #include "ftp/list_format.h"
+#include "ftp/list_scope.h"
+#include "ftp/name_glob.h"
 #include "platform/host_time.h"
 
 namespace vrax::ftp {
@@ -23,7 +29,6 @@ struct Listing {
   const FtpClient* client;
   ListKind kind;
   ListOptions options;
-  size_t startLength;  // characters of the account's start path
 
   void Send(const std::string& text) const {
     const SocketHandle s =
@@ -42,15 +47,18 @@ ListEntry EntryOf(const struct stat& record, std::string name, bool slash) {
   return entry;
 }
 
-void ListItself(const Listing& listing, const std::string& path, const struct stat& record) {
+void ListItself(const Listing& listing, const ListScope& scope) {
   std::string name = ".";
-  if (listing.kind == ListKind::kStatus) name = path.substr(listing.startLength);
-  listing.Send(FormatLongLine(EntryOf(record, name, listing.options.classify), NowSeconds()));
+  if (listing.kind == ListKind::kStatus) {
+    name = CFtpServer::ClientPath(listing.client->account->startPath, scope.path);
+    if (name == "/") name.clear();
+  }
+  listing.Send(FormatLongLine(EntryOf(scope.record, name, listing.options.classify), NowSeconds()));
 }
 
-void ListEntryLine(const Listing& listing, const FtpDirWalk& walk) {
+void ListEntryLine(const Listing& listing, const ListScope& scope, const FtpDirWalk& walk) {
   if (listing.kind == ListKind::kNames) {
-    listing.Send(std::string(walk.fullPath + listing.startLength + 1) + "\r\n");
+    listing.Send(scope.shownPrefix + walk.name + "\r\n");
     return;
   }
   struct stat record;
@@ -60,12 +68,27 @@ void ListEntryLine(const Listing& listing, const FtpDirWalk& walk) {
   listing.Send(FormatLongLine(entry, NowSeconds()));
 }
 
-void ListEntries(const Listing& listing, const std::string& path) {
-  FtpDirWalk* walk = DirWalkFirst(path.c_str());
+void ListEntries(const Listing& listing, const ListScope& scope) {
+  FtpDirWalk* walk = DirWalkFirst(scope.path.c_str());
   for (bool more = walk != nullptr; more; more = DirWalkNext(walk)) {
-    if (walk->name[0] != '.') ListEntryLine(listing, *walk);
+    if (walk->name[0] == '.') continue;
+    if (scope.pattern.empty() || GlobMatch(scope.pattern, walk->name)) {
+      ListEntryLine(listing, scope, *walk);
+    }
   }
   DirWalkClose(walk);
+}
+
+void ListScopeLines(const Listing& listing, const ListScope& scope) {
+  if (scope.kind == ListScope::kFile && listing.kind == ListKind::kNames) {
+    listing.Send(scope.shownName + "\r\n");
+  } else if (scope.kind == ListScope::kDirectory) {
+    if (listing.options.directoryItself && scope.pattern.empty()) {
+      ListItself(listing, scope);
+    } else {
+      ListEntries(listing, scope);
+    }
+  }
 }
 
 ListKind KindOf(const char* command) {
@@ -76,48 +99,54 @@ ListKind KindOf(const char* command) {
 
 }  // namespace
 
-void CFtpServer::ListDirectory(FtpClient* client, std::string* argument, const char* command) {
-  if (client == nullptr || client->server != this) return;
+bool CFtpServer::MayList(FtpClient* client) {
   if (client->account == nullptr || (client->account->privileges & kPrivList) == 0) {
     SendReply(client, "550 Permission denied.\r\n");
-    return;
+    return false;
   }
   if (client->transferState != kIdle) {
     SendReply(client, "425 You're already connected.\r\n");
-    return;
+    return false;
   }
+  return true;
+}
+
+bool CFtpServer::BeginDataListing(FtpClient* client) {
+  AwaitTransferWorker(client);
+  if (client->dataMode == kDataNone || !OpenDataConnection(client)) {
+    SendReply(client, "425 Can't open data connection.\r\n");
+    return false;
+  }
+  SendReply(client, "150 Opening data connection for directory list.\r\n");
+  client->transferState = kListing;
+  return true;
+}
+
+void CFtpServer::EndDataListing(FtpClient* client) {
+  SendReply(client, "226 Transfer complete.\r\n");
+  CloseSocket(&client->dataSocket);
+  client->dataMode = kDataNone;
+  client->transferState = kIdle;
+}
+
+void CFtpServer::ListDirectory(FtpClient* client, std::string* argument, const char* command) {
+  if (client == nullptr || client->server != this) return;
   const ListKind kind = KindOf(command);
+  if (!MayList(client)) return;
   if (kind == ListKind::kStatus) {
     SendReply(client, "213-Status follows:\r\n");
-  } else {
-    AwaitTransferWorker(client);
-    if (client->dataMode == kDataNone || !OpenDataConnection(client)) {
-      SendReply(client, "425 Can't open data connection.\r\n");
-      return;
-    }
-    SendReply(client, "150 Opening data connection for directory list.\r\n");
+    client->transferState = kListing;
+  } else if (!BeginDataListing(client)) {
+    return;
   }
-  client->transferState = kListing;
-  const std::string& start = client->account->startPath;
-  Listing listing{client, kind, ParseListOptions(argument ? *argument : std::string()),
-                  start.size()};
-  std::optional<std::string> path =
-      BuildPath(start.c_str(), client->currentDirectory.c_str(), &listing.options.path);
-  struct stat record;
-  if (path && VRAX_stat64(path->c_str(), &record) == 0 && S_ISDIR(record.st_mode)) {
-    if (listing.options.directoryItself) {
-      ListItself(listing, *path, record);
-    } else {
-      ListEntries(listing, *path);
-    }
+  const Listing listing{client, kind, ParseListOptions(argument ? *argument : std::string())};
+  ListScopeLines(listing, ResolveListScope(client->account->startPath, client->currentDirectory,
+                                           listing.options.path));
+  if (kind != ListKind::kStatus) {
+    EndDataListing(client);
+    return;
   }
-  if (kind == ListKind::kStatus) {
-    SendReply(client, "213 End of status\r\n");
-  } else {
-    SendReply(client, "226 Transfer complete.\r\n");
-    CloseSocket(&client->dataSocket);
-    client->dataMode = kDataNone;
-  }
+  SendReply(client, "213 End of status\r\n");
   client->transferState = kIdle;
 }
 

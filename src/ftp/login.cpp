@@ -93,6 +93,8 @@ void CFtpServer::Reinitialize(FtpClient* client) {
     CloseSocket(&client->dataSocket);
   }
   client->dataMode = kDataNone;
+  client->epsvAll = false;
+  client->mlstFacts = kAllFacts;
   client->renameSource.reset();
   SendReply(client, "200 Reinitialize Successful.\r\n");
 }

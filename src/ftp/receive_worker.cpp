@@ -5,12 +5,14 @@
 // order: a receive error, ABOR (which shuts the socket down under the
 // worker) or a short write to the volume make it fail. A failed upload
 // removes the file only when this upload created it or truncated it; an
-// append or a resumed upload keeps what stood in the file before.
+// append or a resumed upload keeps what stood in the file before. A full
+// volume is answered with 452, and its partial file handled as above.
 #include <cstdio>
 #include <memory>
 
 #include "fileio/vrax_io.h"
 #include "ftp/ftp_server.h"
+#include "ftp/refusals.h"
 
 namespace vrax::ftp {
 
@@ -19,6 +21,7 @@ namespace {
 struct ReceiveOutcome {
   bool failed = false;
   bool orderlyEnd = false;  // the client closed the data connection
+  int32_t error = 0;        // the volume's error when a write failed
 };
 
 // Receives until the connection ends, writing whenever the buffer is
@@ -36,12 +39,24 @@ ReceiveOutcome ReceiveIntoFile(const FtpClient* client, VRAX_FILE* file) {
       filled += static_cast<size_t>(last);
       if (kReceiveBufferBytes - filled < kReceivePieceBytes) break;
     }
-    if (filled > 0 && VRAX_fwrite(buffer.get(), 1, filled, file) < filled) outcome.failed = true;
+    if (filled > 0 && VRAX_fwrite(buffer.get(), 1, filled, file) < filled) {
+      outcome.failed = true;
+      outcome.error = VRAX_LastError();
+    }
   } while (last > 0 && !outcome.failed && s != kInvalidSocket);
   // A socket shut down by ABOR or the end of the session also reads as 0:
   // the end is orderly only if the socket is still the transfer's own.
   outcome.orderlyEnd = last == 0 && s != kInvalidSocket && client->dataSocket.load() == s;
   return outcome;
+}
+
+// A full volume or a name the volume cannot hold is told as such; any other
+// failure keeps the general reply.
+std::string FinalReply(bool failed, int32_t error, const std::string& path) {
+  if (!failed) return "226 Transfer complete.\r\n";
+  const std::optional<std::string> refusal = error != 0 ? ChangeRefusal(error, LastComponent(path))
+                                                        : std::nullopt;
+  return refusal ? *refusal : "550 Can 't receive file.\r\n";
 }
 
 }  // namespace
@@ -55,6 +70,7 @@ void CFtpServer::ReceiveFileThread(FtpClient* client, TransferJob job) {
   if (job.restartOffset >= 0) {
     VRAX_FILE* file = VRAX_fopen64(job.path.c_str(), appending ? "ab" : "wb");
     opened = file != nullptr;
+    if (!opened) outcome.error = VRAX_LastError();
     if (opened) {
       if (!appending || VRAX_fseeko64(file, job.restartOffset, SEEK_SET) == 0) {
         if (job.type == kTypeAscii) std::fprintf(stderr, "ASCII mode not supported - using BINARY\n");
@@ -69,7 +85,7 @@ void CFtpServer::ReceiveFileThread(FtpClient* client, TransferJob job) {
   // Idle before the final reply (see SendFileThread).
   client->transferState = kIdle;
   if (client->controlSocket.load() != kInvalidSocket) {
-    SendReply(client, failed ? "550 Can 't receive file.\r\n" : "226 Transfer complete.\r\n");
+    SendReply(client, FinalReply(failed, outcome.error, job.path).c_str());
   }
 }
 

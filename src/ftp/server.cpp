@@ -1,6 +1,7 @@
 // Construction, configuration, listening and the accept thread.
 #include <cstdio>
 
+#include "ftp/control_listener.h"
 #include "ftp/ftp_server.h"
 #include "platform/host_time.h"
 #include "platform/threads.h"
@@ -47,15 +48,22 @@ bool CFtpServer::SetDataPortRange(uint16_t firstPort, int32_t count) {
   return true;
 }
 
-// The listener reuses its address, so the program can be started again on
-// the same port at once, while connections of the last run are in TIME_WAIT.
+// A text that is no address is kept as such: listening then fails, rather
+// than falling back to every address when the operator asked for one.
+bool CFtpServer::SetListenAddress(const char* address) {
+  if (listening_ || address == nullptr) return false;
+  NetAddress parsed;
+  listenAddressValid_ = ParseNetAddress(address, &parsed);
+  listenAddress_ = parsed;
+  return listenAddressValid_;
+}
+
 bool CFtpServer::StartListening() {
   if (listening_) return true;
-  const SocketHandle s = SocketOpenTcp();
+  if (!listenAddressValid_) return false;
+  const SocketHandle s = OpenControlSocket(listenAddress_ ? &*listenAddress_ : nullptr, controlPort_);
   listenSocket_ = s;
-  const bool ok = s != kInvalidSocket && SocketSetReuseAddress(s) &&
-                  SocketBind(s, 0, controlPort_) == BindResult::kOk &&
-                  SocketListen(s, kControlBacklog);
+  const bool ok = s != kInvalidSocket && SocketListen(s, kControlBacklog);
   if (!ok) CloseSocket(&listenSocket_);
   listening_ = ok;
   return ok;
@@ -87,7 +95,7 @@ bool CFtpServer::StartAccepting() {
 // because a burst of connections used up the process's descriptors.
 void CFtpServer::AcceptLoop() {
   for (;;) {
-    uint32_t peer = 0;
+    NetAddress peer;
     bool transient = false;
     const SocketHandle s = SocketAccept(listenSocket_.load(), &peer, &transient);
     if (s == kInvalidSocket && transient && listenSocket_.load() != kInvalidSocket) {

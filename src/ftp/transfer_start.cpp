@@ -10,6 +10,7 @@
 
 #include "fileio/vrax_io.h"
 #include "ftp/ftp_server.h"
+#include "ftp/refusals.h"
 #include "platform/host_time.h"
 #include "platform/threads.h"
 
@@ -40,8 +41,8 @@ std::optional<std::string> UniquePath(const FtpClient* client) {
 
 // Gives up an upload before its worker starts: the data connection is
 // closed and the transfer state freed for the next command.
-void RefuseUpload(CFtpServer& server, FtpClient* client) {
-  server.SendReply(client, "553 File name not allowed.\r\n");
+void RefuseUpload(CFtpServer& server, FtpClient* client, const std::string& reply) {
+  server.SendReply(client, reply.c_str());
   server.CloseSocket(&client->dataSocket);
   client->transferState = kIdle;
 }
@@ -128,8 +129,18 @@ bool CFtpServer::StoreFile(FtpClient* client, std::string* argument, const char*
   std::optional<std::string> path;
   if (verb == "STOU") path = UniquePath(client);
   if (!path) path = BuildPath(start, client->currentDirectory.c_str(), argument);
+  // A read-only drive or a name the volume cannot hold is told before any
+  // byte is sent; STOU's own names always fit.
+  std::optional<std::string> refusal;
   if (!path) {
-    RefuseUpload(*this, client);
+    refusal = "553 File name not allowed.\r\n";
+  } else if (!VRAX_CanWrite()) {
+    refusal = kReplyReadOnly;
+  } else if (verb != "STOU") {
+    refusal = NameReply(LastComponent(*path));
+  }
+  if (refusal) {
+    RefuseUpload(*this, client, *refusal);
     return false;
   }
   struct stat record;

@@ -23,6 +23,18 @@ bool UtcCalendar(int64_t seconds, std::tm* calendar) {
   return gmtime_r(&t, calendar) != nullptr;
 }
 
+bool UtcSeconds(const std::tm& calendar, int64_t* seconds) {
+  std::tm copy = calendar;
+  const std::time_t t = timegm(&copy);
+  if (copy.tm_year != calendar.tm_year || copy.tm_mon != calendar.tm_mon ||
+      copy.tm_mday != calendar.tm_mday || copy.tm_hour != calendar.tm_hour ||
+      copy.tm_min != calendar.tm_min) {
+    return false;
+  }
+  *seconds = static_cast<int64_t>(t);
+  return true;
+}
+
 void SeedRandom(uint32_t seed) {
   std::lock_guard<std::mutex> hold(g_randomLock);
   g_randomState = seed;

@@ -15,6 +15,10 @@ int64_t NowSeconds();
 bool LocalCalendar(int64_t seconds, std::tm* calendar);
 bool UtcCalendar(int64_t seconds, std::tm* calendar);
 
+// Seconds since 1970 of a calendar time in UTC (fields beyond their range
+// are not normalised: false for them, as for a time that cannot be held).
+bool UtcSeconds(const std::tm& calendar, int64_t* seconds);
+
 // The largest value NextRandom returns.
 constexpr int kRandomMax = 32767;
 

@@ -2,6 +2,7 @@
 
 #include <arpa/inet.h>
 #include <netinet/in.h>
+#include <netinet/tcp.h>
 #include <signal.h>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -13,21 +14,104 @@ namespace vrax {
 
 namespace {
 
-sockaddr_in MakeAddress(uint32_t address, uint16_t port) {
-  sockaddr_in a;
-  std::memset(&a, 0, sizeof a);
-  a.sin_family = AF_INET;
-  a.sin_addr.s_addr = address;
-  a.sin_port = htons(port);
-  return a;
+// A socket address of either family, sized for both.
+struct HostAddress {
+  sockaddr_storage storage;
+  socklen_t length = 0;
+
+  sockaddr* get() { return reinterpret_cast<sockaddr*>(&storage); }
+};
+
+HostAddress MakeAddress(const NetAddress& address, uint16_t port) {
+  HostAddress h;
+  std::memset(&h.storage, 0, sizeof h.storage);
+  if (address.ipv6) {
+    auto* a = reinterpret_cast<sockaddr_in6*>(&h.storage);
+    a->sin6_family = AF_INET6;
+    std::memcpy(&a->sin6_addr, address.bytes, 16);
+    a->sin6_port = htons(port);
+    h.length = sizeof *a;
+  } else {
+    auto* a = reinterpret_cast<sockaddr_in*>(&h.storage);
+    a->sin_family = AF_INET;
+    std::memcpy(&a->sin_addr, address.bytes, 4);
+    a->sin_port = htons(port);
+    h.length = sizeof *a;
+  }
+  return h;
 }
 
-bool SetFlag(SocketHandle socket, int level, int option) {
-  const int on = 1;
-  return setsockopt(socket, level, option, &on, sizeof on) == 0;
+// The IPv6 prefix of an IPv4-mapped address, ::ffff:0:0/96.
+constexpr uint8_t kMappedPrefix[12] = {0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0xff, 0xff};
+
+// IPv6 bytes as an address; an IPv4-mapped one becomes its IPv4 address.
+NetAddress FromIpv6Bytes(const uint8_t* bytes) {
+  NetAddress address;
+  if (std::memcmp(bytes, kMappedPrefix, sizeof kMappedPrefix) == 0) {
+    std::memcpy(address.bytes, bytes + 12, 4);
+    return address;
+  }
+  address.ipv6 = true;
+  std::memcpy(address.bytes, bytes, 16);
+  return address;
+}
+
+void ReadAddress(const sockaddr_storage& storage, NetAddress* address, uint16_t* port) {
+  if (storage.ss_family == AF_INET6) {
+    const auto* a = reinterpret_cast<const sockaddr_in6*>(&storage);
+    if (address != nullptr) *address = FromIpv6Bytes(a->sin6_addr.s6_addr);
+    if (port != nullptr) *port = ntohs(a->sin6_port);
+    return;
+  }
+  const auto* a = reinterpret_cast<const sockaddr_in*>(&storage);
+  if (address != nullptr) {
+    *address = NetAddress();
+    std::memcpy(address->bytes, &a->sin_addr, 4);
+  }
+  if (port != nullptr) *port = ntohs(a->sin_port);
+}
+
+bool SetOption(SocketHandle socket, int level, int option, int value) {
+  return setsockopt(socket, level, option, &value, sizeof value) == 0;
 }
 
 }  // namespace
+
+NetAddress AnyAddress(bool ipv6) {
+  NetAddress address;
+  address.ipv6 = ipv6;
+  return address;
+}
+
+NetAddress Ipv4Address(uint8_t a, uint8_t b, uint8_t c, uint8_t d) {
+  NetAddress address;
+  address.bytes[0] = a;
+  address.bytes[1] = b;
+  address.bytes[2] = c;
+  address.bytes[3] = d;
+  return address;
+}
+
+bool ParseNetAddress(const std::string& text, NetAddress* address) {
+  std::string bare = text;
+  if (bare.size() >= 2 && bare.front() == '[' && bare.back() == ']') {
+    bare = bare.substr(1, bare.size() - 2);
+  }
+  uint8_t bytes[16];
+  if (inet_pton(AF_INET, bare.c_str(), bytes) == 1) {
+    *address = Ipv4Address(bytes[0], bytes[1], bytes[2], bytes[3]);
+    return true;
+  }
+  if (inet_pton(AF_INET6, bare.c_str(), bytes) != 1) return false;
+  *address = FromIpv6Bytes(bytes);
+  return true;
+}
+
+std::string NetAddressText(const NetAddress& address) {
+  char text[INET6_ADDRSTRLEN] = {};
+  inet_ntop(address.ipv6 ? AF_INET6 : AF_INET, address.bytes, text, sizeof text);
+  return text;
+}
 
 int SocketLibraryStart() {
   // A send to a peer that has gone must fail with EPIPE, not end the process.
@@ -40,31 +124,43 @@ int SocketLibraryStart() {
 
 void SocketLibraryStop() {}
 
-SocketHandle SocketOpenTcp() {
-  const int s = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, IPPROTO_TCP);
+SocketHandle SocketOpenTcp(bool ipv6) {
+  const int s = socket(ipv6 ? AF_INET6 : AF_INET, SOCK_STREAM | SOCK_CLOEXEC, IPPROTO_TCP);
   return s < 0 ? kInvalidSocket : s;
 }
 
-bool SocketSetReuseAddress(SocketHandle socket) { return SetFlag(socket, SOL_SOCKET, SO_REUSEADDR); }
+bool SocketSetReuseAddress(SocketHandle socket) {
+  return SetOption(socket, SOL_SOCKET, SO_REUSEADDR, 1);
+}
 
-bool SocketSetOobInline(SocketHandle socket) { return SetFlag(socket, SOL_SOCKET, SO_OOBINLINE); }
+bool SocketSetOobInline(SocketHandle socket) {
+  return SetOption(socket, SOL_SOCKET, SO_OOBINLINE, 1);
+}
 
-BindResult SocketBind(SocketHandle socket, uint32_t address, uint16_t port) {
-  const sockaddr_in a = MakeAddress(address, port);
-  if (bind(socket, reinterpret_cast<const sockaddr*>(&a), sizeof a) == 0) return BindResult::kOk;
-  return errno == EACCES ? BindResult::kNoPrivilege : BindResult::kFailed;
+bool SocketSetNoDelay(SocketHandle socket) { return SetOption(socket, IPPROTO_TCP, TCP_NODELAY, 1); }
+
+bool SocketSetIpv6Only(SocketHandle socket, bool only) {
+  return SetOption(socket, IPPROTO_IPV6, IPV6_V6ONLY, only ? 1 : 0);
+}
+
+BindResult SocketBind(SocketHandle socket, const NetAddress& address, uint16_t port) {
+  HostAddress a = MakeAddress(address, port);
+  if (bind(socket, a.get(), a.length) == 0) return BindResult::kOk;
+  if (errno == EACCES) return BindResult::kNoPrivilege;
+  if (errno == EADDRNOTAVAIL || errno == EAFNOSUPPORT) return BindResult::kUnavailable;
+  return BindResult::kFailed;
 }
 
 bool SocketListen(SocketHandle socket, int backlog) { return listen(socket, backlog) == 0; }
 
-SocketHandle SocketAccept(SocketHandle listener, uint32_t* peerAddress, bool* transient) {
+SocketHandle SocketAccept(SocketHandle listener, NetAddress* peerAddress, bool* transient) {
   if (transient != nullptr) *transient = false;
   for (;;) {
-    sockaddr_in peer;
-    socklen_t length = sizeof peer;
-    const int s = accept4(listener, reinterpret_cast<sockaddr*>(&peer), &length, SOCK_CLOEXEC);
+    HostAddress peer;
+    peer.length = sizeof peer.storage;
+    const int s = accept4(listener, peer.get(), &peer.length, SOCK_CLOEXEC);
     if (s >= 0) {
-      if (peerAddress != nullptr) *peerAddress = peer.sin_addr.s_addr;
+      ReadAddress(peer.storage, peerAddress, nullptr);
       return s;
     }
     // A connection that was reset before it was taken is no reason to stop.
@@ -76,18 +172,16 @@ SocketHandle SocketAccept(SocketHandle listener, uint32_t* peerAddress, bool* tr
   }
 }
 
-bool SocketConnect(SocketHandle socket, uint32_t address, uint16_t port) {
-  const sockaddr_in a = MakeAddress(address, port);
-  if (connect(socket, reinterpret_cast<const sockaddr*>(&a), sizeof a) == 0) return true;
-  return false;
+bool SocketConnect(SocketHandle socket, const NetAddress& address, uint16_t port) {
+  HostAddress a = MakeAddress(address, port);
+  return connect(socket, a.get(), a.length) == 0;
 }
 
-bool SocketLocalAddress(SocketHandle socket, uint32_t* address, uint16_t* port) {
-  sockaddr_in a;
-  socklen_t length = sizeof a;
-  if (getsockname(socket, reinterpret_cast<sockaddr*>(&a), &length) != 0) return false;
-  if (address != nullptr) *address = a.sin_addr.s_addr;
-  if (port != nullptr) *port = ntohs(a.sin_port);
+bool SocketLocalAddress(SocketHandle socket, NetAddress* address, uint16_t* port) {
+  HostAddress a;
+  a.length = sizeof a.storage;
+  if (getsockname(socket, a.get(), &a.length) != 0) return false;
+  ReadAddress(a.storage, address, port);
   return true;
 }
 
@@ -114,13 +208,5 @@ void SocketClose(SocketHandle socket) {
   shutdown(socket, SHUT_RDWR);
   close(socket);
 }
-
-uint32_t Ipv4FromText(const char* text) {
-  in_addr a;
-  if (text == nullptr || inet_pton(AF_INET, text, &a) != 1) return 0xffffffffu;
-  return a.s_addr;
-}
-
-uint32_t Ipv4ToHostOrder(uint32_t networkOrder) { return ntohl(networkOrder); }
 
 }  // namespace vrax

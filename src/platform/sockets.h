@@ -1,22 +1,45 @@
-// The host's TCP/IPv4 sockets, reduced to what the FTP server needs.
+// The host's TCP sockets over IPv4 and IPv6, reduced to what the FTP server
+// needs.
 //
-// Every call is a thin wrapper: blocking sockets, addresses as 32-bit IPv4
-// numbers in network byte order, interrupted calls restarted. Sending never
-// raises SIGPIPE, so a peer that disappears only makes the send fail.
+// Every call is a thin wrapper: blocking sockets, interrupted calls
+// restarted. Sending never raises SIGPIPE, so a peer that disappears only
+// makes the send fail. Addresses come back in their plain form: an IPv4
+// peer that reached an IPv6 socket (an IPv4-mapped address) is reported as
+// the IPv4 address it is, so an address compares equal however it arrived.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
+#include <string>
 
 namespace vrax {
 
 using SocketHandle = int;
 constexpr SocketHandle kInvalidSocket = -1;
 
+// An IPv4 or IPv6 address, without port.
+struct NetAddress {
+  bool ipv6 = false;
+  uint8_t bytes[16] = {};  // IPv4: the first four, most significant first
+
+  bool operator==(const NetAddress& other) const = default;
+};
+
+// The wildcard address ("0.0.0.0" or "::").
+NetAddress AnyAddress(bool ipv6);
+// An IPv4 address from its four bytes, most significant first.
+NetAddress Ipv4Address(uint8_t a, uint8_t b, uint8_t c, uint8_t d);
+// Parses a literal ("192.0.2.1", "::1", "[::1]"); an IPv4-mapped IPv6
+// literal gives the IPv4 address. False for anything else (host names).
+bool ParseNetAddress(const std::string& text, NetAddress* address);
+// "192.0.2.1" or "2001:db8::1".
+std::string NetAddressText(const NetAddress& address);
+
 enum class BindResult {
   kOk,
   kNoPrivilege,  // the port needs privileges this process lacks (EACCES)
-  kFailed,       // in use, bad address, ...
+  kUnavailable,  // the host has no such address or family (IPv6 switched off)
+  kFailed,       // in use, ...
 };
 
 // Prepares the process for socket use (broken pipes become send errors).
@@ -24,26 +47,34 @@ enum class BindResult {
 int SocketLibraryStart();
 void SocketLibraryStop();
 
-// A new TCP stream socket over IPv4, or kInvalidSocket.
-SocketHandle SocketOpenTcp();
+// A new TCP stream socket of the address family, or kInvalidSocket (also
+// when the host has no IPv6).
+SocketHandle SocketOpenTcp(bool ipv6);
 
 // Lets a local address be bound again at once (TIME_WAIT, fast restart).
 bool SocketSetReuseAddress(SocketHandle socket);
 // Keeps urgent (out-of-band) bytes in the normal byte stream, where the
 // command reader sees them, instead of taking them out of it.
 bool SocketSetOobInline(SocketHandle socket);
+// Sends small writes at once instead of holding them back until the peer
+// acknowledges earlier ones (which it may delay by tens of milliseconds).
+bool SocketSetNoDelay(SocketHandle socket);
+// On an IPv6 socket: true accepts IPv6 only, false IPv4 (mapped) as well.
+bool SocketSetIpv6Only(SocketHandle socket, bool only);
 
-// Binds to `address`:`port` (port 0: the kernel chooses).
-BindResult SocketBind(SocketHandle socket, uint32_t address, uint16_t port);
+// Binds to `address`:`port` (port 0: the kernel chooses). The address must
+// be of the socket's family.
+BindResult SocketBind(SocketHandle socket, const NetAddress& address, uint16_t port);
 bool SocketListen(SocketHandle socket, int backlog);
 // Waits for a connection. Returns the connected socket and stores the
 // peer's address, or kInvalidSocket once the listening socket fails or is
 // shut down. `transient`, when given, tells whether the failure may pass by
 // itself (the process or the host ran out of descriptors or memory).
-SocketHandle SocketAccept(SocketHandle listener, uint32_t* peerAddress, bool* transient = nullptr);
-bool SocketConnect(SocketHandle socket, uint32_t address, uint16_t port);
+SocketHandle SocketAccept(SocketHandle listener, NetAddress* peerAddress,
+                          bool* transient = nullptr);
+bool SocketConnect(SocketHandle socket, const NetAddress& address, uint16_t port);
 // The local address and port a socket is bound to.
-bool SocketLocalAddress(SocketHandle socket, uint32_t* address, uint16_t* port);
+bool SocketLocalAddress(SocketHandle socket, NetAddress* address, uint16_t* port);
 
 // One send call; the number of bytes taken, or -1.
 long SocketSend(SocketHandle socket, const void* data, size_t size);
@@ -56,11 +87,5 @@ long SocketReceive(SocketHandle socket, void* buffer, size_t size);
 void SocketShutdown(SocketHandle socket);
 // Shuts the socket down and releases the descriptor.
 void SocketClose(SocketHandle socket);
-
-// The IPv4 address of dotted text ("127.0.0.1"), network byte order;
-// all bits set when the text is not an address.
-uint32_t Ipv4FromText(const char* text);
-// Converts between host and network byte order for 32-bit addresses.
-uint32_t Ipv4ToHostOrder(uint32_t networkOrder);
 
 }  // namespace vrax

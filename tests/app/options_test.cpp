@@ -9,10 +9,11 @@ namespace vrax::app {
 namespace {
 
 // Parses the words as they would follow the program name.
-bool Parse(std::vector<std::string> words, Options& options) {
+bool Parse(const std::vector<std::string>& words, Options& options,
+           std::string* invalidWord = nullptr) {
   std::vector<const char*> argv = {"vrax"};
   for (const std::string& w : words) argv.push_back(w.c_str());
-  return ParseOptions(static_cast<int>(argv.size()), argv.data(), options);
+  return ParseOptions(static_cast<int>(argv.size()), argv.data(), options, invalidWord);
 }
 
 TEST(Options, DefaultsAndCombinedLettersWithValues) {
@@ -21,6 +22,7 @@ TEST(Options, DefaultsAndCombinedLettersWithValues) {
   EXPECT_EQ(DrivePath(d), "/1");
   EXPECT_EQ(d.port, 21);
   EXPECT_EQ(d.login, "kel");
+  EXPECT_FALSE(d.help);
   Options o;
   ASSERT_TRUE(Parse({"-awz", "-d=2", "-f=2121", "-U=bob", "-p=a=b-c", "-i=/tmp/disk.img"}, o));
   EXPECT_EQ(o.anonymous, 1);
@@ -39,33 +41,74 @@ TEST(Options, Quirks) {
   EXPECT_EQ(dw.device, 0);
   EXPECT_EQ(dw.readOnly, 1);
   EXPECT_EQ(dw.login, "");
-  Options n;  // numbers take their leading digits
-  ASSERT_TRUE(Parse({"-d=3x", "-f=abc"}, n));
+  Options n;  // device numbers take their leading digits
+  ASSERT_TRUE(Parse({"-d=3x"}, n));
   EXPECT_EQ(n.device, 3);
-  EXPECT_EQ(n.port, 0);
-  Options big;
-  ASSERT_TRUE(Parse({"-f=99999999999999999999"}, big));
-  EXPECT_GT(big.port, 0);
   Options counted;  // flags count their repeats
   ASSERT_TRUE(Parse({"-A", "-aB"}, counted));
   EXPECT_EQ(counted.anonymous, 2);
   EXPECT_EQ(counted.noBuffering, 1);
-  Options other;  // words that are not options are ignored
-  ASSERT_TRUE(Parse({"foo", "-5", "-", "--x", "-.", "-f=2000", "x-h"}, other));
-  EXPECT_EQ(other.port, 2000);
-  for (const char* word : {"-W=", "-h", "-q", "-a=1", "-a?", "-ab1"}) {
+}
+
+// Command lines that are accepted: the port and the help request they give.
+struct Accepted {
+  std::vector<std::string> words;
+  int port;
+  bool help;
+};
+
+TEST(Options, AcceptedCommandLines) {
+  const Accepted cases[] = {
+      {{"-f=1"}, 1, false},
+      {{"-f=65535"}, 65535, false},
+      {{"-f=02121"}, 2121, false},
+      {{"-F=2121", "-f=2122"}, 2122, false},  // the last one counts
+      {{"-h"}, 21, true},
+      {{"-H"}, 21, true},
+      {{"-ah"}, 21, true},
+      {{"--help"}, 21, true},
+      {{"-f=2000", "--help"}, 2000, true},
+      // words that are not options are ignored
+      {{"foo", "-5", "-", "-.", "-f=2000", "x-h", "x--bogus"}, 2000, false},
+  };
+  for (const Accepted& c : cases) {
     Options o;
-    EXPECT_FALSE(Parse({word}, o)) << word;
+    ASSERT_TRUE(Parse(c.words, o)) << c.words.front();
+    EXPECT_EQ(o.port, c.port) << c.words.front();
+    EXPECT_EQ(o.help, c.help) << c.words.front();
   }
 }
 
-TEST(Options, UsageAndSettingsTexts) {
+// Command lines that are refused; the last word is the one at fault.
+TEST(Options, RefusedCommandLinesNameTheWordAtFault) {
+  const std::vector<std::vector<std::string>> cases = {
+      {"-f=0"}, {"-f=65536"}, {"-f=99999"}, {"-f=99999999999999999999"}, {"-f=abc"},
+      {"-f="}, {"-f"}, {"-fa"}, {"-f=-21"}, {"-f=+21"}, {"-f=21x"}, {"-f= 21"},
+      {"--bogus"}, {"--"}, {"--HELP"}, {"--help=1"}, {"--help", "--x"}, {"-f=2121", "--port=1"},
+      {"-W="}, {"-q"}, {"-a=1"}, {"-a?"}, {"-ab1"},
+  };
+  for (const std::vector<std::string>& words : cases) {
+    Options o;
+    std::string invalid;
+    EXPECT_FALSE(Parse(words, o, &invalid)) << words.back();
+    EXPECT_EQ(invalid, words.back());
+  }
+}
+
+TEST(Options, UsageTextListsOptionsAndExitCodes) {
   const std::string usage = UsageText();
   EXPECT_EQ(usage.rfind("usage vrax -<options>\n", 0), 0u);
-  for (const char* line : {"  -a ", "  -d=<num> ", "  -i=<str> ", "  -w ", "  -b ", "  -f=<num> ",
-                           "  -p=<str> ", "  -u=<str> ", "  -z "}) {
+  for (const char* line :
+       {"  -a ", "  -d=<num> ", "  -i=<str> ", "  -w ", "  -b ", "  -f=<num> ", "  -p=<str> ",
+        "  -u=<str> ", "  -z ", "  -h ", "--help", "1 to 65535", "0 stopped by a signal",
+        "1 invalid command line", "2 the drive cannot be mounted",
+        "3 the account cannot be created", "4 the FTP port cannot be bound",
+        "5 connections cannot be accepted"}) {
     EXPECT_NE(usage.find(line), std::string::npos) << line;
   }
+}
+
+TEST(Options, SettingsTextNeverShowsThePassword) {
   Options o;
   EXPECT_EQ(SettingsText(o),
             "   -------------------------------------------------------\n"
@@ -75,10 +118,11 @@ TEST(Options, UsageAndSettingsTexts) {
             "           Password: <none>\n"
             "   -------------------------------------------------------\n");
   o.anonymous = 2;
-  o.password = "pw";
+  o.password = "pw-secret";
   const std::string text = SettingsText(o);
   EXPECT_NE(text.find("          Anonymous: Allowed\n"), std::string::npos);
-  EXPECT_NE(text.find("           Password: pw\n"), std::string::npos);
+  EXPECT_NE(text.find("           Password: <set>\n"), std::string::npos);
+  EXPECT_EQ(text.find("pw-secret"), std::string::npos);
 }
 
 }  // namespace

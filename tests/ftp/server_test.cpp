@@ -31,7 +31,7 @@ TEST(ServerConfiguration, PortsRangesAndClientArguments) {
   EXPECT_EQ(server.firstDataPort(), 65000);
   EXPECT_EQ(server.dataPortCount(), 535);
   // Clients need a socket and an address.
-  const uint32_t address = 0;
+  const NetAddress address;
   EXPECT_EQ(server.AddClient(kInvalidSocket, &address), nullptr);
   EXPECT_EQ(server.AddClient(3, nullptr), nullptr);
   EXPECT_FALSE(server.RemoveClient(nullptr));

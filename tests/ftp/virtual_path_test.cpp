@@ -16,13 +16,27 @@ std::optional<std::string> Built(const char* argument, const char* current = "/d
   return CFtpServer::BuildPath(start, current, &text);
 }
 
-TEST(NormalizePath, RefusesAnEmptyPathAndKeepsDotsThatAreNames) {
+TEST(NormalizePath, ResolvesDotsByTheirMeaning) {
   std::string empty;
   EXPECT_FALSE(CFtpServer::NormalizePath(empty));
-  for (const char* kept : {"..", "/..x/y"}) {
-    std::string path = kept;
+  const struct {
+    const char* path;
+    const char* normalized;
+  } cases[] = {
+      {"/..x/y", "/..x/y"},   // names that merely begin with dots
+      {"..", ".."},           // a relative path may climb from where it is joined
+      {"a/../..", ".."},
+      {"a/..", "."},
+      {"/a/b/..", "/a"},      // a trailing ".." climbs
+      {"/a/b/../", "/a"},
+      {"/..", "/"},           // the root's parent is the root
+      {"a\\b\\", "a/b"},
+      {"//a///b/./", "/a/b"},
+  };
+  for (const auto& c : cases) {
+    std::string path = c.path;
     EXPECT_TRUE(CFtpServer::NormalizePath(path));
-    EXPECT_EQ(path, kept);
+    EXPECT_EQ(path, c.normalized) << c.path;
   }
 }
 
@@ -36,18 +50,21 @@ TEST(BuildPath, EveryVirtualPathExample) {
       {nullptr, "/docs", "/1", "/1/docs"},
       {"", "/docs", "/1", "/1/docs"},
       {"a.txt", "/docs", "/1", "/1/docs/a.txt"},
+      {"a.txt/", "/docs", "/1", "/1/docs/a.txt"},
       {"/x/y/", "/docs", "/1", "/1/x/y"},
       {"/", "/docs", "/1", "/1"},
       {"docs", "/", "/1", "/1/docs"},
       {"../x", "/docs", "/1", "/1/x"},
-      {"./x", "/docs", "/1", "/1/x"},
+      {"../x", "/docs/inner", "/1", "/1/docs/x"},
+      {"./x", "/docs", "/1", "/1/docs/x"},
       {"/../abc", "/docs", "/1", "/1/abc"},
       {"/a/../bcdefgh", "/docs", "/1", "/1/bcdefgh"},
-      {"a/../b", "/docs", "/1", "/1/b"},
+      {"a/../b", "/docs", "/1", "/1/docs/b"},
       {"/a/./b/./c", "/docs", "/1", "/1/a/b/c"},
-      {"/a/b/..", "/docs", "/1", "/1/a/b"},
-      {"/a/bb/../../c", "/docs", "/1", "/1/a/../c"},
-      {"..", "/docs", "/1", "/1/docs/.."},
+      {"/a/b/..", "/docs", "/1", "/1/a"},
+      {"/a/bb/../../c", "/docs", "/1", "/1/c"},
+      {"..", "/docs", "/1", "/1"},
+      {"../", "/docs/inner", "/1", "/1/docs"},
       {"a\\b", "/docs", "/1", "/1/docs/a/b"},
       {"//a///b", "/docs", "/1", "/1/a/b"},
       // A start path of "/" adds nothing.
@@ -56,11 +73,10 @@ TEST(BuildPath, EveryVirtualPathExample) {
       // A ".." that would climb above the account's root stays at the root.
       {"..", "/", "/1/pub", "/1/pub"},
       {"x/../..", "/", "/1/pub", "/1/pub"},
-      {"..", "/docs/..", "/1/pub", "/1/pub/docs/.."},
       {"../../etc", "/docs", "/1/pub", "/1/pub/etc"},
       {"../b/../..", "/d", "/1/pub", "/1/pub"},
       {nullptr, "/..", "/1/pub", "/1/pub"},
-      {"/a/bb/../../..", "/", "/1/pub", "/1/pub/a/.."},
+      {"/a/bb/../../..", "/", "/1/pub", "/1/pub"},
   };
   for (const auto& c : cases) {
     EXPECT_EQ(Built(c.argument, c.current, c.start), c.built)

@@ -1,0 +1,70 @@
+// MLSD: a directory's entries as machine-readable facts (type, size,
+// modification time in UTC, what the account may do), one line each, on a
+// data connection. The directory itself comes first ("cdir", named "."),
+// then its parent ("pdir", "..") unless it is the account's root. Names
+// beginning with "." are left out, as in every listing.
+#include "fileio/vrax_io.h"
+#include "ftp/dir_walk.h"
+#include "ftp/ftp_server.h"
+#include "ftp/mlst_facts.h"
+
+namespace vrax::ftp {
+
+namespace {
+
+struct MachineListing {
+  const FtpClient* client;
+  bool writable;
+
+  void Send(const char* type, const struct stat& record, const std::string& name) const {
+    const FactSubject subject{type, &record, client->account->privileges, writable};
+    const std::string line = FormatFacts(subject, client->mlstFacts) + name + "\r\n";
+    SocketSend(client->dataSocket.load(), line.data(), line.size());
+  }
+};
+
+void SendParent(const MachineListing& listing, const std::string& path) {
+  const std::string& start = listing.client->account->startPath;
+  if (path == start) return;
+  struct stat record;
+  if (VRAX_stat64(path.substr(0, path.rfind('/')).c_str(), &record) == 0) {
+    listing.Send("pdir", record, "..");
+  }
+}
+
+void SendEntries(const MachineListing& listing, const std::string& path) {
+  FtpDirWalk* walk = DirWalkFirst(path.c_str());
+  for (bool more = walk != nullptr; more; more = DirWalkNext(walk)) {
+    struct stat record;
+    if (walk->name[0] == '.' || VRAX_stat64(walk->fullPath, &record) != 0) continue;
+    listing.Send(S_ISDIR(record.st_mode) ? "dir" : "file", record, walk->name);
+  }
+  DirWalkClose(walk);
+}
+
+}  // namespace
+
+// The path is examined before the data connection is opened: a missing
+// directory or a file is refused at once.
+void CFtpServer::MachineListDirectory(FtpClient* client, std::string* argument) {
+  if (!MayList(client)) return;
+  const std::optional<std::string> path =
+      BuildPath(client->account->startPath.c_str(), client->currentDirectory.c_str(), argument);
+  struct stat record;
+  if (!path || VRAX_stat64(path->c_str(), &record) != 0) {
+    SendReply(client, "550 No such file or directory.\r\n");
+    return;
+  }
+  if (!S_ISDIR(record.st_mode)) {
+    SendReply(client, "501 Not a directory: MLST describes a file.\r\n");
+    return;
+  }
+  if (!BeginDataListing(client)) return;
+  const MachineListing listing{client, VRAX_CanWrite()};
+  listing.Send("cdir", record, ".");
+  SendParent(listing, *path);
+  SendEntries(listing, *path);
+  EndDataListing(client);
+}
+
+}  // namespace vrax::ftp
