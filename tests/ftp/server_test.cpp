@@ -3,6 +3,7 @@
 
 #include <arpa/inet.h>
 #include <netinet/in.h>
+#include <netinet/tcp.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -35,6 +36,34 @@ TEST(ServerConfiguration, PortsRangesAndClientArguments) {
   EXPECT_EQ(server.AddClient(kInvalidSocket, &address), nullptr);
   EXPECT_EQ(server.AddClient(3, nullptr), nullptr);
   EXPECT_FALSE(server.RemoveClient(nullptr));
+}
+
+// Small replies go out at once: without TCP_NODELAY on the control
+// connection each "226" would wait for the client's delayed acknowledgement
+// of the "150" before it (some 40 ms per transfer).
+TEST(ServerConfiguration, ControlConnectionsSendSmallRepliesAtOnce) {
+  const int listener = socket(AF_INET, SOCK_STREAM, 0);
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  socklen_t length = sizeof address;
+  ASSERT_EQ(bind(listener, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+  ASSERT_EQ(listen(listener, 1), 0);
+  ASSERT_EQ(getsockname(listener, reinterpret_cast<sockaddr*>(&address), &length), 0);
+  const int peer = socket(AF_INET, SOCK_STREAM, 0);
+  ASSERT_EQ(connect(peer, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+  const int accepted = accept(listener, nullptr, nullptr);
+  ASSERT_GE(accepted, 0);
+  CFtpServer server;
+  const NetAddress loopback = Ipv4Address(127, 0, 0, 1);
+  FtpClient* client = server.AddClient(accepted, &loopback);
+  ASSERT_NE(client, nullptr);
+  int noDelay = 0;
+  socklen_t size = sizeof noDelay;
+  EXPECT_EQ(getsockopt(client->controlSocket.load(), IPPROTO_TCP, TCP_NODELAY, &noDelay, &size), 0);
+  EXPECT_NE(noDelay, 0);
+  close(peer);  // the session ends; the server joins it when destroyed
+  close(listener);
 }
 
 TEST(ServerConfiguration, ListeningOnceAndStopping) {
