@@ -32,7 +32,7 @@ std::vector<uint8_t> EncodeRuns(const std::vector<ClusterExtent>& runs) {
   uint32_t p = 0;
   for (const ClusterExtent& r : runs) {
     const int64_t offset = static_cast<int64_t>(r.lcn) - p;
-    uint32_t ob = RunFieldWidth(offset >= 0, static_cast<uint32_t>(offset));
+    uint32_t ob = OffsetFieldWidth(offset);
     uint32_t lb = RunFieldWidth(true, r.length);
     ob = ob == 0 ? 1 : ob;
     lb = lb == 0 ? 1 : lb;

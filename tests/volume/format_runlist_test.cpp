@@ -12,18 +12,12 @@ namespace {
 
 using Bytes = std::vector<uint8_t>;
 
-// Offset bytes needed for `offset`: the signed width, at least one byte.
-uint32_t OffsetWidth(int64_t offset) {
-  const uint32_t w = RunFieldWidth(offset >= 0, static_cast<uint32_t>(offset));
-  return w == 0 ? 1 : w;
-}
-
 // Appends the run (length, lcn) after a run ending at cluster `previousLast`
 // (0 for the first run), the way a run list is extended.
 void AppendRun(Bytes& list, uint32_t length, uint32_t lcn, uint32_t previousLast) {
   const int64_t offset = static_cast<int64_t>(lcn) - previousLast;
   const uint32_t lb = RunFieldWidth(true, length);
-  const uint32_t ob = OffsetWidth(offset);
+  const uint32_t ob = OffsetFieldWidth(offset);
   const size_t at = list.empty() ? 0 : list.size() - 1;  // over the terminator
   list.resize(at + 2 + lb + ob);
   EncodeRun(list.data() + at, lb, ob, length, offset);
@@ -36,6 +30,27 @@ TEST(RunFieldWidth, ValuesTakeTheLeastSignedWidth) {
       {0xFFFFFFFF, 4}, {-1, 1},   {-128, 1},   {-129, 2},   {-32769, 3},   {-8388609, 4}};
   for (const auto& [value, width] : cases) {
     EXPECT_EQ(RunFieldWidth(value >= 0, static_cast<uint32_t>(value)), width) << value;
+  }
+}
+
+// Offsets take the least signed width, up to five bytes on volumes of more
+// than 2^31 clusters: four would turn the sign of such an offset.
+TEST(RunFieldWidth, OffsetsKeepTheirSignBeyondThirtyOneBits) {
+  const std::pair<int64_t, uint32_t> cases[] = {{0, 1},           {-17, 1},          {0x80, 2},
+                                                {-129, 2},        {0x7FFFFFFF, 4},   {-0x80000000LL, 4},
+                                                {0x80000000LL, 5}, {-0x80000001LL, 5}, {-2355088589LL, 5}};
+  for (const auto& [offset, width] : cases) EXPECT_EQ(OffsetFieldWidth(offset), width) << offset;
+  // Runs on a huge volume: the third lies more than 2^31 clusters before
+  // the second's end, and still decodes where it was put.
+  const std::vector<ClusterRun> runs = {{12722, 1610623562}, {1623440674, 1610623562}, {878975646, 5}};
+  Bytes list = EncodeRunList(runs);
+  list.push_back(0);
+  std::vector<ClusterRun> back;
+  ASSERT_TRUE(DecodeRunList(list.data(), static_cast<uint32_t>(list.size()), back));
+  ASSERT_EQ(back.size(), runs.size());
+  for (size_t i = 0; i < runs.size(); ++i) {
+    EXPECT_EQ(back[i].lcn, runs[i].lcn) << i;
+    EXPECT_EQ(back[i].length, runs[i].length) << i;
   }
 }
 
@@ -87,7 +102,7 @@ TEST(RunList, OffsetsSurviveEncodeAndDecodeAtEveryWidth) {
   const int64_t offsets[] = {0x7F, 0x80, 0x8000, -1, -129, -32769, -0x800001, 0x12345678};
   for (const int64_t offset : offsets) {
     Bytes list(16, 0xCC);
-    const uint32_t ob = OffsetWidth(offset);
+    const uint32_t ob = OffsetFieldWidth(offset);
     EncodeRun(list.data(), 1, ob, 3, offset);
     EXPECT_EQ(list[2 + ob], 0x00) << "terminator after offset " << offset;
     uint32_t pos = 0;

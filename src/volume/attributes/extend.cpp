@@ -97,7 +97,7 @@ int32_t AppendSeparateRun(Toolkit* t, RecordChain& chain, uint32_t type, uint32_
   RunListState s;
   if (!Summarise(a, s)) return kErrBadStructure;
   const int64_t offset = static_cast<int64_t>(x) - (s.encoded ? s.lastCluster : 0);
-  const uint32_t wo = std::max(1u, RunFieldWidth(offset >= 0, static_cast<uint32_t>(offset)));
+  const uint32_t wo = OffsetFieldWidth(offset);
   const uint32_t wl = std::max(1u, RunFieldWidth(true, l));
   const uint32_t newLength = LengthWithRun(a, s.encoded, wl, wo);
   const int64_t growth = static_cast<int64_t>(newLength) - AttrLength(a);

@@ -53,6 +53,17 @@ uint32_t RunFieldWidth(bool nonNegative, uint32_t v) {
   return width;
 }
 
+uint32_t OffsetFieldWidth(int64_t offset) {
+  uint32_t width = 1;
+  while (width < 8) {
+    const int64_t low = -(int64_t{1} << (8 * width - 1));
+    const int64_t high = (int64_t{1} << (8 * width - 1)) - 1;
+    if (offset >= low && offset <= high) break;
+    ++width;
+  }
+  return width;
+}
+
 void EncodeRun(uint8_t* at, uint32_t lengthBytes, uint32_t offsetBytes, uint32_t length,
                int64_t offset) {
   at[0] = static_cast<uint8_t>((offsetBytes << 4) | lengthBytes);
@@ -88,8 +99,7 @@ std::vector<uint8_t> EncodeRunList(const std::vector<ClusterRun>& runs) {
   for (const ClusterRun& run : runs) {
     const int64_t offset = static_cast<int64_t>(run.lcn) - position;
     const uint32_t lengthBytes = std::max<uint32_t>(1, RunFieldWidth(true, run.length));
-    const uint32_t offsetBytes =
-        std::max<uint32_t>(1, RunFieldWidth(offset >= 0, static_cast<uint32_t>(offset)));
+    const uint32_t offsetBytes = OffsetFieldWidth(offset);
     const size_t at = list.size();
     list.resize(at + 2 + lengthBytes + offsetBytes);  // EncodeRun adds a terminator
     EncodeRun(list.data() + at, lengthBytes, offsetBytes, run.length, offset);

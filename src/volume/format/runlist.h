@@ -45,6 +45,12 @@ bool AdvanceRun(const DecodedRun& run, uint32_t& p, uint32_t& lcn);
 // the same rule, so -17 takes 1 byte (0xEF) and -129 takes 2 (0x7F 0xFF).
 uint32_t RunFieldWidth(bool nonNegative, uint32_t v);
 
+// The least number of bytes, 1 to 8, that holds a run's offset as a signed
+// little-endian number. Offsets between clusters of a volume of more than
+// 2^31 clusters need 5: the 4 that lengths are held to would turn such an
+// offset's sign.
+uint32_t OffsetFieldWidth(int64_t offset);
+
 // Writes one run at `at`: header (offsetBytes << 4) | lengthBytes, the
 // length, then the offset, little-endian, followed by a 0 terminator byte.
 void EncodeRun(uint8_t* at, uint32_t lengthBytes, uint32_t offsetBytes, uint32_t length,
@@ -53,8 +59,7 @@ void EncodeRun(uint8_t* at, uint32_t lengthBytes, uint32_t offsetBytes, uint32_t
 // Encodes runs in list form, without the terminator: each run's offset is
 // relative to the last cluster of the run before it (to 0 for the first),
 // length and offset each in the fewest bytes that hold them as signed
-// numbers (RunFieldWidth), at least one. A field holds at most 4 bytes:
-// LCNs and offsets between runs stay below 2^31.
+// numbers (RunFieldWidth, OffsetFieldWidth), at least one.
 std::vector<uint8_t> EncodeRunList(const std::vector<ClusterRun>& runs);
 
 // Decodes a whole list into runs; false on a malformed list or a run whose
