@@ -7,6 +7,7 @@ or a test fails half-way.
 
 import ftplib
 import os
+import random
 import re
 import shutil
 import signal
@@ -21,13 +22,25 @@ TOOLS = {"vrax": None, "mkfs": None, "fsck": None}
 START_TIMEOUT = 15.0
 STOP_TIMEOUT = 5.0
 IO_TIMEOUT = 20.0
+# Below the usual ephemeral range (32768-60999) and above well-known ports.
+FIRST_TEST_PORT = 10000
+LAST_TEST_PORT = 32000
 
 
 def free_port():
-    """A TCP port on the loopback address that nothing listens on now."""
-    with socket.socket() as s:
-        s.bind(("127.0.0.1", 0))
-        return s.getsockname()[1]
+    """A TCP port on the loopback address that nothing listens on now. It is
+    drawn below the kernel's range of ephemeral ports, so that no client
+    connection made meanwhile (by this test or another) can take it before
+    the server binds it."""
+    for _ in range(1000):
+        port = random.randint(FIRST_TEST_PORT, LAST_TEST_PORT)
+        with socket.socket() as s:
+            try:
+                s.bind(("127.0.0.1", port))
+            except OSError:
+                continue
+            return port
+    raise AssertionError("no free port from %d to %d" % (FIRST_TEST_PORT, LAST_TEST_PORT))
 
 
 def make_tree(root, files):

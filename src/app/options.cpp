@@ -26,18 +26,23 @@ int DecimalValue(const std::string& text) {
   return static_cast<int>(value);
 }
 
-// A port number: decimal digits only, from 1 to 65535. Anything else
-// (empty, signed, trailing text, 0, too large) gives false, so a typing
-// slip never makes the server listen on a port nobody asked for.
-bool PortValue(const std::string& text, int& port) {
-  if (text.empty() || text.size() > 5) return false;
+constexpr int kMaxPort = 65535;
+constexpr int kMaxIdleSeconds = 604800;
+constexpr int kMaxConnectionsLimit = 100000;
+
+// A number of decimal digits only, from `low` to `high`. Anything else
+// (empty, signed, trailing text, out of range) gives false, so a typing
+// slip never makes the server listen on a port nobody asked for or run
+// with a limit nobody meant.
+bool BoundedValue(const std::string& text, int low, int high, int& result) {
+  if (text.empty() || text.size() > 9) return false;
   int value = 0;
   for (const char c : text) {
     if (c < '0' || c > '9') return false;
     value = value * 10 + (c - '0');
   }
-  if (value < 1 || value > 65535) return false;
-  port = value;
+  if (value < low || value > high) return false;
+  result = value;
   return true;
 }
 
@@ -65,7 +70,15 @@ bool ParseWord(const std::string& word, Options& o) {
       case 'h': o.help = true; ++i; break;
       case 'd': o.device = DecimalValue(TakeValue(word, i)); break;
       case 'f':
-        if (!PortValue(TakeValue(word, i), o.port)) return false;
+        if (!BoundedValue(TakeValue(word, i), 1, kMaxPort, o.port)) return false;
+        break;
+      case 't':
+        if (!BoundedValue(TakeValue(word, i), 1, kMaxIdleSeconds, o.idleSeconds)) return false;
+        break;
+      case 'c':
+        if (!BoundedValue(TakeValue(word, i), 1, kMaxConnectionsLimit, o.maxConnections)) {
+          return false;
+        }
         break;
       case 'p': o.password = TakeValue(word, i); break;
       case 'u': o.login = TakeValue(word, i); break;
@@ -113,6 +126,8 @@ std::string UsageText() {
   text += "  -f=<num>  Specify FTP port number to listen on, 1 to 65535 (default 21)\n";
   text += "  -p=<str>  Specify password to use for non anonymous logins\n";
   text += "  -u=<str>  Specify user name for non anonymous logins\n";
+  text += "  -t=<sec>  Close a connection idle this many seconds (default 300)\n";
+  text += "  -c=<num>  Most simultaneous connections (default 200; 32 per address)\n";
   text += kSeparator;
   text += "  -z        Enable Debug\n";
   text += "  -h        Show this text and exit (also --help)\n";

@@ -17,6 +17,8 @@ struct Options {
   std::string image;         // -i=<str>: disk image or block device for the drive
   bool help = false;         // -h or --help: print the usage text and stop
   std::string listenAddress; // -l=<address>: the one address to listen on (default: all)
+  int idleSeconds = 300;     // -t=<seconds>: idle time after which a connection is closed
+  int maxConnections = 200;  // -c=<num>: most simultaneous connections
 };
 
 // The program's name line, printed first.
@@ -27,10 +29,11 @@ inline constexpr const char* kBanner = "Tarnview - VRAX Disk Mounter v2.05\n";
 // option word when it starts with '-' and its second character lies above
 // '9' and below 128; other words are ignored. In an option word every
 // character is taken in lower case: a, b, w and z count, h asks for the
-// usage text, d, f, p, u, i and l take a value (the rest of the word after
-// '=', or the empty text when no '=' follows the letter). The value of f
-// must be a decimal port number from 1 to 65535, that of l an IPv4 or IPv6
-// address. Any other character, or a bad port or address, makes the whole
+// usage text, d, f, p, u, i, l, t and c take a value (the rest of the word
+// after '=', or the empty text when no '=' follows the letter). The value of
+// f must be a decimal port number from 1 to 65535, that of l an IPv4 or IPv6
+// address, that of t a number of seconds from 1 to 604800 (a week), that of
+// c a number from 1 to 100000. Any other character, or a bad port or address, makes the whole
 // command line invalid: false, with the offending word in `invalidWord`
 // when it is given.
 bool ParseOptions(int argc, const char* const* argv, Options& options,

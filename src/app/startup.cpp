@@ -61,6 +61,8 @@ int MountAndCreateAccounts(const Options& o, const std::string& drive, Running& 
   server.SetPort(static_cast<uint16_t>(o.port));
   if (!o.listenAddress.empty()) server.SetListenAddress(o.listenAddress.c_str());
   server.SetDataPortRange(kFirstDataPort, kDataPortCount);
+  server.SetIdleTimeout(o.idleSeconds);
+  server.SetConnectionLimits(o.maxConnections, ftp::kDefaultMaxPerAddress);
   const bool mounted = running.mount->mounted();
   ftp::FtpUser* user = mounted ? CreateAccounts(o, server, drive) : nullptr;
   std::fputs(SettingsText(o).c_str(), stdout);

@@ -6,7 +6,9 @@
 // socket names its IPv4 address), except that a control connection from
 // 127.0.0.1 may name any. The unspecified address (EPRT "::", which clients
 // send when their data socket listens on every address) stands for the
-// peer itself. The data connection always goes to the peer.
+// peer itself. The data connection always goes to the peer, and never to a
+// privileged port or to a port the server itself listens on: the server
+// must not be made to talk to another service, or to itself.
 #include "ftp/data_connection.h"
 #include "ftp/ftp_server.h"
 #include "ftp/port_argument.h"
@@ -22,20 +24,24 @@ bool NamesThePeer(const FtpClient* client, const NetAddress& named) {
 
 }  // namespace
 
-// Both commands, once their argument is read: `named` and `port`, or
-// nothing when the argument was not valid.
+// Both commands (`verb`), once their argument is read.
 void CFtpServer::SetActiveTarget(FtpClient* client, const NetAddress& named, uint16_t port,
-                                 const char* mismatch, const char* success) {
+                                 const char* verb) {
   AwaitTransferWorker(client);
   CloseSocket(&client->dataSocket);
+  client->passivePort = 0;
   client->dataMode = kDataNone;
   if (!NamesThePeer(client, named)) {
-    SendReply(client, mismatch);
+    SendFormattedReply(client, "501 %s address does not match originator.\r\n", verb);
+    return;
+  }
+  if (port < kFirstActivePort || IsOwnListeningPort(port)) {
+    SendFormattedReply(client, "500 Illegal %s command.\r\n", verb);
     return;
   }
   client->dataMode = kDataActive;
   client->dataPort = port;
-  SendReply(client, success);
+  SendFormattedReply(client, "200 %s command successful.\r\n", verb);
 }
 
 void CFtpServer::EnterActiveMode(FtpClient* client, const std::string* argument) {
@@ -53,8 +59,7 @@ void CFtpServer::EnterActiveMode(FtpClient* client, const std::string* argument)
   SetActiveTarget(client,
                   Ipv4Address(static_cast<uint8_t>(n[0]), static_cast<uint8_t>(n[1]),
                               static_cast<uint8_t>(n[2]), static_cast<uint8_t>(n[3])),
-                  port.Port(), "501 PORT address does not match originator.\r\n",
-                  "200 PORT command successful.\r\n");
+                  port.Port(), "PORT");
 }
 
 void CFtpServer::EnterExtendedActiveMode(FtpClient* client, const std::string* argument) {
@@ -71,9 +76,7 @@ void CFtpServer::EnterExtendedActiveMode(FtpClient* client, const std::string* a
   } else if (result == ExtendedPortResult::kBad) {
     SendReply(client, "501 Syntax error in arguments.\r\n");
   } else {
-    SetActiveTarget(client, target.address, target.port,
-                    "501 EPRT address does not match originator.\r\n",
-                    "200 EPRT command successful.\r\n");
+    SetActiveTarget(client, target.address, target.port, "EPRT");
   }
 }
 

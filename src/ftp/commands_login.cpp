@@ -18,8 +18,7 @@ Flow CmdUser(Command& c) {
 }
 
 Flow CmdPass(Command& c) {
-  c.server.LoginPassword(&c.client, c.argument());
-  return Flow::kContinue;
+  return c.server.LoginPassword(&c.client, c.argument()) ? Flow::kContinue : Flow::kEndSession;
 }
 
 Flow CmdRein(Command& c) {

@@ -38,49 +38,73 @@ bool StoreDataSocket(FtpClient* client, SocketHandle s, std::recursive_mutex& lo
   return true;
 }
 
+// A data connection's sends and receives that make no progress for the
+// idle time fail, so a client that stops reading or sending cannot hold a
+// transfer, its thread and its buffer for ever.
+void CFtpServer::PrepareDataSocket(FtpClient* client) {
+  SocketSetIoTimeout(client->dataSocket.load(), idleSeconds_);
+}
+
 // A connection from another address than the control connection's peer is
-// closed, and the wait goes on: nobody else can take over a transfer.
+// closed, and the wait goes on: nobody else can take over a transfer. The
+// listener is non-blocking, so a connection that vanished between the wait
+// and the accept only means waiting again.
 bool CFtpServer::AcceptPassive(FtpClient* client) {
   SocketHandle accepted = kInvalidSocket;
-  for (;;) {
+  while (AwaitDataSocket(client, false) == DataWait::kReady) {
     NetAddress peer;
-    accepted = SocketAccept(client->dataSocket.load(), &peer);
-    if (accepted == kInvalidSocket || peer == client->peerAddress) break;
+    AcceptFailure failure;
+    accepted = SocketAccept(client->dataSocket.load(), &peer, &failure);
+    if (accepted != kInvalidSocket && peer == client->peerAddress) break;
     SocketClose(accepted);
+    accepted = kInvalidSocket;
+    if (failure == AcceptFailure::kFinal) break;
   }
   std::lock_guard<std::recursive_mutex> hold(socketLock_);
   const SocketHandle listener = client->dataSocket.exchange(kInvalidSocket);
+  client->passivePort = 0;
+  SocketClose(listener);
   if (listener == kInvalidSocket) {  // the session was ended meanwhile
     SocketClose(accepted);
     return false;
   }
-  SocketClose(listener);
   client->dataSocket = accepted;
   return accepted != kInvalidSocket;
 }
 
 // The connection goes to the control connection's peer, from the address
-// the client reached the server at (both of one family).
+// the client reached the server at (both of one family). It is made without
+// blocking, so that the wait can be bounded and cut short.
 SocketHandle CFtpServer::ConnectActive(FtpClient* client) {
   CloseSocket(&client->dataSocket);
   const SocketHandle s = SocketOpenTcp(client->peerAddress.ipv6);
   if (s == kInvalidSocket || !StoreDataSocket(client, s, socketLock_)) return kInvalidSocket;
   uint16_t localPort = 0;
-  if (!BindDataSocket(s, client->localAddress, firstDataPort_, dataPortCount_, &localPort)) {
+  if (!BindDataSocket(s, client->localAddress, firstDataPort_, dataPortCount_, &localPort) ||
+      !SocketSetNonBlocking(s, true)) {
     return kInvalidSocket;
   }
-  return SocketConnect(s, client->peerAddress, client->dataPort) ? s : kInvalidSocket;
+  const ConnectStart start = SocketConnectStart(s, client->peerAddress, client->dataPort);
+  const bool connected =
+      start == ConnectStart::kConnected ||
+      (start == ConnectStart::kPending && AwaitDataSocket(client, true) == DataWait::kReady &&
+       SocketConnectSucceeded(s));
+  return connected && SocketSetNonBlocking(s, false) ? s : kInvalidSocket;
 }
 
 bool CFtpServer::OpenDataConnection(FtpClient* client) {
-  switch (client->dataMode) {
-    case kDataPassive:
-      return AcceptPassive(client);
-    case kDataActive:
-      return ConnectActive(client) != kInvalidSocket;
-    default:
-      return false;
+  bool opened = false;
+  if (client->dataMode == kDataPassive) opened = AcceptPassive(client);
+  if (client->dataMode == kDataActive) opened = ConnectActive(client) != kInvalidSocket;
+  if (!opened) {
+    // A passive listener is used up; PORT's target may be tried again.
+    CloseSocket(&client->dataSocket);
+    client->passivePort = 0;
+    if (client->dataMode == kDataPassive) client->dataMode = kDataNone;
+    return false;
   }
+  PrepareDataSocket(client);
+  return true;
 }
 
 }  // namespace vrax::ftp

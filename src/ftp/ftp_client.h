@@ -8,6 +8,7 @@
 #include <thread>
 #include <vector>
 
+#include "ftp/line_reader.h"
 #include "platform/sockets.h"
 
 namespace vrax::ftp {
@@ -48,6 +49,9 @@ struct FtpClient {
   NetAddress localAddress;       // server end of the control connection
   NetAddress peerAddress;        // client end; data connections deal with it alone
   uint16_t dataPort = 0;         // PORT/EPRT: the client's port; PASV/EPSV: the port listened on
+  // The port a passive listener of this session listens on, 0 when none;
+  // read by other sessions (PORT must not name the server's own ports).
+  std::atomic<uint16_t> passivePort{0};
   bool epsvAll = false;          // after EPSV ALL only EPSV sets up data connections
   uint8_t mlstFacts = kAllFacts; // the facts MLST and MLSD show (OPTS MLST)
   uint8_t transferType = kTypeBinary;
@@ -57,10 +61,12 @@ struct FtpClient {
   std::atomic<SocketHandle> controlSocket{kInvalidSocket};
   uint8_t loggedIn = 0;
   uint8_t noPassword = 0;        // anonymous login: PASS needs no password
+  int32_t failedLogins = 0;      // wrong passwords in this session
   int32_t dataMode = kDataNone;
   std::atomic<int32_t> transferState{kIdle};
   std::optional<std::string> renameSource;
   std::string currentDirectory = "/";
+  LineReader commands;           // the control connection's command lines
   std::thread sessionThread;
   CFtpServer* server = nullptr;
   // Sockets shut down while another thread may still be using them; their

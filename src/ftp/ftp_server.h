@@ -36,6 +36,17 @@ class CFtpServer {
   // Listens on this one address (an IPv4 or IPv6 literal) instead of on
   // every address. False, and no listening at all, for anything else.
   bool SetListenAddress(const char* address);
+  // Limits (ftp_limits.h has the defaults). Idle: a control connection that
+  // sends nothing this long while no transfer runs is closed; it also bounds
+  // a data connection or a reply that makes no progress. Data: the longest
+  // wait for a data connection. Connections: most control connections in
+  // all and from one address. Each false, changing nothing, for a value
+  // below 1 (or, for a time, too large to wait for in milliseconds).
+  bool SetIdleTimeout(int seconds);
+  bool SetDataConnectTimeout(int seconds);
+  bool SetConnectionLimits(int32_t total, int32_t perAddress);
+  // The pause before a failed password is answered (0: none).
+  void SetLoginFailurePause(int milliseconds);
   bool StartListening();
   bool StopListening();
   bool StartAccepting();
@@ -63,9 +74,11 @@ class CFtpServer {
   bool SetMaxClients(FtpUser* user, int32_t limit);
   bool SetPrivileges(FtpUser* user, uint8_t mask);
 
-  // The account side of USER, PASS and REIN (login.cpp). Each sends its reply.
+  // The account side of USER, PASS and REIN (login.cpp). Each sends its
+  // reply. LoginPassword is false when the session must end (too many
+  // failed passwords).
   void LoginUser(FtpClient* client, const std::string& name);
-  void LoginPassword(FtpClient* client, const std::string* argument);
+  bool LoginPassword(FtpClient* client, const std::string* argument);
   void Reinitialize(FtpClient* client);
 
   // Virtual paths (virtual_path.cpp). `argument` may be null; when it is
@@ -84,6 +97,9 @@ class CFtpServer {
   bool EnterExtendedPassiveMode(FtpClient* client, const std::string* argument);
   void EnterActiveMode(FtpClient* client, const std::string* argument);
   void EnterExtendedActiveMode(FtpClient* client, const std::string* argument);
+  // Opens the data connection PASV/EPSV or PORT/EPRT prepared. A wait that
+  // times out, or that ABOR, QUIT or the end of the control connection cuts
+  // short, fails; on every failure the listener or socket is released.
   bool OpenDataConnection(FtpClient* client);
 
   // Transfers (transfer_start.cpp, send_worker.cpp, receive_worker.cpp).
@@ -122,7 +138,26 @@ class CFtpServer {
 
  private:
   void AcceptLoop();
+  // Starts a session for a new connection, or tells it that there are too
+  // many connections and closes it (admission.cpp).
+  void AdmitClient(SocketHandle socket, const NetAddress& peer);
   void RunSession(FtpClient* client);
+  // The next bytes of the control connection (the session's receive): 0 or
+  // -1 when it ended, or when it stayed idle too long (which is told).
+  long ReceiveCommandBytes(FtpClient* client, char* buffer, size_t size);
+  // Waits for the data socket to be ready: readable (a passive listener) or
+  // writable (an active connection in progress). Meanwhile command lines are
+  // buffered; ABOR, QUIT or the end of the control connection end the wait
+  // (data_wait.cpp).
+  enum class DataWait { kReady, kTimedOut, kInterrupted };
+  DataWait AwaitDataSocket(FtpClient* client, bool forWrite);
+  // Port is the control port or a port some session's passive listener
+  // listens on (admission.cpp).
+  bool IsOwnListeningPort(uint16_t port);
+  // Counts a failed password and pauses; false once the session must end.
+  bool AfterFailedLogin(FtpClient* client);
+  // A data connection just made: bounded waits, and the listener released.
+  void PrepareDataSocket(FtpClient* client);
   // Takes the client out of the list and ends its session; the caller holds
   // the list lock. FinishRemoval then waits for its threads and frees it; the
   // caller must not hold the list lock.
@@ -147,8 +182,9 @@ class CFtpServer {
   // the connection and resets the data mode.
   bool MayList(FtpClient* client);
   bool BeginDataListing(FtpClient* client);
-  void EndDataListing(FtpClient* client);  void SetActiveTarget(FtpClient* client, const NetAddress& named, uint16_t port,
-                       const char* mismatch, const char* success);
+  void EndDataListing(FtpClient* client);
+  void SetActiveTarget(FtpClient* client, const NetAddress& named, uint16_t port,
+                       const char* verb);
   SocketHandle ConnectActive(FtpClient* client);
   bool AcceptPassive(FtpClient* client);
 
@@ -161,6 +197,11 @@ class CFtpServer {
   uint16_t controlPort_ = kDefaultControlPort;
   std::optional<NetAddress> listenAddress_;  // none: every address
   bool listenAddressValid_ = true;
+  std::atomic<int> idleSeconds_ = kDefaultIdleSeconds;
+  std::atomic<int> dataConnectSeconds_ = kDefaultDataConnectSeconds;
+  std::atomic<int32_t> maxConnections_ = kDefaultMaxConnections;
+  std::atomic<int32_t> maxPerAddress_ = kDefaultMaxPerAddress;
+  std::atomic<int> loginFailurePauseMilliseconds_ = kLoginFailurePauseMilliseconds;
   uint8_t anonymousEnabled_ = 0;
   uint32_t numberOfClients_ = 0;
   uint32_t numberOfUsers_ = 0;

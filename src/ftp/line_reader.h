@@ -5,6 +5,11 @@
 // CR LF and a bare LF end a line. Bytes that follow a line stay buffered for
 // the next one, so several commands may arrive in one packet. The reader
 // never looks at bytes beyond those received.
+//
+// While the session waits for something else (a data connection), Fill
+// takes what arrives into the buffer without handing out lines, and
+// AnyLine looks at the complete lines buffered: they are handed out later,
+// in order, and a connection end seen by Fill is reported after them.
 #pragma once
 
 #include <cstddef>
@@ -28,10 +33,23 @@ class LineReader {
 
   Result Next(const Receive& receive, std::string& line);
 
+  // One receive into the free room of the buffer; false when the
+  // connection ended (or the buffer has no room).
+  bool Fill(const Receive& receive);
+  // True when a complete line in the buffer (its terminator dropped)
+  // satisfies `test`.
+  bool AnyLine(const std::function<bool(const std::string&)>& test) const;
+  // The buffer holds kMaxLineBytes bytes: Fill can take no more.
+  bool full() const { return filled_ - consumed_ >= kMaxLineBytes; }
+
  private:
+  void DropConsumed();
+
+
   char buffer_[kLineBufferSize] = {};
   size_t filled_ = 0;    // received bytes in the buffer
   size_t consumed_ = 0;  // bytes of the last line and its terminator
+  bool ended_ = false;   // Fill saw the end of the connection
 };
 
 }  // namespace vrax::ftp

@@ -7,8 +7,9 @@
 // last component lists the matching entries of the directory before it.
 // NLST gives bare names (a wildcard argument's directory part in front, as
 // typed, so that the names can be fetched as they are), and a file's name
-// for a file. Each line goes out in one send whose result is ignored: a
-// listing runs to its end.
+// for a file. A line that cannot be sent (the client vanished or stopped
+// reading) shuts the connection down, so the rest of the listing fails at
+// once instead of waiting out the send timeout line by line.
 #include <cstring>
 
 #include "fileio/vrax_io.h"
@@ -33,7 +34,7 @@ struct Listing {
   void Send(const std::string& text) const {
     const SocketHandle s =
         kind == ListKind::kStatus ? client->controlSocket.load() : client->dataSocket.load();
-    SocketSend(s, text.data(), text.size());
+    SocketSendOrShut(s, text.data(), text.size());
   }
 };
 

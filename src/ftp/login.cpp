@@ -7,9 +7,16 @@
 // account is never freed while a client still names it. Both change under
 // the list lock; replies are sent after it is released, so a client that
 // does not read its replies cannot hold the lock up.
+//
+// Guessing passwords is made slow: a failed password is answered only after
+// a pause (on the session's own thread, holding no lock, so no other
+// session waits for it), and the session ends after a few failures.
 #include <strings.h>
 
+#include <algorithm>
+
 #include "ftp/ftp_server.h"
+#include "platform/threads.h"
 
 namespace vrax::ftp {
 
@@ -54,8 +61,21 @@ void CFtpServer::LoginUser(FtpClient* client, const std::string& name) {
   SendReply(client, reply);
 }
 
-void CFtpServer::LoginPassword(FtpClient* client, const std::string* argument) {
-  const char* reply = "530 Please login with valid USER and PASS.\r\n";
+bool CFtpServer::AfterFailedLogin(FtpClient* client) {
+  ++client->failedLogins;
+  for (int slept = 0; slept < loginFailurePauseMilliseconds_ && !client->finished;) {
+    const int slice = std::min(kPauseSliceMilliseconds, loginFailurePauseMilliseconds_ - slept);
+    SleepMilliseconds(slice);
+    slept += slice;
+  }
+  if (client->failedLogins < kMaxLoginFailures) return true;
+  SendReply(client, "421 Too many failed logins.\r\n");
+  return false;
+}
+
+bool CFtpServer::LoginPassword(FtpClient* client, const std::string* argument) {
+  constexpr const char* kFailed = "530 Please login with valid USER and PASS.\r\n";
+  const char* reply = kFailed;
   {
     std::lock_guard<std::recursive_mutex> hold(listLock_);
     FtpUser* user = client->account;
@@ -75,7 +95,9 @@ void CFtpServer::LoginPassword(FtpClient* client, const std::string* argument) {
       }
     }
   }
+  if (reply == kFailed && !AfterFailedLogin(client)) return false;
   SendReply(client, reply);
+  return true;
 }
 
 void CFtpServer::Reinitialize(FtpClient* client) {

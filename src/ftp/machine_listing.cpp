@@ -19,7 +19,7 @@ struct MachineListing {
   void Send(const char* type, const struct stat& record, const std::string& name) const {
     const FactSubject subject{type, &record, client->account->privileges, writable};
     const std::string line = FormatFacts(subject, client->mlstFacts) + name + "\r\n";
-    SocketSend(client->dataSocket.load(), line.data(), line.size());
+    SocketSendOrShut(client->dataSocket.load(), line.data(), line.size());
   }
 };
 

@@ -32,7 +32,11 @@ bool CFtpServer::BindPassivePort(FtpClient* client, SocketHandle s) {
                         &client->dataPort)) {
       return false;
     }
-    if (SocketListen(s, kPassiveBacklog)) return true;
+    if (SocketListen(s, kPassiveBacklog)) {
+      // Non-blocking, so that taking a connection never waits unbounded.
+      client->passivePort = client->dataPort;
+      return SocketSetNonBlocking(s, true);
+    }
     // Another socket took the port between bind and listen: start afresh.
     CloseSocket(&client->dataSocket);
     s = SocketOpenTcp(client->localAddress.ipv6);
@@ -44,6 +48,7 @@ bool CFtpServer::BindPassivePort(FtpClient* client, SocketHandle s) {
 CFtpServer::PassiveOpen CFtpServer::OpenPassiveListener(FtpClient* client) {
   AwaitTransferWorker(client);
   CloseSocket(&client->dataSocket);
+  client->passivePort = 0;
   client->dataMode = kDataNone;
   const SocketHandle s = SocketOpenTcp(client->localAddress.ipv6);
   if (s == kInvalidSocket || !StoreDataSocket(client, s, socketLock_)) return PassiveOpen::kNoSocket;

@@ -27,7 +27,7 @@ struct ReceiveOutcome {
 // Receives until the connection ends, writing whenever the buffer is
 // nearly full or receiving pauses.
 ReceiveOutcome ReceiveIntoFile(const FtpClient* client, VRAX_FILE* file) {
-  auto buffer = std::make_unique<char[]>(kReceiveBufferBytes);
+  auto buffer = std::make_unique_for_overwrite<char[]>(kReceiveBufferBytes);
   ReceiveOutcome outcome;
   long last = 0;
   SocketHandle s = kInvalidSocket;

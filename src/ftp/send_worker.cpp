@@ -37,7 +37,7 @@ bool SendBlock(const FtpClient* client, const char* data, size_t size) {
 // Sends the open file from its position; true when all `expected` bytes
 // were read and sent.
 bool SendOpenFile(const FtpClient* client, VRAX_FILE* file, uint64_t expected) {
-  auto buffer = std::make_unique<char[]>(kSendBlockBytes);
+  auto buffer = std::make_unique_for_overwrite<char[]>(kSendBlockBytes);
   uint64_t total = 0;
   for (;;) {
     const size_t got = VRAX_fread(buffer.get(), 1, kSendBlockBytes, file);

@@ -1,4 +1,5 @@
 // Construction, configuration, listening and the accept thread.
+#include <climits>
 #include <cstdio>
 
 #include "ftp/control_listener.h"
@@ -58,6 +59,31 @@ bool CFtpServer::SetListenAddress(const char* address) {
   return listenAddressValid_;
 }
 
+// Timeouts are waited for in milliseconds: the longest must fit an int.
+bool CFtpServer::SetIdleTimeout(int seconds) {
+  if (seconds < 1 || seconds > INT_MAX / 1000) return false;
+  idleSeconds_ = seconds;
+  return true;
+}
+
+bool CFtpServer::SetDataConnectTimeout(int seconds) {
+  if (seconds < 1 || seconds > INT_MAX / 1000) return false;
+  dataConnectSeconds_ = seconds;
+  return true;
+}
+
+bool CFtpServer::SetConnectionLimits(int32_t total, int32_t perAddress) {
+  if (total < 1 || perAddress < 1) return false;
+  std::lock_guard<std::recursive_mutex> hold(listLock_);
+  maxConnections_ = total;
+  maxPerAddress_ = perAddress;
+  return true;
+}
+
+void CFtpServer::SetLoginFailurePause(int milliseconds) {
+  loginFailurePauseMilliseconds_ = milliseconds > 0 ? milliseconds : 0;
+}
+
 bool CFtpServer::StartListening() {
   if (listening_) return true;
   if (!listenAddressValid_) return false;
@@ -92,19 +118,28 @@ bool CFtpServer::StartAccepting() {
 
 // Ends when the listening socket is closed. Running out of descriptors or
 // memory only pauses accepting: the server must not stop serving for good
-// because a burst of connections used up the process's descriptors.
+// because a burst of connections used up the process's descriptors. Ended
+// sessions are freed at least every kSweepMilliseconds, so that their
+// threads never pile up while nobody connects.
 void CFtpServer::AcceptLoop() {
+  SocketSetNonBlocking(listenSocket_.load(), true);
   for (;;) {
-    NetAddress peer;
-    bool transient = false;
-    const SocketHandle s = SocketAccept(listenSocket_.load(), &peer, &transient);
-    if (s == kInvalidSocket && transient && listenSocket_.load() != kInvalidSocket) {
-      SleepMilliseconds(kAcceptRetryMilliseconds);
-      continue;
-    }
-    if (s == kInvalidSocket) return;
+    const SocketHandle listener = listenSocket_.load();
+    if (listener == kInvalidSocket) return;
+    const SocketReadiness readiness = SocketWait(listener, false, kInvalidSocket, kSweepMilliseconds);
     RemoveFinishedClients();
-    AddClient(s, &peer);
+    if (readiness.failed) return;
+    if (!readiness.ready) continue;
+    NetAddress peer;
+    AcceptFailure failure;
+    const SocketHandle s = SocketAccept(listener, &peer, &failure);
+    if (s != kInvalidSocket) {
+      AdmitClient(s, peer);
+    } else if (failure == AcceptFailure::kFinal) {
+      return;
+    } else if (failure == AcceptFailure::kTransient) {
+      SleepMilliseconds(kAcceptRetryMilliseconds);
+    }
   }
 }
 

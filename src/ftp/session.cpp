@@ -1,20 +1,35 @@
 // The session thread of one control connection: greeting, then one command
-// line after another until the client quits or the connection ends.
+// line after another until the client quits, the connection ends or stays
+// idle too long.
 #include "ftp/command.h"
 #include "ftp/line_reader.h"
 #include "platform/threads.h"
 
 namespace vrax::ftp {
 
+// A session is idle only while no transfer runs: a client waits quietly for
+// the end of a long transfer, and the transfer has its own bound.
+long CFtpServer::ReceiveCommandBytes(FtpClient* client, char* buffer, size_t size) {
+  for (;;) {
+    const SocketHandle s = client->controlSocket.load();
+    const SocketReadiness readiness = SocketWait(s, false, kInvalidSocket, idleSeconds_ * 1000);
+    if (readiness.failed) return -1;
+    if (readiness.ready) return SocketReceive(s, buffer, size);
+    if (client->transferState != kIdle) continue;
+    SendReply(client, "421 Timeout.\r\n");
+    return -1;
+  }
+}
+
 void CFtpServer::RunSession(FtpClient* client) {
+  SocketSetIoTimeout(client->controlSocket.load(), idleSeconds_);
   SendReply(client, "220 Corvane Ftp Server.\r\n");
   client->transferState = kIdle;
-  LineReader reader;
-  const LineReader::Receive receive = [client](char* buffer, size_t size) {
-    return SocketReceive(client->controlSocket.load(), buffer, size);
+  const LineReader::Receive receive = [this, client](char* buffer, size_t size) {
+    return ReceiveCommandBytes(client, buffer, size);
   };
   std::string line;
-  while (reader.Next(receive, line) == LineReader::Result::kLine) {
+  while (client->commands.Next(receive, line) == LineReader::Result::kLine) {
     StripTelnetCommands(line);
     Command command{*this, *client, ParseCommandLine(line)};
     if (Dispatch(command) == Flow::kEndSession) break;

@@ -1,8 +1,10 @@
 #include "platform/sockets.h"
 
 #include <arpa/inet.h>
+#include <fcntl.h>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
+#include <poll.h>
 #include <signal.h>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -153,8 +155,8 @@ BindResult SocketBind(SocketHandle socket, const NetAddress& address, uint16_t p
 
 bool SocketListen(SocketHandle socket, int backlog) { return listen(socket, backlog) == 0; }
 
-SocketHandle SocketAccept(SocketHandle listener, NetAddress* peerAddress, bool* transient) {
-  if (transient != nullptr) *transient = false;
+SocketHandle SocketAccept(SocketHandle listener, NetAddress* peerAddress, AcceptFailure* failure) {
+  if (failure != nullptr) *failure = AcceptFailure::kNone;
   for (;;) {
     HostAddress peer;
     peer.length = sizeof peer.storage;
@@ -165,8 +167,14 @@ SocketHandle SocketAccept(SocketHandle listener, NetAddress* peerAddress, bool* 
     }
     // A connection that was reset before it was taken is no reason to stop.
     if (errno == EINTR || errno == ECONNABORTED) continue;
-    if (transient != nullptr) {
-      *transient = errno == EMFILE || errno == ENFILE || errno == ENOBUFS || errno == ENOMEM;
+    if (failure != nullptr) {
+      if (errno == EAGAIN || errno == EWOULDBLOCK) {
+        *failure = AcceptFailure::kNothingWaiting;
+      } else if (errno == EMFILE || errno == ENFILE || errno == ENOBUFS || errno == ENOMEM) {
+        *failure = AcceptFailure::kTransient;
+      } else {
+        *failure = AcceptFailure::kFinal;
+      }
     }
     return kInvalidSocket;
   }
@@ -175,6 +183,56 @@ SocketHandle SocketAccept(SocketHandle listener, NetAddress* peerAddress, bool* 
 bool SocketConnect(SocketHandle socket, const NetAddress& address, uint16_t port) {
   HostAddress a = MakeAddress(address, port);
   return connect(socket, a.get(), a.length) == 0;
+}
+
+bool SocketSetNonBlocking(SocketHandle socket, bool nonBlocking) {
+  const int flags = fcntl(socket, F_GETFL);
+  if (flags < 0) return false;
+  const int wanted = nonBlocking ? (flags | O_NONBLOCK) : (flags & ~O_NONBLOCK);
+  return wanted == flags || fcntl(socket, F_SETFL, wanted) == 0;
+}
+
+bool SocketSetIoTimeout(SocketHandle socket, int seconds) {
+  timeval limit{};
+  limit.tv_sec = seconds > 0 ? seconds : 0;
+  return setsockopt(socket, SOL_SOCKET, SO_RCVTIMEO, &limit, sizeof limit) == 0 &&
+         setsockopt(socket, SOL_SOCKET, SO_SNDTIMEO, &limit, sizeof limit) == 0;
+}
+
+ConnectStart SocketConnectStart(SocketHandle socket, const NetAddress& address, uint16_t port) {
+  HostAddress a = MakeAddress(address, port);
+  if (connect(socket, a.get(), a.length) == 0) return ConnectStart::kConnected;
+  return errno == EINPROGRESS || errno == EINTR ? ConnectStart::kPending : ConnectStart::kFailed;
+}
+
+bool SocketConnectSucceeded(SocketHandle socket) {
+  int error = 0;
+  socklen_t length = sizeof error;
+  return getsockopt(socket, SOL_SOCKET, SO_ERROR, &error, &length) == 0 && error == 0;
+}
+
+SocketReadiness SocketWait(SocketHandle socket, bool forWrite, SocketHandle watch,
+                           int timeoutMilliseconds) {
+  SocketReadiness result;
+  if (socket == kInvalidSocket) {  // closed by another thread: nothing to wait for
+    result.failed = true;
+    return result;
+  }
+  pollfd fds[2] = {};
+  fds[0].fd = socket;
+  fds[0].events = forWrite ? POLLOUT : POLLIN;
+  fds[1].fd = watch;  // a negative descriptor is ignored
+  fds[1].events = POLLIN;
+  int n;
+  while ((n = poll(fds, 2, timeoutMilliseconds)) < 0 && errno == EINTR) {
+  }
+  if (n < 0 || (fds[0].revents & POLLNVAL) != 0) {
+    result.failed = true;
+    return result;
+  }
+  result.ready = fds[0].revents != 0;
+  result.watched = watch != kInvalidSocket && fds[1].revents != 0;
+  return result;
 }
 
 bool SocketLocalAddress(SocketHandle socket, NetAddress* address, uint16_t* port) {
@@ -190,6 +248,19 @@ long SocketSend(SocketHandle socket, const void* data, size_t size) {
     const ssize_t n = send(socket, data, size, MSG_NOSIGNAL);
     if (n >= 0 || errno != EINTR) return n < 0 ? -1 : static_cast<long>(n);
   }
+}
+
+bool SocketSendOrShut(SocketHandle socket, const void* data, size_t size) {
+  const auto* bytes = static_cast<const char*>(data);
+  for (size_t sent = 0; sent < size;) {
+    const long n = SocketSend(socket, bytes + sent, size - sent);
+    if (n <= 0) {
+      SocketShutdown(socket);
+      return false;
+    }
+    sent += static_cast<size_t>(n);
+  }
+  return true;
 }
 
 long SocketReceive(SocketHandle socket, void* buffer, size_t size) {

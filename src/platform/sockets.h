@@ -1,8 +1,8 @@
 // The host's TCP sockets over IPv4 and IPv6, reduced to what the FTP server
 // needs.
 //
-// Every call is a thin wrapper: blocking sockets, interrupted calls
-// restarted. Sending never raises SIGPIPE, so a peer that disappears only
+// Every call is a thin wrapper: blocking sockets unless switched, interrupted
+// calls restarted. Sending never raises SIGPIPE, so a peer that disappears only
 // makes the send fail. Addresses come back in their plain form: an IPv4
 // peer that reached an IPv6 socket (an IPv4-mapped address) is reported as
 // the IPv4 address it is, so an address compares equal however it arrived.
@@ -66,18 +66,53 @@ bool SocketSetIpv6Only(SocketHandle socket, bool only);
 // be of the socket's family.
 BindResult SocketBind(SocketHandle socket, const NetAddress& address, uint16_t port);
 bool SocketListen(SocketHandle socket, int backlog);
-// Waits for a connection. Returns the connected socket and stores the
-// peer's address, or kInvalidSocket once the listening socket fails or is
-// shut down. `transient`, when given, tells whether the failure may pass by
-// itself (the process or the host ran out of descriptors or memory).
+// Why SocketAccept returned no connection.
+enum class AcceptFailure {
+  kNone,
+  kNothingWaiting,  // a non-blocking listener has no connection waiting
+  kTransient,       // the process or the host ran out of descriptors or memory
+  kFinal,           // the listener failed or was shut down
+};
+// Waits for a connection (a non-blocking listener does not wait). Returns
+// the connected socket (blocking) and stores the peer's address, or
+// kInvalidSocket and, when `failure` is given, why.
 SocketHandle SocketAccept(SocketHandle listener, NetAddress* peerAddress,
-                          bool* transient = nullptr);
+                          AcceptFailure* failure = nullptr);
 bool SocketConnect(SocketHandle socket, const NetAddress& address, uint16_t port);
+
+// Switches a socket between blocking and non-blocking calls.
+bool SocketSetNonBlocking(SocketHandle socket, bool nonBlocking);
+// A send or receive on the socket that makes no progress for `seconds`
+// fails instead of waiting for ever (0: wait for ever).
+bool SocketSetIoTimeout(SocketHandle socket, int seconds);
+
+enum class ConnectStart { kConnected, kPending, kFailed };
+// Starts a connection on a non-blocking socket; kPending means it completes
+// later: wait until the socket is writable, then ask SocketConnectSucceeded.
+ConnectStart SocketConnectStart(SocketHandle socket, const NetAddress& address, uint16_t port);
+bool SocketConnectSucceeded(SocketHandle socket);
+
+// What SocketWait saw.
+struct SocketReadiness {
+  bool ready = false;    // `socket` can be used (or has failed: the next call tells)
+  bool watched = false;  // `watch` has input or was closed by its peer
+  bool failed = false;   // the wait itself failed, or `socket` is no socket
+};
+// Waits until `socket` can be read (a listener: accepted) or, with
+// `forWrite`, written (a connection in progress: completed), or until
+// `watch` (when not kInvalidSocket) has something to read, at most
+// `timeoutMilliseconds` (negative: no limit). Neither: timed out.
+SocketReadiness SocketWait(SocketHandle socket, bool forWrite, SocketHandle watch,
+                           int timeoutMilliseconds);
 // The local address and port a socket is bound to.
 bool SocketLocalAddress(SocketHandle socket, NetAddress* address, uint16_t* port);
 
 // One send call; the number of bytes taken, or -1.
 long SocketSend(SocketHandle socket, const void* data, size_t size);
+// Sends all of `size` bytes as a stream of lines does; when that fails (the
+// peer is gone, or stalled past the send timeout) the socket is shut down,
+// so that every later send on it fails at once instead of waiting again.
+bool SocketSendOrShut(SocketHandle socket, const void* data, size_t size);
 // One receive call; bytes received, 0 when the peer closed, -1 on error.
 long SocketReceive(SocketHandle socket, void* buffer, size_t size);
 

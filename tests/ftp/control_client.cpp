@@ -1,6 +1,7 @@
 #include "control_client.h"
 
 #include <arpa/inet.h>
+#include <poll.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
 #include <sys/time.h>
@@ -9,6 +10,7 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <random>
 
 namespace vrax::ftp::test {
 
@@ -39,16 +41,22 @@ int ConnectLoopback(uint16_t port) {
 
 }  // namespace
 
+// Drawn below the kernel's range of ephemeral ports, so that no client
+// connection made meanwhile can take the port before the server binds it.
 uint16_t FreeLoopbackPort() {
-  const int s = socket(AF_INET, SOCK_STREAM, 0);
-  sockaddr_in a{};
-  a.sin_family = AF_INET;
-  a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  bind(s, reinterpret_cast<sockaddr*>(&a), sizeof a);
-  socklen_t length = sizeof a;
-  getsockname(s, reinterpret_cast<sockaddr*>(&a), &length);
-  close(s);
-  return ntohs(a.sin_port);
+  static std::mt19937 draw{std::random_device{}()};
+  std::uniform_int_distribution<int> ports(10000, 32000);
+  for (int attempt = 0; attempt < 1000; ++attempt) {
+    const int s = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_port = htons(static_cast<uint16_t>(ports(draw)));
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    const bool free = bind(s, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0;
+    close(s);
+    if (free) return ntohs(a.sin_port);
+  }
+  return 0;
 }
 
 ControlClient::ControlClient(uint16_t port) : socket_(ConnectLoopback(port)) {
@@ -89,6 +97,12 @@ bool ControlClient::ClosedByServer() {
   char c;
   const ssize_t n = socket_ < 0 ? 0 : recv(socket_, &c, 1, 0);
   return n == 0 || (n < 0 && errno == ECONNRESET);
+}
+
+bool ControlClient::ReplyWaiting(int ms) {
+  if (!buffer_.empty() || socket_ < 0) return true;
+  pollfd p{socket_, POLLIN, 0};
+  return poll(&p, 1, ms) > 0;
 }
 
 bool ControlClient::Login(const std::string& user, const std::string& password) {

@@ -27,6 +27,8 @@ class ControlClient {
   void Send(const std::string& bytes);
   // True when the server closes the connection within a few seconds.
   bool ClosedByServer();
+  // True when a reply (or the connection's end) arrives within `ms`.
+  bool ReplyWaiting(int ms);
   // PASV, then a connection to the announced port; -1 on failure.
   int OpenPassiveData();
   bool Login(const std::string& user, const std::string& password);

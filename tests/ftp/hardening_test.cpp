@@ -1,0 +1,154 @@
+// What a vanished, idle, flooding or guessing client can hold of the
+// server: data-connection waits, connection limits, idle sessions, failed
+// logins and PORT targets.
+#include <gtest/gtest.h>
+
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <cstdio>
+
+#include "served_image.h"
+
+namespace vrax::ftp::test {
+namespace {
+
+using Hardening = ServedImage;
+
+// PASV's port, or 0.
+uint16_t PassivePort(ControlClient& c) {
+  unsigned h[4], p[2];
+  const std::string reply = c.Command("PASV");
+  if (std::sscanf(reply.c_str(), "227 Entering Passive Mode (%u,%u,%u,%u,%u,%u)", &h[0], &h[1],
+                  &h[2], &h[3], &p[0], &p[1]) != 6) {
+    return 0;
+  }
+  return static_cast<uint16_t>(p[0] * 256 + p[1]);
+}
+
+bool Listening(uint16_t port) {
+  ControlClient probe(port);  // reads no greeting when the connection fails
+  return probe.connected();
+}
+
+std::string PortCommand(const char* verb, uint16_t port) {
+  if (std::string(verb) == "EPRT") return "EPRT |1|127.0.0.1|" + std::to_string(port) + "|";
+  return "PORT 127,0,0,1," + std::to_string(port / 256) + "," + std::to_string(port % 256);
+}
+
+TEST_F(Hardening, AnUnansweredDataConnectionIsGivenUpAndItsPortReleased) {
+  AddFullUser("u", "p");
+  ASSERT_TRUE(server_->SetDataConnectTimeout(1));
+  auto c = Connect();
+  ASSERT_TRUE(c->Login("u", "p"));
+  const uint16_t port = PassivePort(*c);
+  ASSERT_NE(port, 0);
+  EXPECT_EQ(c->Command("LIST"), "425 Can't open data connection.");
+  EXPECT_FALSE(Listening(port));
+  // The session goes on, and the next data connection works.
+  const int data = c->OpenPassiveData();
+  ASSERT_GE(data, 0);
+  EXPECT_EQ(c->Command("NLST"), "150 Opening data connection for directory list.");
+  EXPECT_EQ(ReadToEnd(data), "a.txt\r\npub\r\n");
+  EXPECT_EQ(c->ReadLine(), "226 Transfer complete.");
+}
+
+// The default wait is long; ABOR, QUIT and a closed control connection end
+// it at once, and the commands are answered in order.
+TEST_F(Hardening, AbortQuitAndHangUpEndADataConnectionWait) {
+  AddFullUser("u", "p");
+  auto aborting = Connect();
+  ASSERT_TRUE(aborting->Login("u", "p"));
+  ASSERT_NE(PassivePort(*aborting), 0);
+  aborting->Send("RETR a.txt\r\nABOR\r\n");
+  ASSERT_TRUE(aborting->ReplyWaiting(5000));
+  EXPECT_EQ(aborting->ReadLine(), "425 Can't open data connection.");
+  EXPECT_EQ(aborting->ReadLine().substr(0, 4), "226 ");
+  EXPECT_EQ(aborting->Command("NOOP"), "200 NOOP Command Successful.");
+
+  auto quitting = Connect();
+  ASSERT_TRUE(quitting->Login("u", "p"));
+  ASSERT_NE(PassivePort(*quitting), 0);
+  quitting->Send("LIST\r\nQUIT\r\n");
+  ASSERT_TRUE(quitting->ReplyWaiting(5000));
+  EXPECT_EQ(quitting->ReadLine(), "425 Can't open data connection.");
+  EXPECT_EQ(quitting->ReadLine().substr(0, 4), "221 ");
+  EXPECT_TRUE(quitting->ClosedByServer());
+
+  auto vanishing = Connect();
+  ASSERT_TRUE(vanishing->Login("u", "p"));
+  const uint16_t port = PassivePort(*vanishing);
+  ASSERT_NE(port, 0);
+  vanishing->Send("LIST\r\n");
+  vanishing->Close();
+  EXPECT_TRUE(Eventually([&] { return !Listening(port); }));
+  EXPECT_TRUE(Eventually([&] {
+    server_->RemoveFinishedClients();
+    return server_->clientCount() == 1;
+  }));
+}
+
+TEST_F(Hardening, ConnectionsBeyondALimitAreToldAndClosed) {
+  ASSERT_TRUE(server_->SetConnectionLimits(3, 2));
+  auto first = Connect();
+  auto second = Connect();
+  ControlClient third(port_);
+  EXPECT_EQ(third.greeting(), "421 Too many connections");
+  EXPECT_TRUE(third.ClosedByServer());
+  // An ended session counts no more.
+  first->Close();
+  EXPECT_TRUE(Eventually([&] { return ControlClient(port_).greeting() == "220 Corvane Ftp Server."; }));
+
+  ASSERT_TRUE(server_->SetConnectionLimits(2, 32));
+  auto another = Connect();
+  ControlClient over(port_);
+  EXPECT_EQ(over.greeting(), "421 Too many connections");
+  EXPECT_FALSE(server_->SetConnectionLimits(0, 1));
+  EXPECT_FALSE(server_->SetConnectionLimits(1, 0));
+}
+
+TEST_F(Hardening, AnIdleSessionIsTimedOut) {
+  AddFullUser("u", "p");
+  ASSERT_TRUE(server_->SetIdleTimeout(1));
+  EXPECT_FALSE(server_->SetIdleTimeout(0));
+  auto c = Connect();
+  ASSERT_TRUE(c->Login("u", "p"));
+  EXPECT_EQ(c->ReadLine(), "421 Timeout.");
+  EXPECT_TRUE(c->ClosedByServer());
+}
+
+// Each failed password costs a pause that holds only its own session; the
+// third ends the session.
+TEST_F(Hardening, FailedLoginsArePausedAndEndTheSessionAtTheThird) {
+  AddFullUser("u", "p");
+  server_->SetLoginFailurePause(60000);
+  auto guesser = Connect();
+  auto other = Connect();
+  EXPECT_EQ(guesser->Command("USER u"), "331 Password required for this user.");
+  guesser->Send("PASS wrong\r\n");
+  EXPECT_TRUE(other->Login("u", "p"));
+  EXPECT_FALSE(guesser->ReplyWaiting(200));
+  server_->SetLoginFailurePause(1);
+  EXPECT_EQ(guesser->ReadLine(), "530 Please login with valid USER and PASS.");
+  EXPECT_EQ(guesser->Command("USER u"), "331 Password required for this user.");
+  EXPECT_EQ(guesser->Command("PASS wrong"), "530 Please login with valid USER and PASS.");
+  EXPECT_EQ(guesser->Command("USER u"), "331 Password required for this user.");
+  EXPECT_EQ(guesser->Command("PASS wrong"), "421 Too many failed logins.");
+  EXPECT_TRUE(guesser->ClosedByServer());
+}
+
+TEST_F(Hardening, DataTargetsArePortsOfTheClientAboveTheReservedRange) {
+  AddFullUser("u", "p");
+  auto c = Connect();
+  ASSERT_TRUE(c->Login("u", "p"));
+  for (const char* verb : {"PORT", "EPRT"}) {
+    const std::string refused = std::string("500 Illegal ") + verb + " command.";
+    EXPECT_EQ(c->Command(PortCommand(verb, 22)), refused);
+    EXPECT_EQ(c->Command(PortCommand(verb, 1023)), refused);
+    EXPECT_EQ(c->Command(PortCommand(verb, port_)), refused);
+    EXPECT_EQ(c->Command(PortCommand(verb, 1024)), std::string("200 ") + verb + " command successful.");
+  }
+}
+
+}  // namespace
+}  // namespace vrax::ftp::test
