@@ -7,7 +7,10 @@ Usage: test_hardening.py --vrax PATH --mkfs PATH --fsck PATH [unittest args]
 """
 
 import os
+import shutil
+import subprocess
 import sys
+import unittest
 import time
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
@@ -66,6 +69,15 @@ class Limits(ServedVolume):
         finally:
             for r in kept:
                 r.close()
+
+    @unittest.skipIf(shutil.which("ss") is None, "ss is not installed")
+    def test_the_accept_backlog_takes_bursts(self):
+        out = subprocess.run(["ss", "-ltnH", "sport = :%d" % self.server.port],
+                             stdout=subprocess.PIPE, check=True, timeout=20).stdout.decode()
+        backlogs = [int(line.split()[2]) for line in out.splitlines() if line.strip()]
+        self.assertTrue(backlogs)
+        for backlog in backlogs:  # ss shows a listener's backlog as its Send-Q
+            self.assertGreaterEqual(backlog, 128)
 
     def test_an_idle_connection_is_closed(self):
         r = self.raw()

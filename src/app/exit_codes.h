@@ -12,6 +12,7 @@ enum ExitCode : int {
   kExitAccount = 3,   // the named account cannot be made
   kExitListen = 4,    // the control port cannot be bound or listened on
   kExitAccept = 5,    // the thread that accepts connections cannot start
+  kExitTls = 6,       // the TLS certificate or key (-k) cannot be used
 };
 
 }  // namespace vrax::app

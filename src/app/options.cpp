@@ -68,6 +68,10 @@ bool ParseWord(const std::string& word, Options& o) {
       case 'w': ++o.readOnly; ++i; break;
       case 'z': ++o.debug; ++i; break;
       case 'h': o.help = true; ++i; break;
+      case 's': ++o.tlsRequired; ++i; break;
+      case 'k':
+        if ((o.tlsFile = TakeValue(word, i)).empty()) return false;
+        break;
       case 'd': o.device = DecimalValue(TakeValue(word, i)); break;
       case 'f':
         if (!BoundedValue(TakeValue(word, i), 1, kMaxPort, o.port)) return false;
@@ -111,6 +115,10 @@ bool ParseOptions(int argc, const char* const* argv, Options& options, std::stri
     if (invalidWord != nullptr) *invalidWord = word;
     return false;
   }
+  if (options.tlsRequired && options.tlsFile.empty()) {
+    if (invalidWord != nullptr) *invalidWord = "-s (needs -k=<file>)";
+    return false;
+  }
   return true;
 }
 
@@ -128,13 +136,16 @@ std::string UsageText() {
   text += "  -u=<str>  Specify user name for non anonymous logins\n";
   text += "  -t=<sec>  Close a connection idle this many seconds (default 300)\n";
   text += "  -c=<num>  Most simultaneous connections (default 200; 32 per address)\n";
+  text += "  -k=<file> Offer TLS (AUTH TLS) with this PEM certificate and key\n";
+  text += "  -s        Logins need TLS (with -k)\n";
   text += kSeparator;
   text += "  -z        Enable Debug\n";
   text += "  -h        Show this text and exit (also --help)\n";
   text += kSeparator;
   text += "exit codes: 0 stopped by a signal (or help shown), 1 invalid command line,\n";
   text += "  2 the drive cannot be mounted, 3 the account cannot be created,\n";
-  text += "  4 the FTP port cannot be bound, 5 connections cannot be accepted\n";
+  text += "  4 the FTP port cannot be bound, 5 connections cannot be accepted,\n";
+  text += "  6 the TLS certificate or key cannot be used\n";
   return text;
 }
 

@@ -19,6 +19,8 @@ struct Options {
   std::string listenAddress; // -l=<address>: the one address to listen on (default: all)
   int idleSeconds = 300;     // -t=<seconds>: idle time after which a connection is closed
   int maxConnections = 200;  // -c=<num>: most simultaneous connections
+  std::string tlsFile;       // -k=<file>: PEM certificate and key; offers AUTH TLS
+  int tlsRequired = 0;       // -s, counted: logins need TLS (only with -k)
 };
 
 // The program's name line, printed first.
@@ -29,13 +31,13 @@ inline constexpr const char* kBanner = "Tarnview - VRAX Disk Mounter v2.05\n";
 // option word when it starts with '-' and its second character lies above
 // '9' and below 128; other words are ignored. In an option word every
 // character is taken in lower case: a, b, w and z count, h asks for the
-// usage text, d, f, p, u, i, l, t and c take a value (the rest of the word
+// usage text, s counts, d, f, p, u, i, l, t, c and k take a value (the rest of the word
 // after '=', or the empty text when no '=' follows the letter). The value of
 // f must be a decimal port number from 1 to 65535, that of l an IPv4 or IPv6
 // address, that of t a number of seconds from 1 to 604800 (a week), that of
-// c a number from 1 to 100000. Any other character, or a bad port or address, makes the whole
-// command line invalid: false, with the offending word in `invalidWord`
-// when it is given.
+// c a number from 1 to 100000, that of k a file name. Any other character,
+// a bad port or address, or -s without -k, makes the whole command line
+// invalid: false, with the offending word in `invalidWord` when it is given.
 bool ParseOptions(int argc, const char* const* argv, Options& options,
                   std::string* invalidWord = nullptr);
 

@@ -52,23 +52,42 @@ ftp::FtpUser* CreateAccounts(const Options& o, ftp::CFtpServer& server, const st
   return server.AddUser(o.login.c_str(), o.password.c_str(), drive.c_str());
 }
 
-// Mounts the drive and makes the accounts; kExitOk, or the failure's exit
-// code after its message. Nothing is made on a drive that did not mount.
+// The certificate and key of -k, loaded before anything is opened; empty,
+// or the line that says why they cannot be used.
+std::string PrepareTls(const Options& o, ftp::CFtpServer& server) {
+  std::string error;
+  if (o.tlsFile.empty() || server.EnableTls(o.tlsFile, &error)) {
+    server.RequireTls(o.tlsRequired != 0);
+    return std::string();
+  }
+  return "----> Unable to Use TLS Certificate: " + error + "\n";
+}
+
+// Loads TLS, mounts the drive and makes the accounts; kExitOk, or the
+// failure's exit code after its message. Nothing is made on a drive that
+// did not mount, and no drive is opened with an unusable certificate.
 int MountAndCreateAccounts(const Options& o, const std::string& drive, Running& running) {
-  running.mount = std::make_unique<VraxInterface>(drive.c_str(), o.readOnly == 0, o.image);
   running.server = std::make_unique<ftp::CFtpServer>();
   ftp::CFtpServer& server = *running.server;
+  const std::string tlsFailure = PrepareTls(o, server);
+  if (tlsFailure.empty()) {
+    running.mount = std::make_unique<VraxInterface>(drive.c_str(), o.readOnly == 0, o.image);
+  }
   server.SetPort(static_cast<uint16_t>(o.port));
   if (!o.listenAddress.empty()) server.SetListenAddress(o.listenAddress.c_str());
   server.SetDataPortRange(kFirstDataPort, kDataPortCount);
   server.SetIdleTimeout(o.idleSeconds);
   server.SetConnectionLimits(o.maxConnections, ftp::kDefaultMaxPerAddress);
-  const bool mounted = running.mount->mounted();
+  const bool mounted = running.mount != nullptr && running.mount->mounted();
   ftp::FtpUser* user = mounted ? CreateAccounts(o, server, drive) : nullptr;
   std::fputs(SettingsText(o).c_str(), stdout);
+  if (!tlsFailure.empty()) return Fail(running, kExitTls, tlsFailure);
   if (!mounted) return Fail(running, kExitMount, MountFailureText(o, drive));
   if (user == nullptr) return Fail(running, kExitAccount, AccountFailureText(o));
   std::fputs("----> FtpUser Created\n", stdout);
+  if (server.tlsEnabled()) {
+    std::fputs(server.tlsRequired() ? "----> TLS Required\n" : "----> TLS Offered\n", stdout);
+  }
   server.SetMaxClients(user, 0);
   server.SetPrivileges(user, ftp::kPrivAll);
   return kExitOk;

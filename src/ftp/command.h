@@ -47,6 +47,11 @@ Flow CmdQuit(Command& c);
 Flow CmdUser(Command& c);
 Flow CmdPass(Command& c);
 Flow CmdRein(Command& c);
+// Protection (commands_security.cpp): AUTH, PBSZ, PROT and CCC.
+Flow CmdAuth(Command& c);
+Flow CmdPbsz(Command& c);
+Flow CmdProt(Command& c);
+Flow CmdCcc(Command& c);
 // Settings and information (commands_settings.cpp).
 Flow CmdNoop(Command& c);
 Flow CmdAllo(Command& c);

@@ -17,6 +17,7 @@ struct CommandEntry {
 // features before they log in.
 constexpr CommandEntry kLoginCommands[] = {
     {"QUIT", CmdQuit}, {"USER", CmdUser}, {"PASS", CmdPass}, {"FEAT", CmdFeat}, {"OPTS", CmdOpts},
+    {"AUTH", CmdAuth}, {"PBSZ", CmdPbsz}, {"PROT", CmdProt}, {"CCC", CmdCcc},
 };
 
 // Answered only once the client is logged in.

@@ -11,6 +11,8 @@ Flow CmdQuit(Command& c) {
 Flow CmdUser(Command& c) {
   if (c.argument() == nullptr) {
     c.Reply(kReplyArgumentCount);
+  } else if (c.server.tlsRequired() && c.client.controlTls == nullptr) {
+    c.Reply("530 Logins need a protected connection: send AUTH TLS first.\r\n");
   } else {
     c.server.LoginUser(&c.client, *c.argument());
   }

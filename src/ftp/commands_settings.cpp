@@ -77,9 +77,12 @@ Flow CmdType(Command& c) {
 // What the server supports, in one reply; the MLST line marks the facts
 // that listings show now.
 Flow CmdFeat(Command& c) {
-  const std::string reply = "211-Features:\r\n EPRT\r\n EPSV\r\n MDTM\r\n MFMT\r\n MLST " +
-                            FactNames(c.client.mlstFacts, true) +
-                            "\r\n PASV\r\n REST STREAM\r\n SIZE\r\n TVFS\r\n UTF8\r\n211 End\r\n";
+  const bool tls = c.server.tlsEnabled();
+  const std::string reply = std::string("211-Features:\r\n") + (tls ? " AUTH TLS\r\n" : "") +
+                            " EPRT\r\n EPSV\r\n MDTM\r\n MFMT\r\n MLST " +
+                            FactNames(c.client.mlstFacts, true) + "\r\n PASV\r\n" +
+                            (tls ? " PBSZ\r\n PROT\r\n" : "") +
+                            " REST STREAM\r\n SIZE\r\n TVFS\r\n UTF8\r\n211 End\r\n";
   c.Reply(reply.c_str());
   return Flow::kContinue;
 }

@@ -93,6 +93,7 @@ SocketHandle CFtpServer::ConnectActive(FtpClient* client) {
 }
 
 bool CFtpServer::OpenDataConnection(FtpClient* client) {
+  client->dataTls.reset();  // no worker runs: left from an earlier connection
   bool opened = false;
   if (client->dataMode == kDataPassive) opened = AcceptPassive(client);
   if (client->dataMode == kDataActive) opened = ConnectActive(client) != kInvalidSocket;

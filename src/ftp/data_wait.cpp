@@ -31,11 +31,15 @@ int MillisecondsUntil(std::chrono::steady_clock::time_point deadline) {
 
 CFtpServer::DataWait CFtpServer::AwaitDataSocket(FtpClient* client, bool forWrite) {
   const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(dataConnectSeconds_);
-  const LineReader::Receive receive = [client](char* buffer, size_t size) {
-    return SocketReceive(client->controlSocket.load(), buffer, size);
+  const LineReader::Receive receive = [this, client](char* buffer, size_t size) {
+    return ReceiveControl(client, buffer, size);
   };
   for (;;) {
     if (client->finished || client->commands.AnyLine(EndsTheWait)) return DataWait::kInterrupted;
+    if (ControlPending(client) && !client->commands.full()) {
+      if (!client->commands.Fill(receive)) return DataWait::kInterrupted;
+      continue;
+    }
     const int left = MillisecondsUntil(deadline);
     if (left == 0) return DataWait::kTimedOut;
     // A full line buffer is not watched: the session reads it after the wait.

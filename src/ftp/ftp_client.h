@@ -3,6 +3,8 @@
 
 #include <atomic>
 #include <cstdint>
+#include <memory>
+#include <mutex>
 #include <optional>
 #include <string>
 #include <thread>
@@ -10,6 +12,7 @@
 
 #include "ftp/line_reader.h"
 #include "platform/sockets.h"
+#include "platform/tls.h"
 
 namespace vrax::ftp {
 
@@ -72,6 +75,14 @@ struct FtpClient {
   // Sockets shut down while another thread may still be using them; their
   // descriptors are released once no thread can (socket lock).
   std::vector<SocketHandle> retiredSockets;
+  // TLS after AUTH TLS. The control stream is set by the session while no
+  // worker runs; its calls are serialised by controlTlsLock, as the session
+  // reads while a worker sends its final reply. The data stream belongs to
+  // whoever uses the data socket (the session, or the running worker).
+  std::unique_ptr<TlsStream> controlTls;
+  std::mutex controlTlsLock;
+  std::unique_ptr<TlsStream> dataTls;
+  std::atomic<bool> protectData{false};  // PROT P: data connections use TLS too
 };
 
 }  // namespace vrax::ftp

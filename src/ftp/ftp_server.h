@@ -10,6 +10,7 @@
 #include <atomic>
 #include <cstdint>
 #include <list>
+#include <memory>
 #include <mutex>
 #include <optional>
 #include <string>
@@ -47,6 +48,13 @@ class CFtpServer {
   bool SetConnectionLimits(int32_t total, int32_t perAddress);
   // The pause before a failed password is answered (0: none).
   void SetLoginFailurePause(int milliseconds);
+  // Offers TLS (AUTH TLS, PBSZ, PROT) with the certificate and private key
+  // of one PEM file; false with `*error` saying why it cannot be used.
+  // Required: logins need a protected control connection.
+  bool EnableTls(const std::string& pemFile, std::string* error);
+  void RequireTls(bool required) { tlsRequired_ = required; }
+  bool tlsEnabled() const { return tls_ != nullptr; }
+  bool tlsRequired() const { return tlsRequired_ && tls_ != nullptr; }
   bool StartListening();
   bool StopListening();
   bool StartAccepting();
@@ -64,6 +72,17 @@ class CFtpServer {
   bool SendReply(FtpClient* client, const char* text);
   bool SendFormattedReply(FtpClient* client, const char* format, ...)
       __attribute__((format(printf, 3, 4)));
+
+  // The control and data channels, in TLS when protected (secure_channel.cpp).
+  // SendControl: bytes on the control connection. StartTls: AUTH's reply and
+  // handshake; false when the session must end. ProtectDataConnection: the
+  // handshake on a data connection just opened, when PROT P is in force;
+  // false (connection closed) when it fails. CloseDataConnection: ends the
+  // data connection (close_notify first when protected).
+  bool SendControl(FtpClient* client, const char* data, size_t size);
+  bool StartTls(FtpClient* client);
+  bool ProtectDataConnection(FtpClient* client);
+  void CloseDataConnection(FtpClient* client);
 
   // Accounts (accounts.cpp).
   FtpUser* AddUser(const char* name, const char* password, const char* startPath);
@@ -145,6 +164,11 @@ class CFtpServer {
   // The next bytes of the control connection (the session's receive): 0 or
   // -1 when it ended, or when it stayed idle too long (which is told).
   long ReceiveCommandBytes(FtpClient* client, char* buffer, size_t size);
+  // One receive on the control connection (TLS when protected): a count,
+  // 0 or -1 at its end, or TlsStream::kWouldBlock. ControlPending: bytes
+  // wait in the TLS stream that no poll of the socket would show.
+  long ReceiveControl(FtpClient* client, char* buffer, size_t size);
+  bool ControlPending(FtpClient* client);
   // Waits for the data socket to be ready: readable (a passive listener) or
   // writable (an active connection in progress). Meanwhile command lines are
   // buffered; ABOR, QUIT or the end of the control connection end the wait
@@ -210,6 +234,8 @@ class CFtpServer {
   std::thread acceptThread_;
   std::recursive_mutex listLock_;
   std::recursive_mutex socketLock_;
+  std::unique_ptr<TlsServerContext> tls_;
+  std::atomic<bool> tlsRequired_{false};
 };
 
 }  // namespace vrax::ftp

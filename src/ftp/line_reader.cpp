@@ -32,6 +32,7 @@ bool LineReader::Fill(const Receive& receive) {
   DropConsumed();
   if (ended_ || filled_ >= kMaxLineBytes) return false;
   const long n = receive(buffer_ + filled_, kMaxLineBytes - filled_);
+  if (n == kNothingYet) return true;
   if (n <= 0) {
     ended_ = true;
     return false;

@@ -28,10 +28,16 @@ class LineReader {
     kTooLong,  // kMaxLineBytes bytes buffered without a line feed
   };
   // Receives into `buffer` at most `size` bytes: the count, 0 when the peer
-  // closed, negative on error.
+  // closed, -1 on error; kNothingYet when nothing could be taken without
+  // waiting (Fill only).
   using Receive = std::function<long(char* buffer, size_t size)>;
 
+  static constexpr long kNothingYet = -2;
+
   Result Next(const Receive& receive, std::string& line);
+  // Drops every buffered byte after the last line handed out: what a
+  // client sent before a change of protection must not count after it.
+  void DiscardBuffered() { filled_ = consumed_; }
 
   // One receive into the free room of the buffer; false when the
   // connection ended (or the buffer has no room).

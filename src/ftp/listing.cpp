@@ -18,6 +18,7 @@
 #include "ftp/list_format.h"
 #include "ftp/list_scope.h"
 #include "ftp/name_glob.h"
+#include "ftp/secure_channel.h"
 #include "platform/host_time.h"
 
 namespace vrax::ftp {
@@ -27,14 +28,16 @@ namespace {
 enum class ListKind { kList, kNames, kStatus };
 
 struct Listing {
-  const FtpClient* client;
+  FtpClient* client;
   ListKind kind;
   ListOptions options;
 
   void Send(const std::string& text) const {
-    const SocketHandle s =
-        kind == ListKind::kStatus ? client->controlSocket.load() : client->dataSocket.load();
-    SocketSendOrShut(s, text.data(), text.size());
+    if (kind == ListKind::kStatus) {
+      client->server->SendControl(client, text.data(), text.size());
+    } else {
+      SendDataOrShut(client, text.data(), text.size());
+    }
   }
 };
 
@@ -119,13 +122,18 @@ bool CFtpServer::BeginDataListing(FtpClient* client) {
     return false;
   }
   SendReply(client, "150 Opening data connection for directory list.\r\n");
+  if (!ProtectDataConnection(client)) {
+    SendReply(client, kReplyDataTlsFailed);
+    client->dataMode = kDataNone;
+    return false;
+  }
   client->transferState = kListing;
   return true;
 }
 
 void CFtpServer::EndDataListing(FtpClient* client) {
+  CloseDataConnection(client);
   SendReply(client, "226 Transfer complete.\r\n");
-  CloseSocket(&client->dataSocket);
   client->dataMode = kDataNone;
   client->transferState = kIdle;
 }

@@ -7,6 +7,7 @@
 #include "ftp/dir_walk.h"
 #include "ftp/ftp_server.h"
 #include "ftp/mlst_facts.h"
+#include "ftp/secure_channel.h"
 
 namespace vrax::ftp {
 
@@ -19,7 +20,7 @@ struct MachineListing {
   void Send(const char* type, const struct stat& record, const std::string& name) const {
     const FactSubject subject{type, &record, client->account->privileges, writable};
     const std::string line = FormatFacts(subject, client->mlstFacts) + name + "\r\n";
-    SocketSendOrShut(client->dataSocket.load(), line.data(), line.size());
+    SendDataOrShut(client, line.data(), line.size());
   }
 };
 

@@ -12,6 +12,7 @@
 
 #include "fileio/vrax_io.h"
 #include "ftp/ftp_server.h"
+#include "ftp/secure_channel.h"
 #include "ftp/refusals.h"
 
 namespace vrax::ftp {
@@ -34,7 +35,7 @@ ReceiveOutcome ReceiveIntoFile(const FtpClient* client, VRAX_FILE* file) {
   do {
     size_t filled = 0;
     while ((s = client->dataSocket.load()) != kInvalidSocket) {
-      last = SocketReceive(s, buffer.get() + filled, kReceivePieceBytes);
+      last = ReceiveData(client, buffer.get() + filled, kReceivePieceBytes);
       if (last <= 0) break;
       filled += static_cast<size_t>(last);
       if (kReceiveBufferBytes - filled < kReceivePieceBytes) break;
@@ -67,7 +68,8 @@ void CFtpServer::ReceiveFileThread(FtpClient* client, TransferJob job) {
   bool failed = true;
   bool opened = false;
   ReceiveOutcome outcome;
-  if (job.restartOffset >= 0) {
+  const bool protectedOk = ProtectDataConnection(client);
+  if (protectedOk && job.restartOffset >= 0) {
     VRAX_FILE* file = VRAX_fopen64(job.path.c_str(), appending ? "ab" : "wb");
     opened = file != nullptr;
     if (!opened) outcome.error = VRAX_LastError();
@@ -80,12 +82,13 @@ void CFtpServer::ReceiveFileThread(FtpClient* client, TransferJob job) {
       if (VRAX_fclose(file) != 0) failed = true;
     }
   }
-  CloseSocket(&client->dataSocket);
+  CloseDataConnection(client);
   if (failed && opened && (!appending || !job.targetExisted)) VRAX_remove(job.path.c_str(), 1);
   // Idle before the final reply (see SendFileThread).
   client->transferState = kIdle;
   if (client->controlSocket.load() != kInvalidSocket) {
-    SendReply(client, FinalReply(failed, outcome.error, job.path).c_str());
+    SendReply(client, protectedOk ? FinalReply(failed, outcome.error, job.path).c_str()
+                                  : kReplyDataTlsFailed);
   }
 }
 

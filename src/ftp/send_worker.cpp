@@ -11,6 +11,7 @@
 
 #include "fileio/vrax_io.h"
 #include "ftp/ftp_server.h"
+#include "ftp/secure_channel.h"
 
 namespace vrax::ftp {
 
@@ -19,17 +20,10 @@ namespace {
 // Sends `size` bytes in pieces; false when the connection failed or was
 // closed before all of them went out.
 bool SendBlock(const FtpClient* client, const char* data, size_t size) {
-  size_t sent = 0;
-  while (sent < size) {
-    const SocketHandle s = client->dataSocket.load();
-    if (s == kInvalidSocket) return false;
+  for (size_t sent = 0; sent < size;) {
     const size_t piece = std::min(kSendPieceBytes, size - sent);
-    const long n = SocketSend(s, data + sent, piece);
-    if (n <= 0) return false;
-    if (static_cast<size_t>(n) < piece) {
-      std::fprintf(stderr, "short send %d not %d\n", static_cast<int>(n), static_cast<int>(piece));
-    }
-    sent += static_cast<size_t>(n);
+    if (!SendData(client, data + sent, piece)) return false;
+    sent += piece;
   }
   return true;
 }
@@ -53,8 +47,9 @@ bool SendOpenFile(const FtpClient* client, VRAX_FILE* file, uint64_t expected) {
 void CFtpServer::SendFileThread(FtpClient* client, TransferJob job) {
   if (client == nullptr) return;
   bool failed = true;
+  const bool protectedOk = ProtectDataConnection(client);
   struct stat record;
-  VRAX_FILE* file = VRAX_stat64(job.path.c_str(), &record) == 0
+  VRAX_FILE* file = protectedOk && VRAX_stat64(job.path.c_str(), &record) == 0
                         ? VRAX_fopen64(job.path.c_str(), "rb")
                         : nullptr;
   if (file != nullptr) {
@@ -68,12 +63,13 @@ void CFtpServer::SendFileThread(FtpClient* client, TransferJob job) {
     }
     VRAX_fclose(file);
   }
-  CloseSocket(&client->dataSocket);
+  CloseDataConnection(client);
   // Idle before the final reply: a client may send its next data command as
   // soon as it reads the reply, and must not be told it is still connected.
   client->transferState = kIdle;
   if (client->controlSocket.load() != kInvalidSocket) {
-    SendReply(client, failed ? "550 Can 't Send File.\r\n" : "226 Transfer complete.\r\n");
+    const char* reply = failed ? "550 Can 't Send File.\r\n" : "226 Transfer complete.\r\n";
+    SendReply(client, protectedOk ? reply : kReplyDataTlsFailed);
   }
 }
 

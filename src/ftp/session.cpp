@@ -11,13 +11,18 @@ namespace vrax::ftp {
 // the end of a long transfer, and the transfer has its own bound.
 long CFtpServer::ReceiveCommandBytes(FtpClient* client, char* buffer, size_t size) {
   for (;;) {
-    const SocketHandle s = client->controlSocket.load();
-    const SocketReadiness readiness = SocketWait(s, false, kInvalidSocket, idleSeconds_ * 1000);
-    if (readiness.failed) return -1;
-    if (readiness.ready) return SocketReceive(s, buffer, size);
-    if (client->transferState != kIdle) continue;
-    SendReply(client, "421 Timeout.\r\n");
-    return -1;
+    if (!ControlPending(client)) {
+      const SocketHandle s = client->controlSocket.load();
+      const SocketReadiness readiness = SocketWait(s, false, kInvalidSocket, idleSeconds_ * 1000);
+      if (readiness.failed) return -1;
+      if (!readiness.ready) {
+        if (client->transferState != kIdle) continue;
+        SendReply(client, "421 Timeout.\r\n");
+        return -1;
+      }
+    }
+    const long n = ReceiveControl(client, buffer, size);
+    if (n != TlsStream::kWouldBlock) return n;
   }
 }
 
@@ -38,6 +43,7 @@ void CFtpServer::RunSession(FtpClient* client) {
   // after it, no thread uses the client's sockets any more.
   EndSession(client);
   JoinThread(client->transferThread);
+  client->dataTls.reset();
   CloseRetiredSockets(client);
 }
 

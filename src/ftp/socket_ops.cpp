@@ -48,7 +48,7 @@ void CFtpServer::EndSession(FtpClient* client) {
 
 bool CFtpServer::SendReply(FtpClient* client, const char* text) {
   if (text == nullptr) return false;
-  return SocketSend(client->controlSocket.load(), text, std::strlen(text)) >= 0;
+  return SendControl(client, text, std::strlen(text));
 }
 
 bool CFtpServer::SendFormattedReply(FtpClient* client, const char* format, ...) {

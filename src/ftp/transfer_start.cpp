@@ -43,7 +43,7 @@ std::optional<std::string> UniquePath(const FtpClient* client) {
 // closed and the transfer state freed for the next command.
 void RefuseUpload(CFtpServer& server, FtpClient* client, const std::string& reply) {
   server.SendReply(client, reply.c_str());
-  server.CloseSocket(&client->dataSocket);
+  server.CloseDataConnection(client);
   client->transferState = kIdle;
 }
 

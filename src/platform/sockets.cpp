@@ -250,19 +250,6 @@ long SocketSend(SocketHandle socket, const void* data, size_t size) {
   }
 }
 
-bool SocketSendOrShut(SocketHandle socket, const void* data, size_t size) {
-  const auto* bytes = static_cast<const char*>(data);
-  for (size_t sent = 0; sent < size;) {
-    const long n = SocketSend(socket, bytes + sent, size - sent);
-    if (n <= 0) {
-      SocketShutdown(socket);
-      return false;
-    }
-    sent += static_cast<size_t>(n);
-  }
-  return true;
-}
-
 long SocketReceive(SocketHandle socket, void* buffer, size_t size) {
   for (;;) {
     const ssize_t n = recv(socket, buffer, size, 0);

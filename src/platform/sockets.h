@@ -109,10 +109,6 @@ bool SocketLocalAddress(SocketHandle socket, NetAddress* address, uint16_t* port
 
 // One send call; the number of bytes taken, or -1.
 long SocketSend(SocketHandle socket, const void* data, size_t size);
-// Sends all of `size` bytes as a stream of lines does; when that fails (the
-// peer is gone, or stalled past the send timeout) the socket is shut down,
-// so that every later send on it fails at once instead of waiting again.
-bool SocketSendOrShut(SocketHandle socket, const void* data, size_t size);
 // One receive call; bytes received, 0 when the peer closed, -1 on error.
 long SocketReceive(SocketHandle socket, void* buffer, size_t size);
 
