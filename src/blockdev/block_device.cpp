@@ -43,7 +43,25 @@ bool SectorBytes(uint32_t sectorCount, uint32_t sectorSize, uint32_t& byteCount)
   return true;
 }
 
+// A write that may change what the volume core keeps of the mounted state
+// makes that state stale, whether or not the write then reaches the disk.
+void NoteWatchedWrite(BlockDevice& device, uint32_t byteCount, uint64_t byteOffset) {
+  const uint64_t end = byteOffset > UINT64_MAX - byteCount ? UINT64_MAX : byteOffset + byteCount;
+  for (const auto& [first, last] : device.watchedRanges) {
+    if (byteOffset < last && first < end) {
+      device.watchedWrites.fetch_add(1, std::memory_order_acq_rel);
+      return;
+    }
+  }
+}
+
 }  // namespace
+
+uint64_t WatchRanges(BlockDevice& device, std::vector<std::pair<uint64_t, uint64_t>> ranges) {
+  std::lock_guard guard(device.lock);
+  device.watchedRanges = std::move(ranges);
+  return device.watchedWrites.load(std::memory_order_acquire);
+}
 
 BlockDevice* CreateDevice(const char* name, bool writable, int32_t& error,
                           const std::string& hostPath) {
@@ -64,6 +82,7 @@ BlockDevice* CreateDevice(const char* name, bool writable, int32_t& error,
 
 void DeleteDevice(BlockDevice* device) {
   if (device == nullptr) return;
+  if (device->dropMountCache != nullptr) device->dropMountCache(*device);
   ForgetDrive(device);
   DeviceClose(*device);
   if (device->bitmapSlot != nullptr) {
@@ -143,6 +162,7 @@ int32_t DeviceWrite(BlockDevice& device, const void* buffer, uint32_t byteCount,
     return -1;
   }
   std::lock_guard guard(device.lock);
+  NoteWatchedWrite(device, byteCount, byteOffset);
   if (const int32_t fault = TakeFault(device.faults.write)) return TransferFailed("Write", fault);
   if (byteOffset > kHostDiskMaxOffset - byteCount) {
     return TransferFailed("Seek", kErrInvalidParameter);

@@ -6,10 +6,13 @@
 // under the device's own lock, so transfers of different threads never mix.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <map>
 #include <mutex>
 #include <string>
+#include <utility>
+#include <vector>
 
 #include "blockdev/device_faults.h"
 #include "platform/host_disk.h"
@@ -17,6 +20,7 @@
 namespace vrax {
 
 struct BitmapCache;  // the shared cluster-bitmap cache of the volume core
+struct MountCache;   // the volume core's mounted state, kept between operations
 
 struct BlockDevice {
   uint8_t isOpen = 0;
@@ -32,7 +36,22 @@ struct BlockDevice {
   std::string hostPathOverride;     // when set, opened instead of the /dev/sdX path
   std::map<uintptr_t, std::string> attachments;  // attachment address -> path
   DeviceFaults faults;              // test hook, disarmed unless a test arms it
+  // The volume core's mounted state (boot sector, MFT and bitmap file
+  // records) kept between operations, and how it is freed: DeleteDevice
+  // calls `dropMountCache` before anything else goes.
+  MountCache* mountCache = nullptr;
+  void (*dropMountCache)(BlockDevice&) = nullptr;
+  // Byte ranges [first, end) that the mounted state was read from. Every
+  // write that overlaps one of them (attempted, whatever its outcome) adds
+  // one to `watchedWrites`, so the state is known stale before anything
+  // reads it again. Both change under `lock`.
+  std::vector<std::pair<uint64_t, uint64_t>> watchedRanges;
+  std::atomic<uint64_t> watchedWrites{0};
 };
+
+// Replaces the watched ranges and gives the count of watched writes so far,
+// both under the device lock.
+uint64_t WatchRanges(BlockDevice& device, std::vector<std::pair<uint64_t, uint64_t>> ranges);
 
 // Creates and opens the device named `name` ("/N"). When `hostPath` is not
 // empty it is opened instead of the disk that N names (a disk image or any

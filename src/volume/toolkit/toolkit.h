@@ -131,6 +131,8 @@ void DeferFree(Toolkit* toolkit, const RecordChain& chain, PendingFree::Kind kin
 int32_t ApplyPendingFrees(Toolkit* toolkit, const RecordChain* chain = nullptr);
 void DropPendingFrees(Toolkit* toolkit, const RecordChain* chain = nullptr);
 int32_t LoadExtensions(Toolkit* toolkit, RecordChain& chain, RecordBuffer* buffer);
+// Shows the attribute lists of a loaded chain as loading it showed them.
+void ShowAttributeLists(Toolkit* toolkit, const RecordChain& chain);
 int32_t OpenRecord(Toolkit* toolkit, RecordChain& chain, uint32_t recordNumber);
 
 // Reads record 0 straight from the MFT's first cluster and its extension
