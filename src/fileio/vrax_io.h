@@ -43,15 +43,32 @@ struct VRAX_FILE {
   uint32_t access = 0;
 };
 
-// A directory snapshot taken by VRAX_FindFirstFile.
+// What the snapshot knows of one entry, read from its record by number:
+// what VRAX_stat64 gives for the entry's path, or the error that reading
+// the record gave.
+struct VraxEntryInfo {
+  int32_t result = 0;  // 0, or the error (the other fields are then 0)
+  bool directory = false;
+  int64_t size = 0;
+  std::time_t modified = 0;
+  std::time_t created = 0;
+};
+
+// A directory snapshot taken by VRAX_FindFirstFile: the names and, at the
+// same index, what is known of each.
 struct VRAX_FIND {
   std::vector<std::string> names;
+  std::vector<VraxEntryInfo> info;
   uint32_t nextIndex = 0;
 };
 
-// What the find calls fill in: the name only.
+// What the find calls fill in: the name, and the stat record of the entry
+// as VRAX_stat64 would fill it for its path (`statResult` 0), or all zeros
+// with the error that reading the entry gave.
 struct VraxFindData {
   char cFileName[260] = {};
+  int32_t statResult = 0;
+  struct stat record = {};
 };
 
 // The failure result of VRAX_FindFirstFile (all bits set).
