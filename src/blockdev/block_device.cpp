@@ -155,8 +155,17 @@ int32_t DeviceRead(BlockDevice& device, void* buffer, uint32_t byteCount, uint64
   return error == kOk ? kOk : TransferFailed("Read", error);
 }
 
+int32_t DeviceBarrier(BlockDevice& device) {
+  std::lock_guard guard(device.lock);
+  if (!device.relaxedPending) return kOk;
+  const int32_t error = HostDiskSync(device.handle);
+  if (error != kOk) return TransferFailed("Sync", error);
+  device.relaxedPending = false;
+  return kOk;
+}
+
 int32_t DeviceWrite(BlockDevice& device, const void* buffer, uint32_t byteCount,
-                    uint64_t byteOffset) {
+                    uint64_t byteOffset, bool relaxed) {
   if (!device.writable) {
     std::fputs("Write disabled, read only\n", stderr);
     return -1;
@@ -167,9 +176,13 @@ int32_t DeviceWrite(BlockDevice& device, const void* buffer, uint32_t byteCount,
   if (byteOffset > kHostDiskMaxOffset - byteCount) {
     return TransferFailed("Seek", kErrInvalidParameter);
   }
+  if (!relaxed && device.relaxedPending) {
+    if (const int32_t error = DeviceBarrier(device)) return error;
+  }
   const uint32_t reaching = TakeCrash(device.faults, byteCount);
   if (reaching == 0) return kOk;
-  const int32_t error = HostDiskWrite(device.handle, buffer, reaching, byteOffset);
+  if (relaxed) device.relaxedPending = true;
+  const int32_t error = HostDiskWrite(device.handle, buffer, reaching, byteOffset, !relaxed);
   return error == kOk ? kOk : TransferFailed("Write", error);
 }
 
@@ -184,13 +197,14 @@ int32_t ReadSectors(BlockDevice* device, void* buffer, uint32_t firstSector,
 }
 
 int32_t WriteSectors(BlockDevice* device, const void* buffer, uint32_t firstSector,
-                     uint32_t sectorCount, uint32_t sectorSize) {
+                     uint32_t sectorCount, uint32_t sectorSize, bool relaxed) {
   if (device == nullptr) return kErrAccessDenied;
   uint32_t byteCount = 0;
   if (!SectorBytes(sectorCount, sectorSize, byteCount)) {
     return TransferFailed("Write", kErrInvalidParameter);
   }
-  return DeviceWrite(*device, buffer, byteCount, static_cast<uint64_t>(firstSector) * sectorSize);
+  return DeviceWrite(*device, buffer, byteCount, static_cast<uint64_t>(firstSector) * sectorSize,
+                     relaxed);
 }
 
 }  // namespace vrax

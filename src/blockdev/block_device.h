@@ -47,6 +47,8 @@ struct BlockDevice {
   // reads it again. Both change under `lock`.
   std::vector<std::pair<uint64_t, uint64_t>> watchedRanges;
   std::atomic<uint64_t> watchedWrites{0};
+  // Relaxed writes made since the last barrier (under `lock`).
+  bool relaxedPending = false;
 };
 
 // Replaces the watched ranges and gives the count of watched writes so far,
@@ -88,8 +90,18 @@ void DeviceClose(BlockDevice& device);
 // A write on a device opened read-only prints "Write disabled, read only\n"
 // and gives -1 without taking the lock or touching the disk.
 int32_t DeviceRead(BlockDevice& device, void* buffer, uint32_t byteCount, uint64_t byteOffset);
+//
+// A `relaxed` write may stay in the host's cache: it is for writes whose
+// order among themselves does not matter and that nothing on the disk names
+// yet (file data in fresh clusters, bitmap marks). Every other write is
+// ordered: before it goes out, the relaxed writes made since the last
+// barrier are brought to stable storage, so nothing ever reaches the disk
+// ahead of what it depends on.
 int32_t DeviceWrite(BlockDevice& device, const void* buffer, uint32_t byteCount,
-                    uint64_t byteOffset);
+                    uint64_t byteOffset, bool relaxed = false);
+// Brings every relaxed write made so far to stable storage (nothing to do
+// when there is none): 0 or the host's error.
+int32_t DeviceBarrier(BlockDevice& device);
 
 // Transfers sectorCount x sectorSize bytes at firstSector x sectorSize (a
 // 64-bit product). A null device gives 5; a byte count beyond 32 bits gives
@@ -97,6 +109,6 @@ int32_t DeviceWrite(BlockDevice& device, const void* buffer, uint32_t byteCount,
 int32_t ReadSectors(BlockDevice* device, void* buffer, uint32_t firstSector,
                     uint32_t sectorCount, uint32_t sectorSize);
 int32_t WriteSectors(BlockDevice* device, const void* buffer, uint32_t firstSector,
-                     uint32_t sectorCount, uint32_t sectorSize);
+                     uint32_t sectorCount, uint32_t sectorSize, bool relaxed = false);
 
 }  // namespace vrax

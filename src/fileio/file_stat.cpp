@@ -71,7 +71,7 @@ void FillStatRecord(const VraxEntryInfo& info, struct stat& record) {
 
 int32_t VRAX_stat64(const char* path, struct stat* record) {
   Trace("-> VRAX_stat64(\"%s\",0x%08" PRIXPTR ")\n", Shown(path), Address(record));
-  InterfaceGuard guard(InterfaceLock());
+  const InterfaceCall call;
   if (record == nullptr) return NoteError(kErrInvalidParameter);
   std::memset(record, 0, sizeof *record);
   Toolkit* t = nullptr;

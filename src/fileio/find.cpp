@@ -44,7 +44,7 @@ bool OpenDirectory(VraxDir& dir, const char* pattern) {
 // consistent with every other call; its Toolkit is closed under the lock
 // too, since closing touches the device shared with other calls.
 VRAX_FIND* ReadSnapshot(const char* pattern) {
-  InterfaceGuard guard(InterfaceLock());
+  const InterfaceCall call;
   VraxDir dir;
   if (!OpenDirectory(dir, pattern)) return nullptr;
   return readdir_vrax(dir);

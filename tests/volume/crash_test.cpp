@@ -408,6 +408,35 @@ TEST_F(CrashTest, WritingData) {
        {[] { Truncate("/1/frag", 5000); }}});
 }
 
+// Deferred durability: the pieces' data and marks go out relaxed, the
+// records only at the commit, after a barrier. A crash anywhere leaves the
+// file as it was before the pieces or as after the commit.
+void WriteDeferred(const std::string& path, const std::vector<Bytes>& pieces) {
+  Toolkit* t = nullptr;
+  ASSERT_EQ(ToolkitOpen(t, path.c_str()), 0);
+  t->deferDurability = true;
+  uint32_t at = 0, done = 0;
+  FileSize(t, at);
+  for (const Bytes& piece : pieces) {
+    FileWrite(t, at, static_cast<uint32_t>(piece.size()), piece.data(), done);
+    at += done;
+  }
+  FileCommit(t);
+  ToolkitClose(t);
+}
+
+TEST_F(CrashTest, DeferredWritesCommitTogether) {
+  Run({"pieces of a new file, committed once", [] { Create("/1/f"); },
+       {[] { WriteDeferred("/1/f", {kSmall, PatternBytes(9000, 2), PatternBytes(30000, 3)}); }}});
+  Run({"pieces appended to a file, committed once",
+       [] { Write("/1/f", 0, PatternBytes(10000, 4)); },
+       {[] { WriteDeferred("/1/f", {PatternBytes(5000, 5), PatternBytes(20000, 6)}); }}});
+  Run({"pieces that need an extension record", [] { FragmentNearlyFull("/1/frag"); },
+       {[] { WriteDeferred("/1/frag", {PatternBytes(16384, 7), PatternBytes(16384, 8)}); }},
+       false,
+       [] { EXPECT_TRUE(HasList("/1/frag")); }});
+}
+
 TEST_F(CrashTest, RenamingAndRemoving) {
   Run({"rename within a directory",
        [] {

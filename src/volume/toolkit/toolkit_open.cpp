@@ -243,7 +243,8 @@ int32_t VolumeWriteSectors(Toolkit* t, const void* buffer, uint32_t first, uint3
     return kErrSectorNotFound;
   }
   if (count == 0) return kOk;
-  return WriteSectors(t->attachment.device, buffer, first, count, t->bytesPerSector);
+  return WriteSectors(t->attachment.device, buffer, first, count, t->bytesPerSector,
+                      t->relaxWrites);
 }
 
 }  // namespace vrax
