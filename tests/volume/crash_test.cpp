@@ -485,6 +485,29 @@ TEST_F(CrashTest, RenamingAndRemoving) {
        {[] { ToolkitRemove("/1/d/name-135"); }}});
 }
 
+// A split below the top block moves its middle name up into the parent
+// (one write links both halves); a name whose neighbour also leads to a
+// sub-tree is replaced by its successor.
+TEST_F(CrashTest, SplitsAndRemovalsBelowTheTop) {
+  // 37 names of this length split the top block: [name-135, end] over
+  // [name-100 .. name-134] and [name-136]; 72 fill that second block.
+  const auto names = [](int count, const std::vector<std::string>& more = {}) {
+    ASSERT_EQ(ToolkitMakeDirectory("/1/d"), 0);
+    for (int i = 0; i < count; ++i) Create("/1/d/name-" + std::to_string(100 + i));
+    for (const std::string& name : more) Create("/1/d/" + name);
+  };
+  Run({"create that splits a block below the top", [&] { names(72); },
+       {[] { Create("/1/d/name-200"); }}});
+  Run({"create that halves a block below the top", [&] { names(72, {"name-120a"}); },
+       {[] { Create("/1/d/name-120x"); }}});
+  // Until the block that takes the successor's place is written, the
+  // successor is named by nothing; the repair puts it back.
+  Run({"remove a name whose successor empties its block", [&] { names(37); },
+       {[] { ToolkitRemove("/1/d/name-135"); }}, true});
+  Run({"remove a name whose successor leaves a full block", [&] { names(72); },
+       {[] { ToolkitRemove("/1/d/name-135"); }}, true});
+}
+
 // Sectors larger than records (a record is then part of one sector) and
 // clusters smaller than index blocks change which writes a change takes.
 TEST_F(CrashTest, OtherGeometries) {
