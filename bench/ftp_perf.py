@@ -14,6 +14,10 @@ figures; asserts nothing and is never run by the tests.
   of the file, SIZE, MDTM, RETR, DELE, in ops per second.
 - STOR and RETR of one 256 MiB file, in MB/s (10^6 bytes per second).
 
+Small-file and large-file figures are the median of --runs passes (each
+on a fresh image), with the lowest and highest: what waits for stable
+storage varies a lot with what else the machine's disk is doing.
+
 Runs on 127.0.0.1 only; every server it starts is stopped and every image
 removed.
 """
@@ -102,31 +106,50 @@ def list_figures(args, work):
             os.remove(image)
 
 
-def timed(label, count, operation):
+def timed(count, operation):
     start = time.monotonic()
     for i in range(count):
         operation(i)
-    seconds = time.monotonic() - start
-    print("%-5s %d x 1 KiB: %8.1f ops/s" % (label, count, count / seconds))
+    return count / (time.monotonic() - start)
 
 
-def small_file_figures(args, work):
+def small_file_run(args, work):
+    """One pass over the small files: ops/s of each operation."""
     image = harness.make_image(os.path.join(work, "small"), {}, size="256M")
     server = serve(image)
+    rates = {}
     try:
         ftp = connect(server)
         payload = os.urandom(1024)
         name = "f%04d.bin".__mod__
-        timed("STOR", args.small, lambda i: ftp.storbinary("STOR " + name(i), io.BytesIO(payload)))
-        timed("LIST", args.small, lambda i: ftp.retrlines("LIST " + name(i), lambda _: None))
-        timed("SIZE", args.small, lambda i: ftp.size(name(i)))
-        timed("MDTM", args.small, lambda i: ftp.voidcmd("MDTM " + name(i)))
-        timed("RETR", args.small, lambda i: ftp.retrbinary("RETR " + name(i), lambda _: None))
-        timed("DELE", args.small, lambda i: ftp.delete(name(i)))
+        rates["STOR"] = timed(args.small,
+                              lambda i: ftp.storbinary("STOR " + name(i), io.BytesIO(payload)))
+        rates["LIST"] = timed(args.small,
+                              lambda i: ftp.retrlines("LIST " + name(i), lambda _: None))
+        rates["SIZE"] = timed(args.small, lambda i: ftp.size(name(i)))
+        rates["MDTM"] = timed(args.small, lambda i: ftp.voidcmd("MDTM " + name(i)))
+        rates["RETR"] = timed(args.small,
+                              lambda i: ftp.retrbinary("RETR " + name(i), lambda _: None))
+        rates["DELE"] = timed(args.small, lambda i: ftp.delete(name(i)))
         ftp.quit()
     finally:
         server.kill()
         os.remove(image)
+    return rates
+
+
+def spread(values):
+    """Median, with the lowest and highest, of a list of figures."""
+    values = sorted(values)
+    return values[len(values) // 2], values[0], values[-1]
+
+
+def small_file_figures(args, work):
+    runs = [small_file_run(args, work) for _ in range(args.runs)]
+    for op in ("STOR", "LIST", "SIZE", "MDTM", "RETR", "DELE"):
+        median, low, high = spread([r[op] for r in runs])
+        print("%-5s %d x 1 KiB: %8.1f ops/s  (median of %d; %.1f to %.1f)" %
+              (op, args.small, median, args.runs, low, high))
 
 
 class Pattern(io.RawIOBase):
@@ -146,7 +169,8 @@ class Pattern(io.RawIOBase):
         return n
 
 
-def large_file_figures(args, work):
+def large_file_run(args, work):
+    """One STOR and one RETR of the large file: seconds each."""
     total = args.big_mib * MIB
     image = harness.make_image(os.path.join(work, "big"), {}, size="%dM" % (args.big_mib + 128))
     server = serve(image)
@@ -164,13 +188,21 @@ def large_file_figures(args, work):
         ftp.retrbinary("RETR big.bin", count, blocksize=MIB)
         fetched = time.monotonic() - start
         ftp.quit()
-        print("STOR %d MiB: %8.1f MB/s (%.2f s)" % (args.big_mib, total / stored / MB, stored))
-        print("RETR %d MiB: %8.1f MB/s (%.2f s)%s" %
-              (args.big_mib, received[0] / fetched / MB, fetched,
-               "" if received[0] == total else " (%d bytes came back)" % received[0]))
+        if received[0] != total:
+            print("RETR %d MiB: %d bytes came back" % (args.big_mib, received[0]))
     finally:
         server.kill()
         os.remove(image)
+    return stored, fetched
+
+
+def large_file_figures(args, work):
+    total = args.big_mib * MIB
+    runs = [large_file_run(args, work) for _ in range(args.runs)]
+    for label, index in (("STOR", 0), ("RETR", 1)):
+        median, low, high = spread([total / r[index] / MB for r in runs])
+        print("%s %d MiB: %8.1f MB/s  (median of %d; %.1f to %.1f)" %
+              (label, args.big_mib, median, args.runs, low, high))
 
 
 def main():
