@@ -37,7 +37,7 @@ TEST_F(KeptStateTest, AWriteToTheBootSectorIsSeenAtOnce) {
   std::vector<uint8_t> sector(512);
   ASSERT_EQ(DeviceRead(*device, sector.data(), 512, 0), 0);
   const std::vector<uint8_t> saved = sector;
-  sector[3] = 'X';  // the identifier no longer reads "NTFS    "
+  sector[3] = 'X';  // the identifier at 0x03 no longer matches
   ASSERT_EQ(DeviceWrite(*device, sector.data(), 512, 0), 0);
   struct stat record;
   EXPECT_EQ(VRAX_stat64("/1/a", &record), kErrBadStructure);
