@@ -43,7 +43,25 @@ bool SectorBytes(uint32_t sectorCount, uint32_t sectorSize, uint32_t& byteCount)
   return true;
 }
 
+// A write that may change what the volume core keeps of the mounted state
+// makes that state stale, whether or not the write then reaches the disk.
+void NoteWatchedWrite(BlockDevice& device, uint32_t byteCount, uint64_t byteOffset) {
+  const uint64_t end = byteOffset > UINT64_MAX - byteCount ? UINT64_MAX : byteOffset + byteCount;
+  for (const auto& [first, last] : device.watchedRanges) {
+    if (byteOffset < last && first < end) {
+      device.watchedWrites.fetch_add(1, std::memory_order_acq_rel);
+      return;
+    }
+  }
+}
+
 }  // namespace
+
+uint64_t WatchRanges(BlockDevice& device, std::vector<std::pair<uint64_t, uint64_t>> ranges) {
+  std::lock_guard guard(device.lock);
+  device.watchedRanges = std::move(ranges);
+  return device.watchedWrites.load(std::memory_order_acquire);
+}
 
 BlockDevice* CreateDevice(const char* name, bool writable, int32_t& error,
                           const std::string& hostPath) {
@@ -64,6 +82,7 @@ BlockDevice* CreateDevice(const char* name, bool writable, int32_t& error,
 
 void DeleteDevice(BlockDevice* device) {
   if (device == nullptr) return;
+  if (device->dropMountCache != nullptr) device->dropMountCache(*device);
   ForgetDrive(device);
   DeviceClose(*device);
   if (device->bitmapSlot != nullptr) {
@@ -136,20 +155,34 @@ int32_t DeviceRead(BlockDevice& device, void* buffer, uint32_t byteCount, uint64
   return error == kOk ? kOk : TransferFailed("Read", error);
 }
 
+int32_t DeviceBarrier(BlockDevice& device) {
+  std::lock_guard guard(device.lock);
+  if (!device.relaxedPending) return kOk;
+  const int32_t error = HostDiskSync(device.handle);
+  if (error != kOk) return TransferFailed("Sync", error);
+  device.relaxedPending = false;
+  return kOk;
+}
+
 int32_t DeviceWrite(BlockDevice& device, const void* buffer, uint32_t byteCount,
-                    uint64_t byteOffset) {
+                    uint64_t byteOffset, bool relaxed) {
   if (!device.writable) {
     std::fputs("Write disabled, read only\n", stderr);
     return -1;
   }
   std::lock_guard guard(device.lock);
+  NoteWatchedWrite(device, byteCount, byteOffset);
   if (const int32_t fault = TakeFault(device.faults.write)) return TransferFailed("Write", fault);
   if (byteOffset > kHostDiskMaxOffset - byteCount) {
     return TransferFailed("Seek", kErrInvalidParameter);
   }
+  if (!relaxed && device.relaxedPending) {
+    if (const int32_t error = DeviceBarrier(device)) return error;
+  }
   const uint32_t reaching = TakeCrash(device.faults, byteCount);
   if (reaching == 0) return kOk;
-  const int32_t error = HostDiskWrite(device.handle, buffer, reaching, byteOffset);
+  if (relaxed) device.relaxedPending = true;
+  const int32_t error = HostDiskWrite(device.handle, buffer, reaching, byteOffset, !relaxed);
   return error == kOk ? kOk : TransferFailed("Write", error);
 }
 
@@ -164,13 +197,14 @@ int32_t ReadSectors(BlockDevice* device, void* buffer, uint32_t firstSector,
 }
 
 int32_t WriteSectors(BlockDevice* device, const void* buffer, uint32_t firstSector,
-                     uint32_t sectorCount, uint32_t sectorSize) {
+                     uint32_t sectorCount, uint32_t sectorSize, bool relaxed) {
   if (device == nullptr) return kErrAccessDenied;
   uint32_t byteCount = 0;
   if (!SectorBytes(sectorCount, sectorSize, byteCount)) {
     return TransferFailed("Write", kErrInvalidParameter);
   }
-  return DeviceWrite(*device, buffer, byteCount, static_cast<uint64_t>(firstSector) * sectorSize);
+  return DeviceWrite(*device, buffer, byteCount, static_cast<uint64_t>(firstSector) * sectorSize,
+                     relaxed);
 }
 
 }  // namespace vrax

@@ -6,10 +6,13 @@
 // under the device's own lock, so transfers of different threads never mix.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <map>
 #include <mutex>
 #include <string>
+#include <utility>
+#include <vector>
 
 #include "blockdev/device_faults.h"
 #include "platform/host_disk.h"
@@ -17,6 +20,7 @@
 namespace vrax {
 
 struct BitmapCache;  // the shared cluster-bitmap cache of the volume core
+struct MountCache;   // the volume core's mounted state, kept between operations
 
 struct BlockDevice {
   uint8_t isOpen = 0;
@@ -32,7 +36,24 @@ struct BlockDevice {
   std::string hostPathOverride;     // when set, opened instead of the /dev/sdX path
   std::map<uintptr_t, std::string> attachments;  // attachment address -> path
   DeviceFaults faults;              // test hook, disarmed unless a test arms it
+  // The volume core's mounted state (boot sector, MFT and bitmap file
+  // records) kept between operations, and how it is freed: DeleteDevice
+  // calls `dropMountCache` before anything else goes.
+  MountCache* mountCache = nullptr;
+  void (*dropMountCache)(BlockDevice&) = nullptr;
+  // Byte ranges [first, end) that the mounted state was read from. Every
+  // write that overlaps one of them (attempted, whatever its outcome) adds
+  // one to `watchedWrites`, so the state is known stale before anything
+  // reads it again. Both change under `lock`.
+  std::vector<std::pair<uint64_t, uint64_t>> watchedRanges;
+  std::atomic<uint64_t> watchedWrites{0};
+  // Relaxed writes made since the last barrier (under `lock`).
+  bool relaxedPending = false;
 };
+
+// Replaces the watched ranges and gives the count of watched writes so far,
+// both under the device lock.
+uint64_t WatchRanges(BlockDevice& device, std::vector<std::pair<uint64_t, uint64_t>> ranges);
 
 // Creates and opens the device named `name` ("/N"). When `hostPath` is not
 // empty it is opened instead of the disk that N names (a disk image or any
@@ -69,8 +90,18 @@ void DeviceClose(BlockDevice& device);
 // A write on a device opened read-only prints "Write disabled, read only\n"
 // and gives -1 without taking the lock or touching the disk.
 int32_t DeviceRead(BlockDevice& device, void* buffer, uint32_t byteCount, uint64_t byteOffset);
+//
+// A `relaxed` write may stay in the host's cache: it is for writes whose
+// order among themselves does not matter and that nothing on the disk names
+// yet (file data in fresh clusters, bitmap marks). Every other write is
+// ordered: before it goes out, the relaxed writes made since the last
+// barrier are brought to stable storage, so nothing ever reaches the disk
+// ahead of what it depends on.
 int32_t DeviceWrite(BlockDevice& device, const void* buffer, uint32_t byteCount,
-                    uint64_t byteOffset);
+                    uint64_t byteOffset, bool relaxed = false);
+// Brings every relaxed write made so far to stable storage (nothing to do
+// when there is none): 0 or the host's error.
+int32_t DeviceBarrier(BlockDevice& device);
 
 // Transfers sectorCount x sectorSize bytes at firstSector x sectorSize (a
 // 64-bit product). A null device gives 5; a byte count beyond 32 bits gives
@@ -78,6 +109,6 @@ int32_t DeviceWrite(BlockDevice& device, const void* buffer, uint32_t byteCount,
 int32_t ReadSectors(BlockDevice* device, void* buffer, uint32_t firstSector,
                     uint32_t sectorCount, uint32_t sectorSize);
 int32_t WriteSectors(BlockDevice* device, const void* buffer, uint32_t firstSector,
-                     uint32_t sectorCount, uint32_t sectorSize);
+                     uint32_t sectorCount, uint32_t sectorSize, bool relaxed = false);
 
 }  // namespace vrax

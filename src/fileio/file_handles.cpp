@@ -62,7 +62,7 @@ size_t VRAX_fread(void* buffer, size_t size, size_t count, VRAX_FILE* file) {
   if (!Usable(file, kAccessRead)) return 0;
   uint64_t total = 0;
   if (!ByteCount(size, count, total)) return Failed(kErrInvalidParameter);
-  InterfaceGuard guard(InterfaceLock());
+  const InterfaceCall call(file);
   if (total == 0 || file->position >= kAddressable) return 0;
   uint32_t done = 0;
   const int32_t error = FileRead(file->toolkit, static_cast<uint32_t>(file->position),
@@ -81,7 +81,8 @@ size_t VRAX_fwrite(const void* buffer, size_t size, size_t count, VRAX_FILE* fil
   if (!Usable(file, kAccessWrite)) return 0;
   uint64_t total = 0;
   if (!ByteCount(size, count, total)) return Failed(kErrInvalidParameter);
-  InterfaceGuard guard(InterfaceLock());
+  const InterfaceCall call(file);
+  if (file->deferredError != 0) return Failed(file->deferredError);
   if (total == 0) return 0;
   const uint64_t limit = MaxValueSize(file->toolkit);
   if (file->position > limit || total > limit - file->position) return Failed(kErrFileTooLarge);
@@ -106,15 +107,23 @@ int VRAX_fseeko64(VRAX_FILE* file, int64_t offset, int origin) {
   return 0;
 }
 
-// Nothing is buffered in a handle, so closing has nothing to write.
+// Nothing is buffered in a handle; one with deferred durability has its
+// writes made durable before it goes, and says whether that worked.
 int VRAX_fclose(VRAX_FILE* file) {
   Trace("-> VRAX_fclose(0x%08" PRIXPTR ")\n", Address(file));
-  InterfaceGuard guard(InterfaceLock());
-  if (file != nullptr) {
-    ToolkitClose(file->toolkit);
-    delete file;
+  const InterfaceCall call(file);
+  if (file == nullptr) return 0;
+  int32_t error = file->deferredError;
+  if (file->toolkit != nullptr) {
+    const int32_t committed = FileCommit(file->toolkit);
+    if (error == kOk) error = committed;
   }
-  return 0;
+  ForgetDeferredHandle(file);
+  ToolkitClose(file->toolkit);
+  delete file;
+  if (error == kOk) return 0;
+  NoteError(error);
+  return -1;
 }
 
 }  // namespace vrax

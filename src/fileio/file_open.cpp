@@ -71,9 +71,16 @@ int32_t ApplyMode(VRAX_FILE& f, const char* path, char mode, int32_t openResult)
 
 // The characters after the first: "+" gives both directions; reading a
 // file that was opened for reading only then needs the right to change it.
-// Everything else (such as "b") means nothing here.
+// "d" defers durability (vrax_io.h). Everything else (such as "b") means
+// nothing here.
 int32_t ApplyModifiers(VRAX_FILE& f, const char* modifiers) {
   for (const char* c = modifiers; *c != '\0'; ++c) {
+    if (*c == 'd') {
+      if (f.toolkit == nullptr) return -1;
+      f.toolkit->deferDurability = true;
+      NoteDeferredHandle(&f);
+      continue;
+    }
     if (*c != '+') continue;
     if ((f.access & kAccessWrite) == 0) {
       if (const int32_t refused = MayChange(f.toolkit)) return refused;
@@ -110,12 +117,15 @@ int32_t OpenFile(VRAX_FILE& f, const char* path, const char* mode) {
 
 VRAX_FILE* VRAX_fopen64(const char* path, const char* mode) {
   Trace("-> VRAX_fopen64(\"%s\",\"%s\")\n", Shown(path), Shown(mode));
-  InterfaceGuard guard(InterfaceLock());
+  const InterfaceCall call;
   std::unique_ptr<VRAX_FILE> file(new (std::nothrow) VRAX_FILE);
   int32_t error = kErrNotEnoughMemory;
   if (file) error = OpenFile(*file, path, mode != nullptr ? mode : "");
   if (error == kOk) return file.release();
-  if (file) ToolkitClose(file->toolkit);
+  if (file) {
+    ForgetDeferredHandle(file.get());
+    ToolkitClose(file->toolkit);
+  }
   std::fprintf(stderr, "Cannot open for %s: %s\n", Shown(mode), Shown(path));
   VRAX_PrintError(NoteError(error));
   return nullptr;

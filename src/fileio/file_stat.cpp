@@ -5,6 +5,7 @@
 
 #include "fileio/interface_lock.h"
 #include "fileio/last_error.h"
+#include "fileio/stat_fill.h"
 #include "fileio/trace.h"
 #include "fileio/vrax_io.h"
 #include "platform/error_codes.h"
@@ -37,39 +38,46 @@ std::time_t StampSeconds(const uint8_t* stamp, bool withClock) {
   return seconds == static_cast<std::time_t>(-1) ? 0 : seconds;
 }
 
-// A file without a whole descriptor keeps times 0.
-void FillTimes(Toolkit* t, struct stat& record) {
-  uint8_t descriptor[kDescriptorSize] = {};
-  if (ReadDescriptor(t, descriptor) != kOk) return;
-  record.st_mtime = StampSeconds(descriptor + kModifiedAt, true);
-  record.st_atime = record.st_mtime;
-  record.st_ctime = StampSeconds(descriptor + kCreatedAt, false);
-}
-
-// A file whose size cannot be read shows size 0.
-void FillKindAndSize(Toolkit* t, struct stat& record) {
-  if (IsDirectory(t)) {
-    record.st_mode = S_IFDIR;
-    record.st_size = kDirectorySize;
-    return;
-  }
-  record.st_mode = S_IFREG;
-  uint32_t size = 0;
-  if (FileSize(t, size) == kOk) record.st_size = size;
-}
-
 }  // namespace
+
+// A file without a whole descriptor keeps times 0; a file whose size cannot
+// be read shows size 0.
+VraxEntryInfo OpenedRecordInfo(Toolkit* t) {
+  VraxEntryInfo info;
+  info.directory = IsDirectory(t);
+  if (info.directory) {
+    info.size = kDirectorySize;
+  } else {
+    uint32_t size = 0;
+    if (AttributeSize(t, t->fileChain, AT_DATA, size) == kOk) info.size = size;
+  }
+  uint8_t descriptor[kDescriptorSize] = {};
+  if (ReadDescriptor(t, descriptor) == kOk) {
+    info.modified = StampSeconds(descriptor + kModifiedAt, true);
+    info.created = StampSeconds(descriptor + kCreatedAt, false);
+  }
+  return info;
+}
+
+void FillStatRecord(const VraxEntryInfo& info, struct stat& record) {
+  std::memset(&record, 0, sizeof record);
+  if (info.result != kOk) return;
+  record.st_mode = info.directory ? S_IFDIR : S_IFREG;
+  record.st_size = static_cast<off_t>(info.size);
+  record.st_mtime = info.modified;
+  record.st_atime = info.modified;
+  record.st_ctime = info.created;
+}
 
 int32_t VRAX_stat64(const char* path, struct stat* record) {
   Trace("-> VRAX_stat64(\"%s\",0x%08" PRIXPTR ")\n", Shown(path), Address(record));
-  InterfaceGuard guard(InterfaceLock());
+  const InterfaceCall call;
   if (record == nullptr) return NoteError(kErrInvalidParameter);
   std::memset(record, 0, sizeof *record);
   Toolkit* t = nullptr;
   const int32_t error = ToolkitOpen(t, path);
   if (error != kOk) return NoteError(error);
-  FillKindAndSize(t, *record);
-  FillTimes(t, *record);
+  FillStatRecord(OpenedRecordInfo(t), *record);
   ToolkitClose(t);
   return kOk;
 }

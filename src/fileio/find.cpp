@@ -8,6 +8,7 @@
 
 #include "fileio/dir_reader.h"
 #include "fileio/interface_lock.h"
+#include "fileio/stat_fill.h"
 #include "fileio/trace.h"
 #include "fileio/vrax_io.h"
 #include "volume/toolkit/toolkit.h"
@@ -18,11 +19,16 @@ namespace {
 
 bool Valid(const VRAX_FIND* find) { return find != nullptr && find != kInvalidFind; }
 
-// At most 259 characters and the terminator.
-void CopyName(const std::string& name, VraxFindData& data) {
+// The name (at most 259 characters and the terminator) and the stat
+// record of entry `index`.
+void CopyEntry(const VRAX_FIND& find, size_t index, VraxFindData& data) {
+  const std::string& name = find.names[index];
   const size_t length = std::min(name.size(), sizeof data.cFileName - 1);
   std::memcpy(data.cFileName, name.data(), length);
   data.cFileName[length] = '\0';
+  const VraxEntryInfo info = index < find.info.size() ? find.info[index] : VraxEntryInfo{};
+  data.statResult = info.result;
+  FillStatRecord(info, data.record);
 }
 
 // Opens what the pattern names up to its first "/*" ("/1/d/*.txt" lists
@@ -38,7 +44,7 @@ bool OpenDirectory(VraxDir& dir, const char* pattern) {
 // consistent with every other call; its Toolkit is closed under the lock
 // too, since closing touches the device shared with other calls.
 VRAX_FIND* ReadSnapshot(const char* pattern) {
-  InterfaceGuard guard(InterfaceLock());
+  const InterfaceCall call;
   VraxDir dir;
   if (!OpenDirectory(dir, pattern)) return nullptr;
   return readdir_vrax(dir);
@@ -56,7 +62,7 @@ VRAX_FIND* VRAX_FindFirstFile(const char* pattern, VraxFindData* data) {
     return kInvalidFind;
   }
   if (find == nullptr) return kInvalidFind;
-  CopyName(find->names[0], *data);
+  CopyEntry(*find, 0, *data);
   find->nextIndex = 1;
   return find;
 }
@@ -66,7 +72,7 @@ uint32_t VRAX_FindNextFile(VRAX_FIND* find, VraxFindData* data) {
   Trace("-> VRAX_FindNextFile(0x%08" PRIXPTR ",0x%08" PRIXPTR ")\n", Address(find),
         Address(data));
   if (!Valid(find) || data == nullptr || find->nextIndex >= find->names.size()) return 0;
-  CopyName(find->names[find->nextIndex], *data);
+  CopyEntry(*find, find->nextIndex, *data);
   return ++find->nextIndex;
 }
 

@@ -11,8 +11,31 @@
 
 namespace vrax {
 
+struct VRAX_FILE;
+
 std::recursive_mutex& InterfaceLock();
 
 using InterfaceGuard = std::lock_guard<std::recursive_mutex>;
+
+// One call of the interface: holds the lock for the call's whole length and,
+// before the call does anything, commits what every handle with deferred
+// durability other than `own` has written (FileCommit). So no call ever
+// meets a file whose records on disk lag behind what was written to it,
+// and every call sees the volume as it would if each write had been
+// committed at once.
+class InterfaceCall {
+ public:
+  explicit InterfaceCall(VRAX_FILE* own = nullptr);
+  InterfaceCall(const InterfaceCall&) = delete;
+  InterfaceCall& operator=(const InterfaceCall&) = delete;
+
+ private:
+  InterfaceGuard guard_;
+};
+
+// Handles with deferred durability, from their open to their close (under
+// the lock).
+void NoteDeferredHandle(VRAX_FILE* file);
+void ForgetDeferredHandle(VRAX_FILE* file);
 
 }  // namespace vrax

@@ -33,7 +33,7 @@ int Failed(int32_t error) {
 
 int VRAX_rename(const char* oldPath, const char* newPath) {
   Trace("-> VRAX_rename(\"%s\" \"%s\"\n", Shown(oldPath), Shown(newPath));
-  InterfaceGuard guard(InterfaceLock());
+  const InterfaceCall call;
   const int32_t error = IfWritable(oldPath != nullptr && newPath != nullptr,
                                    [&] { return ToolkitRename(oldPath, newPath); });
   if (error == kOk) return 0;
@@ -45,7 +45,7 @@ int VRAX_rename(const char* oldPath, const char* newPath) {
 // message still shows): the caller is cleaning up after its own failure.
 int VRAX_remove(const char* path, uint8_t quiet) {
   Trace("-> VRAX_remove(\"%s\"\n", Shown(path));
-  InterfaceGuard guard(InterfaceLock());
+  const InterfaceCall call;
   const int32_t error = IfWritable(path != nullptr, [&] { return ToolkitRemove(path); });
   if (error == kOk) return 0;
   if (quiet != 0) {
@@ -58,7 +58,7 @@ int VRAX_remove(const char* path, uint8_t quiet) {
 
 int VRAX_mkdir(const char* path) {
   Trace("-> VRAX_mkdir(\"%s\"\n", Shown(path));
-  InterfaceGuard guard(InterfaceLock());
+  const InterfaceCall call;
   const int32_t error = IfWritable(path != nullptr, [&] { return ToolkitMakeDirectory(path); });
   if (error == kOk) return 0;
   std::fprintf(stderr, "mkdir %s\n", Shown(path));
@@ -68,7 +68,7 @@ int VRAX_mkdir(const char* path) {
 // The same removal as VRAX_remove: the volume decides what may go.
 int VRAX_rmdir(const char* path) {
   Trace("-> VRAX_rmdir(\"%s\"\n", Shown(path));
-  InterfaceGuard guard(InterfaceLock());
+  const InterfaceCall call;
   const int32_t error = IfWritable(path != nullptr, [&] { return ToolkitRemove(path); });
   if (error == kOk) return 0;
   std::fprintf(stderr, "rmdir %s\n", Shown(path));

@@ -58,7 +58,7 @@ int32_t VRAX_SetModifiedTime(const char* path, std::time_t modified) {
         static_cast<int64_t>(modified));
   uint8_t stamp[kStampBytes] = {};
   if (!StampBytes(modified, stamp)) return NoteError(kErrInvalidParameter);
-  InterfaceGuard guard(InterfaceLock());
+  const InterfaceCall call;
   if (!VRAX_CanWrite()) return NoteError(kErrAccessDenied);
   Toolkit* t = nullptr;
   int32_t error = ToolkitOpen(t, path);

@@ -36,22 +36,41 @@ class VraxInterface {
 };
 
 // An open file: the volume context, the 64-bit position and the access bits
-// (read 0x100, write 0x80).
+// (read 0x100, write 0x80). `deferredError` is the error of a commit of its
+// deferred writes made on behalf of another call (see VRAX_fopen64's "d").
 struct VRAX_FILE {
   Toolkit* toolkit = nullptr;
   uint64_t position = 0;
   uint32_t access = 0;
+  int32_t deferredError = 0;
 };
 
-// A directory snapshot taken by VRAX_FindFirstFile.
+// What the snapshot knows of one entry, read from its record by number:
+// what VRAX_stat64 gives for the entry's path, or the error that reading
+// the record gave.
+struct VraxEntryInfo {
+  int32_t result = 0;  // 0, or the error (the other fields are then 0)
+  bool directory = false;
+  int64_t size = 0;
+  std::time_t modified = 0;
+  std::time_t created = 0;
+};
+
+// A directory snapshot taken by VRAX_FindFirstFile: the names and, at the
+// same index, what is known of each.
 struct VRAX_FIND {
   std::vector<std::string> names;
+  std::vector<VraxEntryInfo> info;
   uint32_t nextIndex = 0;
 };
 
-// What the find calls fill in: the name only.
+// What the find calls fill in: the name, and the stat record of the entry
+// as VRAX_stat64 would fill it for its path (`statResult` 0), or all zeros
+// with the error that reading the entry gave.
 struct VraxFindData {
   char cFileName[260] = {};
+  int32_t statResult = 0;
+  struct stat record = {};
 };
 
 // The failure result of VRAX_FindFirstFile (all bits set).
@@ -67,7 +86,14 @@ int32_t VRAX_PrintError(int32_t error);
 // interface (0 when none failed yet); calls that succeed leave it alone.
 int32_t VRAX_LastError();
 
-// File handles.
+// File handles. A mode may carry "d" after its first character (such as
+// "wbd"): deferred durability, for large sequential writes. Each write then
+// reaches the volume as usual (every other call, of any thread, sees it at
+// once), but does not wait for stable storage: the handle's data and its
+// records become durable together, in the order a crash needs, when the
+// handle is closed (VRAX_fclose then reports whether that succeeded) or
+// when another call has to see the file. A write that fails drops what the
+// handle wrote since it was last made durable.
 VRAX_FILE* VRAX_fopen64(const char* path, const char* mode);
 size_t VRAX_fread(void* buffer, size_t size, size_t count, VRAX_FILE* file);
 // A write is done whole or not at all: one that would reach beyond the
@@ -77,6 +103,7 @@ size_t VRAX_fwrite(const void* buffer, size_t size, size_t count, VRAX_FILE* fil
 // null handle, a negative offset or another origin gives -1 and leaves the
 // position as it was.
 int VRAX_fseeko64(VRAX_FILE* file, int64_t offset, int origin);
+// 0, or -1 when the handle's deferred writes could not be made durable.
 int VRAX_fclose(VRAX_FILE* file);
 // Fills `record` (zeroed first): st_mode 0x4000 or 0x8000, st_size, and the
 // descriptor's times. 0, or the volume's error number.

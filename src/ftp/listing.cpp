@@ -65,9 +65,9 @@ void ListEntryLine(const Listing& listing, const ListScope& scope, const FtpDirW
     listing.Send(scope.shownPrefix + walk.name + "\r\n");
     return;
   }
-  struct stat record;
-  VRAX_stat64(walk.fullPath, &record);  // after a failure: all zeros, a file of size 0
-  ListEntry entry = EntryOf(record, walk.name, listing.options.classify);
+  // The walk carries each entry's stat record (all zeros, a file of size 0,
+  // when the entry could not be read).
+  ListEntry entry = EntryOf(walk.findData.record, walk.name, listing.options.classify);
   if (entry.directory) entry.size = 0;
   listing.Send(FormatLongLine(entry, NowSeconds()));
 }

@@ -36,8 +36,8 @@ void SendParent(const MachineListing& listing, const std::string& path) {
 void SendEntries(const MachineListing& listing, const std::string& path) {
   FtpDirWalk* walk = DirWalkFirst(path.c_str());
   for (bool more = walk != nullptr; more; more = DirWalkNext(walk)) {
-    struct stat record;
-    if (walk->name[0] == '.' || VRAX_stat64(walk->fullPath, &record) != 0) continue;
+    const struct stat& record = walk->findData.record;
+    if (walk->name[0] == '.' || walk->findData.statResult != 0) continue;
     listing.Send(S_ISDIR(record.st_mode) ? "dir" : "file", record, walk->name);
   }
   DirWalkClose(walk);

@@ -70,7 +70,9 @@ void CFtpServer::ReceiveFileThread(FtpClient* client, TransferJob job) {
   ReceiveOutcome outcome;
   const bool protectedOk = ProtectDataConnection(client);
   if (protectedOk && job.restartOffset >= 0) {
-    VRAX_FILE* file = VRAX_fopen64(job.path.c_str(), appending ? "ab" : "wb");
+    // Deferred durability: the pieces are not each waited for; closing the
+    // file makes data and records durable, so "226" always means stored.
+    VRAX_FILE* file = VRAX_fopen64(job.path.c_str(), appending ? "abd" : "wbd");
     opened = file != nullptr;
     if (!opened) outcome.error = VRAX_LastError();
     if (opened) {

@@ -50,7 +50,7 @@ int OpenWithCaching(const std::string& path, bool writable, bool unbuffered, boo
                  path.c_str());
     direct = false;
   }
-  return OpenRetrying(path, g_writeThrough ? flags | O_DSYNC : flags);
+  return OpenRetrying(path, flags);
 }
 
 // The lock lives as long as this open file description: a second open of
@@ -101,6 +101,7 @@ int32_t HostDiskOpen(const std::string& path, bool writable, bool unbuffered, Ho
   }
   disk.fd = fd;
   disk.direct = direct;
+  disk.writeThrough = g_writeThrough != 0;
   return kOk;
 }
 
@@ -117,6 +118,18 @@ int32_t HostDiskGeometry(HostDisk& disk) {
   }
   if (disk.direct) disk.ioAlign = DirectAlignment(disk, S_ISREG(st.st_mode));
   return kOk;
+}
+
+// Without write-through nothing is promised to reach stable storage, so
+// there is nothing to wait for.
+int32_t HostDiskSync(HostDisk& disk) {
+  if (disk.fd < 0) return kErrInvalidHandle;
+  if (!disk.writeThrough) return kOk;
+  int rc;
+  do {
+    rc = fdatasync(disk.fd);
+  } while (rc != 0 && errno == EINTR);
+  return rc == 0 ? kOk : LastHostError();
 }
 
 void HostDiskClose(HostDisk& disk) {

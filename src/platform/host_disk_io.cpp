@@ -1,5 +1,6 @@
 // Positioned transfers on a host disk: whole transfers or an error, and in
 // unbuffered mode the alignment the host demands, met with bounce buffers.
+#include <sys/uio.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -51,11 +52,14 @@ int32_t ReadAll(int fd, uint8_t* buf, uint64_t count, uint64_t offset, uint32_t 
   return kOk;
 }
 
+// `flags` are pwritev2's: RWF_DSYNC makes each piece durable before it
+// returns, as an O_DSYNC open would.
 int32_t WriteAll(int fd, const uint8_t* buf, uint64_t count, uint64_t offset, uint32_t align,
-                 uint64_t& done) {
+                 uint64_t& done, int flags = 0) {
   done = 0;
   while (done < count) {
-    const ssize_t n = pwrite(fd, buf + done, count - done, static_cast<off_t>(offset + done));
+    const iovec piece{const_cast<uint8_t*>(buf + done), static_cast<size_t>(count - done)};
+    const ssize_t n = pwritev2(fd, &piece, 1, static_cast<off_t>(offset + done), flags);
     if (n < 0 && errno == EINTR) continue;
     if (n < 0) return LastHostError();
     if (n == 0) break;
@@ -198,7 +202,8 @@ int32_t HostDiskRead(HostDisk& disk, void* buffer, uint32_t count, uint64_t offs
   return done == count ? kOk : -1;
 }
 
-int32_t HostDiskWrite(HostDisk& disk, const void* buffer, uint32_t count, uint64_t offset) {
+int32_t HostDiskWrite(HostDisk& disk, const void* buffer, uint32_t count, uint64_t offset,
+                      bool durable) {
   if (!InRange(count, offset)) return kErrInvalidParameter;
   const auto* src = static_cast<const uint8_t*>(buffer);
   if (disk.direct && !IsAligned(disk, buffer, count, offset)) {
@@ -206,7 +211,12 @@ int32_t HostDiskWrite(HostDisk& disk, const void* buffer, uint32_t count, uint64
   }
   uint64_t done = 0;
   const uint32_t align = disk.direct ? Alignment(disk) : 0;
-  if (const int32_t error = WriteAll(disk.fd, src, count, offset, align, done)) return error;
+  // Unbuffered transfers keep their own meaning: they bypass the host's
+  // cache, and only a sync waits for the disk's.
+  const int flags = durable && disk.writeThrough && !disk.direct ? RWF_DSYNC : 0;
+  if (const int32_t error = WriteAll(disk.fd, src, count, offset, align, done, flags)) {
+    return error;
+  }
   return done == count ? kOk : -1;
 }
 

@@ -160,7 +160,7 @@ TEST_F(FindTest, NamesOfTwentyEightCharactersAndMoreComeBackAsTheirFirst28) {
 
 // A device read failing after a number of good ones: the first number
 // at which the listing comes back partial has the failure in a later
-// slice of the directory.
+// block of the directory's index, read after the names before it.
 TEST_F(FindTest, AFailingDirectoryReadKeepsTheNamesReadBeforeIt) {
   FormatAndMount("--size 16M");
   std::vector<std::string> names;
@@ -185,6 +185,54 @@ TEST_F(FindTest, AFailingDirectoryReadKeepsTheNamesReadBeforeIt) {
   EXPECT_LT(listed.size(), names.size());
   EXPECT_TRUE(std::equal(listed.begin(), listed.end(), names.begin()));
   EXPECT_EQ(Names("/1/d/*"), names);
+}
+
+// An entry whose record cannot be read is listed all the same, as
+// unreadable (what a failed stat of its path gave).
+TEST_F(FindTest, AnEntryWhoseRecordCannotBeReadShowsAsUnreadable) {
+  FormatAndMount("--size 8M");
+  WriteFile("/1/a", {1});
+  BlockDevice* device = CurrentDrive();
+  ASSERT_NE(device, nullptr);
+  VraxFindData data;
+  VRAX_FIND* find = kInvalidFind;
+  for (int32_t good = 0; good < 100 && find == kInvalidFind; ++good) {
+    ArmDeviceFault(*device, FaultedTransfer::kRead, good, 1117, true);
+    CapturedStderr([&] { find = VRAX_FindFirstFile("/1/*", &data); });
+    DisarmDeviceFaults(*device);
+  }
+  ASSERT_NE(find, kInvalidFind);
+  EXPECT_STREQ(data.cFileName, "a");
+  EXPECT_EQ(data.statResult, 1117);
+  EXPECT_EQ(data.record.st_mode, 0u);
+  VRAX_FindClose(find);
+  EXPECT_EQ(Names("/1/*"), std::vector<std::string>{"a"});
+}
+
+// Each entry comes with the stat record its own path gives.
+TEST_F(FindTest, EntriesCarryWhatAStatOfTheirPathGives) {
+  FormatAndMount("--size 8M");
+  ASSERT_EQ(VRAX_mkdir("/1/d"), 0);
+  ASSERT_EQ(VRAX_mkdir("/1/d/sub"), 0);
+  WriteFile("/1/d/empty", {});
+  WriteFile("/1/d/some", std::vector<uint8_t>(5000, 7));
+  VraxFindData data;
+  VRAX_FIND* find = VRAX_FindFirstFile("/1/d/*", &data);
+  ASSERT_NE(find, kInvalidFind);
+  int seen = 0;
+  do {
+    SCOPED_TRACE(data.cFileName);
+    const struct stat expected = Stat(std::string("/1/d/") + data.cFileName);
+    EXPECT_EQ(data.statResult, 0);
+    EXPECT_EQ(data.record.st_mode, expected.st_mode);
+    EXPECT_EQ(data.record.st_size, expected.st_size);
+    EXPECT_EQ(data.record.st_mtime, expected.st_mtime);
+    EXPECT_EQ(data.record.st_atime, expected.st_atime);
+    EXPECT_EQ(data.record.st_ctime, expected.st_ctime);
+    ++seen;
+  } while (VRAX_FindNextFile(find, &data) != 0);
+  VRAX_FindClose(find);
+  EXPECT_EQ(seen, 3);
 }
 
 }  // namespace

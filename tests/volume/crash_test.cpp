@@ -408,6 +408,35 @@ TEST_F(CrashTest, WritingData) {
        {[] { Truncate("/1/frag", 5000); }}});
 }
 
+// Deferred durability: the pieces' data and marks go out relaxed, the
+// records only at the commit, after a barrier. A crash anywhere leaves the
+// file as it was before the pieces or as after the commit.
+void WriteDeferred(const std::string& path, const std::vector<Bytes>& pieces) {
+  Toolkit* t = nullptr;
+  ASSERT_EQ(ToolkitOpen(t, path.c_str()), 0);
+  t->deferDurability = true;
+  uint32_t at = 0, done = 0;
+  FileSize(t, at);
+  for (const Bytes& piece : pieces) {
+    FileWrite(t, at, static_cast<uint32_t>(piece.size()), piece.data(), done);
+    at += done;
+  }
+  FileCommit(t);
+  ToolkitClose(t);
+}
+
+TEST_F(CrashTest, DeferredWritesCommitTogether) {
+  Run({"pieces of a new file, committed once", [] { Create("/1/f"); },
+       {[] { WriteDeferred("/1/f", {kSmall, PatternBytes(9000, 2), PatternBytes(30000, 3)}); }}});
+  Run({"pieces appended to a file, committed once",
+       [] { Write("/1/f", 0, PatternBytes(10000, 4)); },
+       {[] { WriteDeferred("/1/f", {PatternBytes(5000, 5), PatternBytes(20000, 6)}); }}});
+  Run({"pieces that need an extension record", [] { FragmentNearlyFull("/1/frag"); },
+       {[] { WriteDeferred("/1/frag", {PatternBytes(16384, 7), PatternBytes(16384, 8)}); }},
+       false,
+       [] { EXPECT_TRUE(HasList("/1/frag")); }});
+}
+
 TEST_F(CrashTest, RenamingAndRemoving) {
   Run({"rename within a directory",
        [] {
@@ -454,6 +483,29 @@ TEST_F(CrashTest, RenamingAndRemoving) {
          for (int i = 0; i < 36; ++i) Create("/1/d/name-" + std::to_string(100 + i));
        },
        {[] { ToolkitRemove("/1/d/name-135"); }}});
+}
+
+// A split below the top block moves its middle name up into the parent
+// (one write links both halves); a name whose neighbour also leads to a
+// sub-tree is replaced by its successor.
+TEST_F(CrashTest, SplitsAndRemovalsBelowTheTop) {
+  // 37 names of this length split the top block: [name-135, end] over
+  // [name-100 .. name-134] and [name-136]; 72 fill that second block.
+  const auto names = [](int count, const std::vector<std::string>& more = {}) {
+    ASSERT_EQ(ToolkitMakeDirectory("/1/d"), 0);
+    for (int i = 0; i < count; ++i) Create("/1/d/name-" + std::to_string(100 + i));
+    for (const std::string& name : more) Create("/1/d/" + name);
+  };
+  Run({"create that splits a block below the top", [&] { names(72); },
+       {[] { Create("/1/d/name-200"); }}});
+  Run({"create that halves a block below the top", [&] { names(72, {"name-120a"}); },
+       {[] { Create("/1/d/name-120x"); }}});
+  // Until the block that takes the successor's place is written, the
+  // successor is named by nothing; the repair puts it back.
+  Run({"remove a name whose successor empties its block", [&] { names(37); },
+       {[] { ToolkitRemove("/1/d/name-135"); }}, true});
+  Run({"remove a name whose successor leaves a full block", [&] { names(72); },
+       {[] { ToolkitRemove("/1/d/name-135"); }}, true});
 }
 
 // Sectors larger than records (a record is then part of one sector) and

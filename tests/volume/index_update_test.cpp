@@ -211,10 +211,10 @@ class IndexUpdateTest : public test::VolumeTest {
 
   // Walks the whole tree independently of the engine's readers and checks
   // the shape this engine keeps: the root holds only its end entry, each
-  // block is reached once at the VCN in its header, only a block's first
-  // named entry has a sub-node, block end entries have none, the bitmap
-  // marks exactly the reachable blocks and is ceil(blocks / 8) bytes long,
-  // and the names come out in order.
+  // block is reached once at the VCN in its header and holds names, the
+  // bitmap marks exactly the reachable blocks and is ceil(blocks / 8) bytes
+  // long, and the names come out in order (each sub-node's names before
+  // its entry, an end entry's after the block's last name).
   std::vector<std::string> CheckTree() {
     std::vector<std::string> names;
     const std::vector<Entry> root = RootEntries();
@@ -232,11 +232,7 @@ class IndexUpdateTest : public test::VolumeTest {
       EXPECT_TRUE(Names(entries).size() > 0) << "block without names: " << vcn;
       for (size_t i = 0; i < entries.size(); ++i) {
         const Entry& e = entries[i];
-        if (e.flags & 1) {
-          EXPECT_EQ(i, 0u) << "sub-node below a later entry in block " << vcn;
-          EXPECT_FALSE(e.name.empty()) << "end entry with sub-node in block " << vcn;
-          walk(e.subNode);
-        }
+        if (e.flags & 1) walk(e.subNode);
         if (!e.name.empty()) names.push_back(e.name);
       }
       EXPECT_EQ(entries.back().flags & 2, 2);
@@ -324,7 +320,11 @@ TEST_F(IndexUpdateTest, RefusedNamesChangeNothing) {
   EXPECT_EQ(record, 20u);
 }
 
-TEST_F(IndexUpdateTest, AscendingInsertionsSplitByMovingEverythingDown) {
+// A full top block splits in place: the names in front of the split entry
+// go to one fresh block, those behind it to another, and the top block
+// keeps the split entry and its end entry, leading to the two. Names added
+// at the end leave the first block full and start the second.
+TEST_F(IndexUpdateTest, AscendingInsertionsKeepTheFirstHalfFull) {
   Start();
   for (uint32_t i = 1; i <= 35; ++i) ASSERT_EQ(Insert(Numbered("name", i, 10), 100 + i), 0);
   Bytes top = Block(0);
@@ -336,58 +336,77 @@ TEST_F(IndexUpdateTest, AscendingInsertionsSplitByMovingEverythingDown) {
   top = Block(0);
   const auto kept = BlockEntries(top);
   ASSERT_EQ(kept.size(), 2u);
-  EXPECT_EQ(kept[0].name, "name000036");
+  EXPECT_EQ(kept[0].name, "name000035");
   EXPECT_EQ(kept[0].flags, ie::kHasSubNode);
   EXPECT_EQ(kept[0].subNode, 1u);
-  EXPECT_EQ(kept[1].flags, ie::kLast);
-  const auto moved = BlockEntries(Block(1));
-  ASSERT_EQ(moved.size(), 36u);
-  for (uint32_t i = 1; i <= 35; ++i) {
-    EXPECT_EQ(moved[i - 1].name, Numbered("name", i, 10));
-    EXPECT_EQ(moved[i - 1].record, 100 + i);
-    EXPECT_EQ(moved[i - 1].flags, 0);
+  EXPECT_EQ(kept[1].flags, ie::kLast | ie::kHasSubNode);
+  EXPECT_EQ(kept[1].subNode, 2u);
+  const auto left = BlockEntries(Block(1));
+  ASSERT_EQ(left.size(), 35u);
+  for (uint32_t i = 1; i <= 34; ++i) {
+    EXPECT_EQ(left[i - 1].name, Numbered("name", i, 10));
+    EXPECT_EQ(left[i - 1].record, 100 + i);
+    EXPECT_EQ(left[i - 1].flags, 0);
   }
-  EXPECT_EQ(Value(AT_BITMAP)[0], 0x03);
-  EXPECT_EQ(RootEntries()[0].subNode, 0u);  // the parent of a split block is untouched
+  EXPECT_EQ(Names(BlockEntries(Block(2))), std::vector<std::string>{"name000036"});
+  EXPECT_EQ(Value(AT_BITMAP)[0], 0x07);
+  EXPECT_EQ(RootEntries()[0].subNode, 0u);  // the root still links the top block
   EXPECT_EQ(CheckTree().size(), 36u);
   EXPECT_EQ(List("/1").size(), 36u);
 }
 
-TEST_F(IndexUpdateTest, DescendingInsertionsHangTheNewNameUnderTheFirstEntry) {
+TEST_F(IndexUpdateTest, DescendingInsertionsKeepTheSecondHalfFull) {
   Start();
   for (uint32_t i = 36; i >= 2; --i) ASSERT_EQ(Insert(Numbered("name", i, 10), 100 + i), 0);
   ASSERT_EQ(Insert("name000001", 101), 0);
   const auto top = BlockEntries(Block(0));
-  ASSERT_EQ(top.size(), 36u);
+  ASSERT_EQ(top.size(), 2u);
   EXPECT_EQ(top[0].name, "name000002");
-  EXPECT_EQ(top[0].flags, ie::kHasSubNode);
   EXPECT_EQ(top[0].subNode, 1u);
+  EXPECT_EQ(top[1].subNode, 2u);
   const auto added = BlockEntries(Block(1));
   ASSERT_EQ(added.size(), 2u);
   EXPECT_EQ(added[0].name, "name000001");
   EXPECT_EQ(added[0].flags, 0);
   EXPECT_EQ(added[0].record, 101u);
+  EXPECT_EQ(Names(BlockEntries(Block(2))).size(), 34u);
   const auto names = CheckTree();
   ASSERT_EQ(names.size(), 36u);
   EXPECT_EQ(names.front(), "name000001");
   EXPECT_EQ(Enumerate().front(), (std::pair<std::string, uint32_t>{"name000001", 101}));
 }
 
-TEST_F(IndexUpdateTest, AMiddleInsertionSplitsOffOnlyTheEntriesInFront) {
+TEST_F(IndexUpdateTest, AMiddleInsertionHalvesTheBlock) {
   Start();
   for (uint32_t i = 1; i <= 35; ++i) ASSERT_EQ(Insert(Numbered("n", 2 * i, 10), 16 + i), 0);
   const std::string middle = Numbered("n", 21, 10);  // sorts after the first ten
   ASSERT_EQ(Insert(middle, 99), 0);
   const auto top = BlockEntries(Block(0));
-  ASSERT_EQ(top.size(), 27u);
-  EXPECT_EQ(top[0].name, middle);
-  EXPECT_EQ(top[0].subNode, 1u);
-  EXPECT_EQ(top[1].name, Numbered("n", 22, 10));
-  const auto moved = Names(BlockEntries(Block(1)));
-  ASSERT_EQ(moved.size(), 10u);
-  EXPECT_EQ(moved.front(), Numbered("n", 2, 10));
-  EXPECT_EQ(moved.back(), Numbered("n", 20, 10));
+  ASSERT_EQ(top.size(), 2u);
+  EXPECT_EQ(top[0].name, Numbered("n", 36, 10));
+  const auto left = Names(BlockEntries(Block(1)));
+  ASSERT_EQ(left.size(), 18u);
+  EXPECT_EQ(left.front(), Numbered("n", 2, 10));
+  EXPECT_EQ(left[10], middle);
+  EXPECT_EQ(left.back(), Numbered("n", 34, 10));
+  EXPECT_EQ(Names(BlockEntries(Block(2))).size(), 17u);
   EXPECT_EQ(CheckTree().size(), 36u);
+}
+
+// Thousands of names added in order: blocks below the top stay full, and
+// the tree grows in height only when the top block splits.
+TEST_F(IndexUpdateTest, NamesAddedInOrderMakeAShallowTree) {
+  Start("--size 32M");
+  for (uint32_t i = 1; i <= 3000; ++i) ASSERT_EQ(Insert(Numbered("name", i, 10), 16 + i), 0);
+  EXPECT_EQ(CheckTree().size(), 3000u);
+  uint32_t depth = 0;
+  for (uint32_t vcn = RootEntries()[0].subNode;; ++depth) {
+    const auto entries = BlockEntries(Block(vcn));
+    if ((entries.back().flags & ie::kHasSubNode) == 0) break;
+    vcn = entries.back().subNode;
+  }
+  EXPECT_EQ(depth, 2u);  // the top block, one level of full blocks, and their names
+  EXPECT_LE(Size(AT_INDEX_ALLOCATION) / B(), 128u);
 }
 
 TEST_F(IndexUpdateTest, RandomOrdersOfThousandsOfNamesStaySorted) {
@@ -464,32 +483,31 @@ TEST_F(IndexUpdateTest, DescendingThousandsDeepenTheTreeWithoutLosingOrder) {
 TEST_F(IndexUpdateTest, RemovingTheLastNameOfABlockRelinksItsParent) {
   Start();
   for (uint32_t i = 1; i <= 36; ++i) ASSERT_EQ(Insert(Numbered("name", i, 10), 100 + i), 0);
-  // Block 0: [name000036 -> 1, end]; block 1: the first 35 names.
+  // Block 0: [name000035 -> 1, end -> 2]; block 1: the first 34 names;
+  // block 2: name000036.
   uint32_t record = 0;
   ASSERT_EQ(Remove("NAME000036", record), 0);
   EXPECT_EQ(record, 136u);
+  EXPECT_FALSE(BitSet(2));
+  EXPECT_EQ(BlockEntries(Block(0)).back().flags, ie::kLast);  // the end entry lost its link
+  // The freed block keeps its last content: an empty node.
+  const auto freed = BlockEntries(Block(2));
+  ASSERT_EQ(freed.size(), 1u);
+  EXPECT_EQ(freed[0].flags, ie::kLast);
+  EXPECT_EQ(CheckTree().size(), 35u);
+
+  // The top block's last name goes: its sub-tree passes to the end entry,
+  // the top block holds no name and the root takes its link over.
+  ASSERT_EQ(Remove("name000035", record), 0);
+  EXPECT_EQ(record, 135u);
   EXPECT_FALSE(BitSet(0));
   EXPECT_TRUE(BitSet(1));
   const auto root = RootEntries();
   EXPECT_EQ(root[0].flags, ie::kLast | ie::kHasSubNode);
   EXPECT_EQ(root[0].subNode, 1u);
-  EXPECT_EQ(CheckTree().size(), 35u);
-  // The freed block keeps its last content: an empty node.
-  const auto freed = BlockEntries(Block(0));
-  ASSERT_EQ(freed.size(), 1u);
-  EXPECT_EQ(freed[0].flags, ie::kLast);
-
-  // The next split takes the first free bit, block 0 again: the 35 names
-  // move into it and block 1 keeps the new name with block 0 below it.
-  ASSERT_EQ(Insert("name000036", 136), 0);
-  EXPECT_TRUE(BitSet(0));
-  EXPECT_EQ(BlockEntries(Block(0)).size(), 36u);
-  const auto top = BlockEntries(Block(1));
-  ASSERT_EQ(top.size(), 2u);
-  EXPECT_EQ(top[0].name, "name000036");
-  EXPECT_EQ(top[0].subNode, 0u);
-  ASSERT_EQ(Insert("name000037", 137), 0);
-  EXPECT_EQ(CheckTree().size(), 37u);
+  EXPECT_EQ(CheckTree().size(), 34u);
+  ASSERT_EQ(Insert("name000035", 135), 0);
+  EXPECT_EQ(Size(AT_INDEX_ALLOCATION), 128u * 4096);
 }
 
 TEST_F(IndexUpdateTest, RemovingTheOnlyNameOfAChildClearsTheParentLink) {
@@ -545,32 +563,27 @@ TEST_F(IndexUpdateTest, RemovingEveryNameReturnsTheRootToItsEmptyState) {
 // ---------------------------------------------------------------------------
 // Nodes this engine never writes, and refusals.
 
-TEST_F(IndexUpdateTest, NeighbouringSubNodesAreNotMergedAndNothingChanges) {
+// An entry whose sub-tree and whose neighbour's sub-tree would meet takes
+// the place of its successor, the leftmost name of the neighbour's
+// sub-tree, and that name leaves its own block.
+TEST_F(IndexUpdateTest, NeighbouringSubNodesAreKeptApartByTheSuccessor) {
   Start();
   for (uint32_t i = 1; i <= 36; ++i) ASSERT_EQ(Insert(Numbered("name", i, 10), 100 + i), 0);
-  uint32_t vcn = 0;
-  ASSERT_EQ(IndexBlockAllocate(t_, Dir(), vcn), 0);
-  ASSERT_EQ(vcn, 2u);
-  Bytes extra = Craft(2, {NamedEntry("zz", 300), EndEntry()});
-  PutBlock(extra, 2);
-  // Block 0: [name000036 -> 1, end -> 2].
-  Bytes top = Craft(0, {NamedEntry("name000036", 136, 1, 1), EndEntry(true, 2)});
-  PutBlock(top, 0);
+  // Block 0: [name000035 -> 1, end -> 2]; block 2: [name000036].
   uint32_t record = 0;
-  ASSERT_EQ(Lookup("zz", record), 0);
-  const Bytes before = test::ReadFileBytes(image_);
-  record = 7;
-  EXPECT_EQ(Remove("name000036", record), kErrRemoveSubNodesMeet);
-  EXPECT_EQ(record, 7u);
-  EXPECT_EQ(test::ReadFileBytes(image_), before);
+  ASSERT_EQ(Remove("name000035", record), 0);
+  EXPECT_EQ(record, 135u);
+  const auto top = BlockEntries(Block(0));
+  ASSERT_EQ(top.size(), 2u);
+  EXPECT_EQ(top[0].name, "name000036");
+  EXPECT_EQ(top[0].record, 136u);
+  EXPECT_EQ(top[0].subNode, 1u);
+  EXPECT_EQ(top[1].flags, ie::kLast);  // block 2 lost its only name and its link
+  EXPECT_FALSE(BitSet(2));
+  EXPECT_EQ(Lookup("name000035", record), kErrPathNotFound);
   ASSERT_EQ(Lookup("name000036", record), 0);
   EXPECT_EQ(record, 136u);
-  // Names elsewhere in the tree still come and go.
-  ASSERT_EQ(Remove("zz", record), 0);
-  EXPECT_EQ(record, 300u);
-  EXPECT_FALSE(BitSet(2));
-  EXPECT_EQ(BlockEntries(Block(0)).back().flags, ie::kLast);  // the end entry lost its link
-  EXPECT_EQ(CheckTree().size(), 36u);
+  EXPECT_EQ(CheckTree().size(), 35u);
 }
 
 TEST_F(IndexUpdateTest, NamedLastEntriesTakeInsertionsBehindThemAndRemovals) {
@@ -667,21 +680,6 @@ TEST_F(IndexUpdateTest, RootEntriesAreRemovedOnlyWhenThatIsSound) {
   ASSERT_EQ(Remove("banana", record), 0);  // names below root entries are found
   EXPECT_EQ(record, 60u);
   EXPECT_FALSE(BitSet(vcn));
-}
-
-TEST_F(IndexUpdateTest, ASplitWithNoPlaceForTheNewEntryTakesNoBlock) {
-  Start();
-  ASSERT_EQ(Insert("first", 16), 0);
-  // K: its first entry already has a sub-node and no room is left in front
-  // of it, so neither K nor a sub-node slot could take the new entry.
-  Bytes k = Craft(0, {NamedEntry("mike", 20, 1, 1), EndEntry()}, B() - 0x18 - 0x10);
-  const Bytes kBefore = k;
-  const Bytes before = test::ReadFileBytes(image_);
-  EXPECT_EQ(IndexSplit(t_, Dir(), k.data(), BlockEntriesStart(k.data()), "alpha", 5, 30),
-            kErrSplitNoRoom);
-  EXPECT_EQ(k, kBefore);
-  EXPECT_EQ(test::ReadFileBytes(image_), before);
-  EXPECT_EQ(Value(AT_BITMAP)[0], 0x01);
 }
 
 // ---------------------------------------------------------------------------

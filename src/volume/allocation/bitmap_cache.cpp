@@ -4,6 +4,7 @@
 
 #include "platform/error_codes.h"
 #include "volume/attributes/attributes.h"
+#include "volume/toolkit/mount_cache.h"
 #include "volume/toolkit/toolkit.h"
 
 namespace vrax {
@@ -62,15 +63,25 @@ int32_t AcquireBitmap(Toolkit* t, uint32_t& length) {
   cache->referenceCount = 1;
   *t->attachment.bitmapSlot = cache;
   t->bitmapCache = cache;
+  KeepBitmapCache(t, cache);
   length = cache->length;
   return kOk;
 }
 
+// When only the device's kept state holds the cache any more, it is left as
+// a cache read afresh from the disk would be: its search starts again at
+// cluster 0, and one whose bits may differ from the disk's is dropped.
 void ReleaseBitmap(Toolkit* t) {
   BitmapCache* cache = t->bitmapCache;
   if (cache == nullptr) return;
   t->bitmapCache = nullptr;
-  if (--cache->referenceCount > 0) return;
+  if (--cache->referenceCount > 0) {
+    if (cache->referenceCount == 1 && KeepsBitmapCache(t, cache)) {
+      cache->nextPosition = 0;
+      if (cache->diverged) DropKeptBitmapCache(t);
+    }
+    return;
+  }
   if (t->attachment.bitmapSlot != nullptr && *t->attachment.bitmapSlot == cache) {
     *t->attachment.bitmapSlot = nullptr;
   }

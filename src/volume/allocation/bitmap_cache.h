@@ -17,6 +17,9 @@ struct BitmapCache {
   uint32_t nextPosition = 0;   // cluster where the next allocation starts searching
   uint32_t length = 0;         // bytes
   std::vector<uint8_t> bits;
+  // A write-back failed: the bits in memory may differ from the disk's, so
+  // the cache is not kept once no Toolkit holds it.
+  bool diverged = false;
 };
 
 // Makes sure the Toolkit holds the device's cache, building and installing

@@ -22,8 +22,10 @@ int32_t WriteBitsBack(Toolkit* t, uint32_t first, uint32_t count) {
   uint64_t to = (static_cast<uint64_t>(first) + count + 7) / 8;
   to = (to + S - 1) / S * S;
   to = std::min<uint64_t>(to, cache->length);
-  return BitmapWrite(t, t->bitmapFileChain, AT_DATA, cache->bits.data() + from,
-                     static_cast<uint32_t>(to - from), static_cast<uint32_t>(from));
+  const int32_t error = BitmapWrite(t, t->bitmapFileChain, AT_DATA, cache->bits.data() + from,
+                                    static_cast<uint32_t>(to - from), static_cast<uint32_t>(from));
+  if (error != kOk) cache->diverged = true;
+  return error;
 }
 
 }  // namespace

@@ -18,6 +18,19 @@ namespace vrax {
 namespace {
 
 constexpr uint32_t kMftGrowthRecords = 128;
+// Growth steps of a large MFT: each growth that cannot continue the MFT's
+// last run adds a run to record 0, so an MFT grown 128 records at a time
+// while files fill the clusters behind it fills record 0 with runs after a
+// few thousand records (sooner with small clusters). Growing by half of
+// what it holds, in whole steps of 128 and at most 4096 records (whose
+// bitmap bytes fit one chunk and whose images one work buffer), keeps the
+// number of runs logarithmic in the number of records.
+constexpr uint32_t kMftGrowthMaxRecords = 4096;
+
+uint32_t GrowthRecords(uint32_t held) {
+  const uint32_t half = held / 2 / kMftGrowthRecords * kMftGrowthRecords;
+  return std::clamp(half, kMftGrowthRecords, kMftGrowthMaxRecords);
+}
 
 int32_t MftTransfer(Toolkit* t, uint32_t type, uint8_t* buffer, uint32_t count, uint32_t offset,
                     uint32_t& done, int mode) {
@@ -67,21 +80,23 @@ int32_t SearchFreeRecord(Toolkit* t, uint32_t& recordNumber, bool& found) {
   return kOk;
 }
 
-// Appends 128 never-used records to the MFT and grows its bitmap to match.
-// The new records and the new bitmap bytes are written into the fresh
-// clusters first; record 0, which names them, is written last, once.
+// Appends never-used records to the MFT (GrowthRecords) and grows its
+// bitmap to match. The new records and the new bitmap bytes are written
+// into the fresh clusters first; record 0, which names them, is written
+// last, once.
 int32_t GrowMftSteps(Toolkit* t, uint32_t oldLength) {
-  const uint64_t newLength = oldLength + static_cast<uint64_t>(kMftGrowthRecords) * t->recordSize;
+  const uint32_t growth = GrowthRecords(oldLength / t->recordSize);
+  const uint64_t newLength = oldLength + static_cast<uint64_t>(growth) * t->recordSize;
   if (newLength > MaxValueSize(t)) return kErrIncorrectSize;
   int32_t error = SetAttributeSize(t, t->mftChain, AT_DATA, static_cast<uint32_t>(newLength));
   if (error != kOk) return error;
   std::vector<uint8_t> records;
   try {
-    records.assign(static_cast<size_t>(kMftGrowthRecords) * t->recordSize, 0);
+    records.assign(static_cast<size_t>(growth) * t->recordSize, 0);
   } catch (const std::bad_alloc&) {
     return kErrNotEnoughMemory;
   }
-  for (uint32_t i = 0; i < kMftGrowthRecords; ++i) {
+  for (uint32_t i = 0; i < growth; ++i) {
     uint8_t* image = records.data() + static_cast<size_t>(i) * t->recordSize;
     BuildEmptyRecord(image, t->recordSize, t->bytesPerSector);
     FixupBeforeWrite(image, t->recordSize);

@@ -54,8 +54,15 @@ int32_t DiscardChanges(Toolkit* toolkit, RecordChain& chain);
 inline uint32_t MaxValueSize(const Toolkit* toolkit) { return 0u - toolkit->clusterSize; }
 
 int32_t FileRead(Toolkit* toolkit, uint32_t offset, uint32_t count, void* buffer, uint32_t& done);
+// With `toolkit->deferDurability` set, a write leaves the file's records
+// changed in memory (and its data in relaxed writes) until FileCommit, and
+// a failure drops everything written since the last commit.
 int32_t FileWrite(Toolkit* toolkit, uint32_t offset, uint32_t count, const void* buffer,
                   uint32_t& done);
+// Makes the deferred writes of `toolkit` durable: a device barrier for the
+// data and the marks, then the file's records. 0 at once when there is
+// nothing to commit; on failure the uncommitted changes are dropped.
+int32_t FileCommit(Toolkit* toolkit);
 int32_t FileSize(Toolkit* toolkit, uint32_t& size);
 int32_t FileTruncate(Toolkit* toolkit, uint32_t newSize);
 int32_t ReadDescriptor(Toolkit* toolkit, uint8_t* descriptor20);

@@ -3,6 +3,7 @@
 #include <cstring>
 #include <ctime>
 
+#include "blockdev/block_device.h"
 #include "platform/error_codes.h"
 #include "platform/host_time.h"
 #include "volume/attributes/attributes.h"
@@ -61,13 +62,32 @@ int32_t FileWrite(Toolkit* t, uint32_t offset, uint32_t count, const void* buffe
   error = AttributeTransfer(t, AT_DATA, t->fileChain, const_cast<void*>(buffer), count, offset,
                             done, kTransferWrite);
   if (error == kOk && done != 0) error = NoteChange(t);
+  if (error == kOk && t->deferDurability) {
+    t->uncommitted = true;
+    return kOk;
+  }
   if (error == kOk) error = CommitChain(t, t->fileChain, ChainOrder::kGrow);
   if (error != kOk) {
     // A failed write (a full disk, a device error) gives back the room it
-    // took; the bytes the file held before are left as they were.
+    // took; the bytes the file held before are left as they were (with
+    // deferred durability: as the last FileCommit left them).
     DiscardChanges(t, t->fileChain);
+    t->uncommitted = false;
     done = 0;
   }
+  return error;
+}
+
+// The relaxed writes (data, marks) reach stable storage first, then the
+// records that name them, in the order of any write (ChainOrder::kGrow),
+// each durable before the next.
+int32_t FileCommit(Toolkit* t) {
+  if (!t->uncommitted) return kOk;
+  if (t->attachment.device == nullptr) return kErrAccessDenied;
+  int32_t error = DeviceBarrier(*t->attachment.device);
+  if (error == kOk) error = CommitChain(t, t->fileChain, ChainOrder::kGrow);
+  if (error != kOk) DiscardChanges(t, t->fileChain);
+  t->uncommitted = false;
   return error;
 }
 

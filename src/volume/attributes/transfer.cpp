@@ -108,9 +108,33 @@ int32_t ZeroGap(Toolkit* t, uint32_t type, RecordChain& chain, uint32_t from, ui
   return kOk;
 }
 
+// While a Toolkit defers durability, the writes of its file's data and of
+// the cluster bitmap's marks are relaxed (block_device.h): nothing on the
+// disk names the clusters they fill until the file's records are written,
+// and the device brings them to stable storage before any ordered write.
+// Every other write of the transfer (records, index blocks, other bitmaps)
+// stays ordered. The setting covers this transfer only, nested ones choose
+// their own.
+class RelaxedWrites {
+ public:
+  RelaxedWrites(Toolkit* t, uint32_t type, const RecordChain& chain, int mode)
+      : t_(t), saved_(t->relaxWrites) {
+    t->relaxWrites = t->deferDurability && mode == kTransferWrite && type == AT_DATA &&
+                     (&chain == &t->fileChain || &chain == &t->bitmapFileChain);
+  }
+  ~RelaxedWrites() { t_->relaxWrites = saved_; }
+  RelaxedWrites(const RelaxedWrites&) = delete;
+  RelaxedWrites& operator=(const RelaxedWrites&) = delete;
+
+ private:
+  Toolkit* t_;
+  bool saved_;
+};
+
 int32_t ClusterTransfer(Toolkit* t, uint32_t type, RecordChain& chain, uint8_t* a,
                         uint8_t* buffer, uint32_t count, uint32_t offset, uint32_t& done,
                         int mode) {
+  const RelaxedWrites relaxed(t, type, chain, mode);
   uint32_t size = AttrInitializedSize(a);
   if (mode == kTransferWrite) {
     uint32_t end = WriteEnd(offset, count);

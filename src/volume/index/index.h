@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 
 #include "volume/toolkit/toolkit.h"
 
@@ -23,6 +24,10 @@ int32_t IndexLookup(Toolkit* toolkit, RecordChain& directory, const char* name, 
                     uint32_t& recordNumber);
 int32_t IndexEnumerate(Toolkit* toolkit, RecordChain& directory, uint32_t& skip,
                        uint32_t& wanted, uint8_t*& out, uint32_t& bytesLeft);
+// Hands every named entry of the index to `visit`, in index order, in one
+// walk of the tree; the first error (of the walk or of `visit`) ends it.
+using IndexVisitor = std::function<int32_t(const uint8_t* entry)>;
+int32_t IndexForEach(Toolkit* toolkit, RecordChain& directory, const IndexVisitor& visit);
 int32_t ReadDirectory(Toolkit* toolkit, uint32_t offset, uint32_t length, uint8_t* buffer,
                       uint32_t& delivered);
 

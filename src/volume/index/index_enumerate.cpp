@@ -1,5 +1,6 @@
 // The in-order walk of a directory index, delivering DirRecords.
 #include <cstring>
+#include <unordered_set>
 #include <vector>
 
 #include "platform/error_codes.h"
@@ -26,30 +27,33 @@ struct Output {
   uint32_t& wanted;
   uint8_t*& out;
   uint32_t& bytesLeft;
-};
 
-// Writes one DirRecord: 28 bytes of name (low byte of each unit, zero
-// padded, cut at 28) and the record number.
-int32_t Emit(const uint8_t* e, Output& o) {
-  if (o.skip != 0) {
-    --o.skip;
+  // Writes one DirRecord: 28 bytes of name (low byte of each unit, zero
+  // padded, cut at 28) and the record number. `done` once the wanted count
+  // is reached.
+  int32_t operator()(const uint8_t* e, bool& done) {
+    if (skip != 0) {
+      --skip;
+      return kOk;
+    }
+    if (wanted == 0) return kErrEnumerateWantedZero;
+    if (bytesLeft < kDirRecordSize) return kErrEnumerateNoRoom;
+    std::memset(out, 0, kDirRecordSize);
+    const uint32_t n = EntryNameLength(e);
+    for (uint32_t i = 0; i < n && i < kDirRecordNameSize; ++i) out[i] = EntryNameChar(e, i);
+    PutLE32(out + kDirRecordNameSize, EntryRecord(e));
+    --wanted;
+    out += kDirRecordSize;
+    bytesLeft -= kDirRecordSize;
+    done = wanted == 0;
     return kOk;
   }
-  if (o.wanted == 0) return kErrEnumerateWantedZero;
-  if (o.bytesLeft < kDirRecordSize) return kErrEnumerateNoRoom;
-  std::memset(o.out, 0, kDirRecordSize);
-  const uint32_t n = EntryNameLength(e);
-  for (uint32_t i = 0; i < n && i < kDirRecordNameSize; ++i) o.out[i] = EntryNameChar(e, i);
-  PutLE32(o.out + kDirRecordNameSize, EntryRecord(e));
-  --o.wanted;
-  o.out += kDirRecordSize;
-  o.bytesLeft -= kDirRecordSize;
-  return kOk;
-}
+};
 
 // Takes the next step of the frame on top: descend into a sub-node, emit
 // an entry, or finish the node. `done` is set when the walk is over.
-int32_t Step(Toolkit* t, RecordChain& dir, std::vector<Frame>& stack, Output& o,
+template <typename Emit>
+int32_t Step(Toolkit* t, RecordChain& dir, std::vector<Frame>& stack, Emit& emit,
              std::unordered_set<uint32_t>& visited, bool& done) {
   Frame& top = stack.back();
   uint8_t* e = top.pending;
@@ -71,9 +75,26 @@ int32_t Step(Toolkit* t, RecordChain& dir, std::vector<Frame>& stack, Output& o,
     done = stack.empty();
     return kOk;
   }
-  const int32_t error = Emit(e, o);
-  if (error == kOk && o.wanted == 0) done = true;
-  return error;
+  return emit(e, done);
+}
+
+// The in-order walk of the whole index, handing each named entry to `emit`
+// until it says `done` or fails.
+template <typename Emit>
+int32_t Walk(Toolkit* t, RecordChain& dir, Emit& emit) {
+  IndexNode root;
+  bool empty = false;
+  int32_t error = ReadRootNode(t, dir, root, empty);
+  if (error != kOk || empty) return error;
+  std::unordered_set<uint32_t> visited;
+  std::vector<Frame> stack;
+  stack.emplace_back(std::move(root));
+  bool done = false;
+  while (!done) {
+    error = Step(t, dir, stack, emit, visited, done);
+    if (error != kOk) return error;
+  }
+  return kOk;
 }
 
 }  // namespace
@@ -83,20 +104,13 @@ int32_t Step(Toolkit* t, RecordChain& dir, std::vector<Frame>& stack, Output& o,
 // just because the slice ended inside a block.
 int32_t IndexEnumerate(Toolkit* t, RecordChain& dir, uint32_t& skip, uint32_t& wanted,
                        uint8_t*& out, uint32_t& bytesLeft) {
-  IndexNode root;
-  bool empty = false;
-  int32_t error = ReadRootNode(t, dir, root, empty);
-  if (error != kOk || empty) return error;
   Output o{skip, wanted, out, bytesLeft};
-  std::unordered_set<uint32_t> visited;
-  std::vector<Frame> stack;
-  stack.emplace_back(std::move(root));
-  bool done = false;
-  while (!done) {
-    error = Step(t, dir, stack, o, visited, done);
-    if (error != kOk) return error;
-  }
-  return kOk;
+  return Walk(t, dir, o);
+}
+
+int32_t IndexForEach(Toolkit* t, RecordChain& dir, const IndexVisitor& visit) {
+  auto emit = [&visit](const uint8_t* e, bool&) { return visit(e); };
+  return Walk(t, dir, emit);
 }
 
 }  // namespace vrax

@@ -6,6 +6,7 @@
 // point has no sub-node; only that block changes (or it splits), so only it
 // is written back, and the root only when it gained its first link.
 #include <array>
+#include <vector>
 #include <unordered_set>
 
 #include "platform/error_codes.h"
@@ -47,22 +48,21 @@ int32_t FindInsertionPoint(uint8_t* node, uint32_t start, uint32_t end, const ch
   return kErrBadStructure;
 }
 
-// Puts the new entry into block `node` at the insertion point, splitting the
-// block when the entry does not fit before the point, and writes what
-// changed.
-int32_t InsertIntoBlock(Toolkit* t, RecordChain& dir, IndexNode& node, uint32_t at,
+// Puts the new entry into the last block of `path` at the insertion point,
+// splitting it (and what must split above it) when the entry does not fit,
+// and writes what changed.
+int32_t InsertIntoBlock(Toolkit* t, RecordChain& dir, std::vector<IndexPathLevel>& path,
                         Place place, const char* name, uint32_t n, uint32_t record) {
+  IndexNode& node = path.back().node;
+  const uint32_t at = path.back().at;
   uint8_t* block = node.data.data();
   const uint32_t length = NamedEntrySize(n);
-  int32_t error = kOk;
-  if (place == Place::kBefore && length > BlockRoom(block)) {
-    error = IndexSplit(t, dir, block, at, name, n, record);  // writes both halves
-    if (error != kOk) return error;
-    return WriteChain(t, dir);
-  }
   std::array<uint8_t, 0x5A + 2 * kMaxNameLength> entry{};
-  error = IndexEntryBuild(t, dir, entry.data(), length, 0, 0, record, name, n);
+  int32_t error = IndexEntryBuild(t, dir, entry.data(), length, 0, 0, record, name, n);
   if (error != kOk) return error;
+  if (place == Place::kBefore && length > BlockRoom(block)) {
+    return IndexSplitPath(t, dir, path, entry.data());  // writes what changed
+  }
   const uint32_t B = t->indexBlockSize;
   error = place == Place::kBefore ? IndexBlockInsertAt(block, B, at, entry.data())
                                   : IndexBlockAppend(block, B, entry.data());
@@ -71,27 +71,30 @@ int32_t InsertIntoBlock(Toolkit* t, RecordChain& dir, IndexNode& node, uint32_t 
   return WriteChain(t, dir);
 }
 
-// Descends from block `vcn` to the block that takes the name. `fresh` says
-// that block `vcn` was just allocated and must be empty.
+// Descends from block `vcn` to the block that takes the name, keeping the
+// blocks on the way (a split may reach up into them). `fresh` says that
+// block `vcn` was just allocated and must be empty.
 int32_t InsertBelow(Toolkit* t, RecordChain& dir, uint32_t vcn, bool fresh, const char* name,
                     uint32_t n, uint32_t record) {
   std::unordered_set<uint32_t> visited;
+  std::vector<IndexPathLevel> path;
   for (;;) {
-    IndexNode node;
+    path.emplace_back();
+    IndexNode& node = path.back().node;
     int32_t error = ReadBlockForUpdate(t, dir, vcn, node, visited);
     if (error == kOk && fresh) error = CheckEmptyNode(node);
     if (error != kOk) return error;
     fresh = false;
-    uint32_t at = 0;
     Place place = Place::kBefore;
-    error = FindInsertionPoint(node.data.data(), node.start, node.end, name, n, at, place);
+    error = FindInsertionPoint(node.data.data(), node.start, node.end, name, n, path.back().at,
+                               place);
     if (error != kOk) return error;
-    const uint8_t* point = node.data.data() + at;
+    const uint8_t* point = node.data.data() + path.back().at;
     if (place == Place::kBefore && EntryHasSubNode(point)) {
       vcn = EntrySubNode(point);
       continue;
     }
-    return InsertIntoBlock(t, dir, node, at, place, name, n, record);
+    return InsertIntoBlock(t, dir, path, place, name, n, record);
   }
 }
 

@@ -37,6 +37,8 @@ struct Level {
 
 enum class Step { kNotFound, kFound, kDescend };
 
+using Bytes = std::vector<uint8_t>;
+
 // The walk of one block: a match at or after the name's place, or the
 // sub-node to search next, as the lookup decides it.
 Step ChooseStep(IndexEntryWalk& walk, const char* name, uint32_t n, uint32_t& at) {
@@ -201,12 +203,126 @@ int32_t WriteChanges(Toolkit* t, RecordChain& dir, IndexNode& root, std::vector<
   return kOk;
 }
 
+// The leftmost entry of the sub-tree of block `vcn`: the blocks down to it
+// (each level's link the entry that leads further down, the last level's
+// the entry itself, which has no sub-node).
+int32_t FindLeftmost(Toolkit* t, RecordChain& dir, uint32_t vcn, std::vector<Level>& path,
+                     std::unordered_set<uint32_t>& visited) {
+  for (;;) {
+    Level level;
+    const int32_t error = ReadBlockForUpdate(t, dir, vcn, level.node, visited);
+    if (error != kOk) return error;
+    IndexEntryWalk walk(level.node.data.data(), level.node.start, level.node.end);
+    const uint8_t* e = walk.Next();
+    if (e == nullptr) return kErrBadStructure;
+    level.link = walk.offset();
+    const bool descend = EntryHasSubNode(e);
+    if (!descend && EntryIsKeyless(e)) return kErrBadStructure;  // a block without names
+    if (descend) vcn = EntrySubNode(e);
+    try {
+      path.push_back(std::move(level));
+    } catch (const std::bad_alloc&) {
+      return kErrNotEnoughMemory;
+    }
+    if (!descend) return kOk;
+  }
+}
+
+// Puts `entry` in the place of the entry at `at` of a block image; the
+// caller has checked the room.
+int32_t ReplaceEntry(uint8_t* block, uint32_t blockSize, uint32_t at, const Bytes& entry) {
+  NodeExtent x;
+  const int32_t error = ScanBlock(block, blockSize, x, at);
+  if (error != kOk) return error;
+  if (!x.atFound) return kErrBadStructure;
+  const uint32_t old = EntryLength(block + at);
+  const uint32_t tail = x.lastEnd - at - old;
+  std::memmove(block + at + entry.size(), block + at + old, tail);
+  std::memcpy(block + at, entry.data(), entry.size());
+  AddBytesInUse(block, static_cast<int64_t>(entry.size()) - old);
+  return kOk;
+}
+
+// An entry X with a sub-node whose next entry Y has one too (every entry of
+// a block above the bottom of a B-tree): the names of X's sub-tree and of
+// Y's cannot simply meet. X takes instead the place of its successor, the
+// leftmost name of Y's sub-tree, which leaves its block as any name without
+// a sub-node does. The blocks below K are written first: a crash before K
+// is written leaves the successor's record named by nothing (a leak the
+// repair reconnects), X still in place. Refused, with nothing written, when
+// K has no room for a longer successor.
+int32_t RemoveBySuccessor(Toolkit* t, RecordChain& dir, Level& k,
+                          std::unordered_set<uint32_t>& visited, uint32_t& record) {
+  uint8_t* block = k.node.data.data();
+  uint8_t* x = block + k.link;
+  const uint32_t nextAt = k.link + EntryLength(x);
+  std::vector<Level> below;
+  int32_t error = FindLeftmost(t, dir, EntrySubNode(block + nextAt), below, visited);
+  if (error != kOk) return error;
+  Level& leaf = below.back();
+  const uint8_t* q = leaf.node.data.data() + leaf.link;
+  Bytes successor(q, q + EntryLength(q));
+  if (EntryIsLast(q) || !EntryCanHoldSubNode(successor.data())) return kErrRemoveSubNodesMeet;
+  if (successor.size() > EntryLength(x) &&
+      successor.size() - EntryLength(x) > BlockRoom(block)) {
+    return kErrRemoveSubNodesMeet;
+  }
+  const uint32_t found = EntryRecord(x);
+  LinkSubNode(successor.data(), EntrySubNode(x));
+  error = TakeOutOfBlock(leaf.node.data.data(), t->indexBlockSize, leaf.link);
+  if (error != kOk) return error;
+  leaf.changed = true;
+  bool kChanged = false;
+  std::vector<uint32_t> freed;
+  error = UnlinkEmptiedBlocks(k.node, nextAt, below, visited, kChanged, freed);
+  if (error == kOk) error = ReplaceEntry(block, t->indexBlockSize, k.link, successor);
+  if (error != kOk) return error;
+  record = found;
+  try {
+    t->indexBlocksTouched.insert(t->indexBlocksTouched.end(), freed.begin(), freed.end());
+  } catch (const std::bad_alloc&) {
+    // Not given back after a failure: they stay marked, a leak.
+  }
+  auto isFreed = [&freed](uint32_t vcn) {
+    return std::find(freed.begin(), freed.end(), vcn) != freed.end();
+  };
+  for (size_t i = below.size(); i-- > 0;) {
+    if (!below[i].changed || isFreed(below[i].node.vcn)) continue;
+    error = IndexBlockWrite(t, dir, below[i].node.data.data(), below[i].node.vcn, false);
+    if (error != kOk) return error;
+  }
+  error = IndexBlockWrite(t, dir, block, k.node.vcn, false);
+  if (error != kOk) return error;
+  // The name is out; what fails from here on only leaves emptied blocks
+  // marked (leaks).
+  for (size_t i = below.size(); error == kOk && i-- > 0;) {
+    if (!below[i].changed || !isFreed(below[i].node.vcn)) continue;
+    error = IndexBlockWrite(t, dir, below[i].node.data.data(), below[i].node.vcn, false);
+  }
+  for (size_t i = 0; error == kOk && i < freed.size(); ++i) {
+    error = IndexBlockFree(t, dir, freed[i]);
+  }
+  return kOk;
+}
+
 // Removes the entry at the bottom of `path` (found under root entry
 // `rootLink`).
 int32_t RemoveFound(Toolkit* t, RecordChain& dir, IndexNode& root, uint32_t rootLink,
-                    std::vector<Level>& path, const std::unordered_set<uint32_t>& visited,
+                    std::vector<Level>& path, std::unordered_set<uint32_t>& visited,
                     uint32_t& record) {
   Level& bottom = path.back();
+  {
+    uint8_t* x = bottom.node.data.data() + bottom.link;
+    if (EntryHasSubNode(x) && !EntryIsLast(x)) {
+      NodeExtent extent;
+      const int32_t error = ScanNode(bottom.node, extent, bottom.link);
+      if (error != kOk) return error;
+      const uint32_t nextAt = bottom.link + EntryLength(x);
+      if (nextAt < extent.lastEnd && EntryHasSubNode(bottom.node.data.data() + nextAt)) {
+        return RemoveBySuccessor(t, dir, bottom, visited, record);
+      }
+    }
+  }
   const uint32_t found = EntryRecord(bottom.node.data.data() + bottom.link);
   int32_t error = TakeOutOfBlock(bottom.node.data.data(), t->indexBlockSize, bottom.link);
   if (error != kOk) return error;

@@ -1,17 +1,36 @@
-// Splitting a full INDX block.
+// Splitting full INDX blocks so that the tree stays shallow.
 //
-// Block K cannot take the new entry before its insertion point P. The
-// entries in front of P move, in order, into a fresh block N; the new entry
-// then goes in front of P with N as its sub-node. When it still does not
-// fit, P itself (which has no sub-node) takes N, and the new entry, which
-// sorts after everything moved, closes N. K's parent is never touched: the
-// tree deepens under K's first entry.
+// A block K that cannot take a new entry is split as B-trees split: its
+// entries (the new one among them) are divided at a split entry M; those in
+// front of M go into a fresh block N1, those behind it into a fresh block
+// N2, and M, now leading to N1 (M's own sub-tree, if it had one, becomes
+// N1's rightmost link: its end entry's), moves up into K's parent in front
+// of the entry that led to K, which leads to N2 from then on. A parent that
+// cannot take M splits the same way, and so on up; the top block (the one
+// the root links) is split in place instead: it keeps only M and its end
+// entry, which lead to N1 and N2. So the tree grows in height only at the
+// top, and every block below stays between half full and full.
 //
-// Whether N can take what moves and which of the two ways applies is known
-// before anything is taken or changed, so a split that cannot work is
-// refused without leaving a block allocated or a buffer half-edited.
-#include <array>
+// The split entry is chosen where the new entry goes: at the end of the
+// block (names added in ascending order) N1 keeps every old entry but the
+// last and N2 starts with the new one; at the front (descending order) the
+// mirror; anywhere else the block is halved by bytes. Blocks filled in
+// order thus stay full.
+//
+// Every block that changes is written fresh (N1, N2) except the one that
+// takes the last M (or the top block): that one write links the new blocks
+// and unlinks the old ones at once. The old blocks are then written as
+// empty nodes and their bits cleared. A crash before that write leaves
+// fresh blocks nothing links (leaks), one after it old blocks marked that
+// nothing links (leaks): never a name lost, doubled or out of order.
+//
+// Entries keep their bytes; only sub-node links change. Readers, and older
+// versions of this engine, walk such trees like any other: an entry's
+// sub-node holds the names before it, the end entry's the names behind the
+// block's last entry.
+#include <algorithm>
 #include <unordered_set>
+#include <vector>
 
 #include "platform/error_codes.h"
 #include "volume/format/index_node.h"
@@ -25,98 +44,209 @@ namespace vrax {
 
 namespace {
 
-struct SplitPlan {
-  uint32_t moved = 0;       // bytes of the entries in front of P
-  bool newInK = true;       // the new entry fits in K once they are gone
-  uint32_t roomInN = 0;     // bytes N must take
-};
+using Entry = std::vector<uint8_t>;
 
-// Decides the split from K alone. N will be a fresh empty node, so its room
-// is known in advance: what moves (and the new entry, when it must go to N)
-// has to fit there.
-int32_t PlanSplit(const Toolkit* t, uint8_t* block, uint32_t at, uint32_t length,
-                  SplitPlan& plan) {
+// The named entries of a block image in order and its end entry; false for
+// a node this split does not handle (one ending in a named last entry).
+bool TakeEntries(uint8_t* block, uint32_t blockSize, std::vector<Entry>& named, Entry& end) {
   NodeExtent x;
-  const int32_t error = ScanBlock(block, t->indexBlockSize, x, at);
-  if (error != kOk) return error;
-  if (!x.atFound) return kErrBadStructure;
-  plan.moved = at - x.start;
-  plan.newInK = length <= static_cast<uint64_t>(BlockRoom(block)) + plan.moved;
-  plan.roomInN = plan.moved;
-  if (!plan.newInK) {
-    const uint8_t* point = block + at;
-    if (EntryHasSubNode(point) || !EntryCanHoldSubNode(point)) return kErrSplitNoRoom;
-    plan.roomInN += length;
+  if (ScanBlock(block, blockSize, x) != kOk) return false;
+  IndexEntryWalk walk(block, x.start, x.lastEnd);
+  while (uint8_t* e = walk.Next()) {
+    const Entry bytes(e, e + EntryLength(e));
+    if (EntryIsLast(e)) {
+      if (!EntryIsKeyless(e)) return false;
+      end = bytes;
+      return true;
+    }
+    named.push_back(bytes);
   }
-  if (plan.roomInN > FreshBlockRoom(t)) {
-    return plan.newInK ? int32_t{kErrBlockAppendNoRoom} : int32_t{kErrSplitNoRoom};
-  }
-  return kOk;
+  return false;
 }
 
-// Reads the block just allocated: it must be an empty node at its own VCN
-// with room for what moves into it.
-int32_t ReadNewBlock(Toolkit* t, RecordChain& dir, uint32_t vcn, uint32_t room, IndexNode& node) {
+uint32_t BytesOf(const std::vector<Entry>& entries, size_t from, size_t to) {
+  uint32_t bytes = 0;
+  for (size_t i = from; i < to; ++i) bytes += static_cast<uint32_t>(entries[i].size());
+  return bytes;
+}
+
+// Where to split `entries` (the new one at `added`): the index of M.
+size_t SplitIndex(const std::vector<Entry>& entries, size_t added, uint32_t room) {
+  const size_t k = entries.size();
+  if (added + 1 == k && BytesOf(entries, 0, k - 2) <= room) return k - 2;
+  if (added == 0 && BytesOf(entries, 2, k) <= room) return 1;
+  const uint32_t total = BytesOf(entries, 0, k);
+  uint32_t before = 0;
+  size_t m = 0;
+  while (m + 2 < k && before + entries[m].size() <= total / 2) before += entries[m++].size();
+  return std::max<size_t>(m, 1);
+}
+
+// Fills the fresh block `vcn` with `entries`; its end entry leads to `link`
+// when `linked`. Written at once: nothing links it yet.
+int32_t WriteFreshBlock(Toolkit* t, RecordChain& dir, uint32_t vcn,
+                        const std::vector<Entry>& entries, size_t from, size_t to, bool linked,
+                        uint32_t link) {
+  IndexNode node;
   std::unordered_set<uint32_t> visited;
   int32_t error = ReadBlockForUpdate(t, dir, vcn, node, visited);
+  if (error == kOk) error = CheckEmptyNode(node);
   if (error != kOk) return error;
-  error = CheckEmptyNode(node);
+  uint8_t* block = node.data.data();
+  for (size_t i = from; i < to && error == kOk; ++i) {
+    error = IndexBlockAppend(block, t->indexBlockSize, entries[i].data());
+  }
   if (error != kOk) return error;
-  if (BlockRoom(node.data.data()) < room) return kErrBlockAppendNoRoom;
+  if (linked) {
+    NodeExtent x;
+    error = ScanBlock(block, t->indexBlockSize, x);
+    if (error != kOk) return error;
+    LinkSubNode(block + x.lastEntry, link);
+  }
+  return IndexBlockWrite(t, dir, block, vcn, false);
+}
+
+// Replaces the entries of block image `block` by `entries` and `end`,
+// keeping its header and the surplus its bytes in use carry.
+int32_t RefillBlock(uint8_t* block, uint32_t blockSize, const std::vector<Entry>& entries,
+                    const Entry& end) {
+  NodeExtent x;
+  int32_t error = ScanBlock(block, blockSize, x);
+  if (error != kOk) return error;
+  const uint32_t surplus = BlockEntriesEnd(block) - x.lastEnd;
+  uint32_t at = x.start;
+  const uint32_t need = BytesOf(entries, 0, entries.size()) + static_cast<uint32_t>(end.size());
+  if (at + need + surplus > indx::kNodeHeader + BlockBytesAllocated(block)) {
+    return kErrBlockAppendNoRoom;
+  }
+  for (const Entry& e : entries) {
+    std::copy(e.begin(), e.end(), block + at);
+    at += static_cast<uint32_t>(e.size());
+  }
+  std::copy(end.begin(), end.end(), block + at);
+  at += static_cast<uint32_t>(end.size());
+  SetBlockBytesInUse(block, at + surplus - indx::kNodeHeader);
   return kOk;
 }
 
-// Appends the entries of K in front of `at` to N, then removes them from K.
-int32_t MoveLeadingEntries(uint32_t blockSize, uint8_t* from, uint32_t at, uint8_t* to) {
-  const uint32_t start = BlockEntriesStart(from);
-  IndexEntryWalk walk(from, start, BlockEntriesEnd(from));
-  uint32_t count = 0;
-  while (uint8_t* e = walk.Next()) {
-    if (walk.offset() >= at) break;
-    const int32_t error = IndexBlockAppend(to, blockSize, e);
-    if (error != kOk) return error;
-    ++count;
+// The entry `up` goes in front of the entry at `at` of `node`; with
+// `relink`, the entry at `at` then leads to `relinkVcn`. True when it fit
+// and `node` was changed.
+int32_t PutIntoNode(Toolkit* t, IndexNode& node, uint32_t at, const Entry& up, bool relink,
+                    uint32_t relinkVcn, bool& fitted) {
+  fitted = false;
+  uint8_t* block = node.data.data();
+  if (up.size() > BlockRoom(block)) return kOk;
+  uint8_t* next = block + at;
+  if (relink && !EntryHasSubNode(next)) return kErrBadStructure;
+  const int32_t error = IndexBlockInsertAt(block, t->indexBlockSize, at, up.data());
+  if (error != kOk) return error;
+  if (relink) SetEntrySubNode(block + at + up.size(), relinkVcn);
+  fitted = true;
+  return kOk;
+}
+
+// The one write that links the new blocks (the directory's records, which
+// a growth of the allocation may have changed, go first), then the blocks
+// the split replaced are emptied and freed. Once the commit is written the
+// name is in: a later failure only leaves those blocks marked (leaks, which
+// a failed change gives back as blocks nothing links), so it is not the
+// insertion's failure.
+int32_t CommitSplit(Toolkit* t, RecordChain& dir, IndexNode& node,
+                    const std::vector<uint32_t>& replaced) {
+  int32_t error = WriteChain(t, dir);
+  if (error == kOk) error = IndexBlockWrite(t, dir, node.data.data(), node.vcn, false);
+  if (error != kOk) return error;
+  try {
+    t->indexBlocksTouched.insert(t->indexBlocksTouched.end(), replaced.begin(), replaced.end());
+  } catch (const std::bad_alloc&) {
+    // Not given back after a failure: they stay marked, a leak.
   }
-  for (uint32_t i = 0; i < count; ++i) {
-    const int32_t error = IndexBlockRemoveFirst(from, blockSize);
-    if (error != kOk) return error;
+  std::vector<uint8_t> block(t->indexBlockSize);
+  for (uint32_t vcn : replaced) {
+    if (IndexBlockInit(t, dir, block.data(), vcn * t->clusterSize) != kOk ||
+        IndexBlockFree(t, dir, vcn) != kOk) {
+      ReleaseUnlinkedBlocks(t, dir, replaced);  // what the index does not reach goes back
+      break;
+    }
   }
   return kOk;
 }
 
 }  // namespace
 
-int32_t IndexSplit(Toolkit* t, RecordChain& dir, uint8_t* block, uint32_t at, const char* name,
-                   uint32_t n, uint32_t record) {
+int32_t IndexSplitPath(Toolkit* t, RecordChain& dir, std::vector<IndexPathLevel>& path,
+                       const uint8_t* entry) {
+  if (path.empty()) return kErrBadStructure;
   const uint32_t B = t->indexBlockSize;
-  const uint32_t length = NamedEntrySize(n);
-  std::array<uint8_t, 0x5A + 2 * 0xFF> entry{};
-  if (length > entry.size()) return kErrBadPathname;
-  SplitPlan plan;
-  int32_t error = PlanSplit(t, block, at, length, plan);
-  if (error != kOk) return error;
-  uint32_t vcn = 0;
-  error = IndexBlockAllocate(t, dir, vcn);
-  if (error != kOk) return error;
-  IndexNode added;
-  error = ReadNewBlock(t, dir, vcn, plan.roomInN, added);
-  if (error == kOk) error = MoveLeadingEntries(B, block, at, added.data.data());
-  if (error == kOk) {
-    error = IndexEntryBuild(t, dir, entry.data(), length, ie::kHasSubNode, vcn, record, name, n);
+  const uint32_t room = FreshBlockRoom(t);
+  Entry up(entry, entry + EntryLength(entry));
+  bool relink = false;
+  uint32_t relinkVcn = 0;
+  std::vector<uint32_t> replaced;
+  for (size_t level = path.size(); level-- > 0;) {
+    IndexNode& node = path[level].node;
+    const uint32_t at = path[level].at;
+    bool fitted = false;
+    int32_t error = PutIntoNode(t, node, at, up, relink, relinkVcn, fitted);
+    if (error != kOk) return error;
+    if (fitted) return CommitSplit(t, dir, node, replaced);
+    // Split: the node's entries with `up` in its place.
+    std::vector<Entry> entries;
+    Entry end;
+    if (!TakeEntries(node.data.data(), B, entries, end)) return kErrBlockAppendNoRoom;
+    size_t added = 0;
+    {
+      IndexEntryWalk walk(node.data.data(), node.start, node.end);
+      while (walk.Next() != nullptr && walk.offset() < at) ++added;
+    }
+    if (added > entries.size()) return kErrBadStructure;
+    entries.insert(entries.begin() + static_cast<std::ptrdiff_t>(added), up);
+    if (relink) {
+      uint8_t* next = added + 1 < entries.size() ? entries[added + 1].data() : end.data();
+      if (!EntryHasSubNode(next)) return kErrBadStructure;
+      SetEntrySubNode(next, relinkVcn);
+    }
+    if (entries.size() < 3) return kErrSplitNoRoom;
+    const size_t m = SplitIndex(entries, added, room);
+    Entry middle = entries[m];
+    if (!EntryCanHoldSubNode(middle.data())) return kErrSplitNoRoom;
+    if (BytesOf(entries, 0, m) > room || BytesOf(entries, m + 1, entries.size()) > room ||
+        (level == 0 && !EntryCanHoldSubNode(end.data()))) {
+      return kErrSplitNoRoom;
+    }
+    uint32_t left = 0, right = 0;
+    error = IndexBlockAllocate(t, dir, left);
+    if (error == kOk) error = IndexBlockAllocate(t, dir, right);
+    if (error != kOk) return error;
+    // N1: the entries before M; its end entry takes M's old sub-tree.
+    const bool middleLinked = EntryHasSubNode(middle.data());
+    error = WriteFreshBlock(t, dir, left, entries, 0, m, middleLinked,
+                            middleLinked ? EntrySubNode(middle.data()) : 0);
+    if (error != kOk) return error;
+    // N2: the entries behind M, and the node's own end link.
+    std::vector<Entry> rightEntries(entries.begin() + static_cast<std::ptrdiff_t>(m) + 1,
+                                    entries.end());
+    const bool endLinked = EntryHasSubNode(end.data());
+    error = WriteFreshBlock(t, dir, right, rightEntries, 0, rightEntries.size(), endLinked,
+                            endLinked ? EntrySubNode(end.data()) : 0);
+    if (error != kOk) return error;
+    LinkSubNode(middle.data(), left);
+    if (level == 0) {
+      // The top block stays where the root links it: it keeps M and its
+      // end entry, leading to N1 and N2.
+      Entry topEnd = end;
+      LinkSubNode(topEnd.data(), right);
+      error = RefillBlock(node.data.data(), B, {middle}, topEnd);
+      if (error != kOk) return error;
+      return CommitSplit(t, dir, node, replaced);
+    }
+    replaced.push_back(node.vcn);
+    up = middle;
+    relink = true;
+    relinkVcn = right;
   }
-  if (error != kOk) return error;
-  const uint32_t first = BlockEntriesStart(block);  // P is K's first entry now
-  if (plan.newInK) {
-    error = IndexBlockInsertAt(block, B, first, entry.data());
-  } else {
-    entry[ie::kFlags] &= static_cast<uint8_t>(~ie::kHasSubNode);
-    LinkSubNode(block + first, vcn);
-    error = IndexBlockAppend(added.data.data(), B, entry.data());
-  }
-  if (error == kOk) error = WriteChain(t, dir);
-  if (error == kOk) error = IndexBlockWrite(t, dir, added.data.data(), vcn, false);
-  if (error == kOk) error = IndexBlockWrite(t, dir, block, BlockVcn(block), false);
-  return error;
+  return kErrBadStructure;
 }
 
 }  // namespace vrax

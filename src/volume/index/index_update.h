@@ -6,11 +6,14 @@
 // - the root value holds only its end entry; after the first insertion that
 //   end entry points to the directory's top block, so every name lives in a
 //   block;
-// - a full block K is split by moving the entries in front of the insertion
-//   point into a fresh block N hung under the new entry (or under the
-//   insertion point when the new entry still does not fit in K); the parent
-//   of K is never rewritten by a split, keys never move up;
-// - within a block only the first named entry carries a sub-node;
+// - a full block is split as B-trees split: halves into two fresh blocks, the
+//   split entry up into the parent, whose one write links the halves; the
+//   top block splits in place (index_split.cpp), so the tree grows in height
+//   only there. Volumes written by earlier versions hold chains instead
+//   (each block linking one child under its first entry); both shapes are
+//   read and changed alike;
+// - any entry may carry a sub-node (the names before it), and so may a
+//   block's end entry (the names behind its last entry);
 // - nodes are never merged or rebalanced; a block left without named
 //   entries is unlinked from its parent and its bitmap bit cleared at once;
 // - the allocation grows by 128 blocks of 4096 bytes at a time (the same
@@ -27,6 +30,7 @@
 #include <unordered_set>
 #include <vector>
 
+#include "volume/index/index_node_io.h"
 #include "volume/toolkit/toolkit.h"
 
 namespace vrax {
@@ -58,11 +62,20 @@ int32_t IndexInsert(Toolkit* toolkit, RecordChain& directory, const char* name, 
 int32_t IndexRemove(Toolkit* toolkit, RecordChain& directory, const char* name, uint32_t n,
                     uint32_t& recordNumber);
 
-// Splits block `block` (memory form, read at the VCN in its header) whose
-// entry at byte offset `insertAt` is the insertion point of `name`, and
-// writes the new block and `block`.
-int32_t IndexSplit(Toolkit* toolkit, RecordChain& directory, uint8_t* block, uint32_t insertAt,
-                   const char* name, uint32_t n, uint32_t recordNumber);
+// One block on the way down from the top block to the block that takes a
+// name: `at` is the entry that led further down (in the last level, the
+// insertion point).
+struct IndexPathLevel {
+  IndexNode node;
+  uint32_t at = 0;
+};
+
+// Puts `entry` (a whole named entry) in front of the insertion point of the
+// last block of `path`, which has no room for it, by splitting that block
+// and, where they cannot take the entry moving up, its ancestors
+// (index_split.cpp), and writes what changed.
+int32_t IndexSplitPath(Toolkit* toolkit, RecordChain& directory,
+                       std::vector<IndexPathLevel>& path, const uint8_t* entry);
 
 // 114 (with the line of damage.h) when the index bitmap is shorter than
 // the allocation's blocks need.

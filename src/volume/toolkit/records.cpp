@@ -235,6 +235,16 @@ int32_t LoadExtensions(Toolkit* t, RecordChain& chain, RecordBuffer* b) {
   return LoadExtensionsNested(t, chain, b, 0, true);
 }
 
+// The records of a chain stand in the order in which loading them showed
+// their lists, so showing each record's list in chain order repeats it.
+void ShowAttributeLists(Toolkit* t, const RecordChain& chain) {
+  for (RecordBuffer* b = chain.head; b != nullptr; b = b->next) {
+    uint8_t* list = FindAttributeInRecord(b->image, t->recordSize, AT_ATTRIBUTE_LIST);
+    std::vector<uint8_t> value;
+    if (list != nullptr) ReadListValue(t, list, value, true);
+  }
+}
+
 int32_t RefreshChain(Toolkit* t, RecordChain& chain) {
   if (chain.head == nullptr) return kOk;
   for (RecordBuffer* b = chain.head; b != nullptr; b = b->next) {

@@ -62,6 +62,12 @@ struct Toolkit {
   // The directory whose index named the opened record (kNotNamed for the
   // root and for a path ending in "." or "..").
   uint32_t namedIn = kNotNamed;
+  // Deferred durability (FileWrite, FileCommit): the file's writes leave
+  // its records changed in memory until FileCommit; its data and the
+  // cluster bitmap's marks go out as relaxed writes meanwhile.
+  bool deferDurability = false;
+  bool relaxWrites = false;   // the write under way may be relaxed
+  bool uncommitted = false;   // FileWrite changes that FileCommit has yet to write
 };
 
 // Largest record and index block the engine accepts from a boot sector.
@@ -131,6 +137,8 @@ void DeferFree(Toolkit* toolkit, const RecordChain& chain, PendingFree::Kind kin
 int32_t ApplyPendingFrees(Toolkit* toolkit, const RecordChain* chain = nullptr);
 void DropPendingFrees(Toolkit* toolkit, const RecordChain* chain = nullptr);
 int32_t LoadExtensions(Toolkit* toolkit, RecordChain& chain, RecordBuffer* buffer);
+// Shows the attribute lists of a loaded chain as loading it showed them.
+void ShowAttributeLists(Toolkit* toolkit, const RecordChain& chain);
 int32_t OpenRecord(Toolkit* toolkit, RecordChain& chain, uint32_t recordNumber);
 
 // Reads record 0 straight from the MFT's first cluster and its extension

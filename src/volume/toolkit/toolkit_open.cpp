@@ -12,6 +12,7 @@
 #include "volume/format/boot_sector.h"
 #include "volume/format/fixup.h"
 #include "volume/format/record.h"
+#include "volume/toolkit/mount_cache.h"
 #include "volume/toolkit/toolkit.h"
 
 namespace vrax {
@@ -94,12 +95,18 @@ int32_t ReadMftRecordDirect(Toolkit* t, RecordBuffer* b) {
   return kOk;
 }
 
-int32_t MountAndOpenSteps(Toolkit* t, const char* path) {
-  int32_t error = LoadMftChain(t, t->mftChain);
+// The boot sector, the MFT's records and the bitmap file's records come
+// from the device's kept state when it is current (mount_cache.h), and are
+// kept for the next mount when they had to be read.
+int32_t MountAndOpenSteps(Toolkit* t, const char* path, bool fromKept, uint64_t writesBefore) {
+  int32_t error = fromKept ? kOk : LoadMftChain(t, t->mftChain);
   uint32_t found = 0;
   if (error == kOk) error = WalkPath(t, record::kRoot, path, found, &t->namedIn);
   if (error == kOk) error = OpenRecord(t, t->fileChain, found);
-  if (error == kOk) error = OpenRecord(t, t->bitmapFileChain, record::kClusterBitmap);
+  if (error != kOk) return error;
+  if (fromKept && BitmapFileFromKeptState(t, t->bitmapFileChain)) return kOk;
+  error = OpenRecord(t, t->bitmapFileChain, record::kClusterBitmap);
+  if (error == kOk && !fromKept) KeepMountedState(t, writesBefore);
   return error;
 }
 
@@ -125,9 +132,11 @@ int32_t RefreshMftChain(Toolkit* t) {
 }
 
 int32_t ToolkitMountAndOpen(Toolkit* t, const char* path) {
-  int32_t error = ReadBootSector(t);
+  const uint64_t writesBefore = WatchedWrites(t);
+  const bool fromKept = MountFromKeptState(t);
+  int32_t error = fromKept ? kOk : ReadBootSector(t);
   if (error != kOk) return error;
-  error = MountAndOpenSteps(t, path);
+  error = MountAndOpenSteps(t, path, fromKept, writesBefore);
   if (error != kOk) ToolkitRelease(t);
   return error;
 }
@@ -234,7 +243,8 @@ int32_t VolumeWriteSectors(Toolkit* t, const void* buffer, uint32_t first, uint3
     return kErrSectorNotFound;
   }
   if (count == 0) return kOk;
-  return WriteSectors(t->attachment.device, buffer, first, count, t->bytesPerSector);
+  return WriteSectors(t->attachment.device, buffer, first, count, t->bytesPerSector,
+                      t->relaxWrites);
 }
 
 }  // namespace vrax
