@@ -99,6 +99,10 @@ TEST_F(Hardening, ConnectionsBeyondALimitAreToldAndClosed) {
   first->Close();
   EXPECT_TRUE(Eventually([&] { return ControlClient(port_).greeting() == "220 Corvane Ftp Server."; }));
 
+  ASSERT_TRUE(Eventually([&] {  // only `second` is left
+    server_->RemoveFinishedClients();
+    return server_->clientCount() == 1;
+  }));
   ASSERT_TRUE(server_->SetConnectionLimits(2, 32));
   auto another = Connect();
   ControlClient over(port_);
