@@ -111,6 +111,7 @@ class StartupFailures(Workspaced):
         self.assertEqual(code, 2)
         self.assertIn("----> Unable to Mount Drive /1 (%s): error 114, " % image, out)
         self.assertIn("the disk holds no VRAX volume, or a damaged one", out)
+        self.assertIn("[detected at volume/format/boot_sector.cpp:", out)  # which check fired
 
     def test_login_name_taken_by_the_anonymous_account(self):
         image = make_image(self.work.path, {"a.txt": b"x"}, "8M")

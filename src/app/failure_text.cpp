@@ -13,6 +13,7 @@
 #include "blockdev/block_device.h"
 #include "fileio/drive_table.h"
 #include "fileio/vrax_io.h"
+#include "platform/corruption.h"
 #include "platform/error_codes.h"
 #include "platform/error_text.h"
 #include "platform/host_disk.h"
@@ -45,6 +46,7 @@ int32_t DiskOpenError(const std::string& path, bool writable) {
 // A drive left installed means its disk opened and its volume did not:
 // opening the volume's root again gives the volume's own error.
 int32_t MountError(const Options& o, const std::string& drive) {
+  ClearCorruptionSite();  // the site shown is that of this error
   if (CurrentDrive() != nullptr) {
     struct stat record;
     return VRAX_stat64(drive.c_str(), &record);
@@ -63,6 +65,8 @@ std::string ErrorDescription(int32_t error) {
   if (error == kErrBadStructure || error == kErrBadArguments) {
     text += " (the disk holds no VRAX volume, or a damaged one: see vrax-fsck)";
   }
+  const std::string site = LastCorruptionSite();
+  if (error == kErrBadStructure && !site.empty()) text += " [detected at " + site + "]";
   return text;
 }
 

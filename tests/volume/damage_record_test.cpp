@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "mkfs/node_records.h"
+#include "platform/corruption.h"
 #include "platform/error_codes.h"
 #include "support/image_builder.h"
 #include "volume/attributes/attributes.h"
@@ -340,7 +341,10 @@ TEST_F(DamageFixup, EachKindOfDamageFailsTheRead) {
   for (const auto& [offset, bytes, path] : cases) {
     SCOPED_TRACE(offset);
     FreshCopy();
+    ClearCorruptionSite();
     EXPECT_EQ(ReadAfterPatch(offset, bytes, path), kErrBadStructure);
+    // The error says which check fired.
+    EXPECT_EQ(LastCorruptionSite().rfind("volume/format/fixup.cpp:", 0), 0u) << LastCorruptionSite();
   }
   EXPECT_EQ(LookupResult("/1/tree", index.order[0].name), kErrBadStructure);
 }

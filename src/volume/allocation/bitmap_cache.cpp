@@ -2,6 +2,7 @@
 
 #include <new>
 
+#include "platform/corruption.h"
 #include "platform/error_codes.h"
 #include "volume/attributes/attributes.h"
 #include "volume/toolkit/mount_cache.h"
@@ -16,7 +17,7 @@ int32_t BuildCache(Toolkit* t, BitmapCache*& cache) {
   int32_t error = AttributeSize(t, t->bitmapFileChain, AT_DATA, length);
   if (error != kOk) return error;
   // One bit per cluster; a bitmap far larger than the volume is damage.
-  if (length > t->clusterCount / 8 + t->clusterSize + 8) return kErrBadStructure;
+  if (length > t->clusterCount / 8 + t->clusterSize + 8) return Corruption();
   cache = new (std::nothrow) BitmapCache;
   if (cache == nullptr) return kErrNotEnoughMemory;
   try {
@@ -30,7 +31,7 @@ int32_t BuildCache(Toolkit* t, BitmapCache*& cache) {
   uint32_t done = 0;
   error = AttributeTransfer(t, AT_DATA, t->bitmapFileChain, cache->bits.data(), length, 0, done,
                             kTransferRead);
-  if (error == kOk && done != length) error = kErrBadStructure;
+  if (error == kOk && done != length) error = Corruption();
   if (error != kOk) {
     delete cache;
     cache = nullptr;

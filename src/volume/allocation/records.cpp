@@ -4,6 +4,7 @@
 #include <new>
 #include <vector>
 
+#include "platform/corruption.h"
 #include "platform/error_codes.h"
 #include "volume/allocation/allocation.h"
 #include "volume/allocation/bits.h"
@@ -104,7 +105,7 @@ int32_t GrowMftSteps(Toolkit* t, uint32_t oldLength) {
   uint32_t done = 0;
   error = MftTransfer(t, AT_DATA, records.data(), static_cast<uint32_t>(records.size()), oldLength,
                       done, kTransferWrite);
-  if (error == kOk && done != records.size()) error = kErrBadStructure;
+  if (error == kOk && done != records.size()) error = Corruption();
   if (error != kOk) return error;
   uint32_t bitmapLength = 0;
   error = AttributeSize(t, t->mftChain, AT_BITMAP, bitmapLength);

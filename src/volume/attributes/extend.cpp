@@ -2,6 +2,7 @@
 // run list of the value's last instance.
 #include <algorithm>
 
+#include "platform/corruption.h"
 #include "platform/error_codes.h"
 #include "volume/allocation/allocation.h"
 #include "volume/attributes/record_edit.h"
@@ -34,7 +35,7 @@ int32_t ShortenLastRun(uint8_t* list, uint32_t size, uint32_t& lcn, uint32_t k) 
     const uint32_t at = pos;
     const RunStatus s = DecodeRun(list, size, pos, run);
     if (s == RunStatus::kEnd) break;
-    if (s == RunStatus::kMalformed) return kErrBadStructure;
+    if (s == RunStatus::kMalformed) return Corruption();
     last = at;
     lastRun = run;
     any = true;
@@ -95,7 +96,7 @@ int32_t AppendSeparateRun(Toolkit* t, RecordChain& chain, uint32_t type, uint32_
   uint8_t* a = FindLastAttribute(t, chain, type, &holder);
   if (a == nullptr) return kErrAppendMissing;
   RunListState s;
-  if (!Summarise(a, s)) return kErrBadStructure;
+  if (!Summarise(a, s)) return Corruption();
   const int64_t offset = static_cast<int64_t>(x) - (s.encoded ? s.lastCluster : 0);
   const uint32_t wo = OffsetFieldWidth(offset);
   const uint32_t wl = std::max(1u, RunFieldWidth(true, l));
@@ -110,7 +111,7 @@ int32_t AppendSeparateRun(Toolkit* t, RecordChain& chain, uint32_t type, uint32_
   holder->dirty = 1;
   if (growth > 0) {
     const uint32_t at = static_cast<uint32_t>(a - holder->image) + AttrLength(a);
-    if (!ShiftRecordTail(holder->image, t->recordSize, at, growth)) return kErrBadStructure;
+    if (!ShiftRecordTail(holder->image, t->recordSize, at, growth)) return Corruption();
     SetAttrLength(a, newLength);
   }
   EncodeRun(a + AttrRunListOffset(a) + s.encoded, wl, wo, l, offset);
@@ -127,7 +128,7 @@ int32_t AppendRun(Toolkit* t, RecordChain& chain, uint32_t type, uint32_t l, uin
   uint8_t* a = FindLastAttribute(t, chain, type, &holder);
   if (a == nullptr) return kErrAppendMissing;
   RunListState s;
-  if (!Summarise(a, s)) return kErrBadStructure;
+  if (!Summarise(a, s)) return Corruption();
   int32_t error = kOk;
   const uint64_t merged = static_cast<uint64_t>(s.lastRunLength) + l;
   if (s.encoded != 0 && x == s.lastCluster + 1 && merged <= 0xFFFFFFFFull &&

@@ -16,6 +16,7 @@
 #include <new>
 #include <vector>
 
+#include "platform/corruption.h"
 #include "platform/error_codes.h"
 #include "volume/allocation/allocation.h"
 #include "volume/attributes/record_edit.h"
@@ -115,7 +116,7 @@ int32_t ShrinkInstance(Toolkit* t, RecordBuffer* base, uint8_t* a,
   std::copy(encoded.begin(), encoded.end(), list);
   if (!ShiftRecordTail(base->image, t->recordSize, at,
                        static_cast<int64_t>(length) - AttrLength(a))) {
-    return kErrBadStructure;
+    return Corruption();
   }
   SetAttrLength(a, length);
   SetAttrLastVcn(a, lastVcn);
@@ -130,7 +131,7 @@ int32_t AddList(Toolkit* t, RecordChain& chain, uint32_t type, uint32_t vcn, Rec
   const uint32_t entries = RecordAttributeCount(base->image) + 1u;
   int32_t error = AddAttribute(base->image, t->recordSize, AT_ATTRIBUTE_LIST, nullptr);
   uint8_t* list = FindAttributeInRecord(base->image, t->recordSize, AT_ATTRIBUTE_LIST);
-  if (error == kOk && list == nullptr) error = kErrBadStructure;
+  if (error == kOk && list == nullptr) error = Corruption();
   if (error == kOk) {
     error = ResizeResident(t, chain, AT_ATTRIBUTE_LIST, list, base,
                            entries * kAttributeListEntrySize);
@@ -181,7 +182,7 @@ int32_t SplitBaseInstance(Toolkit* t, RecordChain& chain, uint32_t type, uint8_t
   std::vector<ClusterRun> runs;
   const uint32_t offset = AttrRunListOffset(a);
   if (offset >= AttrLength(a) || !DecodeRunList(a + offset, AttrLength(a) - offset, runs)) {
-    return kErrBadStructure;
+    return Corruption();
   }
   if (runs.size() < 2) return kErrAddNoRoom;
   const uint32_t listGrowth =

@@ -2,6 +2,7 @@
 // by allocating or freeing clusters.
 #include <cstring>
 
+#include "platform/corruption.h"
 #include "platform/error_codes.h"
 #include "volume/attributes/record_edit.h"
 #include "volume/attributes/resize_internal.h"
@@ -35,7 +36,7 @@ int32_t ResizeResident(Toolkit* t, RecordChain& chain, uint32_t type, uint8_t* a
     const uint32_t at = static_cast<uint32_t>(a - holder->image) + AttrLength(a);
     if (!ShiftRecordTail(holder->image, t->recordSize, at,
                          static_cast<int64_t>(needed) - static_cast<int64_t>(room))) {
-      return kErrBadStructure;
+      return Corruption();
     }
     SetAttrLength(a, valueOffset + needed);
   }

@@ -2,6 +2,7 @@
 
 #include <cstdio>
 
+#include "platform/corruption.h"
 #include "platform/error_codes.h"
 #include "volume/attributes/attributes.h"
 #include "volume/format/runlist.h"
@@ -13,7 +14,7 @@ int32_t LookupRun(const uint8_t* a, uint32_t vcn, uint32_t& runFirst, uint32_t& 
                   uint32_t& runLength, uint32_t& lcn, bool trace) {
   const uint32_t length = AttrLength(a);
   const uint32_t offset = AttrRunListOffset(a);
-  if (offset >= length) return kErrBadStructure;
+  if (offset >= length) return Corruption();
   const uint8_t* list = a + offset;
   const uint32_t size = length - offset;
   uint64_t current = AttrFirstVcn(a);
@@ -24,9 +25,9 @@ int32_t LookupRun(const uint8_t* a, uint32_t vcn, uint32_t& runFirst, uint32_t& 
     const RunStatus status = DecodeRun(list, size, pos, run);
     if (status == RunStatus::kEnd) return kErrVcnNotMapped;
     uint32_t first = 0;
-    if (status == RunStatus::kMalformed || !AdvanceRun(run, p, first)) return kErrBadStructure;
+    if (status == RunStatus::kMalformed || !AdvanceRun(run, p, first)) return Corruption();
     const uint64_t last = current + run.length - 1;
-    if (last > 0xFFFFFFFFull) return kErrBadStructure;
+    if (last > 0xFFFFFFFFull) return Corruption();
     if (trace) {
       std::printf("VCN=%08x VCNS=%08x VCNL=%08x COFF=%08x ORS=%d CRS=%d CR=%08x OR=%08x\n", vcn,
                   static_cast<uint32_t>(current), static_cast<uint32_t>(last), first,
@@ -56,7 +57,7 @@ int32_t LookupDataRun(Toolkit* t, RecordChain& chain, uint32_t type, uint32_t vc
     error = LookupRun(a, vcn, first, last, length, lcn, false);
     if (error == kErrBadStructure) return error;
     if (error != kOk) continue;
-    if (static_cast<uint64_t>(lcn) + length > t->clusterCount) return kErrBadStructure;
+    if (static_cast<uint64_t>(lcn) + length > t->clusterCount) return Corruption();
     const uint64_t start = static_cast<uint64_t>(first) * t->clusterSize;
     const uint64_t runBytes = static_cast<uint64_t>(length) * t->clusterSize;
     const uint64_t inValue = size > start ? size - start : 0;

@@ -5,6 +5,7 @@
 #include <new>
 #include <vector>
 
+#include "platform/corruption.h"
 #include "platform/error_codes.h"
 #include "volume/attributes/attributes.h"
 #include "volume/attributes/run_lookup.h"
@@ -102,7 +103,7 @@ int32_t ZeroGap(Toolkit* t, uint32_t type, RecordChain& chain, uint32_t from, ui
     const int32_t error =
         ClusterTransfer(t, type, chain, a, zeros.data(), k, from, done, kTransferWrite);
     if (error != kOk) return error;
-    if (done == 0) return kErrBadStructure;
+    if (done == 0) return Corruption();
     from += done;
   }
   return kOk;
@@ -144,7 +145,7 @@ int32_t ClusterTransfer(Toolkit* t, uint32_t type, RecordChain& chain, uint8_t* 
       const int32_t error = SetAttributeSize(t, chain, type, end);
       if (error != kOk) return error;
       const uint8_t* first = FindAttribute(t, chain, type);
-      if (first == nullptr || !AttrIsNonResident(first)) return kErrBadStructure;
+      if (first == nullptr || !AttrIsNonResident(first)) return Corruption();
       const uint32_t oldSize = size;
       size = AttrInitializedSize(first);
       if (offset > oldSize) {
@@ -185,7 +186,7 @@ int32_t BitmapWrite(Toolkit* t, RecordChain& chain, uint32_t type, const uint8_t
   // The transfer only reads from the buffer in write mode.
   int32_t error = AttributeTransfer(t, type, chain, const_cast<uint8_t*>(bytes), count, offset,
                                     done, kTransferWrite);
-  if (error == kOk && done != count) error = kErrBadStructure;
+  if (error == kOk && done != count) error = Corruption();
   if (error == kOk) error = WriteChain(t, chain);
   return error;
 }
@@ -209,7 +210,7 @@ int32_t AttributeTransfer(Toolkit* t, uint32_t type, RecordChain& chain, void* d
         ResidentTransfer(t, type, chain, a, holder, buffer, count, offset, done, mode, again);
     if (error != kOk || !again) return error;
   }
-  return kErrBadStructure;
+  return Corruption();
 }
 
 }  // namespace vrax

@@ -6,6 +6,7 @@
 #include <new>
 #include <vector>
 
+#include "platform/corruption.h"
 #include "platform/error_codes.h"
 #include "volume/allocation/allocation.h"
 #include "volume/attributes/record_edit.h"
@@ -51,7 +52,7 @@ int32_t LastRun(Toolkit* t, RecordChain& chain, uint32_t type, RunAt& found) {
   found.length = 0;
   if (offset >= AttrLength(a) ||
       !RunListSummary(a + offset, AttrLength(a) - offset, lastCluster, found.length, encoded)) {
-    return kErrBadStructure;
+    return Corruption();
   }
   found.lcn = encoded == 0 ? 0 : lastCluster + 1 - found.length;
   if (encoded == 0) found.length = 0;
@@ -68,7 +69,7 @@ int32_t FindListEntry(uint8_t* list, uint32_t type, uint32_t vcn, uint32_t recor
     at = pos;
     const ListStatus s = DecodeAttributeListEntry(AttrValue(list), size, pos, entry);
     if (s == ListStatus::kEnd) return kErrExtentInstanceMissing;
-    if (s == ListStatus::kMalformed) return kErrBadStructure;
+    if (s == ListStatus::kMalformed) return Corruption();
     if (entry.type == type && entry.firstVcn == vcn && entry.record == record) {
       length = entry.length;
       return kOk;
@@ -114,7 +115,7 @@ int32_t TruncateValue(Toolkit* t, RecordChain& chain, uint32_t type, uint32_t n)
   const uint64_t K = t->clusterSize;
   bool sound = true;
   uint64_t held = HeldClusters(t, chain, type, sound);
-  if (!sound) return kErrBadStructure;
+  if (!sound) return Corruption();
   for (;;) {
     RunAt run;
     int32_t error = LastRun(t, chain, type, run);
@@ -143,7 +144,7 @@ int32_t TruncateValue(Toolkit* t, RecordChain& chain, uint32_t type, uint32_t n)
   uint8_t* first = FindAttribute(t, chain, type, &firstHolder);
   uint8_t* last = FindLastAttribute(t, chain, type, &lastHolder);
   if (first == nullptr || last == nullptr) return kErrTruncateLastMissing;
-  if (held * K > 0xFFFFFFFFull) return kErrBadStructure;
+  if (held * K > 0xFFFFFFFFull) return Corruption();
   SetAttrAllocatedSize(first, static_cast<uint32_t>(held * K));
   SetAttrInitializedSize(first, n);
   SetAttrDataSize(first, n);

@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "platform/ascii_case.h"
+#include "platform/corruption.h"
 #include "platform/error_codes.h"
 #include "volume/attributes/attributes.h"
 #include "volume/fileops/fileops.h"
@@ -51,7 +52,7 @@ int32_t LiesWithin(Toolkit* t, uint32_t candidate, uint32_t moved, bool& within)
     if (error != kOk) return error;
     n = parent;
   }
-  return kErrBadStructure;  // a loop of parents
+  return Corruption();  // a loop of parents
 }
 
 // The two directories of a rename (one Toolkit each, the same one when the

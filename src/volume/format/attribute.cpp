@@ -1,5 +1,6 @@
 #include "volume/format/attribute.h"
 
+#include "platform/corruption.h"
 #include "platform/error_codes.h"
 #include "volume/format/record.h"
 #include "volume/format/runlist.h"
@@ -87,20 +88,20 @@ bool AttributeIsSound(const uint8_t* a, uint32_t clusterCount) {
 }
 
 int32_t ValidateRecord(const uint8_t* image, uint32_t recordSize, uint32_t clusterCount) {
-  if (recordSize < record::kHeaderSize + record::kEndMarkerSize) return kErrBadStructure;
+  if (recordSize < record::kHeaderSize + record::kEndMarkerSize) return Corruption();
   const uint32_t inUse = RecordBytesInUse(image);
   const uint32_t allocated = RecordBytesAllocated(image);
-  if (allocated > recordSize || inUse > allocated) return kErrBadStructure;
-  if (RecordFirstAttribute(image) < record::kHeaderSize) return kErrBadStructure;
+  if (allocated > recordSize || inUse > allocated) return Corruption();
+  if (RecordFirstAttribute(image) < record::kHeaderSize) return Corruption();
   // The walk only reads; the cast lets one walker serve readers and writers.
   AttributeWalk walk(const_cast<uint8_t*>(image), recordSize);
   while (const uint8_t* a = walk.Next()) {
-    if (!AttributeIsSound(a, clusterCount)) return kErrBadStructure;
+    if (!AttributeIsSound(a, clusterCount)) return Corruption();
   }
-  if (walk.malformed()) return kErrBadStructure;
+  if (walk.malformed()) return Corruption();
   if (walk.endMarkerOffset() != 0 &&
       walk.endMarkerOffset() + record::kEndMarkerSize > inUse) {
-    return kErrBadStructure;
+    return Corruption();
   }
   return kOk;
 }

@@ -2,14 +2,15 @@
 
 #include <cstring>
 
+#include "platform/corruption.h"
 #include "platform/error_codes.h"
 #include "volume/format/bytes.h"
 
 namespace vrax {
 
 int32_t DecodeBootSector(const uint8_t* data, uint32_t size, BootSector& boot) {
-  if (size < kBootSectorMinSize) return kErrBadStructure;
-  if (std::memcmp(data + 0x03, kVolumeIdentifier, 8) != 0) return kErrBadStructure;
+  if (size < kBootSectorMinSize) return Corruption();
+  if (std::memcmp(data + 0x03, kVolumeIdentifier, 8) != 0) return Corruption();
   boot.bytesPerSector = GetLE16(data + 0x0B);
   boot.sectorsPerCluster = data[0x0D];
   boot.totalSectors = GetLE32(data + 0x28);

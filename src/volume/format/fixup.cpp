@@ -1,5 +1,6 @@
 #include "volume/format/fixup.h"
 
+#include "platform/corruption.h"
 #include "platform/error_codes.h"
 #include "volume/format/bytes.h"
 
@@ -23,7 +24,7 @@ bool FixupFits(const uint8_t* image, uint32_t size, uint32_t& arrayOffset, uint3
 
 int32_t FixupBeforeWrite(uint8_t* image, uint32_t size) {
   uint32_t array = 0, count = 0;
-  if (!FixupFits(image, size, array, count)) return kErrBadStructure;
+  if (!FixupFits(image, size, array, count)) return Corruption();
   for (uint32_t i = 1; i < count; ++i) {
     uint8_t* end = image + kStretch * i - 2;
     uint8_t* saved = image + array + 2 * i;
@@ -45,10 +46,10 @@ void AdvanceUpdateSequence(uint8_t* image, uint32_t size) {
 
 int32_t FixupAfterRead(uint8_t* image, uint32_t size) {
   uint32_t array = 0, count = 0;
-  if (!FixupFits(image, size, array, count)) return kErrBadStructure;
+  if (!FixupFits(image, size, array, count)) return Corruption();
   for (uint32_t i = 1; i < count; ++i) {
     const uint8_t* end = image + kStretch * i - 2;
-    if (end[0] != image[array] || end[1] != image[array + 1]) return kErrBadStructure;
+    if (end[0] != image[array] || end[1] != image[array + 1]) return Corruption();
   }
   for (uint32_t i = 1; i < count; ++i) {
     uint8_t* end = image + kStretch * i - 2;

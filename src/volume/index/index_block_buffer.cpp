@@ -7,6 +7,7 @@
 // end at most at 0x18 + bytes allocated <= the block size.
 #include <cstring>
 
+#include "platform/corruption.h"
 #include "platform/error_codes.h"
 #include "volume/index/index_node_edit.h"
 #include "volume/index/index_update.h"
@@ -54,7 +55,7 @@ int32_t IndexBlockInsertAt(uint8_t* block, uint32_t blockSize, uint32_t at,
   NodeExtent x;
   const int32_t error = ScanBlock(block, blockSize, x, at);
   if (error != kOk) return error;
-  if (!x.atFound) return kErrBadStructure;
+  if (!x.atFound) return Corruption();
   if (!EntryLengthUsable(entry)) return kErrInvalidParameter;
   const uint32_t length = EntryLength(entry);
   if (length > BlockRoom(block)) return kErrBlockInsertNoRoom;
@@ -68,7 +69,7 @@ int32_t IndexBlockRemoveFirst(uint8_t* block, uint32_t blockSize) {
   NodeExtent x;
   const int32_t error = ScanBlock(block, blockSize, x);
   if (error != kOk) return error;
-  if (x.start == x.lastEntry) return kErrBadStructure;  // the end entry stays
+  if (x.start == x.lastEntry) return Corruption();  // the end entry stays
   const uint32_t length = EntryLength(block + x.start);
   std::memmove(block + x.start, block + x.start + length, x.lastEnd - x.start - length);
   AddBytesInUse(block, -static_cast<int64_t>(length));

@@ -1,5 +1,6 @@
 // Reading and writing single INDX blocks of a directory's index allocation.
 #include "platform/error_codes.h"
+#include "platform/corruption.h"
 #include "volume/attributes/attributes.h"
 #include "volume/dump/dump.h"
 #include "volume/format/fixup.h"
@@ -27,7 +28,7 @@ int32_t IndexBlockRead(Toolkit* t, RecordChain& directory, uint8_t* block, uint3
   bytesRead = 0;
   block[0] = 0;
   uint32_t offset = 0;
-  if (!BlockOffset(t, vcn, offset)) return kErrBadStructure;
+  if (!BlockOffset(t, vcn, offset)) return Corruption();
   while (bytesRead < B) {
     uint32_t done = 0;
     const int32_t error = AttributeTransfer(t, AT_INDEX_ALLOCATION, directory, block + bytesRead,
@@ -39,25 +40,25 @@ int32_t IndexBlockRead(Toolkit* t, RecordChain& directory, uint8_t* block, uint3
   }
   if (bytesRead < 4 || !HasIndexMagic(block)) {
     if (trace) TraceIndexBlockReadWrong(vcn, offset);
-    return kErrBadStructure;
+    return Corruption();
   }
   // A block cut short by the end of the allocation is as damaged as one
   // without its magic.
-  if (bytesRead != B || FixupAfterRead(block, B) != kOk) return kErrBadStructure;
-  return kOk;
+  if (bytesRead != B) return Corruption();
+  return FixupAfterRead(block, B);
 }
 
 int32_t IndexBlockWrite(Toolkit* t, RecordChain& directory, uint8_t* block, uint32_t vcn,
                         bool trace) {
   uint32_t offset = 0;
-  if (!BlockOffset(t, vcn, offset)) return kErrBadStructure;
+  if (!BlockOffset(t, vcn, offset)) return Corruption();
   if (trace) TraceIndexBlockWrite(vcn, offset);
-  if (FixupBeforeWrite(block, t->indexBlockSize) != kOk) return kErrBadStructure;
+  if (FixupBeforeWrite(block, t->indexBlockSize) != kOk) return Corruption();
   uint32_t done = 0;
   int32_t error = AttributeTransfer(t, AT_INDEX_ALLOCATION, directory, block, t->indexBlockSize,
                                     offset, done, kTransferWrite);
   FixupAfterRead(block, t->indexBlockSize);
-  if (error == kOk && done != t->indexBlockSize) error = kErrBadStructure;
+  if (error == kOk && done != t->indexBlockSize) error = Corruption();
   return error;
 }
 

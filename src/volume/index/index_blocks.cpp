@@ -11,6 +11,7 @@
 #include <new>
 #include <vector>
 
+#include "platform/corruption.h"
 #include "platform/error_codes.h"
 #include "volume/allocation/bits.h"
 #include "volume/attributes/attributes.h"
@@ -85,7 +86,7 @@ int32_t TakeFreeBlock(Toolkit* t, RecordChain& dir, uint32_t blocks, uint32_t& b
 // gained them as zeros in its record already.
 int32_t ClearBitmapBytes(Toolkit* t, RecordChain& dir, uint32_t from, uint32_t to) {
   const uint8_t* bitmap = FindAttribute(t, dir, AT_BITMAP);
-  if (bitmap == nullptr) return kErrBadStructure;
+  if (bitmap == nullptr) return Corruption();
   if (!AttrIsNonResident(bitmap) || from == to) return kOk;
   std::vector<uint8_t> zeros;
   try {
@@ -97,7 +98,7 @@ int32_t ClearBitmapBytes(Toolkit* t, RecordChain& dir, uint32_t from, uint32_t t
   const int32_t error =
       BitmapTransfer(t, dir, zeros.data(), to - from, from, done, kTransferWrite);
   if (error != kOk) return error;
-  return done == to - from ? kOk : kErrBadStructure;
+  return done == to - from ? kOk : Corruption();
 }
 
 // Writes `count` fresh empty blocks from byte `oldSize` of the allocation,
@@ -113,14 +114,14 @@ int32_t InitNewBlocks(Toolkit* t, RecordChain& dir, uint32_t oldSize, uint32_t c
   for (uint32_t i = 0; i < count; ++i) {
     uint8_t* block = blocks.data() + static_cast<size_t>(i) * B;
     BuildEmptyBlock(block, B, t->bytesPerSector, (oldSize + i * B) / t->clusterSize);
-    if (FixupBeforeWrite(block, B) != kOk) return kErrBadStructure;
+    if (FixupBeforeWrite(block, B) != kOk) return Corruption();
   }
   uint32_t done = 0;
   const int32_t error = AttributeTransfer(t, AT_INDEX_ALLOCATION, dir, blocks.data(),
                                           static_cast<uint32_t>(blocks.size()), oldSize, done,
                                           kTransferWrite);
   if (error != kOk) return error;
-  return done == blocks.size() ? kOk : kErrBadStructure;
+  return done == blocks.size() ? kOk : Corruption();
 }
 
 }  // namespace
@@ -144,7 +145,7 @@ int32_t CheckIndexBitmap(Toolkit* t, RecordChain& dir) {
 // search that still finds nothing means the bitmap does not describe the
 // allocation, and the allocation is not grown again and again.
 int32_t IndexBlockAllocate(Toolkit* t, RecordChain& dir, uint32_t& vcn) {
-  if (!IndexBlocksAddressable(t)) return kErrBadStructure;
+  if (!IndexBlocksAddressable(t)) return Corruption();
   bool grown = false;
   for (;;) {
     int32_t error = CheckIndexBitmap(t, dir);
@@ -168,7 +169,7 @@ int32_t IndexBlockAllocate(Toolkit* t, RecordChain& dir, uint32_t& vcn) {
         return kOk;
       }
     }
-    if (grown) return kErrBadStructure;
+    if (grown) return Corruption();
     error = IndexAllocationGrow(t, dir);
     if (error != kOk) return error;
     grown = true;
@@ -177,7 +178,7 @@ int32_t IndexBlockAllocate(Toolkit* t, RecordChain& dir, uint32_t& vcn) {
 
 // The block keeps its content (an empty node written by its last change).
 int32_t IndexBlockFree(Toolkit* t, RecordChain& dir, uint32_t vcn) {
-  if (!IndexBlocksAddressable(t)) return kErrBadStructure;
+  if (!IndexBlocksAddressable(t)) return Corruption();
   const uint32_t block = vcn / ClustersPerIndexBlock(t);
   uint32_t size = 0;
   int32_t error = AttributeSize(t, dir, AT_INDEX_ALLOCATION, size);
@@ -198,12 +199,12 @@ int32_t IndexBlockFree(Toolkit* t, RecordChain& dir, uint32_t vcn) {
 // their new sizes, are written last (both sizes live in the base record, so
 // one write commits them).
 int32_t IndexAllocationGrow(Toolkit* t, RecordChain& dir) {
-  if (!IndexBlocksAddressable(t)) return kErrBadStructure;
+  if (!IndexBlocksAddressable(t)) return Corruption();
   const uint32_t B = t->indexBlockSize;
   uint32_t oldSize = 0;
   int32_t error = AttributeSize(t, dir, AT_INDEX_ALLOCATION, oldSize);
   if (error != kOk) return error;
-  if (oldSize % B != 0) return kErrBadStructure;  // new blocks would straddle old ones
+  if (oldSize % B != 0) return Corruption();  // new blocks would straddle old ones
   const uint32_t step = GrowthStep(B);
   const uint64_t newSize = oldSize + static_cast<uint64_t>(step) * B;
   if (newSize > MaxValueSize(t)) return kErrIncorrectSize;
@@ -226,7 +227,7 @@ int32_t IndexAllocationGrow(Toolkit* t, RecordChain& dir) {
 // Builds an empty block for byte offset `offset` of the allocation and
 // writes it.
 int32_t IndexBlockInit(Toolkit* t, RecordChain& dir, uint8_t* block, uint32_t offset) {
-  if (!IndexBlocksAddressable(t) || offset % t->clusterSize != 0) return kErrBadStructure;
+  if (!IndexBlocksAddressable(t) || offset % t->clusterSize != 0) return Corruption();
   const uint32_t vcn = offset / t->clusterSize;
   BuildEmptyBlock(block, t->indexBlockSize, t->bytesPerSector, vcn);
   return IndexBlockWrite(t, dir, block, vcn, false);

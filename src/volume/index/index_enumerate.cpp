@@ -3,6 +3,7 @@
 #include <unordered_set>
 #include <vector>
 
+#include "platform/corruption.h"
 #include "platform/error_codes.h"
 #include "volume/format/bytes.h"
 #include "volume/format/index_node.h"
@@ -59,7 +60,7 @@ int32_t Step(Toolkit* t, RecordChain& dir, std::vector<Frame>& stack, Emit& emit
   uint8_t* e = top.pending;
   if (e == nullptr) {
     e = top.walk.Next();
-    if (e == nullptr) return kErrBadStructure;  // ended without its last entry
+    if (e == nullptr) return Corruption();  // ended without its last entry
     if (EntryHasSubNode(e)) {
       top.pending = e;
       IndexNode child;

@@ -9,6 +9,7 @@
 #include <vector>
 #include <unordered_set>
 
+#include "platform/corruption.h"
 #include "platform/error_codes.h"
 #include "volume/format/index_node.h"
 #include "volume/index/index.h"
@@ -45,7 +46,7 @@ int32_t FindInsertionPoint(uint8_t* node, uint32_t start, uint32_t end, const ch
       return kOk;
     }
   }
-  return kErrBadStructure;
+  return Corruption();
 }
 
 // Puts the new entry into the last block of `path` at the insertion point,
@@ -108,7 +109,7 @@ int32_t RootLink(Toolkit* t, RecordChain& dir, IndexNode& root, const char* name
   if (error != kOk) return error;
   uint8_t* first = root.data.data() + x.start;
   if (x.start == x.lastEntry && EntryIsKeyless(first) && !EntryHasSubNode(first)) {
-    if (!EntryCanHoldSubNode(first)) return kErrBadStructure;
+    if (!EntryCanHoldSubNode(first)) return Corruption();
     error = IndexBlockAllocate(t, dir, vcn);
     if (error != kOk) return error;
     LinkSubNode(first, vcn);

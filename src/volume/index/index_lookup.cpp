@@ -1,5 +1,6 @@
 // Looking a name up in a directory index.
 #include "platform/error_codes.h"
+#include "platform/corruption.h"
 #include "volume/format/index_node.h"
 #include "volume/index/index.h"
 #include "volume/index/index_node_io.h"
@@ -42,7 +43,7 @@ int32_t SearchBlocks(Toolkit* t, RecordChain& dir, uint32_t v, const char* name,
         break;
       }
     }
-    if (!descend) return walk.malformed() ? kErrBadStructure : kOk;
+    if (!descend) return walk.malformed() ? Corruption() : kOk;
   }
 }
 
@@ -70,7 +71,7 @@ int32_t IndexLookup(Toolkit* t, RecordChain& dir, const char* name, uint32_t n,
       return kOk;
     }
   }
-  return kErrBadStructure;  // the root ended without its last entry
+  return Corruption();  // the root ended without its last entry
 }
 
 }  // namespace vrax

@@ -3,6 +3,7 @@
 
 #include <new>
 
+#include "platform/corruption.h"
 #include "platform/error_codes.h"
 #include "volume/attributes/attributes.h"
 #include "volume/format/bytes.h"
@@ -24,17 +25,17 @@ int32_t ScanEntries(uint8_t* node, uint32_t start, uint32_t end, NodeExtent& ext
       sawLast = true;
     }
   }
-  return walk.malformed() || !sawLast ? kErrBadStructure : kOk;
+  return walk.malformed() || !sawLast ? Corruption() : kOk;
 }
 
 // Besides the header check, the entries must lie behind the update sequence
 // array: the fix-ups applied when the block is written would otherwise
 // overwrite entry bytes.
 int32_t ScanBlock(uint8_t* block, uint32_t blockSize, NodeExtent& extent, uint32_t at) {
-  if (!BlockHeaderIsSound(block, blockSize)) return kErrBadStructure;
+  if (!BlockHeaderIsSound(block, blockSize)) return Corruption();
   const uint32_t start = BlockEntriesStart(block);
   const uint32_t usaEnd = GetLE16(block + 0x04) + 2u * GetLE16(block + 0x06);
-  if (GetLE16(block + 0x06) != 0 && usaEnd > start) return kErrBadStructure;
+  if (GetLE16(block + 0x06) != 0 && usaEnd > start) return Corruption();
   return ScanEntries(block, start, BlockEntriesEnd(block), extent, at);
 }
 
@@ -71,14 +72,14 @@ int32_t ReadBlockForUpdate(Toolkit* t, RecordChain& directory, uint32_t vcn, Ind
                            std::unordered_set<uint32_t>& visited) {
   const int32_t error = ReadBlockNode(t, directory, vcn, node, visited);
   if (error != kOk) return error;
-  return BlockVcn(node.data.data()) == vcn ? kOk : kErrBadStructure;
+  return BlockVcn(node.data.data()) == vcn ? kOk : Corruption();
 }
 
 int32_t CheckEmptyNode(IndexNode& node) {
   NodeExtent x;
   const int32_t error = ScanNode(node, x);
   if (error != kOk) return error;
-  if (x.hasNamed || EntryHasSubNode(node.data.data() + x.lastEntry)) return kErrBadStructure;
+  if (x.hasNamed || EntryHasSubNode(node.data.data() + x.lastEntry)) return Corruption();
   return kOk;
 }
 
@@ -87,7 +88,7 @@ int32_t WriteRootNode(Toolkit* t, RecordChain& directory, IndexNode& root) {
   const int32_t error = AttributeTransfer(t, AT_INDEX_ROOT, directory, root.data.data(),
                                           root.end, 0, done, kTransferWrite);
   if (error != kOk) return error;
-  if (done != root.end) return kErrBadStructure;
+  if (done != root.end) return Corruption();
   return WriteChain(t, directory);
 }
 

@@ -2,6 +2,7 @@
 
 #include <new>
 
+#include "platform/corruption.h"
 #include "platform/error_codes.h"
 #include "volume/attributes/attributes.h"
 #include "volume/format/index_node.h"
@@ -33,7 +34,7 @@ int32_t ReadRootNode(Toolkit* t, RecordChain& directory, IndexNode& node, bool& 
 int32_t ReadBlockNode(Toolkit* t, RecordChain& directory, uint32_t vcn, IndexNode& node,
                       std::unordered_set<uint32_t>& visited) {
   try {
-    if (!visited.insert(vcn).second) return kErrBadStructure;
+    if (!visited.insert(vcn).second) return Corruption();
     node.data.assign(t->indexBlockSize, 0);
   } catch (const std::bad_alloc&) {
     return kErrNotEnoughMemory;
@@ -41,7 +42,7 @@ int32_t ReadBlockNode(Toolkit* t, RecordChain& directory, uint32_t vcn, IndexNod
   uint32_t bytesRead = 0;
   const int32_t error = IndexBlockRead(t, directory, node.data.data(), vcn, bytesRead, false);
   if (error != kOk) return error;
-  if (!BlockHeaderIsSound(node.data.data(), t->indexBlockSize)) return kErrBadStructure;
+  if (!BlockHeaderIsSound(node.data.data(), t->indexBlockSize)) return Corruption();
   node.start = BlockEntriesStart(node.data.data());
   node.end = BlockEntriesEnd(node.data.data());
   node.isRoot = false;

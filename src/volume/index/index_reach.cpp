@@ -4,6 +4,7 @@
 #include <unordered_set>
 #include <vector>
 
+#include "platform/corruption.h"
 #include "platform/error_codes.h"
 #include "volume/format/index_node.h"
 #include "volume/index/index.h"
@@ -27,7 +28,7 @@ int32_t PushSubNodes(IndexNode& node, std::vector<uint32_t>& pending) {
     }
     if (EntryIsLast(e)) break;
   }
-  return walk.malformed() ? kErrBadStructure : kOk;
+  return walk.malformed() ? Corruption() : kOk;
 }
 
 }  // namespace

@@ -15,6 +15,7 @@
 #include <utility>
 #include <vector>
 
+#include "platform/corruption.h"
 #include "platform/error_codes.h"
 #include "volume/attributes/attributes.h"
 #include "volume/format/index_node.h"
@@ -66,7 +67,7 @@ int32_t FindInBlocks(Toolkit* t, RecordChain& dir, uint32_t vcn, const char* nam
     if (error != kOk) return error;
     IndexEntryWalk walk(level.node.data.data(), level.node.start, level.node.end);
     const Step step = ChooseStep(walk, name, n, level.link);
-    if (walk.malformed()) return kErrBadStructure;
+    if (walk.malformed()) return Corruption();
     if (step == Step::kNotFound) return kOk;
     if (step == Step::kDescend) vcn = EntrySubNode(level.node.data.data() + level.link);
     try {
@@ -94,7 +95,7 @@ int32_t TakeOutOfBlock(uint8_t* block, uint32_t blockSize, uint32_t at) {
     NodeExtent x;
     const int32_t error = ScanBlock(block, blockSize, x, at);
     if (error != kOk) return error;
-    if (!x.atFound) return kErrBadStructure;
+    if (!x.atFound) return Corruption();
     uint8_t* e = block + at;
     const uint32_t length = EntryLength(e);
     const bool subNode = EntryHasSubNode(e);
@@ -116,7 +117,7 @@ int32_t TakeOutOfBlock(uint8_t* block, uint32_t blockSize, uint32_t at) {
     LinkSubNode(next, EntrySubNode(e));
     e[ie::kFlags] &= static_cast<uint8_t>(~ie::kHasSubNode);
   }
-  return kErrBadStructure;
+  return Corruption();
 }
 
 // Unlinks `level`'s block, which holds no named entry, from the entry
@@ -148,9 +149,9 @@ int32_t UnlinkEmptiedBlocks(IndexNode& root, uint32_t rootLink, std::vector<Leve
     const int32_t error = ScanNode(level.node, x);
     if (error != kOk) return error;
     if (x.hasNamed) break;
-    if (x.start != x.lastEntry) return kErrBadStructure;
+    if (x.start != x.lastEntry) return Corruption();
     const uint8_t* end = level.node.data.data() + x.lastEntry;
-    if (EntryHasSubNode(end) && visited.count(EntrySubNode(end)) != 0) return kErrBadStructure;
+    if (EntryHasSubNode(end) && visited.count(EntrySubNode(end)) != 0) return Corruption();
     uint8_t* parent = i == 0 ? root.data.data() + rootLink
                              : path[i - 1].node.data.data() + path[i - 1].link;
     UnlinkEmptied(level, x, parent);
@@ -214,10 +215,10 @@ int32_t FindLeftmost(Toolkit* t, RecordChain& dir, uint32_t vcn, std::vector<Lev
     if (error != kOk) return error;
     IndexEntryWalk walk(level.node.data.data(), level.node.start, level.node.end);
     const uint8_t* e = walk.Next();
-    if (e == nullptr) return kErrBadStructure;
+    if (e == nullptr) return Corruption();
     level.link = walk.offset();
     const bool descend = EntryHasSubNode(e);
-    if (!descend && EntryIsKeyless(e)) return kErrBadStructure;  // a block without names
+    if (!descend && EntryIsKeyless(e)) return Corruption();  // a block without names
     if (descend) vcn = EntrySubNode(e);
     try {
       path.push_back(std::move(level));
@@ -234,7 +235,7 @@ int32_t ReplaceEntry(uint8_t* block, uint32_t blockSize, uint32_t at, const Byte
   NodeExtent x;
   const int32_t error = ScanBlock(block, blockSize, x, at);
   if (error != kOk) return error;
-  if (!x.atFound) return kErrBadStructure;
+  if (!x.atFound) return Corruption();
   const uint32_t old = EntryLength(block + at);
   const uint32_t tail = x.lastEnd - at - old;
   std::memmove(block + at + entry.size(), block + at + old, tail);
@@ -394,7 +395,7 @@ int32_t IndexRemove(Toolkit* t, RecordChain& dir, const char* name, uint32_t n,
     if (EntryIsLast(e)) return kErrPathNotFound;
     if (NamesEqual(e, name, n)) return RemoveFromRoot(t, dir, root, at, record);
   }
-  return kErrBadStructure;  // the root ended without its last entry
+  return Corruption();  // the root ended without its last entry
 }
 
 }  // namespace vrax

@@ -32,6 +32,7 @@
 #include <unordered_set>
 #include <vector>
 
+#include "platform/corruption.h"
 #include "platform/error_codes.h"
 #include "volume/format/index_node.h"
 #include "volume/index/index.h"
@@ -138,7 +139,7 @@ int32_t PutIntoNode(Toolkit* t, IndexNode& node, uint32_t at, const Entry& up, b
   uint8_t* block = node.data.data();
   if (up.size() > BlockRoom(block)) return kOk;
   uint8_t* next = block + at;
-  if (relink && !EntryHasSubNode(next)) return kErrBadStructure;
+  if (relink && !EntryHasSubNode(next)) return Corruption();
   const int32_t error = IndexBlockInsertAt(block, t->indexBlockSize, at, up.data());
   if (error != kOk) return error;
   if (relink) SetEntrySubNode(block + at + up.size(), relinkVcn);
@@ -177,7 +178,7 @@ int32_t CommitSplit(Toolkit* t, RecordChain& dir, IndexNode& node,
 
 int32_t IndexSplitPath(Toolkit* t, RecordChain& dir, std::vector<IndexPathLevel>& path,
                        const uint8_t* entry) {
-  if (path.empty()) return kErrBadStructure;
+  if (path.empty()) return Corruption();
   const uint32_t B = t->indexBlockSize;
   const uint32_t room = FreshBlockRoom(t);
   Entry up(entry, entry + EntryLength(entry));
@@ -200,11 +201,11 @@ int32_t IndexSplitPath(Toolkit* t, RecordChain& dir, std::vector<IndexPathLevel>
       IndexEntryWalk walk(node.data.data(), node.start, node.end);
       while (walk.Next() != nullptr && walk.offset() < at) ++added;
     }
-    if (added > entries.size()) return kErrBadStructure;
+    if (added > entries.size()) return Corruption();
     entries.insert(entries.begin() + static_cast<std::ptrdiff_t>(added), up);
     if (relink) {
       uint8_t* next = added + 1 < entries.size() ? entries[added + 1].data() : end.data();
-      if (!EntryHasSubNode(next)) return kErrBadStructure;
+      if (!EntryHasSubNode(next)) return Corruption();
       SetEntrySubNode(next, relinkVcn);
     }
     if (entries.size() < 3) return kErrSplitNoRoom;
@@ -246,7 +247,7 @@ int32_t IndexSplitPath(Toolkit* t, RecordChain& dir, std::vector<IndexPathLevel>
     relink = true;
     relinkVcn = right;
   }
-  return kErrBadStructure;
+  return Corruption();
 }
 
 }  // namespace vrax

@@ -3,15 +3,20 @@
 #include <cstdio>
 #include <string>
 
+#include "platform/corruption.h"
 #include "platform/error_codes.h"
 
 namespace vrax {
 
-int32_t VolumeDamage(const Toolkit* t, const char* what) {
+void ReportVolumeDamage(const Toolkit* t, const char* what) {
   const std::string path = t == nullptr ? std::string() : AttachedPath(t->attachment);
   std::fprintf(stderr, "Volume damage at %s: %s; run vrax-fsck --repair on the volume\n",
                path.empty() ? "?" : path.c_str(), what);
-  return kErrBadStructure;
+}
+
+int32_t VolumeDamage(const Toolkit* t, const char* what, std::source_location where) {
+  ReportVolumeDamage(t, what);
+  return Corruption(where);
 }
 
 }  // namespace vrax

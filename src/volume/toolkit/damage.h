@@ -7,6 +7,7 @@
 #pragma once
 
 #include <cstdint>
+#include <source_location>
 
 #include "volume/toolkit/toolkit.h"
 
@@ -14,6 +15,10 @@ namespace vrax {
 
 // Prints "Volume damage at PATH: WHAT; run vrax-fsck --repair on the
 // volume" for the path `toolkit` was opened on and returns 114.
-int32_t VolumeDamage(const Toolkit* toolkit, const char* what);
+// Prints the line only: the check that found the damage noted its site.
+void ReportVolumeDamage(const Toolkit* toolkit, const char* what);
+// Prints the line and notes the caller as the site; returns 114.
+int32_t VolumeDamage(const Toolkit* toolkit, const char* what,
+                     std::source_location where = std::source_location::current());
 
 }  // namespace vrax

@@ -7,6 +7,7 @@
 #include <utility>
 #include <vector>
 
+#include "platform/corruption.h"
 #include "platform/error_codes.h"
 #include "volume/attributes/attributes.h"
 #include "volume/dump/dump.h"
@@ -39,24 +40,34 @@ uint32_t RecordsHeld(Toolkit* t) {
 
 namespace {
 
+// Each failed check sets `error` where it fires, so the error keeps the
+// location of the check that found the damage.
 const char* ReadRecordSteps(Toolkit* t, uint32_t n, RecordBuffer* b, int32_t& error) {
   b->image[0] = 0;
-  error = kErrBadStructure;
-  if (n >= RecordsHeld(t)) return "lies beyond the MFT";
+  if (n >= RecordsHeld(t)) {
+    error = Corruption();
+    return "lies beyond the MFT";
+  }
   uint32_t done = 0;
   error = AttributeTransfer(t, AT_DATA, t->mftChain, b->image, t->recordSize, n * t->recordSize,
                             done, kTransferRead);
   if (error != kOk) return nullptr;
-  error = kErrBadStructure;
   b->onDisk.clear();
-  if (done != t->recordSize || !HasRecordMagic(b->image)) return "has no FILE magic";
+  if (done != t->recordSize || !HasRecordMagic(b->image)) {
+    error = Corruption();
+    return "has no FILE magic";
+  }
   try {
     b->onDisk.assign(b->image, b->image + t->recordSize);
   } catch (const std::bad_alloc&) {
     b->onDisk.clear();
   }
-  if (FixupAfterRead(b->image, t->recordSize) != kOk) return "fails its update sequence check";
-  if (ValidateRecord(b->image, t->recordSize, t->clusterCount) != kOk) return "is malformed";
+  if ((error = FixupAfterRead(b->image, t->recordSize)) != kOk) {
+    return "fails its update sequence check";
+  }
+  if ((error = ValidateRecord(b->image, t->recordSize, t->clusterCount)) != kOk) {
+    return "is malformed";
+  }
   b->recordNumber = n;
   b->dirty = 0;
   error = kOk;
@@ -77,7 +88,7 @@ int32_t ReadRecord(Toolkit* t, uint32_t n, RecordBuffer* b) {
   int32_t error = kOk;
   if (const char* what = ReadRecordSteps(t, n, b, error)) {
     const std::string text = "record " + std::to_string(n) + " " + what;
-    return VolumeDamage(t, text.c_str());
+    ReportVolumeDamage(t, text.c_str());
   }
   return error;
 }
@@ -110,7 +121,7 @@ int32_t DiskForm(const Toolkit* t, const RecordBuffer* b, std::vector<uint8_t>& 
   } catch (const std::bad_alloc&) {
     return kErrNotEnoughMemory;
   }
-  return FixupBeforeWrite(disk.data(), t->recordSize) == kOk ? kOk : kErrBadStructure;
+  return FixupBeforeWrite(disk.data(), t->recordSize) == kOk ? kOk : Corruption();
 }
 
 // The fix-ups are applied to a copy: the image stays as it was, and the run
@@ -120,8 +131,8 @@ int32_t DiskForm(const Toolkit* t, const RecordBuffer* b, std::vector<uint8_t>& 
 // at all, so nothing can tear. A wider change advances the number first, so
 // that a write torn between sectors fails the check after reading.
 int32_t WriteRecord(Toolkit* t, uint32_t n, RecordBuffer* b) {
-  if (!HasRecordMagic(b->image)) return kErrBadStructure;
-  if (n >= RecordsHeld(t)) return kErrBadStructure;
+  if (!HasRecordMagic(b->image)) return Corruption();
+  if (n >= RecordsHeld(t)) return Corruption();
   b->dirty = 0;
   b->fresh = 0;
   std::vector<uint8_t> disk;
@@ -142,7 +153,7 @@ int32_t WriteRecord(Toolkit* t, uint32_t n, RecordBuffer* b) {
   uint32_t done = 0;
   error = AttributeTransfer(t, AT_DATA, t->mftChain, disk.data() + from, count,
                             n * t->recordSize + from, done, kTransferWrite);
-  if (error == kOk && done != count) error = kErrBadStructure;
+  if (error == kOk && done != count) error = Corruption();
   if (error == kOk) {
     b->onDisk.swap(disk);
   } else {
@@ -209,7 +220,7 @@ int32_t LoadExtensionsNested(Toolkit* t, RecordChain& chain, RecordBuffer* b, in
                              bool print) {
   uint8_t* list = FindAttributeInRecord(b->image, t->recordSize, AT_ATTRIBUTE_LIST);
   if (list == nullptr) return kOk;
-  if (depth > kMaxListNesting) return kErrBadStructure;
+  if (depth > kMaxListNesting) return Corruption();
   std::vector<uint8_t> value;
   int32_t error = ReadListValue(t, list, value, print);
   if (error != kOk) return error;
@@ -219,7 +230,7 @@ int32_t LoadExtensionsNested(Toolkit* t, RecordChain& chain, RecordBuffer* b, in
     const ListStatus status =
         DecodeAttributeListEntry(value.data(), static_cast<uint32_t>(value.size()), pos, entry);
     if (status == ListStatus::kEnd) return kOk;
-    if (status == ListStatus::kMalformed) return kErrBadStructure;
+    if (status == ListStatus::kMalformed) return Corruption();
     if (chain.Find(entry.record) != nullptr) continue;
     RecordBuffer* added = AllocRecordBuffer(t, chain);
     if (added == nullptr) return kErrNotEnoughMemory;

@@ -6,6 +6,7 @@
 #include <utility>
 
 #include "blockdev/block_device.h"
+#include "platform/corruption.h"
 #include "platform/error_codes.h"
 #include "volume/allocation/bitmap_cache.h"
 #include "volume/format/attribute.h"
@@ -27,21 +28,21 @@ int32_t ApplyGeometry(Toolkit* t, const BootSector& boot) {
   t->sectorsPerCluster = boot.sectorsPerCluster;
   t->mftLcn = boot.mftLcn;
   t->mftMirrorLcn = boot.mftMirrorLcn;
-  if (t->sectorsPerCluster == 0) return kErrBadStructure;
+  if (t->sectorsPerCluster == 0) return Corruption();
   const uint64_t cluster = static_cast<uint64_t>(t->bytesPerSector) * t->sectorsPerCluster;
-  if (cluster > 0x10000000ull) return kErrBadStructure;
+  if (cluster > 0x10000000ull) return Corruption();
   t->clusterSize = static_cast<uint32_t>(cluster);
   t->recordSize = SizeFromCode(boot.recordSizeCode, t->clusterSize);
   t->indexBlockSize = SizeFromCode(boot.indexBlockSizeCode, t->clusterSize);
-  if (t->recordSize < 512 || t->recordSize > kMaxRecordSize) return kErrBadStructure;
-  if (t->indexBlockSize < 512 || t->indexBlockSize > kMaxIndexBlockSize) return kErrBadStructure;
+  if (t->recordSize < 512 || t->recordSize > kMaxRecordSize) return Corruption();
+  if (t->indexBlockSize < 512 || t->indexBlockSize > kMaxIndexBlockSize) return Corruption();
   t->sectorsPerRecord = t->recordSize / t->bytesPerSector;
   t->chunkSize = t->clusterSize > t->indexBlockSize ? t->clusterSize : t->indexBlockSize;
   t->chunkBits = t->chunkSize * 8;
   t->chunkBuffer.clear();
   t->allocationHint = 0;
   t->clusterCount = t->totalSectors / t->sectorsPerCluster;
-  if (t->mftLcn >= t->clusterCount) return kErrBadStructure;
+  if (t->mftLcn >= t->clusterCount) return Corruption();
   return kOk;
 }
 
@@ -72,7 +73,7 @@ int32_t ReadBootSector(Toolkit* t) {
 int32_t ReadMftRecordDirect(Toolkit* t, RecordBuffer* b) {
   const uint32_t sectors = (t->recordSize + t->bytesPerSector - 1) / t->bytesPerSector;
   const uint64_t first = static_cast<uint64_t>(t->mftLcn) * t->sectorsPerCluster;
-  if (first + sectors > t->totalSectors) return kErrBadStructure;
+  if (first + sectors > t->totalSectors) return Corruption();
   std::vector<uint8_t> sectorsRead;
   try {
     sectorsRead.assign(static_cast<size_t>(sectors) * t->bytesPerSector, 0);
@@ -82,14 +83,14 @@ int32_t ReadMftRecordDirect(Toolkit* t, RecordBuffer* b) {
   int32_t error = VolumeReadSectors(t, sectorsRead.data(), static_cast<uint32_t>(first), sectors);
   if (error != kOk) return error;
   std::memcpy(b->image, sectorsRead.data(), t->recordSize);
-  if (!HasRecordMagic(b->image)) return kErrBadStructure;
+  if (!HasRecordMagic(b->image)) return Corruption();
   try {
     b->onDisk.assign(b->image, b->image + t->recordSize);
   } catch (const std::bad_alloc&) {
     b->onDisk.clear();  // unknown: the next write writes the whole record
   }
-  if (FixupAfterRead(b->image, t->recordSize) != kOk) return kErrBadStructure;
-  if (ValidateRecord(b->image, t->recordSize, t->clusterCount) != kOk) return kErrBadStructure;
+  if ((error = FixupAfterRead(b->image, t->recordSize)) != kOk) return error;
+  if ((error = ValidateRecord(b->image, t->recordSize, t->clusterCount)) != kOk) return error;
   b->recordNumber = record::kMft;
   b->dirty = 0;
   return kOk;
