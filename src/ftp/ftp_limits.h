@@ -4,6 +4,8 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "volume/format/file_name.h"
+
 namespace vrax::ftp {
 
 // Control connection.
@@ -37,7 +39,7 @@ constexpr size_t kHelpWordsPerLine = 8;    // HELP lists the command words this 
 // hold at most this many characters.
 constexpr size_t kMaxPath = 260;
 // Volume names are 1 to 28 characters.
-constexpr size_t kMaxVolumeName = 28;
+constexpr size_t kMaxVolumeName = vrax::kMaxNameLength;
 // A listing's directory path, and its full path: directory, "/", a name.
 constexpr size_t kDirWalkDirectoryChars = kMaxPath;
 constexpr size_t kDirWalkFullPathChars = kMaxPath + 1 + kMaxVolumeName;

@@ -3,11 +3,11 @@
 #include <cstring>
 
 #include "report.h"
+#include "volume/format/file_name.h"
 
 namespace vrax::fsck {
 
 namespace {
-constexpr size_t kMaxNameLength = 28;
 constexpr char kForbiddenFirst[] = "/\\*&;->< #^";
 
 // "#" and a record number: the name the repair gives a record it
@@ -23,7 +23,8 @@ std::string NameRuleBreach(const std::string& name) {
   if (name.empty()) return "it is empty";
   if (ReconnectedName(name)) return "";
   if (name.size() > kMaxNameLength) {
-    return Format("it is %zu characters long, more than %zu", name.size(), kMaxNameLength);
+    return Format("it is %zu characters long, more than %zu", name.size(),
+                  static_cast<size_t>(kMaxNameLength));
   }
   if (std::strchr(kForbiddenFirst, name[0]) != nullptr) return "its first character is not allowed";
   if (name.find('/') != std::string::npos) return "it contains \"/\"";

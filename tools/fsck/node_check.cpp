@@ -9,9 +9,9 @@ namespace vrax::fsck {
 
 namespace {
 
-// A file name value longer than this cannot hold a name of 255 characters
-// or fewer; only this much of it is read.
-constexpr uint32_t kMaxFileNameValue = kFileNameHeader + 2 * 255;
+// A file name value longer than this holds more than the longest name a
+// value can; only this much of it is read.
+constexpr uint32_t kMaxFileNameValue = FileNameValueSize(kMaxStoredNameLength);
 
 class NodeChecker {
  public:

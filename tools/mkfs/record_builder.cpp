@@ -4,17 +4,13 @@
 
 #include "volume/format/attribute.h"
 #include "volume/format/bytes.h"
+#include "volume/format/file_name.h"
 #include "volume/format/fixup.h"
 #include "volume/format/record.h"
 #include "volume/format/runlist.h"
 
 namespace vrax::mkfs {
 
-namespace {
-
-constexpr uint32_t kMaxNameLength = 255;
-
-}  // namespace
 
 NonResidentInstance WholeValue(const std::vector<ClusterRun>& runs, uint32_t dataSize,
                                uint32_t clusterSize) {
@@ -66,7 +62,7 @@ void RecordBuilder::WriteName(uint8_t* a, uint32_t offset, const std::string& na
 
 bool RecordBuilder::AddResident(uint32_t type, const std::string& name,
                                 const std::vector<uint8_t>& value) {
-  if (name.size() > kMaxNameLength || value.size() > 0xFFFF) return false;
+  if (name.size() > kMaxStoredNameLength || value.size() > 0xFFFF) return false;
   const uint32_t n = static_cast<uint32_t>(value.size());
   const uint32_t k = static_cast<uint32_t>(name.size());
   uint8_t* a = Append(type, ResidentAttributeLength(type, k, n));
@@ -81,13 +77,13 @@ bool RecordBuilder::AddResident(uint32_t type, const std::string& name,
 
 bool RecordBuilder::AddNonResident(uint32_t type, const std::string& name,
                                    const NonResidentInstance& value) {
-  if (name.size() > kMaxNameLength) return false;
+  if (name.size() > kMaxStoredNameLength) return false;
   const uint32_t k = static_cast<uint32_t>(name.size());
   const std::vector<uint8_t> runs = EncodeRunList(value.runs);
   const uint32_t runBytes = static_cast<uint32_t>(runs.size());
   uint8_t* a = Append(type, NonResidentAttributeLength(k, runBytes));
   if (a == nullptr) return false;
-  const uint32_t runListOffset = attr::kNonResidentHeader + 2 * k;
+  const uint32_t runListOffset = NonResidentRunListOffset(k);
   a[attr::kNonResident] = 1;
   if (k != 0) WriteName(a, attr::kNonResidentHeader, name);
   SetAttrFirstVcn(a, value.firstVcn);

@@ -72,14 +72,9 @@ std::vector<uint8_t> InstanceBytes(const uint8_t* like, uint32_t firstVcn, uint3
   const uint32_t nameLength = AttrNameLength(like);
   const uint32_t length =
       NonResidentAttributeLength(nameLength, static_cast<uint32_t>(encoded.size()));
-  const uint32_t runListOffset = attr::kNonResidentHeader + 2 * nameLength;
   std::vector<uint8_t> bytes(length, 0);
-  std::memcpy(bytes.data(), like, 16);
-  bytes[attr::kNonResident] = 1;
-  PutLE32(bytes.data() + attr::kLength, length);
-  bytes[attr::kNameOffset] = attr::kNonResidentHeader;
-  PutLE16(bytes.data() + attr::kRunListOffset, static_cast<uint16_t>(runListOffset));
-  std::memcpy(bytes.data() + attr::kNonResidentHeader, like + AttrNameOffset(like), 2 * nameLength);
+  WriteNonResidentHeader(like, bytes.data(), length);
+  const uint32_t runListOffset = NonResidentRunListOffset(nameLength);
   SetAttrFirstVcn(bytes.data(), firstVcn);
   SetAttrLastVcn(bytes.data(), lastVcn);
   std::copy(encoded.begin(), encoded.end(), bytes.begin() + runListOffset);

@@ -12,11 +12,11 @@
 #include <cstdint>
 #include <string>
 
+#include "volume/format/file_name.h"
 #include "volume/toolkit/toolkit.h"
 
 namespace vrax {
 
-constexpr uint32_t kMaxNameLength = 28;
 enum NodeKind : int { kNodeFile = 0, kNodeDirectory = 2 };
 
 int32_t ToolkitCreateFile(Toolkit*& toolkit, const char* path);

@@ -1,11 +1,26 @@
 #include "volume/format/attribute.h"
 
+#include <cstring>
+
 #include "platform/corruption.h"
 #include "platform/error_codes.h"
 #include "volume/format/record.h"
 #include "volume/format/runlist.h"
 
 namespace vrax {
+
+void WriteNonResidentHeader(const uint8_t* like, uint8_t* out, uint32_t length) {
+  const uint32_t nameLength = AttrNameLength(like);
+  std::memset(out, 0, length);
+  std::memcpy(out, like, 16);
+  out[attr::kNonResident] = 1;
+  PutLE32(out + attr::kLength, length);
+  out[attr::kNameOffset] = attr::kNonResidentHeader;
+  PutLE16(out + attr::kRunListOffset, static_cast<uint16_t>(NonResidentRunListOffset(nameLength)));
+  if (nameLength != 0) {
+    std::memcpy(out + attr::kNonResidentHeader, like + AttrNameOffset(like), 2 * nameLength);
+  }
+}
 
 uint32_t ResidentValueSpace(uint32_t type, uint32_t n) {
   if (type == AT_DATA) return (n + 16) & ~15u;

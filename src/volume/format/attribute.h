@@ -91,9 +91,19 @@ inline void SetAttrInitializedSize(uint8_t* a, uint32_t v) { PutLE64(a + attr::k
 // Length of a non-resident attribute: run list offset (0x48 + 2 x name
 // length) + encoded runs + 4, rounded down to even, so at least one 0 byte
 // follows the runs.
-inline uint32_t NonResidentAttributeLength(uint32_t nameLength, uint32_t encodedRunBytes) {
-  return (attr::kNonResidentHeader + 2 * nameLength + encodedRunBytes + 4) & ~1u;
+inline uint32_t NonResidentRunListOffset(uint32_t nameLength) {
+  return attr::kNonResidentHeader + 2 * nameLength;
 }
+inline uint32_t NonResidentAttributeLength(uint32_t nameLength, uint32_t encodedRunBytes) {
+  return (NonResidentRunListOffset(nameLength) + encodedRunBytes + 4) & ~1u;
+}
+
+// The header of a non-resident instance of `like` (an attribute of either
+// form) into `out`, `length` bytes that are all set here: the first 16 bytes
+// of `like` (type, flags, identifier), the non-resident flag, the length,
+// the name copied to 0x48 and the run list offset right behind it. VCNs,
+// sizes and runs are 0 for the caller to fill in.
+void WriteNonResidentHeader(const uint8_t* like, uint8_t* out, uint32_t length);
 
 // Value space the engine gives a resident value of n bytes: for AT_DATA
 // (n + 16) rounded down to a multiple of 16, for other types n rounded up to

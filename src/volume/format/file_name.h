@@ -18,7 +18,14 @@ namespace vrax {
 constexpr uint32_t kFileNameHeader = 0x42;
 constexpr uint8_t kFileNameSpace = 3;
 
-inline uint32_t FileNameValueSize(uint32_t nameLength) { return kFileNameHeader + 2 * nameLength; }
+// The longest name a value can hold: its length is one byte.
+constexpr uint32_t kMaxStoredNameLength = 0xFF;
+// The longest name this system gives a file or directory, in characters:
+// the engine, the formatter, the checker and the FTP server all keep to it,
+// and a directory listing record has room for exactly this many.
+constexpr uint32_t kMaxNameLength = 28;
+
+constexpr uint32_t FileNameValueSize(uint32_t nameLength) { return kFileNameHeader + 2 * nameLength; }
 
 // Writes the value for `name` (n bytes) under `parent` into `out`, which
 // holds FileNameValueSize(n) bytes.

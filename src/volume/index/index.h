@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <functional>
 
+#include "volume/format/file_name.h"
 #include "volume/toolkit/toolkit.h"
 
 namespace vrax {
@@ -12,7 +13,7 @@ namespace vrax {
 // What ReadDirectory and IndexEnumerate deliver: 28 bytes of name (one byte
 // per character, zero-padded, no terminator at 28) and the record number.
 constexpr uint32_t kDirRecordSize = 32;
-constexpr uint32_t kDirRecordNameSize = 28;
+constexpr uint32_t kDirRecordNameSize = kMaxNameLength;
 
 // Orders a stored entry against a name of n bytes: 1 when the name sorts
 // before the entry, -1 after it, 0 equal. Keyless entries give -1.

@@ -22,8 +22,6 @@ namespace vrax {
 
 namespace {
 
-constexpr uint32_t kMaxNameLength = 0xFF;  // the key stores the length in one byte
-
 // Where the new entry goes in a node: before the entry at the point, or
 // behind a named entry that carries the last flag (never written by this
 // engine) and sorts before the name.
@@ -58,7 +56,7 @@ int32_t InsertIntoBlock(Toolkit* t, RecordChain& dir, std::vector<IndexPathLevel
   const uint32_t at = path.back().at;
   uint8_t* block = node.data.data();
   const uint32_t length = NamedEntrySize(n);
-  std::array<uint8_t, 0x5A + 2 * kMaxNameLength> entry{};
+  std::array<uint8_t, 0x5A + 2 * kMaxStoredNameLength> entry{};
   int32_t error = IndexEntryBuild(t, dir, entry.data(), length, 0, 0, record, name, n);
   if (error != kOk) return error;
   if (place == Place::kBefore && length > BlockRoom(block)) {
@@ -131,7 +129,7 @@ int32_t RootLink(Toolkit* t, RecordChain& dir, IndexNode& root, const char* name
 int32_t IndexInsert(Toolkit* t, RecordChain& dir, const char* name, uint32_t n,
                     uint32_t record) {
   if (n == 0) return kErrInsertEmptyName;
-  if (n > kMaxNameLength) return kErrBadPathname;
+  if (n > kMaxStoredNameLength) return kErrBadPathname;
   int32_t error = CheckIndexBitmap(t, dir);
   if (error != kOk) return error;
   IndexNode root;
