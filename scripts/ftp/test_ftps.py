@@ -113,12 +113,23 @@ class Ftps(TlsServed):
         self.assertIn(" PROT", features)
         r = self.tls_raw()
         self.assertEqual(r.cmd("AUTH TLS"), "503 The connection is already protected.")
+        self.assertEqual(r.cmd("PBSZ"), "501 Invalid number of arguments.")
         self.assertEqual(r.cmd("PBSZ 0"), "200 PBSZ=0")
         self.assertEqual(r.cmd("PROT S"), "536 Only PROT C and PROT P are supported.")
         self.assertEqual(r.cmd("PROT X"), "504 Unknown PROT level.")
         self.assertEqual(r.cmd("PROT P"), "200 PROT now Private.")
         self.assertEqual(r.cmd("CCC"), "534 The control connection stays protected.")
         r.login()
+        self.assertEqual(r.cmd("NOOP"), "200 NOOP Command Successful.")
+
+    def test_no_auth_while_a_transfer_runs(self):
+        r = self.raw()
+        data = r.data_connection()
+        self.addCleanup(data.close)
+        self.assertEqual(r.cmd("STOR during-auth.bin"), "150 Opening data connection.")
+        self.assertEqual(r.cmd("AUTH TLS"), "425 You're already connected.")
+        data.close()
+        self.assertEqual(r.line(), "226 Transfer complete.")
         self.assertEqual(r.cmd("NOOP"), "200 NOOP Command Successful.")
 
     def test_clear_bytes_sent_after_auth_are_dropped(self):
