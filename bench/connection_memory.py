@@ -1,8 +1,9 @@
 #!/usr/bin/env python3
-"""What idle and stalled clients cost the server: the resident memory (RSS),
-threads and descriptors of one vrax process with no client, with 100 and
-1,000 idle control connections, and with 100 downloads and 100 uploads
-whose clients stopped reading or sending. Prints figures; asserts nothing.
+"""What clients cost the server: the resident memory (RSS), threads and
+descriptors of one vrax process with no client, with 100 and 1,000 idle
+control connections, with 100 downloads and 100 uploads whose clients
+stopped reading or sending, and the highest RSS while 16 clients download
+at full speed. Prints figures; asserts nothing.
 
     bench/connection_memory.py --vrax build/vrax --mkfs build/tools/vrax-mkfs
 
@@ -11,10 +12,12 @@ the server allows 32 connections per address) and stops what it starts.
 """
 
 import argparse
+import ftplib
 import os
 import socket
 import sys
 import tempfile
+import threading
 import time
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "scripts", "ftp"))
@@ -89,6 +92,28 @@ def show(label, pid, base=None):
     return rss
 
 
+def busy_peak(port, pid, clients=16, rounds=4):
+    """The highest RSS (MiB) seen while `clients` sessions each fetch big.bin
+    `rounds` times as fast as they can read."""
+    def fetch(n):
+        f = ftplib.FTP(source_address=(source(n), 0))
+        f.connect("127.0.0.1", port, timeout=60)
+        f.login("u", "p")
+        for _ in range(rounds):
+            f.retrbinary("RETR big.bin", lambda block: None, blocksize=1 << 20)
+        f.quit()
+    workers = [threading.Thread(target=fetch, args=(n,)) for n in range(clients)]
+    for w in workers:
+        w.start()
+    peak = 0.0
+    while any(w.is_alive() for w in workers):
+        peak = max(peak, figures(pid)[0])
+        time.sleep(0.02)
+    for w in workers:
+        w.join()
+    return peak
+
+
 def main():
     parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
     parser.add_argument("--vrax", required=True)
@@ -102,6 +127,7 @@ def main():
         held = []
         try:
             base = show("no client", pid)
+            print("%-34s RSS %7.1f MiB at most" % ("16 clients downloading", busy_peak(server.port, pid)))
             held += [session(server.port, n) for n in range(100)]
             show("100 idle connections", pid, base)
             held += [session(server.port, n) for n in range(100, 1000)]
