@@ -25,9 +25,9 @@ const char* ShortPath(const char* path) {
 
 }  // namespace
 
-int32_t Corruption(std::source_location where) {
-  t_file = ShortPath(where.file_name());
-  t_line = where.line();
+int32_t Corruption(const char* file, uint32_t line) {
+  t_file = ShortPath(file);
+  t_line = line;
   if (g_debug) std::fprintf(stderr, "malformed structure detected at %s:%u\n", t_file, t_line);
   return kErrBadStructure;
 }

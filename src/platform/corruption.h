@@ -9,13 +9,14 @@
 #pragma once
 
 #include <cstdint>
-#include <source_location>
 #include <string>
 
 namespace vrax {
 
-// Notes the caller's location and returns kErrBadStructure.
-int32_t Corruption(std::source_location where = std::source_location::current());
+// Notes the caller's location and returns kErrBadStructure. (The location
+// comes from the compiler's builtins, which both compilers the project
+// builds with evaluate at the call site.)
+int32_t Corruption(const char* file = __builtin_FILE(), uint32_t line = __builtin_LINE());
 // "volume/format/fixup.cpp:51" for the last detection on this thread, or ""
 // when there was none since ClearCorruptionSite().
 std::string LastCorruptionSite();

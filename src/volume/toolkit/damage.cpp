@@ -14,9 +14,9 @@ void ReportVolumeDamage(const Toolkit* t, const char* what) {
                path.empty() ? "?" : path.c_str(), what);
 }
 
-int32_t VolumeDamage(const Toolkit* t, const char* what, std::source_location where) {
+int32_t VolumeDamage(const Toolkit* t, const char* what, const char* file, uint32_t line) {
   ReportVolumeDamage(t, what);
-  return Corruption(where);
+  return Corruption(file, line);
 }
 
 }  // namespace vrax

@@ -7,7 +7,6 @@
 #pragma once
 
 #include <cstdint>
-#include <source_location>
 
 #include "volume/toolkit/toolkit.h"
 
@@ -18,7 +17,7 @@ namespace vrax {
 // Prints the line only: the check that found the damage noted its site.
 void ReportVolumeDamage(const Toolkit* toolkit, const char* what);
 // Prints the line and notes the caller as the site; returns 114.
-int32_t VolumeDamage(const Toolkit* toolkit, const char* what,
-                     std::source_location where = std::source_location::current());
+int32_t VolumeDamage(const Toolkit* toolkit, const char* what, const char* file = __builtin_FILE(),
+                     uint32_t line = __builtin_LINE());
 
 }  // namespace vrax
