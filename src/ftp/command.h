@@ -24,6 +24,8 @@ struct Command {
   // The volume path of the argument (account's start path, current
   // directory, argument), or none.
   std::optional<std::string> BuildPath();
+  // BuildPath, when the path names something: `record` holds its stat.
+  std::optional<std::string> ExistingPath(struct stat& record);
   bool Reply(const char* text) { return server.SendReply(&client, text); }
   bool HasPrivilege(uint8_t bit) const;
 };

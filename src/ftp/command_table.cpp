@@ -2,6 +2,7 @@
 #include <algorithm>
 #include <cstring>
 
+#include "fileio/vrax_io.h"
 #include "ftp/command.h"
 
 namespace vrax::ftp {
@@ -68,6 +69,12 @@ std::optional<std::string> Command::BuildPath() {
   if (client.account == nullptr) return std::nullopt;
   return CFtpServer::BuildPath(client.account->startPath.c_str(),
                                client.currentDirectory.c_str(), argument());
+}
+
+std::optional<std::string> Command::ExistingPath(struct stat& record) {
+  std::optional<std::string> path = BuildPath();
+  if (path && VRAX_stat64(path->c_str(), &record) != 0) path.reset();
+  return path;
 }
 
 bool Command::HasPrivilege(uint8_t bit) const {

@@ -74,9 +74,9 @@ Flow CmdMfmt(Command& c) {
   }
   const std::string typed = argument.substr(blank + 1);
   c.line.argument = typed;
-  const std::optional<std::string> path = c.BuildPath();
   struct stat record;
-  if (!path || VRAX_stat64(path->c_str(), &record) != 0) {
+  const std::optional<std::string> path = c.ExistingPath(record);
+  if (!path) {
     c.Reply("550 No such file or directory.\r\n");
     return Flow::kContinue;
   }

@@ -15,13 +15,6 @@ namespace vrax::ftp {
 
 namespace {
 
-// The built path when it names something that exists, else none.
-std::optional<std::string> ExistingPath(Command& c, struct stat& record) {
-  std::optional<std::string> path = c.BuildPath();
-  if (path && VRAX_stat64(path->c_str(), &record) != 0) path.reset();
-  return path;
-}
-
 // Privilege and argument checks shared by the commands below.
 bool Permitted(Command& c, uint8_t privilege) {
   if (!c.HasPrivilege(privilege)) {
@@ -63,7 +56,7 @@ const char* RenameFailure(int32_t error, const std::string& from, const std::str
 Flow CmdDele(Command& c) {
   if (!Permitted(c, kPrivDeleteRename)) return Flow::kContinue;
   struct stat record;
-  const std::optional<std::string> path = ExistingPath(c, record);
+  const std::optional<std::string> path = c.ExistingPath(record);
   if (!path) {
     c.Reply("550 No such file.\r\n");
   } else if (S_ISDIR(record.st_mode)) {
@@ -81,7 +74,7 @@ Flow CmdDele(Command& c) {
 Flow CmdRnfr(Command& c) {
   if (!Permitted(c, kPrivDeleteRename)) return Flow::kContinue;
   struct stat record;
-  std::optional<std::string> path = ExistingPath(c, record);
+  std::optional<std::string> path = c.ExistingPath(record);
   if (!path) {
     c.Reply("550 No such file or directory.\r\n");
   } else {
@@ -142,7 +135,7 @@ Flow CmdMkd(Command& c) {
 Flow CmdRmd(Command& c) {
   if (!Permitted(c, kPrivRemoveDir)) return Flow::kContinue;
   struct stat record;
-  const std::optional<std::string> path = ExistingPath(c, record);
+  const std::optional<std::string> path = c.ExistingPath(record);
   if (!path) {
     c.Reply("550 Directory not found.\r\n");
   } else if (!S_ISDIR(record.st_mode)) {

@@ -10,9 +10,9 @@ Flow CmdCwd(Command& c) {
     c.Reply(kReplyArgumentCount);
     return Flow::kContinue;
   }
-  const std::optional<std::string> path = c.BuildPath();
   struct stat record;
-  if (!path || VRAX_stat64(path->c_str(), &record) != 0) {
+  const std::optional<std::string> path = c.ExistingPath(record);
+  if (!path) {
     c.Reply("550 No such file or directory.\r\n");
     return Flow::kContinue;
   }

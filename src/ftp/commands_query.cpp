@@ -9,15 +9,6 @@
 
 namespace vrax::ftp {
 
-namespace {
-
-bool StatPath(Command& c, struct stat& record) {
-  const std::optional<std::string> path = c.BuildPath();
-  return path && VRAX_stat64(path->c_str(), &record) == 0;
-}
-
-}  // namespace
-
 Flow CmdMdtm(Command& c) {
   if (c.argument() == nullptr) {
     c.Reply(kReplyArgumentCount);
@@ -25,7 +16,7 @@ Flow CmdMdtm(Command& c) {
   }
   struct stat record;
   std::tm utc;
-  if (!StatPath(c, record) || !S_ISREG(record.st_mode) ||
+  if (!c.ExistingPath(record) || !S_ISREG(record.st_mode) ||
       !UtcCalendar(record.st_mtime, &utc)) {
     c.Reply("550 No such file or directory.\r\n");
     return Flow::kContinue;
@@ -42,7 +33,7 @@ Flow CmdSize(Command& c) {
   }
   const std::string typed = *c.argument();  // before BuildPath tidies it
   struct stat record;
-  if (!StatPath(c, record)) {
+  if (!c.ExistingPath(record)) {
     c.Reply("550 No such file.\r\n");
   } else if (S_ISREG(record.st_mode)) {
     c.server.SendFormattedReply(&c.client, "213 %" PRId64 "\r\n",
@@ -60,9 +51,9 @@ Flow CmdMlst(Command& c) {
     c.Reply(kReplyPermission);
     return Flow::kContinue;
   }
-  const std::optional<std::string> path = c.BuildPath();
   struct stat record;
-  if (!path || VRAX_stat64(path->c_str(), &record) != 0) {
+  const std::optional<std::string> path = c.ExistingPath(record);
+  if (!path) {
     c.Reply("550 No such file or directory.\r\n");
     return Flow::kContinue;
   }
