@@ -56,7 +56,6 @@ constexpr uint16_t kFirstActivePort = 1024;
 // Transfers.
 // The one buffer a transfer holds: a stalled transfer must not pin much memory.
 constexpr size_t kSendBlockBytes = 256u * 1024;      // one file read per block
-constexpr size_t kSendPieceBytes = kSendBlockBytes;  // at most this much per send
 constexpr size_t kReceiveBufferBytes = 256u * 1024;  // written when nearly full
 constexpr size_t kReceivePieceBytes = 64u * 1024;     // at most this much per receive
 // STOU draws names "file.N" until one is free; it gives up after this many.

@@ -1,11 +1,10 @@
 // The RETR worker: sends a file over the data connection.
 //
-// The file is read in large blocks (one volume call each) and sent in
-// pieces. The transfer counts as complete only when every byte from the
+// The file is read in large blocks (one volume call each), each handed
+// to the data connection whole. The transfer counts as complete only when every byte from the
 // restart offset to the end of the file went out: a read that comes up
 // short, a failed send and a data connection closed by ABOR all end in
 // "550 Can 't Send File.", never in "226 Transfer complete.".
-#include <algorithm>
 #include <cstdio>
 #include <memory>
 
@@ -17,17 +16,6 @@ namespace vrax::ftp {
 
 namespace {
 
-// Sends `size` bytes in pieces; false when the connection failed or was
-// closed before all of them went out.
-bool SendBlock(const FtpClient* client, const char* data, size_t size) {
-  for (size_t sent = 0; sent < size;) {
-    const size_t piece = std::min(kSendPieceBytes, size - sent);
-    if (!SendData(client, data + sent, piece)) return false;
-    sent += piece;
-  }
-  return true;
-}
-
 // Sends the open file from its position; true when all `expected` bytes
 // were read and sent.
 bool SendOpenFile(const FtpClient* client, VRAX_FILE* file, uint64_t expected) {
@@ -36,7 +24,7 @@ bool SendOpenFile(const FtpClient* client, VRAX_FILE* file, uint64_t expected) {
   for (;;) {
     const size_t got = VRAX_fread(buffer.get(), 1, kSendBlockBytes, file);
     if (got == 0) break;
-    if (!SendBlock(client, buffer.get(), got)) return false;
+    if (!SendData(client, buffer.get(), got)) return false;
     total += got;
   }
   return total == expected;
