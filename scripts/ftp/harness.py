@@ -5,6 +5,7 @@ by SIGINT when a test ends normally, by SIGKILL when it does not stop in time
 or a test fails half-way.
 """
 
+import errno
 import ftplib
 import os
 import random
@@ -165,8 +166,10 @@ def run(args, timeout=60, **kwargs):
 class Raw:
     """A control connection driven byte by byte."""
 
-    def __init__(self, port, greet=True, host="127.0.0.1"):
-        self.sock = socket.create_connection((host, port), timeout=IO_TIMEOUT)
+    def __init__(self, port, greet=True, host="127.0.0.1", source=None):
+        """`source`: the local address to connect from (default: any)."""
+        self.sock = socket.create_connection((host, port), timeout=IO_TIMEOUT,
+                                             source_address=(source, 0) if source else None)
         self.buffer = b""
         if greet:
             self.greeting = self.line()
@@ -276,8 +279,15 @@ class ServedVolume(unittest.TestCase):
             cls.server.kill()
             cls.work.close()
 
-    def raw(self, login=True, host="127.0.0.1"):
-        r = Raw(self.server.port, host=host)
+    def raw(self, login=True, host="127.0.0.1", source=None):
+        """A control connection; from the local address `source` when given
+        (the test is skipped where that address cannot be used)."""
+        try:
+            r = Raw(self.server.port, host=host, source=source)
+        except OSError as error:
+            if source is None or error.errno != errno.EADDRNOTAVAIL:
+                raise
+            self.skipTest("%s is not usable here" % source)
         self.addCleanup(r.close)
         return r.login() if login else r
 

@@ -211,18 +211,7 @@ class ControlReplies(ServedVolume):
 
     def test_port_from_another_address_is_refused(self):
         # The control connection comes from 127.0.0.2, not from 127.0.0.1.
-        s = socket.socket()
-        try:
-            s.bind(("127.0.0.2", 0))
-        except OSError:
-            self.skipTest("127.0.0.2 is not usable here")
-        s.settimeout(harness.IO_TIMEOUT)
-        s.connect(("127.0.0.1", self.server.port))
-        r = Raw.__new__(Raw)
-        r.sock, r.buffer = s, b""
-        self.addCleanup(r.close)
-        r.line()
-        r.login()
+        r = self.raw(source="127.0.0.2")
         self.assertEqual(r.cmd("PORT 10,0,0,1,4,1"), "501 PORT address does not match originator.")
         self.assertEqual(r.cmd("LIST"), "425 Can't open data connection.")
         self.assertEqual(r.cmd("PORT 127,0,0,2,4,1"), "200 PORT command successful.")

@@ -114,18 +114,7 @@ class Protocol(harness.ServedVolume):
         self.assertEqual(self.retr(r, "b.bin", r.epsv()), FILES["b.bin"])
 
     def test_an_ipv4_client_of_the_dual_stack_socket_is_an_ipv4_peer(self):
-        s = socket.socket()
-        try:
-            s.bind(("127.0.0.2", 0))
-        except OSError:
-            self.skipTest("127.0.0.2 is not usable here")
-        s.settimeout(harness.IO_TIMEOUT)
-        s.connect(("127.0.0.1", self.server.port))
-        r = Raw.__new__(Raw)
-        r.sock, r.buffer = s, b""
-        self.addCleanup(r.close)
-        r.line()
-        r.login()
+        r = self.raw(source="127.0.0.2")
         self.assertEqual(r.pasv()[0], "127.0.0.1")
         for ok in ("|1|127.0.0.2|4000|", "|2|::ffff:127.0.0.2|4000|", "|2|::|4000|"):
             self.assertEqual(r.cmd("EPRT " + ok), "200 EPRT command successful.", ok)

@@ -110,14 +110,19 @@ bool ControlClient::Login(const std::string& user, const std::string& password) 
   return Command("PASS " + password) == "230 User Logged In.";
 }
 
-int ControlClient::OpenPassiveData() {
+uint16_t ControlClient::PassivePort() {
   const std::string reply = Command("PASV");
   unsigned h[4], p[2];
   if (std::sscanf(reply.c_str(), "227 Entering Passive Mode (%u,%u,%u,%u,%u,%u)", &h[0], &h[1],
                   &h[2], &h[3], &p[0], &p[1]) != 6) {
-    return -1;
+    return 0;
   }
-  return ConnectLoopback(static_cast<uint16_t>(p[0] * 256 + p[1]));
+  return static_cast<uint16_t>(p[0] * 256 + p[1]);
+}
+
+int ControlClient::OpenPassiveData() {
+  const uint16_t port = PassivePort();
+  return port == 0 ? -1 : ConnectLoopback(port);
 }
 
 std::string ReadToEnd(int socket) {

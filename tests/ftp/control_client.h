@@ -29,6 +29,8 @@ class ControlClient {
   bool ClosedByServer();
   // True when a reply (or the connection's end) arrives within `ms`.
   bool ReplyWaiting(int ms);
+  // PASV: the announced port, 0 when the reply announces none.
+  uint16_t PassivePort();
   // PASV, then a connection to the announced port; -1 on failure.
   int OpenPassiveData();
   bool Login(const std::string& user, const std::string& password);

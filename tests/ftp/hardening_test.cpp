@@ -6,25 +6,12 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
-#include <cstdio>
-
 #include "served_image.h"
 
 namespace vrax::ftp::test {
 namespace {
 
 using Hardening = ServedImage;
-
-// PASV's port, or 0.
-uint16_t PassivePort(ControlClient& c) {
-  unsigned h[4], p[2];
-  const std::string reply = c.Command("PASV");
-  if (std::sscanf(reply.c_str(), "227 Entering Passive Mode (%u,%u,%u,%u,%u,%u)", &h[0], &h[1],
-                  &h[2], &h[3], &p[0], &p[1]) != 6) {
-    return 0;
-  }
-  return static_cast<uint16_t>(p[0] * 256 + p[1]);
-}
 
 bool Listening(uint16_t port) {
   ControlClient probe(port);  // reads no greeting when the connection fails
@@ -41,7 +28,7 @@ TEST_F(Hardening, AnUnansweredDataConnectionIsGivenUpAndItsPortReleased) {
   ASSERT_TRUE(server_->SetDataConnectTimeout(1));
   auto c = Connect();
   ASSERT_TRUE(c->Login("u", "p"));
-  const uint16_t port = PassivePort(*c);
+  const uint16_t port = c->PassivePort();
   ASSERT_NE(port, 0);
   EXPECT_EQ(c->Command("LIST"), "425 Can't open data connection.");
   EXPECT_FALSE(Listening(port));
@@ -59,7 +46,7 @@ TEST_F(Hardening, AbortQuitAndHangUpEndADataConnectionWait) {
   AddFullUser("u", "p");
   auto aborting = Connect();
   ASSERT_TRUE(aborting->Login("u", "p"));
-  ASSERT_NE(PassivePort(*aborting), 0);
+  ASSERT_NE(aborting->PassivePort(), 0);
   aborting->Send("RETR a.txt\r\nABOR\r\n");
   ASSERT_TRUE(aborting->ReplyWaiting(5000));
   EXPECT_EQ(aborting->ReadLine(), "425 Can't open data connection.");
@@ -68,7 +55,7 @@ TEST_F(Hardening, AbortQuitAndHangUpEndADataConnectionWait) {
 
   auto quitting = Connect();
   ASSERT_TRUE(quitting->Login("u", "p"));
-  ASSERT_NE(PassivePort(*quitting), 0);
+  ASSERT_NE(quitting->PassivePort(), 0);
   quitting->Send("LIST\r\nQUIT\r\n");
   ASSERT_TRUE(quitting->ReplyWaiting(5000));
   EXPECT_EQ(quitting->ReadLine(), "425 Can't open data connection.");
@@ -77,7 +64,7 @@ TEST_F(Hardening, AbortQuitAndHangUpEndADataConnectionWait) {
 
   auto vanishing = Connect();
   ASSERT_TRUE(vanishing->Login("u", "p"));
-  const uint16_t port = PassivePort(*vanishing);
+  const uint16_t port = vanishing->PassivePort();
   ASSERT_NE(port, 0);
   vanishing->Send("LIST\r\n");
   vanishing->Close();
