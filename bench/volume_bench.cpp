@@ -19,7 +19,7 @@
 #include <vector>
 
 #include "blockdev/block_device.h"
-#include "fileio/drive_table.h"
+#include "blockdev/drive_table.h"
 #include "platform/settings.h"
 #include "volume/attributes/attributes.h"
 #include "volume/fileops/fileops.h"

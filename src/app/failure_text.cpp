@@ -11,7 +11,7 @@
 #include <cstring>
 
 #include "blockdev/block_device.h"
-#include "fileio/drive_table.h"
+#include "blockdev/drive_table.h"
 #include "fileio/vrax_io.h"
 #include "platform/corruption.h"
 #include "platform/error_codes.h"

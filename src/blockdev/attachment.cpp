@@ -10,7 +10,7 @@
 
 #include "blockdev/block_device.h"
 #include "platform/ascii_case.h"
-#include "fileio/drive_table.h"
+#include "blockdev/drive_table.h"
 #include "platform/error_codes.h"
 
 namespace vrax {

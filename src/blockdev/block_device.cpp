@@ -9,7 +9,7 @@
 #include <new>
 
 #include "blockdev/disk_report.h"
-#include "fileio/drive_table.h"
+#include "blockdev/drive_table.h"
 #include "platform/error_codes.h"
 #include "platform/settings.h"
 

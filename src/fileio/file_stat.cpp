@@ -74,11 +74,10 @@ int32_t VRAX_stat64(const char* path, struct stat* record) {
   const InterfaceCall call;
   if (record == nullptr) return NoteError(kErrInvalidParameter);
   std::memset(record, 0, sizeof *record);
-  Toolkit* t = nullptr;
+  ToolkitOwner t;
   const int32_t error = ToolkitOpen(t, path);
   if (error != kOk) return NoteError(error);
-  FillStatRecord(OpenedRecordInfo(t), *record);
-  ToolkitClose(t);
+  FillStatRecord(OpenedRecordInfo(t.get()), *record);
   return kOk;
 }
 

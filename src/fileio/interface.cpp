@@ -2,7 +2,7 @@
 #include <cstdio>
 
 #include "blockdev/block_device.h"
-#include "fileio/drive_table.h"
+#include "blockdev/drive_table.h"
 #include "fileio/interface_lock.h"
 #include "fileio/vrax_io.h"
 #include "platform/error_codes.h"

@@ -60,10 +60,9 @@ int32_t VRAX_SetModifiedTime(const char* path, std::time_t modified) {
   if (!StampBytes(modified, stamp)) return NoteError(kErrInvalidParameter);
   const InterfaceCall call;
   if (!VRAX_CanWrite()) return NoteError(kErrAccessDenied);
-  Toolkit* t = nullptr;
+  ToolkitOwner t;
   int32_t error = ToolkitOpen(t, path);
-  if (error == kOk) error = WriteStamp(t, stamp);
-  ToolkitClose(t);
+  if (error == kOk) error = WriteStamp(t.get(), stamp);
   return error != kOk ? NoteError(error) : kOk;
 }
 

@@ -3,6 +3,7 @@
 // itself waits for its transfer worker) has ended. Threads are never waited
 // for while the list lock is held: a session may need that lock to end.
 #include <algorithm>
+#include <memory>
 
 #include "ftp/ftp_server.h"
 #include "platform/threads.h"
@@ -11,7 +12,8 @@ namespace vrax::ftp {
 
 FtpClient* CFtpServer::AddClient(SocketHandle socket, const NetAddress* peerAddress) {
   if (socket == kInvalidSocket || peerAddress == nullptr) return nullptr;
-  auto* client = new FtpClient;
+  auto owned = std::make_unique<FtpClient>();
+  FtpClient* client = owned.get();
   client->server = this;
   client->controlSocket = socket;
   client->transferType = kTypeBinary;
@@ -24,7 +26,7 @@ FtpClient* CFtpServer::AddClient(SocketHandle socket, const NetAddress* peerAddr
   client->peerAddress = *peerAddress;
 
   std::lock_guard<std::recursive_mutex> hold(listLock_);
-  clients_.push_back(client);
+  clients_.push_back(owned.release());  // freed by FinishRemoval
   ++numberOfClients_;
   // A session that cannot start is ended at once; the next sweep frees it.
   if (!StartThread(client->sessionThread, [this, client] { RunSession(client); })) {
@@ -39,6 +41,7 @@ void CFtpServer::DetachClient(FtpClient* client) {
 }
 
 void CFtpServer::FinishRemoval(FtpClient* client) {
+  const std::unique_ptr<FtpClient> owned(client);
   JoinThread(client->sessionThread);
   JoinThread(client->transferThread);  // only when the session never ran
   CloseRetiredSockets(client);
@@ -48,7 +51,6 @@ void CFtpServer::FinishRemoval(FtpClient* client) {
   LeaveLogin(client);
   ReferAccount(client, nullptr);
   --numberOfClients_;
-  delete client;
 }
 
 void CFtpServer::FinishRemovals(std::vector<FtpClient*>& clients) {

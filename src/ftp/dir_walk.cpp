@@ -2,6 +2,7 @@
 
 #include <cstdio>
 #include <cstring>
+#include <memory>
 #include <string>
 
 namespace vrax::ftp {
@@ -19,18 +20,18 @@ bool JoinEntry(FtpDirWalk* walk) {
 
 }  // namespace
 
-FtpDirWalk* DirWalkFirst(const char* directoryPath) {
+FtpDirWalk::~FtpDirWalk() {
+  if (find != nullptr && find != kInvalidFind) VRAX_FindClose(find);
+}
+
+std::unique_ptr<FtpDirWalk> DirWalkFirst(const char* directoryPath) {
   if (directoryPath == nullptr || std::strlen(directoryPath) > kDirWalkDirectoryChars) return nullptr;
-  auto* walk = new FtpDirWalk;
+  auto walk = std::make_unique<FtpDirWalk>();
   std::strcpy(walk->directoryPath, directoryPath);
   const std::string pattern = std::string(directoryPath) + "/*";
   walk->find = VRAX_FindFirstFile(pattern.c_str(), &walk->findData);
-  if (walk->find == kInvalidFind || walk->find == nullptr) {
-    delete walk;
-    return nullptr;
-  }
-  if (JoinEntry(walk) || DirWalkNext(walk)) return walk;
-  DirWalkClose(walk);
+  if (walk->find == kInvalidFind || walk->find == nullptr) return nullptr;
+  if (JoinEntry(walk.get()) || DirWalkNext(walk.get())) return walk;
   return nullptr;
 }
 
@@ -39,12 +40,6 @@ bool DirWalkNext(FtpDirWalk* walk) {
     if (JoinEntry(walk)) return true;
   }
   return false;
-}
-
-void DirWalkClose(FtpDirWalk* walk) {
-  if (walk == nullptr) return;
-  VRAX_FindClose(walk->find);
-  delete walk;
 }
 
 }  // namespace vrax::ftp

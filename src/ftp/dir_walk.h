@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstddef>
+#include <memory>
 
 #include "fileio/vrax_io.h"
 #include "ftp/ftp_limits.h"
@@ -10,6 +11,11 @@
 namespace vrax::ftp {
 
 struct FtpDirWalk {
+  FtpDirWalk() = default;
+  FtpDirWalk(const FtpDirWalk&) = delete;
+  FtpDirWalk& operator=(const FtpDirWalk&) = delete;
+  ~FtpDirWalk();
+
   VRAX_FIND* find = nullptr;
   VraxFindData findData;
   const char* name = nullptr;  // the current entry's name, inside fullPath
@@ -20,12 +26,10 @@ struct FtpDirWalk {
 };
 
 // Positioned on the first entry; null when the directory cannot be listed,
-// is empty, or its path is too long.
-FtpDirWalk* DirWalkFirst(const char* directoryPath);
+// is empty, or its path is too long. The walk ends when it is freed.
+std::unique_ptr<FtpDirWalk> DirWalkFirst(const char* directoryPath);
 // Moves to the next entry; false at the end. Entries whose name does not
 // fit the full path (longer than a volume name can be) are passed over.
 bool DirWalkNext(FtpDirWalk* walk);
-// Ends the walk and frees it; null is accepted.
-void DirWalkClose(FtpDirWalk* walk);
 
 }  // namespace vrax::ftp

@@ -73,14 +73,13 @@ void ListEntryLine(const Listing& listing, const ListScope& scope, const FtpDirW
 }
 
 void ListEntries(const Listing& listing, const ListScope& scope) {
-  FtpDirWalk* walk = DirWalkFirst(scope.path.c_str());
-  for (bool more = walk != nullptr; more; more = DirWalkNext(walk)) {
+  const std::unique_ptr<FtpDirWalk> walk = DirWalkFirst(scope.path.c_str());
+  for (bool more = walk != nullptr; more; more = DirWalkNext(walk.get())) {
     if (walk->name[0] == '.') continue;
     if (scope.pattern.empty() || GlobMatch(scope.pattern, walk->name)) {
       ListEntryLine(listing, scope, *walk);
     }
   }
-  DirWalkClose(walk);
 }
 
 void ListScopeLines(const Listing& listing, const ListScope& scope) {

@@ -34,13 +34,12 @@ void SendParent(const MachineListing& listing, const std::string& path) {
 }
 
 void SendEntries(const MachineListing& listing, const std::string& path) {
-  FtpDirWalk* walk = DirWalkFirst(path.c_str());
-  for (bool more = walk != nullptr; more; more = DirWalkNext(walk)) {
+  const std::unique_ptr<FtpDirWalk> walk = DirWalkFirst(path.c_str());
+  for (bool more = walk != nullptr; more; more = DirWalkNext(walk.get())) {
     const struct stat& record = walk->findData.record;
     if (walk->name[0] == '.' || walk->findData.statResult != 0) continue;
     listing.Send(S_ISDIR(record.st_mode) ? "dir" : "file", record, walk->name);
   }
-  DirWalkClose(walk);
 }
 
 }  // namespace

@@ -2,7 +2,7 @@
 
 #include "blockdev/block_device.h"
 #include "exit_codes.h"
-#include "fileio/drive_table.h"
+#include "blockdev/drive_table.h"
 #include "fsck.h"
 #include "platform/error_codes.h"
 #include "platform/settings.h"
@@ -44,15 +44,14 @@ class Mount {
 // nothing, since reconnecting or freeing records changes which clusters
 // are in use.
 uint32_t RepairRound(const Findings& findings, Report& report) {
-  Toolkit* root = nullptr;
+  ToolkitOwner root;
   if (ToolkitOpen(root, "/1") != kOk) return 0;
-  Repairer repairer(root, report);
+  Repairer repairer(root.get(), report);
   if (findings.RecordsToRepair()) {
     repairer.Records(findings);
   } else {
     repairer.Clusters(findings);
   }
-  ToolkitClose(root);
   return repairer.made();
 }
 

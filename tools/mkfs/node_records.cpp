@@ -6,18 +6,16 @@
 #include "volume/format/bytes.h"
 #include "volume/format/file_name.h"
 #include "volume/format/index_node.h"
+#include "volume/format/new_node.h"
 #include "volume/format/record.h"
 
 namespace vrax::mkfs {
 
 namespace {
 
-constexpr uint32_t kStandardInformationMark = 0x26;
-const std::string kIndexName = "$I30";
-
 std::vector<uint8_t> StandardInformationValue() {
-  std::vector<uint8_t> value(kStandardInformationSize, 0);
-  PutLE32(value.data() + 0x20, kStandardInformationMark);
+  std::vector<uint8_t> value(kStandardInformationSize);
+  BuildStandardInformation(value.data());
   return value;
 }
 
@@ -42,17 +40,8 @@ Stamp LocalStamp(std::time_t when) {
   return Stamp{local.tm_year + 1900, local.tm_mon + 1, local.tm_mday, local.tm_hour, local.tm_min};
 }
 
-Descriptor NewDescriptor(uint8_t bits, uint32_t size, const Stamp& when) {
-  Descriptor d;
-  d.bits = bits;
-  d.size = size;
-  d.modified = when;
-  d.created = Stamp{when.year, when.month, when.day, 0, 0};
-  return d;
-}
-
 bool AddNameAttributes(RecordBuilder& record, uint32_t parent, const std::string& name) {
-  if (name.size() > 255) return false;
+  if (name.size() > kMaxStoredNameLength) return false;
   return record.AddResident(AT_STANDARD_INFORMATION, "", StandardInformationValue()) &&
          record.AddResident(AT_FILE_NAME, "", FileNameValue(parent, name));
 }
@@ -77,7 +66,7 @@ bool AddEmptyIndex(RecordBuilder& record) {
 RecordBuilder NewDirectoryRecord(uint32_t recordSize, uint32_t bytesPerSector, uint32_t parent,
                                  const std::string& name, const Stamp& when) {
   RecordBuilder record(recordSize, bytesPerSector);
-  const Descriptor descriptor = NewDescriptor(kDescNewDirectory, kDirectorySizeField, when);
+  const Descriptor descriptor = NewNodeDescriptor(kDescNewDirectory, kDirectorySizeField, when);
   // Even the smallest record (1 KiB) holds a directory with a 255-character
   // name, so the additions cannot run out of room.
   AddNodeAttributes(record, parent, name, descriptor);

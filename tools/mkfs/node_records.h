@@ -1,15 +1,6 @@
-// The records of files and directories as the engine creates them.
-//
-// A new node gets, in this order:
-//   AT_STANDARD_INFORMATION  48 bytes, all 0 but the 32-bit value 0x26 at 0x20
-//   AT_FILE_NAME             parent reference and name (file_name.h)
-//   AT_SECURITY_DESCRIPTOR   empty
-//   AT_OSK_FILEDES           the 20-byte descriptor (descriptor.h)
-// and a directory then, each named "$I30":
-//   AT_INDEX_ROOT            the empty 0x38-byte root (BuildEmptyRoot)
-//   AT_INDEX_ALLOCATION      empty, resident
-//   AT_BITMAP                empty, resident
-// with header flags 0x0002. A file's AT_DATA is the caller's to add.
+// The records of files and directories as the engine creates them, from
+// the parts in volume/format/new_node.h. A file's AT_DATA is the caller's
+// to add.
 #pragma once
 
 #include <cstdint>
@@ -18,17 +9,12 @@
 
 #include "record_builder.h"
 #include "volume/format/descriptor.h"
+#include "volume/format/new_node.h"
 
 namespace vrax::mkfs {
 
-constexpr uint32_t kStandardInformationSize = 48;
-
 // The host's local time at `when`, to the minute.
 Stamp LocalStamp(std::time_t when);
-
-// A descriptor as the engine writes it for a new node: `bits`, the size
-// field, both dates `when`, owner, link count and tail 0.
-Descriptor NewDescriptor(uint8_t bits, uint32_t size, const Stamp& when);
 
 // Adds the name part of a node: AT_STANDARD_INFORMATION and AT_FILE_NAME.
 // False when the record has no room or the name is longer than 255

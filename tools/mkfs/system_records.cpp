@@ -33,7 +33,7 @@ RecordBuilder PlainRecord(const VolumeLayout& l, uint32_t n, const Stamp& when,
                           uint32_t dataSize = 0) {
   RecordBuilder record(l.recordSize, l.bytesPerSector);
   AddNodeAttributes(record, record::kRoot, SystemName(n),
-                    NewDescriptor(kSystemDescriptorBits, dataSize, when));
+                    NewNodeDescriptor(kSystemDescriptorBits, dataSize, when));
   return record;
 }
 

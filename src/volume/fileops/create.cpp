@@ -10,6 +10,7 @@
 #include "volume/fileops/fileops.h"
 #include "volume/format/descriptor.h"
 #include "volume/format/file_name.h"
+#include "volume/format/new_node.h"
 #include "volume/format/record.h"
 #include "volume/index/index.h"
 #include "volume/index/index_update.h"
@@ -18,18 +19,16 @@ namespace vrax {
 
 namespace {
 
-constexpr uint32_t kStandardInformationSize = 48;
-
 // The descriptor a new node starts with: owner and public read and write
 // (and the directory bit), both dates now.
 int32_t NewDescriptor(int kind, uint8_t* out) {
-  Descriptor d;
-  const int32_t error = LocalStamp(d.modified);
+  Stamp now;
+  const int32_t error = LocalStamp(now);
   if (error != kOk) return error;
-  d.bits = kind == kNodeDirectory ? kDescNewDirectory : kDescNewFile;
-  d.size = kind == kNodeDirectory ? kDirectorySizeField : 0;
-  d.created = Stamp{d.modified.year, d.modified.month, d.modified.day, 0, 0};
-  EncodeDescriptor(d, out);
+  const bool directory = kind == kNodeDirectory;
+  EncodeDescriptor(NewNodeDescriptor(directory ? kDescNewDirectory : kDescNewFile,
+                                     directory ? kDirectorySizeField : 0, now),
+                   out);
   return kOk;
 }
 
@@ -51,16 +50,14 @@ int32_t WriteValue(Toolkit* t, RecordChain& chain, uint32_t type, const uint8_t*
 }
 
 int32_t AddAttributes(Toolkit* t, uint8_t* image, int kind) {
-  const uint32_t common[] = {AT_STANDARD_INFORMATION, AT_FILE_NAME, AT_SECURITY_DESCRIPTOR,
-                             AT_OSK_FILEDES};
-  for (uint32_t type : common) {
+  for (uint32_t type : kNodeAttributes) {
     const int32_t error = AddAttribute(image, t->recordSize, type, nullptr);
     if (error != kOk) return error;
   }
   if (kind != kNodeDirectory) return AddAttribute(image, t->recordSize, AT_DATA, nullptr);
   SetRecordFlags(image, record::kFlagDirectory);
-  for (uint32_t type : {AT_INDEX_ROOT, AT_INDEX_ALLOCATION, AT_BITMAP}) {
-    const int32_t error = AddAttribute(image, t->recordSize, type, "$I30");
+  for (uint32_t type : kDirectoryIndexAttributes) {
+    const int32_t error = AddAttribute(image, t->recordSize, type, kIndexName);
     if (error != kOk) return error;
   }
   return kOk;
@@ -68,8 +65,8 @@ int32_t AddAttributes(Toolkit* t, uint8_t* image, int kind) {
 
 int32_t FillValues(Toolkit* t, uint32_t parent, int kind, RecordChain& chain, const char* name,
                    uint32_t n, uint32_t initialSize) {
-  uint8_t info[kStandardInformationSize] = {};
-  PutLE32(info + 0x20, 0x26);
+  uint8_t info[kStandardInformationSize];
+  BuildStandardInformation(info);
   int32_t error = WriteValue(t, chain, AT_STANDARD_INFORMATION, info, sizeof info);
   if (error == kOk && n != 0) {
     std::string value(FileNameValueSize(n), '\0');
@@ -178,28 +175,31 @@ int32_t CreateNode(Toolkit* t, const char* path, int kind) {
   return ToolkitReopen(t, path);
 }
 
-int32_t ToolkitCreateFile(Toolkit*& toolkit, const char* path) {
-  toolkit = nullptr;
-  Toolkit* t = nullptr;
-  int32_t error = ToolkitCreate(t, path);
+namespace {
+
+// A new node at `path`, left open in `toolkit` when that succeeded.
+int32_t CreateAt(ToolkitOwner& toolkit, const char* path, int kind) {
+  Toolkit* created = nullptr;
+  int32_t error = ToolkitCreate(created, path);
   if (error != kOk) return error;
-  error = (path == nullptr || *path == '\0') ? kErrAlreadyExists : CreateNode(t, path, kNodeFile);
-  if (error != kOk) {
-    ToolkitClose(t);
-    return error;
-  }
-  toolkit = t;
-  return kOk;
+  ToolkitOwner t(created);
+  error = (path == nullptr || *path == '\0') ? kErrAlreadyExists : CreateNode(t.get(), path, kind);
+  if (error == kOk) toolkit = std::move(t);
+  return error;
+}
+
+}  // namespace
+
+int32_t ToolkitCreateFile(Toolkit*& toolkit, const char* path) {
+  ToolkitOwner owner;
+  const int32_t error = CreateAt(owner, path, kNodeFile);
+  toolkit = owner.release();
+  return error;
 }
 
 int32_t ToolkitMakeDirectory(const char* path) {
-  Toolkit* t = nullptr;
-  int32_t error = ToolkitCreate(t, path);
-  if (error != kOk) return error;
-  error = (path == nullptr || *path == '\0') ? kErrAlreadyExists
-                                             : CreateNode(t, path, kNodeDirectory);
-  ToolkitClose(t);
-  return error;
+  ToolkitOwner owner;
+  return CreateAt(owner, path, kNodeDirectory);
 }
 
 }  // namespace vrax

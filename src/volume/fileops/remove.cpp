@@ -75,38 +75,44 @@ int32_t ReleaseRecord(Toolkit* t, uint32_t n) {
   return ReleaseRecordSteps(t, n, freed);
 }
 
-int32_t ToolkitRemove(const char* path) {
-  Toolkit* t = nullptr;
-  int32_t error = ToolkitOpen(t, path);
-  if (error != kOk) return error;
-  const int kind = IsDirectory(t) ? kNodeDirectory : kNodeFile;
-  const uint32_t record = OpenedRecordNumber(t);
-  error = CheckDeletable(t, kind);
-  std::string parent, name;
-  SplitPath(path, parent, name);
-  Toolkit* p = nullptr;
-  if (error == kOk) error = ToolkitOpen(p, parent.c_str());
-  if (error == kOk) error = CheckNamedRecord(t);
-  ToolkitClose(t);
-  if (error == kOk) error = CheckWritable(p);
+namespace {
+
+// Takes `name` out of the directory open in `p`, then frees `record`, the
+// record the name was walked to.
+int32_t UnlinkAndRelease(Toolkit* p, const std::string& name, uint32_t record) {
+  const auto n = static_cast<uint32_t>(name.size());
+  int32_t error = CheckWritable(p);
   uint32_t removed = 0;
-  if (error == kOk) error = UnlinkName(p, p->fileChain, name.c_str(),
-                                        static_cast<uint32_t>(name.size()), removed);
+  if (error == kOk) error = UnlinkName(p, p->fileChain, name.c_str(), n, removed);
   if (error == kOk && removed != record) {
     // The index gave another record for the name than the walk did.
-    LinkName(p, p->fileChain, name.c_str(), static_cast<uint32_t>(name.size()), removed);
+    LinkName(p, p->fileChain, name.c_str(), n, removed);
     error = VolumeDamage(p, "the directory lists the name twice");
   }
   if (error == kOk) {
     // A record that could not be freed is still in use: it gets its name back.
     bool freed = false;
     error = ReleaseRecordSteps(p, record, freed);
-    if (error != kOk && !freed) {
-      LinkName(p, p->fileChain, name.c_str(), static_cast<uint32_t>(name.size()), record);
-    }
+    if (error != kOk && !freed) LinkName(p, p->fileChain, name.c_str(), n, record);
   }
-  ToolkitClose(p);
   return error;
+}
+
+}  // namespace
+
+int32_t ToolkitRemove(const char* path) {
+  ToolkitOwner t;
+  int32_t error = ToolkitOpen(t, path);
+  if (error != kOk) return error;
+  const uint32_t record = OpenedRecordNumber(t.get());
+  error = CheckDeletable(t.get(), IsDirectory(t.get()) ? kNodeDirectory : kNodeFile);
+  std::string parent, name;
+  SplitPath(path, parent, name);
+  ToolkitOwner p;
+  if (error == kOk) error = ToolkitOpen(p, parent.c_str());
+  if (error == kOk) error = CheckNamedRecord(t.get());
+  t.reset();  // the parent's toolkit makes the change
+  return error == kOk ? UnlinkAndRelease(p.get(), name, record) : error;
 }
 
 }  // namespace vrax

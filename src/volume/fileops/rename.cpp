@@ -188,12 +188,9 @@ int32_t RenameNode(Toolkit* t, const char* oldPath, const char* newPath) {
 
 int32_t ToolkitRename(const char* oldPath, const char* newPath) {
   if (oldPath == nullptr || newPath == nullptr || *newPath == '\0') return kErrBadPathname;
-  Toolkit* t = nullptr;
-  int32_t error = ToolkitOpen(t, oldPath);
-  if (error != kOk) return error;
-  error = RenameNode(t, oldPath, newPath);
-  ToolkitClose(t);
-  return error;
+  ToolkitOwner t;
+  const int32_t error = ToolkitOpen(t, oldPath);
+  return error != kOk ? error : RenameNode(t.get(), oldPath, newPath);
 }
 
 }  // namespace vrax

@@ -9,6 +9,7 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <vector>
 
 #include "blockdev/attachment.h"
@@ -76,6 +77,14 @@ constexpr uint32_t kMaxIndexBlockSize = 64 * 1024;
 
 int32_t ToolkitOpen(Toolkit*& toolkit, const char* path);
 int32_t ToolkitClose(Toolkit* toolkit);
+
+// Owns a Toolkit and closes it when it goes out of scope.
+struct ToolkitCloser {
+  void operator()(Toolkit* toolkit) const { ToolkitClose(toolkit); }
+};
+using ToolkitOwner = std::unique_ptr<Toolkit, ToolkitCloser>;
+// ToolkitOpen into an owner.
+int32_t ToolkitOpen(ToolkitOwner& toolkit, const char* path);
 void ToolkitRelease(Toolkit* toolkit);
 int32_t ToolkitReopen(Toolkit* toolkit, const char* path);
 

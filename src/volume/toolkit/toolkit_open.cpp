@@ -163,25 +163,28 @@ int32_t ToolkitCreate(Toolkit*& toolkit, const char*& path) {
   return kOk;
 }
 
-int32_t ToolkitOpen(Toolkit*& toolkit, const char* path) {
-  toolkit = nullptr;
-  Toolkit* t = nullptr;
-  int32_t error = ToolkitCreate(t, path);
+int32_t ToolkitOpen(ToolkitOwner& toolkit, const char* path) {
+  toolkit.reset();
+  Toolkit* created = nullptr;
+  int32_t error = ToolkitCreate(created, path);
   if (error != kOk) return error;
+  ToolkitOwner t(created);
   std::string rest;
   try {
     rest = (path == nullptr || *path == '\0') ? "." : path;
   } catch (const std::bad_alloc&) {
-    ToolkitClose(t);
     return kErrNotEnoughMemory;
   }
-  error = ToolkitMountAndOpen(t, rest.c_str());
-  if (error != kOk) {
-    ToolkitClose(t);
-    return error;
-  }
-  toolkit = t;
-  return kOk;
+  error = ToolkitMountAndOpen(t.get(), rest.c_str());
+  if (error == kOk) toolkit = std::move(t);
+  return error;
+}
+
+int32_t ToolkitOpen(Toolkit*& toolkit, const char* path) {
+  ToolkitOwner owner;
+  const int32_t error = ToolkitOpen(owner, path);
+  toolkit = owner.release();
+  return error;
 }
 
 int32_t ToolkitReopen(Toolkit* t, const char* path) {

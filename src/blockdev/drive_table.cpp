@@ -1,7 +1,7 @@
 // The one mounted drive. The pointer is atomic so that every FTP thread may
 // look the drive up while mount or unmount installs or removes it; keeping
 // the device itself alive while it is used is the interface lock's job.
-#include "fileio/drive_table.h"
+#include "blockdev/drive_table.h"
 
 #include <atomic>
 #include <cstdio>

@@ -1,4 +1,4 @@
-// The file interface's drive table: the one mounted drive.
+// The drive table: the one mounted drive, looked up by name.
 #pragma once
 
 #include <cstdint>
