@@ -44,23 +44,17 @@ def free_port():
     raise AssertionError("no free port from %d to %d" % (FIRST_TEST_PORT, LAST_TEST_PORT))
 
 
-def make_tree(root, files):
-    """Writes {relative path: bytes} below root (directories end in '/')."""
-    for name, data in files.items():
-        path = os.path.join(root, name)
-        if name.endswith("/"):
-            os.makedirs(path, exist_ok=True)
-            continue
-        os.makedirs(os.path.dirname(path), exist_ok=True)
-        with open(path, "wb") as f:
-            f.write(data)
-
-
 def make_image(directory, files, size="32M"):
-    """A volume image formatted by vrax-mkfs holding `files`."""
+    """A volume image formatted by vrax-mkfs holding `files` ({relative path:
+    bytes}; directories end in '/')."""
     tree = os.path.join(directory, "tree")
+    for name, data in files.items():
+        path = os.path.join(tree, name)
+        os.makedirs(path if name.endswith("/") else os.path.dirname(path), exist_ok=True)
+        if not name.endswith("/"):
+            with open(path, "wb") as f:
+                f.write(data)
     os.makedirs(tree, exist_ok=True)
-    make_tree(tree, files)
     image = os.path.join(directory, "volume.img")
     subprocess.run([TOOLS["mkfs"], "--size", size, "--from", tree, image], check=True,
                    stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, timeout=60)
@@ -157,6 +151,15 @@ def ipv6_loopback():
         return False
 
 
+HOSTS = ["127.0.0.1"] + (["::1"] if ipv6_loopback() else [])
+
+
+def modes():
+    """(host, passive) for passive and active data connections over each
+    loopback family."""
+    return [(host, passive) for host in HOSTS for passive in (True, False)]
+
+
 def run(args, timeout=60, **kwargs):
     """Runs a client program without input; its output and errors together."""
     return subprocess.run(args, stdin=subprocess.DEVNULL, stdout=subprocess.PIPE,
@@ -226,6 +229,36 @@ class Raw:
         assert match, reply
         host = self.sock.getpeername()[0]
         return socket.create_connection((host, int(match.group(1))), timeout=IO_TIMEOUT)
+
+    def transfer(self, command, upload=None, data=None):
+        """`command` over `data` (default: a fresh passive connection):
+        sends `upload` or reads what comes. Returns the bytes read, or the
+        reply when the command opens no transfer; checks the 150 and 226."""
+        data = data or self.data_connection()
+        try:
+            self.opened = reply = self.cmd(command)
+            if not reply.startswith("150 "):
+                return reply
+            listing = command.split()[0] in ("LIST", "NLST", "MLSD")
+            assert reply == "150 Opening data connection" + (
+                " for directory list." if listing else ".") or reply.startswith("150 FILE: "), reply
+            if upload is not None:
+                data.sendall(upload)
+            body = read_all(data) if upload is None else b""
+        finally:
+            data.close()
+        done = self.line()
+        assert done == "226 Transfer complete.", done
+        return body
+
+    def names(self, command):
+        """The sorted lines of a listing (last words for LIST and MLSD)."""
+        text = self.transfer(command)
+        assert isinstance(text, bytes), text
+        lines = text.decode().split("\r\n")
+        assert lines[-1] == "", lines
+        return sorted(l.split()[-1] if command.startswith(("LIST", "MLSD")) else l
+                      for l in lines[:-1])
 
     def lines_until(self, last):
         """Reads reply lines up to and including the one starting with `last`."""

@@ -1,6 +1,6 @@
 #!/usr/bin/env python3
 """End-to-end tests of explicit FTPS (AUTH TLS) with the real vrax program
-and a self-signed certificate made here: Python's FTP_TLS, curl and lftp in
+and a self-signed certificate made here: Python's FTP_TLS and lftp in
 passive and active mode, the replies of AUTH, PBSZ, PROT and CCC, -s, and
 certificate files that cannot be used.
 
@@ -153,25 +153,6 @@ class Ftps(TlsServed):
                           "425 TLS negotiation on the data connection failed.",
                           "426 Previous command has been finished abnormally."])
         self.assertEqual(r.cmd("NOOP"), "200 NOOP Command Successful.")
-
-    # curl protects passive data connections; in active mode this curl never
-    # starts TLS on the connection it accepts, so there it protects the
-    # control connection alone (PROT C).
-    @unittest.skipIf(shutil.which("curl") is None, "curl is not installed")
-    def test_curl(self):
-        base = "ftp://127.0.0.1:%d/" % self.server.port
-        for mode in (["--ssl-reqd"], ["--ftp-ssl-control", "-P", "127.0.0.1"]):
-            with self.subTest(mode=mode[0]):
-                common = ["curl", "-sS", "-k", "-u", "u:p", "--max-time", "60"] + mode
-                got = harness.run(common + [base + "big.bin"])
-                self.assertEqual(got.returncode, 0, got.stderr)
-                self.assertEqual(got.stdout, FILES["big.bin"])
-                source = self.local("curl-%d.bin" % len(mode), b"c" * 70000)
-                put = harness.run(common + ["-T", source, base + "curl.bin"])
-                self.assertEqual(put.returncode, 0, put.stderr)
-                listing = harness.run(common + ["-l", base])
-                self.assertIn(b"curl.bin", listing.stdout)
-        self.assertEqual(self.ftps().size("curl.bin"), 70000)
 
     @unittest.skipIf(shutil.which("lftp") is None, "lftp is not installed")
     def test_lftp(self):

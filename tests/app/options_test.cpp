@@ -95,35 +95,5 @@ TEST(Options, RefusedCommandLinesNameTheWordAtFault) {
   }
 }
 
-TEST(Options, UsageTextListsOptionsAndExitCodes) {
-  const std::string usage = UsageText();
-  EXPECT_EQ(usage.rfind("usage vrax -<options>\n", 0), 0u);
-  for (const char* line :
-       {"  -a ", "  -d=<num> ", "  -i=<str> ", "  -w ", "  -b ", "  -f=<num> ", "  -p=<str> ",
-        "  -u=<str> ", "  -z ", "  -h ", "--help", "1 to 65535", "0 stopped by a signal",
-        "1 invalid command line", "2 the drive cannot be mounted",
-        "3 the account cannot be created", "4 the FTP port cannot be bound",
-        "5 connections cannot be accepted"}) {
-    EXPECT_NE(usage.find(line), std::string::npos) << line;
-  }
-}
-
-TEST(Options, SettingsTextNeverShowsThePassword) {
-  Options o;
-  EXPECT_EQ(SettingsText(o),
-            "   -------------------------------------------------------\n"
-            "    FTP Server Port: 21\n"
-            "          Anonymous: Disabled\n"
-            "         Login Name: kel\n"
-            "           Password: <none>\n"
-            "   -------------------------------------------------------\n");
-  o.anonymous = 2;
-  o.password = "pw-secret";
-  const std::string text = SettingsText(o);
-  EXPECT_NE(text.find("          Anonymous: Allowed\n"), std::string::npos);
-  EXPECT_NE(text.find("           Password: <set>\n"), std::string::npos);
-  EXPECT_EQ(text.find("pw-secret"), std::string::npos);
-}
-
 }  // namespace
 }  // namespace vrax::app

@@ -24,20 +24,15 @@ void SetTimeouts(int s) {
   setsockopt(s, SOL_SOCKET, SO_SNDTIMEO, &limit, sizeof limit);
 }
 
-int ConnectLoopback(uint16_t port) {
-  const int s = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-  if (s < 0) return -1;
-  SetTimeouts(s);
+sockaddr_in Loopback(uint16_t port, const char* address = "127.0.0.1") {
   sockaddr_in a{};
   a.sin_family = AF_INET;
   a.sin_port = htons(port);
-  a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  if (connect(s, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0) {
-    close(s);
-    return -1;
-  }
-  return s;
+  a.sin_addr.s_addr = inet_addr(address);
+  return a;
 }
+
+int ConnectLoopback(uint16_t port) { return ConnectFrom(nullptr, port); }
 
 }  // namespace
 
@@ -48,10 +43,7 @@ uint16_t FreeLoopbackPort() {
   std::uniform_int_distribution<int> ports(10000, 32000);
   for (int attempt = 0; attempt < 1000; ++attempt) {
     const int s = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_port = htons(static_cast<uint16_t>(ports(draw)));
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    sockaddr_in a = Loopback(static_cast<uint16_t>(ports(draw)));
     const bool free = bind(s, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0;
     close(s);
     if (free) return ntohs(a.sin_port);
@@ -110,14 +102,34 @@ bool ControlClient::Login(const std::string& user, const std::string& password) 
   return Command("PASS " + password) == "230 User Logged In.";
 }
 
-uint16_t ControlClient::PassivePort() {
-  const std::string reply = Command("PASV");
-  unsigned h[4], p[2];
+uint16_t ControlClient::PassivePort(const std::string& command) {
+  const std::string reply = Command(command);
+  unsigned h[4], p[2], port = 0;
   if (std::sscanf(reply.c_str(), "227 Entering Passive Mode (%u,%u,%u,%u,%u,%u)", &h[0], &h[1],
-                  &h[2], &h[3], &p[0], &p[1]) != 6) {
-    return 0;
+                  &h[2], &h[3], &p[0], &p[1]) == 6) {
+    return static_cast<uint16_t>(p[0] * 256 + p[1]);
   }
-  return static_cast<uint16_t>(p[0] * 256 + p[1]);
+  if (std::sscanf(reply.c_str(), "229 Entering Extended Passive Mode (|||%u|)", &port) == 1) {
+    return static_cast<uint16_t>(port);
+  }
+  return 0;
+}
+
+int ConnectFrom(const char* source, uint16_t port) {
+  const int s = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  if (s < 0) return -1;
+  SetTimeouts(s);
+  const sockaddr_in from = Loopback(0, source ? source : "127.0.0.1");
+  if (source != nullptr && bind(s, reinterpret_cast<const sockaddr*>(&from), sizeof from) != 0) {
+    close(s);
+    return -2;
+  }
+  const sockaddr_in to = Loopback(port);
+  if (connect(s, reinterpret_cast<const sockaddr*>(&to), sizeof to) != 0) {
+    close(s);
+    return -1;
+  }
+  return s;
 }
 
 int ControlClient::OpenPassiveData() {

@@ -29,8 +29,8 @@ class ControlClient {
   bool ClosedByServer();
   // True when a reply (or the connection's end) arrives within `ms`.
   bool ReplyWaiting(int ms);
-  // PASV: the announced port, 0 when the reply announces none.
-  uint16_t PassivePort();
+  // PASV or EPSV: the announced port, 0 when the reply announces none.
+  uint16_t PassivePort(const std::string& command = "PASV");
   // PASV, then a connection to the announced port; -1 on failure.
   int OpenPassiveData();
   bool Login(const std::string& user, const std::string& password);
@@ -41,6 +41,10 @@ class ControlClient {
   std::string buffer_;
   std::string greeting_;
 };
+
+// A connection from the local address `source` to 127.0.0.1:`port`; -1 when
+// it fails, -2 when `source` cannot be bound here.
+int ConnectFrom(const char* source, uint16_t port);
 
 // Reads a data connection to its end and closes it.
 std::string ReadToEnd(int socket);

@@ -50,7 +50,7 @@ std::unique_ptr<ControlClient> ServedImage::Connect() {
   return client;
 }
 
-bool WaitUntil(const std::function<bool()>& condition) {
+bool ServedImage::Eventually(const std::function<bool()>& condition) {
   const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
   while (!condition()) {
     if (std::chrono::steady_clock::now() > deadline) return false;

@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <memory>
 #include <string>
 
@@ -23,8 +24,7 @@ class ServedImage : public ::testing::Test {
   FtpUser* AddFullUser(const char* name, const char* password, const char* start = "/1");
   std::unique_ptr<ControlClient> Connect();
   // Waits until `condition` holds (up to 5 seconds).
-  template <typename F>
-  bool Eventually(F condition);
+  static bool Eventually(const std::function<bool()>& condition);
 
   vrax::test::TempDir dir_;
   std::string image_;
@@ -32,12 +32,5 @@ class ServedImage : public ::testing::Test {
   std::unique_ptr<CFtpServer> server_;
   uint16_t port_ = 0;
 };
-
-bool WaitUntil(const std::function<bool()>& condition);
-
-template <typename F>
-bool ServedImage::Eventually(F condition) {
-  return WaitUntil(condition);
-}
 
 }  // namespace vrax::ftp::test
