@@ -87,7 +87,7 @@ class Server:
         self.process = None
         self.readers = []
 
-    def start(self, expect_started=True):
+    def start(self):
         self.process = subprocess.Popen(self.args, stdin=subprocess.PIPE, stdout=subprocess.PIPE,
                                         stderr=subprocess.PIPE, preexec_fn=self.preexec)
         self.readers = [
@@ -97,7 +97,7 @@ class Server:
                              daemon=True)]
         for reader in self.readers:
             reader.start()
-        if expect_started and not self.started.wait(START_TIMEOUT):
+        if not self.started.wait(START_TIMEOUT):
             self.kill()
             raise AssertionError("vrax did not start: %r %r" % (self.output, self.errors))
         return self

@@ -252,8 +252,12 @@ class Protocol(Served):
         r.transfer("STOR docs/inner/../slash.txt/", b"slash")
         self.assertEqual(r.transfer("RETR docs/slash.txt/"), b"slash")
         self.assertEqual(r.cmd("DELE docs/slash.txt/"), "250 DELE command successful.")
-        # The line fits the reader's limit; the path (over 260 characters) does not.
-        self.assertEqual(r.transfer("STOR " + "n" * 265), "553 File name not allowed.")
+        # The line fits the reader's limit; the path (over 260 characters)
+        # does not. The data connection is closed at once.
+        data = r.data_connection()
+        self.assertEqual(r.cmd("STOR " + "n" * 265), "553 File name not allowed.")
+        self.assertEqual(harness.read_all(data), b"")
+        data.close()
         self.assertEqual(r.names("LIST docs"), ["inner", "readme.txt"])  # the transfer state was freed
 
     def test_features_and_help(self):

@@ -40,9 +40,10 @@ TEST_F(Hardening, AnUnansweredDataConnectionIsGivenUpAndItsPortReleased) {
   EXPECT_EQ(c->ReadLine(), "226 Transfer complete.");
 }
 
-// The default wait is long; ABOR, QUIT and a closed control connection end
-// it at once, and the commands are answered in order.
-TEST_F(Hardening, AbortQuitAndHangUpEndADataConnectionWait) {
+// The default wait is long; ABOR and QUIT end it at once, and the commands
+// are answered in order. (ftp_hardening counts what sessions that vanish in
+// the wait leave behind.)
+TEST_F(Hardening, AbortAndQuitEndADataConnectionWait) {
   AddFullUser("u", "p");
   auto aborting = Connect();
   ASSERT_TRUE(aborting->Login("u", "p"));
@@ -61,18 +62,6 @@ TEST_F(Hardening, AbortQuitAndHangUpEndADataConnectionWait) {
   EXPECT_EQ(quitting->ReadLine(), "425 Can't open data connection.");
   EXPECT_EQ(quitting->ReadLine().substr(0, 4), "221 ");
   EXPECT_TRUE(quitting->ClosedByServer());
-
-  auto vanishing = Connect();
-  ASSERT_TRUE(vanishing->Login("u", "p"));
-  const uint16_t port = vanishing->PassivePort();
-  ASSERT_NE(port, 0);
-  vanishing->Send("LIST\r\n");
-  vanishing->Close();
-  EXPECT_TRUE(Eventually([&] { return !Listening(port); }));
-  EXPECT_TRUE(Eventually([&] {
-    server_->RemoveFinishedClients();
-    return server_->clientCount() == 1;
-  }));
 }
 
 TEST_F(Hardening, ConnectionsBeyondALimitAreToldAndClosed) {

@@ -19,7 +19,6 @@ class Packets {
   explicit Packets(std::vector<std::string> packets) : packets_(std::move(packets)) {}
   LineReader::Receive Receiver() {
     return [this](char* buffer, size_t size) -> long {
-      ++receives_;
       offered_.push_back(size);
       if (next_ >= packets_.size()) return 0;
       std::string& packet = packets_[next_];
@@ -30,7 +29,6 @@ class Packets {
       return static_cast<long>(n);
     };
   }
-  int receives_ = 0;
   std::vector<size_t> offered_;
 
  private:

@@ -4,6 +4,7 @@
 
 #include <cstdlib>
 #include <ctime>
+#include <optional>
 #include <string>
 
 namespace vrax::ftp {
@@ -12,20 +13,15 @@ namespace {
 // Listings show local time; the tests fix the zone to UTC.
 class ListFormat : public ::testing::Test {
  protected:
-  void SetUp() override {
-    const char* tz = std::getenv("TZ");
-    if (tz != nullptr) saved_ = tz;
-    hadZone_ = tz != nullptr;
-    setenv("TZ", "UTC", 1);
-    tzset();
-  }
-  void TearDown() override {
-    if (hadZone_) setenv("TZ", saved_.c_str(), 1);
+  void SetUp() override { Zone("UTC"); }
+  void TearDown() override { Zone(saved_ ? saved_->c_str() : nullptr); }
+  static void Zone(const char* tz) {
+    if (tz != nullptr) setenv("TZ", tz, 1);
     else unsetenv("TZ");
     tzset();
   }
-  std::string saved_;
-  bool hadZone_ = false;
+  const std::optional<std::string> saved_ =
+      std::getenv("TZ") ? std::optional<std::string>(std::getenv("TZ")) : std::nullopt;
 };
 
 // 2024-03-15 12:00:00 UTC.

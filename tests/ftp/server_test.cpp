@@ -19,11 +19,8 @@ namespace {
 
 TEST(ServerConfiguration, PortsRangesAndClientArguments) {
   CFtpServer server;
-  EXPECT_EQ(server.port(), 21);
   EXPECT_FALSE(server.SetPort(0));
   EXPECT_EQ(server.port(), 21);
-  EXPECT_EQ(server.firstDataPort(), 100);
-  EXPECT_EQ(server.dataPortCount(), 900);
   EXPECT_TRUE(server.SetDataPortRange(100, 199));
   EXPECT_FALSE(server.SetDataPortRange(65000, 1000));
   EXPECT_FALSE(server.SetDataPortRange(100, 0));
