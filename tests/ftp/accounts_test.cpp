@@ -79,22 +79,26 @@ TEST_F(Accounts, LoginCountsStayExact) {
   FtpUser* bob = AddFullUser("bob", "pw");
   ASSERT_TRUE(server_->AllowAnonymous(true, "/1"));
   FtpUser* anonymous = server_->anonymousUser();
+  // After each command: its reply, then the anonymous and bob's counts (a
+  // repeated PASS counts no second time).
+  const struct {
+    const char* command;
+    const char* reply;
+    int anonymousCount, bobCount;
+  } steps[] = {
+      {"USER anonymous", "230 User Logged In.", 1, 0}, {"PASS x", "230 User Logged In.", 1, 0},
+      {"USER bob", "331 Password required for this user.", 0, 0},
+      {"PASS pw", "230 User Logged In.", 0, 1}, {"PASS pw", "230 User Logged In.", 0, 1},
+      {"REIN", "200 Reinitialize Successful.", 0, 0},
+      {"USER bob", "331 Password required for this user.", 0, 0},
+      {"PASS pw", "230 User Logged In.", 0, 1},
+  };
   auto c = Connect();
-  EXPECT_EQ(c->Command("USER anonymous"), "230 User Logged In.");
-  EXPECT_EQ(server_->CurrentClients(anonymous), 1);
-  EXPECT_EQ(c->Command("PASS x"), "230 User Logged In.");
-  EXPECT_EQ(server_->CurrentClients(anonymous), 1);
-  EXPECT_EQ(c->Command("USER bob"), "331 Password required for this user.");
-  EXPECT_EQ(server_->CurrentClients(anonymous), 0);
-  EXPECT_EQ(c->Command("PASS pw"), "230 User Logged In.");
-  EXPECT_EQ(server_->CurrentClients(bob), 1);
-  EXPECT_EQ(c->Command("PASS pw"), "230 User Logged In.");  // no second count
-  EXPECT_EQ(server_->CurrentClients(bob), 1);
-  EXPECT_EQ(c->Command("REIN"), "200 Reinitialize Successful.");
-  EXPECT_EQ(server_->CurrentClients(bob), 0);
-  EXPECT_EQ(c->Command("USER bob"), "331 Password required for this user.");
-  EXPECT_EQ(c->Command("PASS pw"), "230 User Logged In.");
-  EXPECT_EQ(server_->CurrentClients(bob), 1);
+  for (const auto& step : steps) {
+    EXPECT_EQ(c->Command(step.command), step.reply) << step.command;
+    EXPECT_EQ(server_->CurrentClients(anonymous), step.anonymousCount) << step.command;
+    EXPECT_EQ(server_->CurrentClients(bob), step.bobCount) << step.command;
+  }
   c->Close();
   EXPECT_TRUE(Eventually([&] {
     server_->RemoveFinishedClients();

@@ -45,23 +45,18 @@ TEST_F(Hardening, AnUnansweredDataConnectionIsGivenUpAndItsPortReleased) {
 // the wait leave behind.)
 TEST_F(Hardening, AbortAndQuitEndADataConnectionWait) {
   AddFullUser("u", "p");
-  auto aborting = Connect();
-  ASSERT_TRUE(aborting->Login("u", "p"));
-  ASSERT_NE(aborting->PassivePort(), 0);
-  aborting->Send("RETR a.txt\r\nABOR\r\n");
-  ASSERT_TRUE(aborting->ReplyWaiting(5000));
-  EXPECT_EQ(aborting->ReadLine(), "425 Can't open data connection.");
-  EXPECT_EQ(aborting->ReadLine().substr(0, 4), "226 ");
-  EXPECT_EQ(aborting->Command("NOOP"), "200 NOOP Command Successful.");
-
-  auto quitting = Connect();
-  ASSERT_TRUE(quitting->Login("u", "p"));
-  ASSERT_NE(quitting->PassivePort(), 0);
-  quitting->Send("LIST\r\nQUIT\r\n");
-  ASSERT_TRUE(quitting->ReplyWaiting(5000));
-  EXPECT_EQ(quitting->ReadLine(), "425 Can't open data connection.");
-  EXPECT_EQ(quitting->ReadLine().substr(0, 4), "221 ");
-  EXPECT_TRUE(quitting->ClosedByServer());
+  for (const char* commands : {"RETR a.txt\r\nABOR\r\n", "LIST\r\nQUIT\r\n"}) {
+    const bool quit = std::string(commands).ends_with("QUIT\r\n");
+    auto c = Connect();
+    ASSERT_TRUE(c->Login("u", "p"));
+    ASSERT_NE(c->PassivePort(), 0);
+    c->Send(commands);
+    ASSERT_TRUE(c->ReplyWaiting(5000)) << commands;
+    EXPECT_EQ(c->ReadLine(), "425 Can't open data connection.");
+    EXPECT_EQ(c->ReadLine().substr(0, 4), quit ? "221 " : "226 ");
+    if (quit) EXPECT_TRUE(c->ClosedByServer());
+    else EXPECT_EQ(c->Command("NOOP"), "200 NOOP Command Successful.");
+  }
 }
 
 TEST_F(Hardening, ConnectionsBeyondALimitAreToldAndClosed) {
