@@ -1,4 +1,5 @@
-// Opening files: modes, creation, truncation, append, "+" and refusals.
+// Opening files: modes, creation, truncation, append, "+" and refusals
+// (by the path, the mode, or a descriptor that forbids writing).
 #include <string>
 #include <vector>
 
@@ -27,6 +28,8 @@ const std::vector<uint8_t> kHello = {'h', 'e', 'l', 'l', 'o'};
 TEST_F(FileOpenTest, RefusalsPrintTheModeThePathAndTheError) {
   FormatAndMount("--size 8M");
   WriteFile("/1/f", kHello);
+  WriteFile("/1/ro", kHello);
+  PatchDescriptor("/1/ro", 0, {0x09});  // a descriptor for owner and public reading only
   ASSERT_EQ(VRAX_mkdir("/1/d"), 0);
   const std::string notFound = "ERROR #3: The system cannot find the path specified.\n";
   const std::string denied = "ERROR #5: Access is denied.\n";
@@ -44,12 +47,16 @@ TEST_F(FileOpenTest, RefusalsPrintTheModeThePathAndTheError) {
       {"/1/d", "wb", "fopen /1/d is a directory\nCannot open for wb: /1/d\n" + denied},
       {"/1", "rb", "Cannot open for rb: /1\n" + denied},
       {"/1/", "wb", "Cannot open for wb: /1/\n" + denied},
+      {"/1/ro", "wb", "Cannot open for wb: /1/ro\n" + denied},
+      {"/1/ro", "ab", "Cannot open for ab: /1/ro\n" + denied},
+      {"/1/ro", "r+", "Cannot open for r+: /1/ro\n" + denied},
   };
   for (const auto& c : cases) EXPECT_EQ(Refused(c.path, c.mode), c.err);
   EXPECT_EQ(VRAX_LastError(), 5);
   const std::string err = Refused(std::string(), "rb");
   EXPECT_NE(err.find("Cannot open for rb: \n"), std::string::npos) << err;
   CapturedStderr([&] { EXPECT_EQ(VRAX_fopen64(nullptr, "rb"), nullptr); });
+  EXPECT_EQ(ReadFile("/1/ro"), kHello);
   ExpectClean();
 }
 
@@ -128,19 +135,6 @@ TEST_F(FileOpenTest, AHandleMovesDataOnlyTheWaysItWasOpenedFor) {
   err = CapturedStderr([&] { EXPECT_EQ(VRAX_fread(&byte, 1, 1, &closed), 0u); });
   EXPECT_EQ(err, "File not open\n");
   EXPECT_EQ(VRAX_fclose(nullptr), 0);
-}
-
-// A descriptor without write bits lets the file open for reading only
-// (the read-only drive's refusals are in read_only_test.cpp).
-TEST_F(FileOpenTest, WritingRefusedByTheDescriptor) {
-  FormatAndMount("--size 8M");
-  WriteFile("/1/f", kHello);
-  PatchDescriptor("/1/f", 0, {0x09});  // owner and public read only
-  const std::string denied = "ERROR #5: Access is denied.\n";
-  for (const char* mode : {"wb", "ab", "r+"}) {
-    EXPECT_EQ(Refused("/1/f", mode), std::string("Cannot open for ") + mode + ": /1/f\n" + denied);
-  }
-  EXPECT_EQ(ReadFile("/1/f"), kHello);
 }
 
 }  // namespace
