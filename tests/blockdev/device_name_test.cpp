@@ -10,57 +10,47 @@
 namespace vrax {
 namespace {
 
-struct Parsed {
-  const char* rest;
-  std::string name;
-  std::string output;
-};
-
-Parsed Parse(const char* path) {
-  char name[kDeviceNameSize];
-  std::memset(name, 'x', sizeof name);
-  ::testing::internal::CaptureStderr();
-  const char* rest = ParseDeviceName(path, name);
-  std::string output = ::testing::internal::GetCapturedStderr();
-  return {rest, name, output};
-}
-
-TEST(ParseDeviceName, SplitsTheDeviceFromTheRest) {
-  const char* path = "/1/dir/file";
-  const Parsed p = Parse(path);
-  EXPECT_EQ(p.name, "/1");
-  EXPECT_EQ(p.rest, path + 3);
-  EXPECT_TRUE(p.output.empty());
+// The device name is the leading "/" and up to 30 more characters before
+// the next slash; the rest follows that one slash. Anything else is
+// refused with a line showing at most 64 characters of the path.
+TEST(ParseDeviceName, SplitsTheDeviceFromTheRestOrRefuses) {
+  const std::string longest = "/" + std::string(30, 'a');
+  const std::string longestPath = longest + "/f";
+  const std::string tooLong = "/" + std::string(31, 'a');
+  const std::string huge = "/" + std::string(100, 'b');
   const struct {
-    std::string path, name, rest;
+    const char* path;
+    std::string name;
+    const char* rest;  // null when refused
+    std::string output;
   } cases[] = {
-      {"/1", "/1", ""},
-      {"/1/", "/1", ""},
-      {"/", "/", ""},
-      {"/1//x", "/1", "/x"},  // only one slash belongs to the name
-      {"/" + std::string(30, 'a') + "/f", "/" + std::string(30, 'a'), "f"},
+      {"/1/dir/file", "/1", "dir/file", ""},
+      {"/1", "/1", "", ""},
+      {"/1/", "/1", "", ""},
+      {"/", "/", "", ""},
+      {"/1//x", "/1", "/x", ""},
+      {longestPath.c_str(), longest, "f", ""},
+      {"1/dir", "", nullptr, "Invalid device name 1/dir\n"},
+      {nullptr, "", nullptr, "Invalid device name null\n"},
+      {tooLong.c_str(), "", nullptr, "Invalid device name " + tooLong + "\n"},
+      {huge.c_str(), "", nullptr, "Invalid device name " + huge.substr(0, 64) + "\n"},
   };
   for (const auto& c : cases) {
-    const Parsed q = Parse(c.path.c_str());
-    ASSERT_NE(q.rest, nullptr) << c.path;
-    EXPECT_EQ(q.name, c.name) << c.path;
-    EXPECT_STREQ(q.rest, c.rest.c_str()) << c.path;
+    SCOPED_TRACE(c.path != nullptr ? c.path : "null");
+    char name[kDeviceNameSize];
+    std::memset(name, 'x', sizeof name);
+    ::testing::internal::CaptureStderr();
+    const char* rest = ParseDeviceName(c.path, name);
+    EXPECT_EQ(::testing::internal::GetCapturedStderr(), c.output);
+    EXPECT_EQ(std::string(name), c.name);
+    if (c.rest == nullptr) {
+      EXPECT_EQ(rest, nullptr);
+      continue;
+    }
+    ASSERT_NE(rest, nullptr);
+    EXPECT_EQ(rest, c.path + std::strlen(c.path) - std::strlen(c.rest));  // points into the path
+    EXPECT_STREQ(rest, c.rest);
   }
-}
-
-TEST(ParseDeviceName, RefusesNamesWithoutLeadingSlashOrTooLong) {
-  const Parsed p = Parse("1/dir");
-  EXPECT_EQ(p.rest, nullptr);
-  EXPECT_EQ(p.output, "Invalid device name 1/dir\n");
-  EXPECT_EQ(p.name, "");
-  EXPECT_EQ(Parse(nullptr).output, "Invalid device name null\n");
-  const std::string tooLong = "/" + std::string(31, 'a');
-  const Parsed refused = Parse(tooLong.c_str());
-  EXPECT_EQ(refused.rest, nullptr);
-  EXPECT_EQ(refused.output, "Invalid device name " + tooLong + "\n");
-  // The message shows at most 64 characters.
-  const std::string path = "/" + std::string(100, 'b');
-  EXPECT_EQ(Parse(path.c_str()).output, "Invalid device name " + path.substr(0, 64) + "\n");
 }
 
 TEST(DriveNumberFromName, ReadsTheDigitsAfterTheFirstCharacter) {

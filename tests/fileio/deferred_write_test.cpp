@@ -14,11 +14,7 @@ namespace {
 
 class DeferredWriteTest : public test::FileioTest {};
 
-std::vector<uint8_t> Pattern(size_t size, uint8_t seed) {
-  std::vector<uint8_t> bytes(size);
-  for (size_t i = 0; i < size; ++i) bytes[i] = static_cast<uint8_t>(i * 31 + seed);
-  return bytes;
-}
+using test::PatternBytes;
 
 TEST_F(DeferredWriteTest, OtherCallsSeeEachPieceAndTheCloseMakesItLast) {
   FormatAndMount("--size 16M");
@@ -26,13 +22,13 @@ TEST_F(DeferredWriteTest, OtherCallsSeeEachPieceAndTheCloseMakesItLast) {
   ASSERT_NE(file, nullptr);
   std::vector<uint8_t> all;
   for (uint8_t i = 0; i < 3; ++i) {
-    const std::vector<uint8_t> piece = Pattern(300000, i);
+    const std::vector<uint8_t> piece = PatternBytes(300000, i);
     ASSERT_EQ(VRAX_fwrite(piece.data(), 1, piece.size(), file), piece.size());
     all.insert(all.end(), piece.begin(), piece.end());
     EXPECT_EQ(Stat("/1/big").st_size, static_cast<off_t>(all.size()));
     EXPECT_EQ(ReadFile("/1/big"), all);
   }
-  const std::vector<uint8_t> last = Pattern(5000, 9);
+  const std::vector<uint8_t> last = PatternBytes(5000, 9);
   ASSERT_EQ(VRAX_fwrite(last.data(), 1, last.size(), file), last.size());
   all.insert(all.end(), last.begin(), last.end());
   EXPECT_EQ(VRAX_fclose(file), 0);
@@ -43,11 +39,11 @@ TEST_F(DeferredWriteTest, OtherCallsSeeEachPieceAndTheCloseMakesItLast) {
 
 TEST_F(DeferredWriteTest, ACloseThatCannotCommitFailsAndLeavesTheFileAsCommitted) {
   FormatAndMount("--size 16M");
-  WriteFile("/1/f", Pattern(1000, 1));
+  WriteFile("/1/f", PatternBytes(1000, 1));
   VRAX_FILE* file = VRAX_fopen64("/1/f", "abd");
   ASSERT_NE(file, nullptr);
   ASSERT_EQ(VRAX_fseeko64(file, 1000, SEEK_SET), 0);
-  const std::vector<uint8_t> piece = Pattern(200000, 2);
+  const std::vector<uint8_t> piece = PatternBytes(200000, 2);
   ASSERT_EQ(VRAX_fwrite(piece.data(), 1, piece.size(), file), piece.size());
   BlockDevice* device = CurrentDrive();
   ASSERT_NE(device, nullptr);
@@ -55,7 +51,7 @@ TEST_F(DeferredWriteTest, ACloseThatCannotCommitFailsAndLeavesTheFileAsCommitted
   EXPECT_EQ(test::CapturedStderr([&] { EXPECT_EQ(VRAX_fclose(file), -1); }).empty(), false);
   DisarmDeviceFaults(*device);
   Mount();
-  EXPECT_EQ(ReadFile("/1/f"), Pattern(1000, 1));
+  EXPECT_EQ(ReadFile("/1/f"), PatternBytes(1000, 1));
   ExpectClean();
 }
 

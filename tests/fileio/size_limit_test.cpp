@@ -46,17 +46,14 @@ class SizeLimitTest : public test::FileioTest {
   VRAX_FILE* file_ = nullptr;
 };
 
-// At 4 GiB and beyond, or reaching past the largest file (4 GiB less a
-// cluster).
-TEST_F(SizeLimitTest, AWriteAtFourGigabytesFailsInsteadOfWritingAtZero) {
+// Writes at 4 GiB and beyond, or reaching past the largest file (4 GiB
+// less a cluster), fail; reads there find nothing.
+TEST_F(SizeLimitTest, NothingAtOrBeyondFourGigabytesReachesTheFile) {
   ExpectWriteRefused(k4G, 10);
   ExpectWriteRefused(2 * k4G, 1);
   ExpectWriteRefused(std::numeric_limits<int64_t>::max(), 1);
   ExpectWriteRefused(k4G - kCluster, 1);
   ExpectWriteRefused(k4G - kCluster - 5, 10);
-}
-
-TEST_F(SizeLimitTest, AReadAtFourGigabytesFindsNothing) {
   std::vector<uint8_t> buffer(100);
   for (uint64_t position : {k4G, k4G + 1, k4G + 50, 3 * k4G}) {
     ASSERT_EQ(VRAX_fseeko64(file_, static_cast<int64_t>(position), SEEK_SET), 0);
@@ -65,7 +62,7 @@ TEST_F(SizeLimitTest, AReadAtFourGigabytesFindsNothing) {
   }
 }
 
-TEST_F(SizeLimitTest, ByteCountsThatOverflowAreRefused) {
+TEST_F(SizeLimitTest, OverflowingCountsAndSeeksOutsideTheFileModelAreRefused) {
   uint8_t byte = 0;
   const size_t huge = std::numeric_limits<size_t>::max() / 2 + 1;
   EXPECT_EQ(VRAX_fwrite(&byte, 2, huge, file_), 0u);
@@ -74,9 +71,6 @@ TEST_F(SizeLimitTest, ByteCountsThatOverflowAreRefused) {
   EXPECT_EQ(VRAX_LastError(), 87);
   EXPECT_EQ(VRAX_fwrite(&byte, 1, size_t{1} << 33, file_), 0u);
   EXPECT_EQ(VRAX_LastError(), 223);
-}
-
-TEST_F(SizeLimitTest, SeeksOutsideTheFileModelAreRefused) {
   ASSERT_EQ(VRAX_fseeko64(file_, 40, SEEK_SET), 0);
   EXPECT_EQ(VRAX_fseeko64(file_, -1, SEEK_SET), -1);
   EXPECT_EQ(VRAX_fseeko64(file_, 0, SEEK_END), -1);

@@ -1,3 +1,4 @@
+// Host failures as system error numbers, and the text of those numbers.
 #include "platform/host_errors.h"
 
 #include <fcntl.h>
@@ -5,6 +6,8 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdint>
+#include <string>
 #include <utility>
 
 #include "platform/error_codes.h"
@@ -14,7 +17,19 @@
 namespace vrax {
 namespace {
 
-TEST(ErrorFromErrno, MapsHostConditionsToSystemNumbers) {
+// One line of text, starting with a capital letter.
+void ExpectOneLine(int32_t number) {
+  const char* text = SystemErrorText(number);
+  ASSERT_NE(text, nullptr) << number;
+  const std::string s(text);
+  ASSERT_GE(s.size(), 2u) << number;
+  EXPECT_EQ(s.find('\n'), s.size() - 1) << number;
+  EXPECT_EQ(s.find('\r'), std::string::npos) << number;
+  EXPECT_TRUE(s[0] >= 'A' && s[0] <= 'Z') << number;
+}
+
+// Whatever a host failure turns into is a failure with a printable text.
+TEST(ErrorFromErrno, MapsHostConditionsToSystemNumbersWithText) {
   const std::pair<int, int32_t> cases[] = {
       {ENOENT, 2},  {ENOTDIR, 3}, {EACCES, 5},    {EBADF, 6},      {EROFS, 19},
       {ENXIO, 21},  {EBUSY, 32},  {EWOULDBLOCK, 32}, {ENOSPC, 39}, {EINVAL, 87},
@@ -23,16 +38,21 @@ TEST(ErrorFromErrno, MapsHostConditionsToSystemNumbers) {
   for (const auto& [err, expected] : cases) {
     EXPECT_EQ(ErrorFromErrno(err), expected) << "errno " << err;
   }
-}
-
-// Whatever a host failure turns into is a failure with a printable text.
-TEST(ErrorFromErrno, NeverTurnsAFailureIntoSuccess) {
   EXPECT_EQ(ErrorFromErrno(0), -1);  // the host failed without saying why
   EXPECT_EQ(ErrorFromErrno(12345), kErrIoDevice);
   for (int err = 1; err < 200; ++err) {
-    EXPECT_NE(ErrorFromErrno(err), 0) << "errno " << err;
-    EXPECT_NE(SystemErrorText(ErrorFromErrno(err)), nullptr) << "errno " << err;
+    ASSERT_NE(ErrorFromErrno(err), 0) << "errno " << err;
+    ExpectOneLine(ErrorFromErrno(err));
   }
+}
+
+// Numbers without text make callers fall back to "ERROR #%d\n".
+TEST(SystemErrorText, EveryNumberTheSystemReturnsHasText) {
+  for (int32_t n : {1, 8, 27, 33, 112, 114, 160, 1462}) ExpectOneLine(n);
+  EXPECT_STREQ(SystemErrorText(2), "The system cannot find the file specified.\n");
+  EXPECT_STREQ(SystemErrorText(1117),
+               "The request could not be performed because of an I/O device error.\n");
+  for (int32_t n : {0, -1, INT32_MIN, 7, 0x34FF}) EXPECT_EQ(SystemErrorText(n), nullptr) << n;
 }
 
 TEST(LastHostError, ReportsTheFailedCall) {
