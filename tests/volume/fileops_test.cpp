@@ -145,38 +145,6 @@ TEST_F(FileOpsTest, DirectoriesAreRemovedOnlyWhenEmpty) {
   ExpectClean();
 }
 
-TEST_F(FileOpsTest, ManyFilesInOneDirectoryStayListedInOrder) {
-  FormatAndMount("--size 32M");
-  std::vector<std::string> names;
-  for (int i = 0; i < 700; ++i) {
-    char name[32];
-    std::snprintf(name, sizeof name, "file-%04d-%s", (i * 7919) % 700, "abcdefghijklmnop");
-    names.push_back(name);
-    ASSERT_EQ(CreateFile(std::string("/1/") + name), 0) << name;
-  }
-  std::sort(names.begin(), names.end());
-  EXPECT_EQ(Names("/1"), names);
-  for (int i = 0; i < 700; i += 3) ASSERT_EQ(ToolkitRemove(("/1/" + names[i]).c_str()), 0);
-  std::vector<std::string> left;
-  for (int i = 0; i < 700; ++i) {
-    if (i % 3 != 0) left.push_back(names[i]);
-  }
-  EXPECT_EQ(Names("/1"), left);
-  ExpectClean();
-}
-
-// Enough files to grow the MFT several times, past the point where record
-// 0 keeps its record bitmap inside itself.
-TEST_F(FileOpsTest, TheMftGrowsAndKeepsItsRecords) {
-  FormatAndMount("--size 64M");
-  const int count = 1200;
-  for (int i = 0; i < count; ++i) {
-    ASSERT_EQ(CreateFile("/1/n" + std::to_string(i)), 0) << i;
-  }
-  EXPECT_EQ(Names("/1").size(), static_cast<size_t>(count));
-  ExpectClean();
-}
-
 // A write that fails at any point of a creation, rename or removal leaves a
 // volume the checker finds sound, with the name either fully there or gone.
 TEST_F(FileOpsTest, FailedWritesLeaveASoundVolume) {
