@@ -68,7 +68,7 @@ void Create(const std::string& path) {
   ToolkitClose(t);
 }
 
-std::vector<std::string> Names(Toolkit* t) {
+std::vector<std::string> Listed(Toolkit* t) {
   std::vector<std::string> names;
   Bytes slice(4096);
   for (uint32_t offset = 64;;) {
@@ -88,7 +88,7 @@ std::vector<std::string> Names(Toolkit* t) {
 void ReadTree(const std::string& dir, Tree& tree) {
   Toolkit* t = nullptr;
   if (ToolkitOpen(t, dir.c_str()) != 0) return;
-  const std::vector<std::string> names = Names(t);
+  const std::vector<std::string> names = Listed(t);
   ToolkitClose(t);
   for (const std::string& name : names) {
     const std::string path = dir + "/" + name;
@@ -174,25 +174,27 @@ struct Verdict {
   std::string text;
 };
 
-Verdict Check(const std::string& image) {
+// What `run` prints to the stream it is handed.
+std::string Printed(const std::function<void(std::FILE*)>& run) {
   char* buffer = nullptr;
   size_t length = 0;
   std::FILE* out = open_memstream(&buffer, &length);
-  const fsck::CheckPass pass = fsck::CheckOnce(image, false, out, out);
+  run(out);
   std::fclose(out);
-  Verdict v{pass.readable, pass.problems, pass.leaks, std::string(buffer, length)};
+  std::string text(buffer, length);
   std::free(buffer);
-  return v;
+  return text;
+}
+
+Verdict Check(const std::string& image) {
+  fsck::CheckPass pass;
+  const std::string text = Printed([&](std::FILE* out) { pass = fsck::CheckOnce(image, false, out, out); });
+  return Verdict{pass.readable, pass.problems, pass.leaks, text};
 }
 
 int Repair(const std::string& image, std::string& text) {
-  char* buffer = nullptr;
-  size_t length = 0;
-  std::FILE* out = open_memstream(&buffer, &length);
-  const int code = fsck::RepairVolume(image, false, out, out);
-  std::fclose(out);
-  text.assign(buffer, length);
-  std::free(buffer);
+  int code = -1;
+  text = Printed([&](std::FILE* out) { code = fsck::RepairVolume(image, false, out, out); });
   return code;
 }
 
@@ -362,51 +364,35 @@ class CrashTest : public test::VolumeTest {
 
 const Bytes kSmall = PatternBytes(700, 1);
 
-TEST_F(CrashTest, CreatingFilesAndDirectories) {
-  Run({"create in an empty directory", [] { ASSERT_EQ(ToolkitMakeDirectory("/1/d"), 0); },
-       {[] { Create("/1/d/new"); }}});
-  Run({"make a directory", [] {}, {[] { ToolkitMakeDirectory("/1/made"); }}});
-  Run({"create that splits an index block",
-       [] {
-         ASSERT_EQ(ToolkitMakeDirectory("/1/d"), 0);
-         for (int i = 0; i < 35; ++i) Create("/1/d/name-" + std::to_string(100 + i));
-       },
-       {[] { Create("/1/d/name-200"); }}});
-  Run({"create that grows the MFT",
-       [] {
-         ASSERT_EQ(ToolkitMakeDirectory("/1/d"), 0);
-         UseAllRecords("/1/d");
-       },
-       {[] { Create("/1/grown"); }}});
+void MakeDirectory(const std::string& path) { ASSERT_EQ(ToolkitMakeDirectory(path.c_str()), 0); }
+
+// Directory /1/d holding `count` names; 35 of this length fill the top
+// block, 37 split it into [name-135, end] over [name-100 .. name-134] and
+// [name-136], and 72 fill that second block.
+void Names(int count, const std::vector<std::string>& more = {}) {
+  MakeDirectory("/1/d");
+  for (int i = 0; i < count; ++i) Create("/1/d/name-" + std::to_string(100 + i));
+  for (const std::string& name : more) Create("/1/d/" + name);
 }
 
-TEST_F(CrashTest, WritingData) {
-  Run({"first write of a new file", [] { Create("/1/f"); }, {[] { Write("/1/f", 0, kSmall); }}});
-  Run({"write that moves the data out of the record",
-       [] { Write("/1/f", 0, kSmall); },
-       {[] { Write("/1/f", 700, PatternBytes(9000, 2)); }}});
-  Run({"append", [] { Write("/1/f", 0, PatternBytes(10000, 4)); },
-       {[] { Write("/1/f", 10000, PatternBytes(5000, 5)); }}});
-  Run({"overwrite in place", [] { Write("/1/f", 0, PatternBytes(40000, 4)); },
-       {[] { Write("/1/f", 1000, PatternBytes(20000, 6)); }}});
-  Run({"truncate", [] { Write("/1/f", 0, PatternBytes(40000, 4)); },
-       {[] { Truncate("/1/f", 6000); }}});
-  Run({"overwrite that truncates", [] { Write("/1/f", 0, PatternBytes(40000, 4)); },
-       {[] { Truncate("/1/f", 0); }, [] { Write("/1/f", 0, PatternBytes(9000, 7)); }}});
-  Run({"write that needs an extension record", [] { FragmentNearlyFull("/1/frag"); },
-       {[] { Write("/1/frag", SizeOf("/1/frag"), PatternBytes(32768, 9)); }},
-       false,
-       [] { EXPECT_TRUE(HasList("/1/frag")); }});
-  const auto withExtensions = [] {
-    FragmentNearlyFull("/1/frag");
-    Write("/1/frag", SizeOf("/1/frag"), PatternBytes(32768, 9));
-    ASSERT_TRUE(HasList("/1/frag"));
-  };
-  Run({"append to a file with extension records", withExtensions,
-       {[] { Write("/1/frag", SizeOf("/1/frag"), PatternBytes(20000, 10)); }}});
-  Run({"truncate of a file with extension records", withExtensions,
-       {[] { Truncate("/1/frag", 5000); }}});
+void WithExtensions() {
+  FragmentNearlyFull("/1/frag");
+  Write("/1/frag", SizeOf("/1/frag"), PatternBytes(32768, 9));
+  ASSERT_TRUE(HasList("/1/frag"));
 }
+
+const Scenario kSplit{"create that splits an index block", [] { Names(35); },
+                      {[] { Create("/1/d/name-200"); }}};
+const Scenario kExtend{"write that needs an extension record", [] { FragmentNearlyFull("/1/frag"); },
+                       {[] { Write("/1/frag", SizeOf("/1/frag"), PatternBytes(32768, 9)); }}};
+const Scenario kMove{"rename across directories",
+                     [] {
+                       MakeDirectory("/1/from");
+                       MakeDirectory("/1/to");
+                       Write("/1/from/moving", 0, kSmall);
+                     },
+                     {[] { ToolkitRename("/1/from/moving", "/1/to/moved"); }},
+                     true};
 
 // Deferred durability: the pieces' data and marks go out relaxed, the
 // records only at the commit, after a barrier. A crash anywhere leaves the
@@ -425,87 +411,80 @@ void WriteDeferred(const std::string& path, const std::vector<Bytes>& pieces) {
   ToolkitClose(t);
 }
 
-TEST_F(CrashTest, DeferredWritesCommitTogether) {
-  Run({"pieces of a new file, committed once", [] { Create("/1/f"); },
-       {[] { WriteDeferred("/1/f", {kSmall, PatternBytes(9000, 2), PatternBytes(30000, 3)}); }}});
-  Run({"pieces appended to a file, committed once",
-       [] { Write("/1/f", 0, PatternBytes(10000, 4)); },
-       {[] { WriteDeferred("/1/f", {PatternBytes(5000, 5), PatternBytes(20000, 6)}); }}});
-  Run({"pieces that need an extension record", [] { FragmentNearlyFull("/1/frag"); },
-       {[] { WriteDeferred("/1/frag", {PatternBytes(16384, 7), PatternBytes(16384, 8)}); }},
-       false,
-       [] { EXPECT_TRUE(HasList("/1/frag")); }});
-}
-
-TEST_F(CrashTest, RenamingAndRemoving) {
-  Run({"rename within a directory",
-       [] {
-         ASSERT_EQ(ToolkitMakeDirectory("/1/d"), 0);
-         Write("/1/d/old", 0, kSmall);
-         Create("/1/d/other");
-       },
-       {[] { ToolkitRename("/1/d/old", "/1/d/new"); }},
-       true});
-  Run({"rename across directories",
-       [] {
-         ASSERT_EQ(ToolkitMakeDirectory("/1/from"), 0);
-         ASSERT_EQ(ToolkitMakeDirectory("/1/to"), 0);
-         Write("/1/from/moving", 0, kSmall);
-       },
-       {[] { ToolkitRename("/1/from/moving", "/1/to/moved"); }},
-       true});
-  Run({"remove of a file with extension records",
-       [] {
-         FragmentNearlyFull("/1/frag");
-         Write("/1/frag", SizeOf("/1/frag"), PatternBytes(32768, 9));
-         ASSERT_TRUE(HasList("/1/frag"));
-       },
-       {[] { ToolkitRemove("/1/frag"); }}});
-  Run({"move of a directory",
-       [] {
-         ASSERT_EQ(ToolkitMakeDirectory("/1/a"), 0);
-         ASSERT_EQ(ToolkitMakeDirectory("/1/a/sub"), 0);
-         Write("/1/a/sub/f", 0, kSmall);
-         ASSERT_EQ(ToolkitMakeDirectory("/1/b"), 0);
-       },
-       {[] { ToolkitRename("/1/a/sub", "/1/b/sub2"); }},
-       true});
-  Run({"remove of a directory",
-       [] {
-         ASSERT_EQ(ToolkitMakeDirectory("/1/gone"), 0);
-         Create("/1/gone/x");
-         ToolkitRemove("/1/gone/x");
-       },
-       {[] { ToolkitRemove("/1/gone"); }}});
-  Run({"remove that empties an index block",
-       [] {
-         ASSERT_EQ(ToolkitMakeDirectory("/1/d"), 0);
-         for (int i = 0; i < 36; ++i) Create("/1/d/name-" + std::to_string(100 + i));
-       },
-       {[] { ToolkitRemove("/1/d/name-135"); }}});
-}
-
 // A split below the top block moves its middle name up into the parent
 // (one write links both halves); a name whose neighbour also leads to a
-// sub-tree is replaced by its successor.
-TEST_F(CrashTest, SplitsAndRemovalsBelowTheTop) {
-  // 37 names of this length split the top block: [name-135, end] over
-  // [name-100 .. name-134] and [name-136]; 72 fill that second block.
-  const auto names = [](int count, const std::vector<std::string>& more = {}) {
-    ASSERT_EQ(ToolkitMakeDirectory("/1/d"), 0);
-    for (int i = 0; i < count; ++i) Create("/1/d/name-" + std::to_string(100 + i));
-    for (const std::string& name : more) Create("/1/d/" + name);
-  };
-  Run({"create that splits a block below the top", [&] { names(72); },
-       {[] { Create("/1/d/name-200"); }}});
-  Run({"create that halves a block below the top", [&] { names(72, {"name-120a"}); },
-       {[] { Create("/1/d/name-120x"); }}});
-  // Until the block that takes the successor's place is written, the
-  // successor is named by nothing; the repair puts it back.
-  Run({"remove a name whose successor empties its block", [&] { names(37); },
-       {[] { ToolkitRemove("/1/d/name-135"); }}, true});
-  Run({"remove a name whose successor leaves a full block", [&] { names(72); },
-       {[] { ToolkitRemove("/1/d/name-135"); }}, true});
+// sub-tree is replaced by its successor, named by nothing until the block
+// that takes its place is written (the repair puts it back).
+const Scenario kScenarios[] = {
+    {"create in an empty directory", [] { MakeDirectory("/1/d"); }, {[] { Create("/1/d/new"); }}},
+    {"make a directory", [] {}, {[] { ToolkitMakeDirectory("/1/made"); }}},
+    kSplit,
+    {"create that grows the MFT",
+     [] {
+       MakeDirectory("/1/d");
+       UseAllRecords("/1/d");
+     },
+     {[] { Create("/1/grown"); }}},
+    {"create that splits a block below the top", [] { Names(72); }, {[] { Create("/1/d/name-200"); }}},
+    {"create that halves a block below the top", [] { Names(72, {"name-120a"}); },
+     {[] { Create("/1/d/name-120x"); }}},
+    {"first write of a new file", [] { Create("/1/f"); }, {[] { Write("/1/f", 0, kSmall); }}},
+    {"write that moves the data out of the record", [] { Write("/1/f", 0, kSmall); },
+     {[] { Write("/1/f", 700, PatternBytes(9000, 2)); }}},
+    {"append", [] { Write("/1/f", 0, PatternBytes(10000, 4)); },
+     {[] { Write("/1/f", 10000, PatternBytes(5000, 5)); }}},
+    {"overwrite in place", [] { Write("/1/f", 0, PatternBytes(40000, 4)); },
+     {[] { Write("/1/f", 1000, PatternBytes(20000, 6)); }}},
+    {"truncate", [] { Write("/1/f", 0, PatternBytes(40000, 4)); }, {[] { Truncate("/1/f", 6000); }}},
+    {"overwrite that truncates", [] { Write("/1/f", 0, PatternBytes(40000, 4)); },
+     {[] { Truncate("/1/f", 0); }, [] { Write("/1/f", 0, PatternBytes(9000, 7)); }}},
+    {kExtend.name, kExtend.prepare, kExtend.steps, false, [] { EXPECT_TRUE(HasList("/1/frag")); }},
+    {"append to a file with extension records", WithExtensions,
+     {[] { Write("/1/frag", SizeOf("/1/frag"), PatternBytes(20000, 10)); }}},
+    {"truncate of a file with extension records", WithExtensions, {[] { Truncate("/1/frag", 5000); }}},
+    {"pieces of a new file, committed once", [] { Create("/1/f"); },
+     {[] { WriteDeferred("/1/f", {kSmall, PatternBytes(9000, 2), PatternBytes(30000, 3)}); }}},
+    {"pieces appended to a file, committed once", [] { Write("/1/f", 0, PatternBytes(10000, 4)); },
+     {[] { WriteDeferred("/1/f", {PatternBytes(5000, 5), PatternBytes(20000, 6)}); }}},
+    {"pieces that need an extension record", [] { FragmentNearlyFull("/1/frag"); },
+     {[] { WriteDeferred("/1/frag", {PatternBytes(16384, 7), PatternBytes(16384, 8)}); }},
+     false,
+     [] { EXPECT_TRUE(HasList("/1/frag")); }},
+    {"rename within a directory",
+     [] {
+       MakeDirectory("/1/d");
+       Write("/1/d/old", 0, kSmall);
+       Create("/1/d/other");
+     },
+     {[] { ToolkitRename("/1/d/old", "/1/d/new"); }},
+     true},
+    kMove,
+    {"remove of a file with extension records", WithExtensions, {[] { ToolkitRemove("/1/frag"); }}},
+    {"move of a directory",
+     [] {
+       MakeDirectory("/1/a");
+       MakeDirectory("/1/a/sub");
+       Write("/1/a/sub/f", 0, kSmall);
+       MakeDirectory("/1/b");
+     },
+     {[] { ToolkitRename("/1/a/sub", "/1/b/sub2"); }},
+     true},
+    {"remove of a directory",
+     [] {
+       MakeDirectory("/1/gone");
+       Create("/1/gone/x");
+       ToolkitRemove("/1/gone/x");
+     },
+     {[] { ToolkitRemove("/1/gone"); }}},
+    {"remove that empties an index block", [] { Names(36); }, {[] { ToolkitRemove("/1/d/name-135"); }}},
+    {"remove a name whose successor empties its block", [] { Names(37); },
+     {[] { ToolkitRemove("/1/d/name-135"); }}, true},
+    {"remove a name whose successor leaves a full block", [] { Names(72); },
+     {[] { ToolkitRemove("/1/d/name-135"); }}, true},
+};
+
+TEST_F(CrashTest, EveryCrashLeavesOnlyLeaks) {
+  for (const Scenario& s : kScenarios) Run(s);
 }
 
 // Sectors larger than records (a record is then part of one sector) and
@@ -513,38 +492,15 @@ TEST_F(CrashTest, SplitsAndRemovalsBelowTheTop) {
 TEST_F(CrashTest, OtherGeometries) {
   for (const char* geometry : {"--sector-size 4096", "--cluster-size 512"}) {
     SCOPED_TRACE(geometry);
-    Run({"create that splits an index block",
-         [] {
-           ASSERT_EQ(ToolkitMakeDirectory("/1/d"), 0);
-           for (int i = 0; i < 35; ++i) Create("/1/d/name-" + std::to_string(100 + i));
-         },
-         {[] { Create("/1/d/name-200"); }}},
-        false, geometry);
-    Run({"write that needs an extension record", [] { FragmentNearlyFull("/1/frag"); },
-         {[] { Write("/1/frag", SizeOf("/1/frag"), PatternBytes(32768, 9)); }}},
-        false, geometry);
-    Run({"rename across directories",
-         [] {
-           ASSERT_EQ(ToolkitMakeDirectory("/1/from"), 0);
-           ASSERT_EQ(ToolkitMakeDirectory("/1/to"), 0);
-           Write("/1/from/moving", 0, kSmall);
-         },
-         {[] { ToolkitRename("/1/from/moving", "/1/to/moved"); }},
-         true},
-        false, geometry);
+    for (const Scenario& s : {kSplit, kExtend, kMove}) Run(s, false, geometry);
   }
 }
 
 TEST_F(CrashTest, TornWritesAreCaughtNotTrusted) {
-  Run({"torn create", [] { ASSERT_EQ(ToolkitMakeDirectory("/1/d"), 0); },
-       {[] { Create("/1/d/new"); }}},
+  Run({"torn create", [] { MakeDirectory("/1/d"); }, {[] { Create("/1/d/new"); }}}, true);
+  Run({"torn rename", [] { Write("/1/old", 0, kSmall); }, {[] { ToolkitRename("/1/old", "/1/new"); }}},
       true);
-  Run({"torn rename", [] { Write("/1/old", 0, kSmall); },
-       {[] { ToolkitRename("/1/old", "/1/new"); }}},
-      true);
-  Run({"torn write of an extension record", [] { FragmentNearlyFull("/1/frag"); },
-       {[] { Write("/1/frag", SizeOf("/1/frag"), PatternBytes(32768, 9)); }}},
-      true);
+  Run(kExtend, true);
 }
 
 }  // namespace

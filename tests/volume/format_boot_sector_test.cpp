@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <cstring>
+#include <tuple>
 #include <utility>
 #include <vector>
 
@@ -47,31 +48,28 @@ TEST(BootSector, EncodedGeometryDecodesBack) {
   EXPECT_EQ(DecodeBootSector(sector.data(), 0x47, boot), kErrBadStructure);
 }
 
-TEST(BootSector, IdentifierMustMatchByteForByte) {
-  // The four letters followed by anything other than four spaces, or any
-  // letter changed (case included), is refused.
-  const std::pair<int, char> changes[] = {{4, '\0'}, {4, 'x'}, {7, 'X'}, {5, '\t'},
-                                          {0, static_cast<char>(kVolumeIdentifier[0] | 0x20)},
-                                          {3, 'X'}};
-  for (const auto& [at, byte] : changes) {
+// The identifier must match byte for byte: the four letters (case
+// included) followed by four spaces; the bytes per sector must be a power
+// of two.
+TEST(BootSector, DamagedFieldsAreRefused) {
+  const std::tuple<uint32_t, Bytes, int32_t> cases[] = {
+      {7, {0}, kErrBadStructure},
+      {7, {'x'}, kErrBadStructure},
+      {10, {'X'}, kErrBadStructure},
+      {8, {'\t'}, kErrBadStructure},
+      {3, {static_cast<uint8_t>(kVolumeIdentifier[0] | 0x20)}, kErrBadStructure},
+      {6, {'X'}, kErrBadStructure},
+      {0x0B, {0x00, 0x03}, kErrBadArguments},
+      {0x0B, {0x00, 0x00}, kErrBadArguments},
+      {0x0B, {0x01, 0x02}, kErrBadArguments},
+      {0x0B, {0x00, 0x10}, kOk},
+  };
+  for (const auto& [at, bytes, error] : cases) {
     Bytes sector = EncodedSector();
-    sector[3 + at] = static_cast<uint8_t>(byte);
+    std::copy(bytes.begin(), bytes.end(), sector.begin() + at);
     BootSector boot;
-    EXPECT_EQ(DecodeBootSector(sector.data(), 512, boot), kErrBadStructure) << "byte " << at;
+    EXPECT_EQ(DecodeBootSector(sector.data(), 512, boot), error) << "byte " << at;
   }
-}
-
-TEST(BootSector, BytesPerSectorMustBeAPowerOfTwo) {
-  for (const uint16_t bps : {uint16_t{0x0300}, uint16_t{0}, uint16_t{0x0201}}) {
-    Bytes sector = EncodedSector();
-    PutLE16(sector.data() + 0x0B, bps);
-    BootSector boot;
-    EXPECT_EQ(DecodeBootSector(sector.data(), 512, boot), kErrBadArguments) << bps;
-  }
-  Bytes sector = EncodedSector();
-  PutLE16(sector.data() + 0x0B, 4096);
-  BootSector boot;
-  EXPECT_EQ(DecodeBootSector(sector.data(), 512, boot), kOk);
 }
 
 // Codes below 256 count clusters, from 256 on bytes; an overflowing

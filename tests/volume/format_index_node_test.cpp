@@ -52,16 +52,21 @@ std::vector<uint32_t> Walk(Bytes node, bool& malformed) {
   return offsets;
 }
 
-TEST(IndexRoot, EmptyRootIs0x38BytesWithOneEndEntry) {
+// The empty root is 0x38 bytes with one end entry; a fresh block's header
+// figures are sound, and a header claiming more than the block, bytes in
+// use beyond those allocated or entries outside the bytes in use is not.
+TEST(FreshNodes, FiguresAreSoundAndDamagedHeadersRecognised) {
   Bytes root(ie::kNewRootSize, 0xEE);
   BuildEmptyRoot(root.data());
-  for (uint32_t i = 0; i < 0x20; ++i) EXPECT_EQ(root[i], 0) << "byte " << i;
+  EXPECT_EQ(Bytes(root.begin(), root.begin() + ie::kRootFirstEntry), Bytes(ie::kRootFirstEntry, 0));
   EXPECT_EQ(Bytes(root.begin() + ie::kRootFirstEntry, root.end()), EndEntry());
-}
 
-TEST(FreshBlock, HeaderFiguresAndTheEndEntryAreSound) {
-  Bytes block(4096);
-  BuildEmptyBlock(block.data(), 4096, 512, 7);
+  const auto fresh = [] {
+    Bytes block(4096);
+    BuildEmptyBlock(block.data(), 4096, 512, 7);
+    return block;
+  };
+  Bytes block = fresh();
   uint8_t* b = block.data();
   EXPECT_TRUE(HasIndexMagic(b));
   EXPECT_EQ(GetLE16(b + 0x04), 0x28);
@@ -71,14 +76,14 @@ TEST(FreshBlock, HeaderFiguresAndTheEndEntryAreSound) {
   EXPECT_EQ(BlockBytesInUse(b), 0xA6u);
   EXPECT_EQ(BlockBytesAllocated(b), 0xFE8u);
   EXPECT_TRUE(BlockHeaderIsSound(b, 4096));
+  EXPECT_FALSE(BlockHeaderIsSound(b, 2048));
+  EXPECT_FALSE(BlockHeaderIsSound(b, 0x20));
   IndexEntryWalk walk(b, BlockEntriesStart(b), BlockEntriesEnd(b));
   EXPECT_EQ(walk.Next(), b + 0x8E);
   EXPECT_EQ(EntryFlags(b + 0x8E), 0x02);
   EXPECT_EQ(walk.Next(), nullptr);
   EXPECT_FALSE(walk.malformed());
-}
 
-TEST(FreshBlock, UnsoundHeadersAreRecognised) {
   const std::pair<uint32_t, uint32_t> damages[] = {
       {indx::kBytesAllocated, 4096 - 0x18 + 1},  // beyond the block
       {indx::kBytesInUse, 0xFE9},                // beyond bytes allocated
@@ -86,15 +91,10 @@ TEST(FreshBlock, UnsoundHeadersAreRecognised) {
       {indx::kEntriesOffset, 0x08},              // inside the header
   };
   for (const auto& [field, value] : damages) {
-    Bytes block(4096);
-    BuildEmptyBlock(block.data(), 4096, 512, 7);
-    PutLE32(block.data() + field, value);
-    EXPECT_FALSE(BlockHeaderIsSound(block.data(), 4096)) << field << " " << value;
+    Bytes damaged = fresh();
+    PutLE32(damaged.data() + field, value);
+    EXPECT_FALSE(BlockHeaderIsSound(damaged.data(), 4096)) << field << " " << value;
   }
-  Bytes block(4096);
-  BuildEmptyBlock(block.data(), 4096, 512, 7);
-  EXPECT_FALSE(BlockHeaderIsSound(block.data(), 2048));
-  EXPECT_FALSE(BlockHeaderIsSound(block.data(), 0x20));
 }
 
 TEST(IndexEntryWalk, YieldsEntriesInOrderThroughTheLastEntry) {

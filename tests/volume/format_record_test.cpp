@@ -67,7 +67,9 @@ class RecordImage {
 
 const Bytes kRunAt100{0x11, 0x08, 0x64, 0x00};  // 8 clusters at LCN 100
 
-TEST(EmptyRecord, HeaderFiguresFor1024BytesAnd512ByteSectors) {
+// The array count follows the sector size: 1024 bytes over 512-byte
+// sectors need three entries, the attributes start behind them.
+TEST(EmptyRecord, HeaderFiguresFollowTheSectorSize) {
   RecordImage record;
   const uint8_t* r = record.data();
   EXPECT_TRUE(HasRecordMagic(r));
@@ -76,9 +78,6 @@ TEST(EmptyRecord, HeaderFiguresFor1024BytesAnd512ByteSectors) {
   EXPECT_EQ(RecordBytesInUse(r), 0x2Cu + 6 + 8);
   EXPECT_EQ(GetLE32(r + 0x24), 0x00010000u);
   EXPECT_EQ(GetLE32(r + 0x2C + 6), 0xFFFFFFFFu);  // the end marker
-}
-
-TEST(EmptyRecord, ArrayCountFollowsTheSectorSize) {
   EXPECT_EQ(RecordUsaCount(4096, 512), 9u);
   EXPECT_EQ(RecordUsaCount(1024, 4096), 1u);
   RecordImage big(4096, 512);
@@ -140,7 +139,10 @@ TEST(ValidateRecord, RejectsEachKindOfDamage) {
   }
 }
 
-TEST(AttributeWalk, YieldsEachAttributeThenStopsAtTheEndMarker) {
+// The walk yields each attribute and stops at the end marker, or after
+// count + 1 steps; short lengths and records are malformed. Lookup by type
+// finds the end marker for type 0xFFFFFFFF.
+TEST(AttributeWalk, YieldsEachAttributeThenStops) {
   RecordImage record;
   uint8_t* first = record.AddResident(AT_STANDARD_INFORMATION, 48);
   uint8_t* second = record.AddNonResident(AT_DATA, kRunAt100);
@@ -149,41 +151,28 @@ TEST(AttributeWalk, YieldsEachAttributeThenStopsAtTheEndMarker) {
   EXPECT_EQ(walk.Next(), second);
   EXPECT_EQ(walk.Next(), nullptr);
   EXPECT_FALSE(walk.malformed());
-  EXPECT_EQ(walk.endMarkerOffset(), RecordBytesInUse(record.data()) - 8);
-}
+  const uint32_t end = RecordBytesInUse(record.data()) - 8;
+  EXPECT_EQ(walk.endMarkerOffset(), end);
+  EXPECT_EQ(FindAttributeInRecord(record.data(), record.size(), AT_DATA), second);
+  EXPECT_EQ(FindAttributeInRecord(record.data(), record.size(), AT_BITMAP), nullptr);
+  EXPECT_EQ(FindAttributeInRecord(record.data(), record.size(), 0xFFFFFFFF), record.data() + end);
 
-TEST(AttributeWalk, StopsAfterCountPlusOneSteps) {
-  RecordImage record;
-  uint8_t* first = record.AddResident(AT_DATA, 0);
-  record.AddResident(AT_DATA, 0);
   SetRecordAttributeCount(record.data(), 0);
-  AttributeWalk walk(record.data(), record.size());
-  EXPECT_EQ(walk.Next(), first);
-  EXPECT_EQ(walk.Next(), nullptr);
-  EXPECT_FALSE(walk.malformed());
-  EXPECT_EQ(walk.endMarkerOffset(), 0u);
-}
+  AttributeWalk counted(record.data(), record.size());
+  EXPECT_EQ(counted.Next(), first);
+  EXPECT_EQ(counted.Next(), nullptr);
+  EXPECT_FALSE(counted.malformed());
+  EXPECT_EQ(counted.endMarkerOffset(), 0u);
 
-TEST(AttributeWalk, ShortLengthsAndRecordsAreMalformed) {
-  RecordImage record;
-  SetAttrLength(record.AddResident(AT_DATA, 0), 0x10);
-  AttributeWalk walk(record.data(), record.size());
-  EXPECT_EQ(walk.Next(), nullptr);
-  EXPECT_TRUE(walk.malformed());
+  RecordImage shortAttribute;
+  SetAttrLength(shortAttribute.AddResident(AT_DATA, 0), 0x10);
+  AttributeWalk shortWalk(shortAttribute.data(), shortAttribute.size());
+  EXPECT_EQ(shortWalk.Next(), nullptr);
+  EXPECT_TRUE(shortWalk.malformed());
   Bytes tiny(0x20, 0);
   AttributeWalk tinyWalk(tiny.data(), 0x20);
   EXPECT_EQ(tinyWalk.Next(), nullptr);
   EXPECT_TRUE(tinyWalk.malformed());
-}
-
-TEST(FindAttributeInRecord, FindsByTypeAndTheEndMarker) {
-  RecordImage record;
-  record.AddResident(AT_FILE_NAME, 0x48);
-  uint8_t* data = record.AddNonResident(AT_DATA, kRunAt100);
-  EXPECT_EQ(FindAttributeInRecord(record.data(), record.size(), AT_DATA), data);
-  EXPECT_EQ(FindAttributeInRecord(record.data(), record.size(), AT_BITMAP), nullptr);
-  EXPECT_EQ(FindAttributeInRecord(record.data(), record.size(), 0xFFFFFFFF),
-            record.data() + RecordBytesInUse(record.data()) - 8);
 }
 
 TEST(ResidentValueSpace, DataRoundsDownAfterAdding16OthersRoundUpToEven) {
