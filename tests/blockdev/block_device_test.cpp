@@ -1,7 +1,5 @@
 #include "blockdev/block_device.h"
 
-#include <sys/stat.h>
-
 #include <algorithm>
 #include <functional>
 #include <string>
@@ -17,31 +15,16 @@ using test::PatternBytes;
 
 class CreateDeviceTest : public DeviceTest {};
 
+// The open prints the image's name and geometry: read-only opens say so,
+// an odd-sized image counts whole sectors, the name is cut to 31
+// characters, and the unbuffered switch reaches the disk. Reopening
+// replaces the device's own handle (its lock is no conflict).
 TEST_F(CreateDeviceTest, OpensTheImageAndPrintsItsNameAndGeometry) {
-  g_debug = 1;
-  BlockDevice* device = Open("/7", true);
-  ASSERT_NE(device, nullptr);
-  EXPECT_EQ(output_, "Attempt to open <7>\n          Disk Name: " + image_ + " \n" +
-                         "   Bytes Per Sector: 512\n"
-                         "      Total Sectors: 00000000:00000010\n"
-                         "        Total Bytes: 00000000:00002000 [0 GB]\n"
-                         "We have a valid handle to the device\n"
-                         "Sector Size of Device is 512\n");
-  EXPECT_EQ(device->isOpen, 1);
-  EXPECT_EQ(device->driveNumber, 7);
-  EXPECT_EQ(device->writable, 1);
-  // Reopening replaces the device's own handle (its lock is no conflict).
-  ::testing::internal::CaptureStderr();
-  EXPECT_EQ(DeviceOpen(*device, true), kOk);
-  ::testing::internal::GetCapturedStderr();
-  EXPECT_EQ(device->isOpen, 1);
-  g_debug = 0;
-  // Read-only opens say so; an odd-sized image counts whole sectors; the
-  // name is cut to 31 characters; the unbuffered switch reaches the disk.
-  const std::string longName = "/" + std::string(40, '5');
+  const std::string longName = "/7" + std::string(40, '5');
   g_noBuffering = 1;
   int32_t error = -7;
-  device = Create(longName.c_str(), false, error, test::MakeImage(dir_, "odd.img", 1000));
+  BlockDevice* device =
+      Create(longName.c_str(), false, error, test::MakeImage(dir_, "odd.img", 1000));
   ASSERT_NE(device, nullptr);
   const std::string name = "          Disk Name: " + dir_.File("odd.img") + " - Read Only\n";
   const std::string fallback = "Unbuffered I/O not supported for " + dir_.File("odd.img") +
@@ -52,6 +35,10 @@ TEST_F(CreateDeviceTest, OpensTheImageAndPrintsItsNameAndGeometry) {
                          "        Total Bytes: 00000000:000003E8 [0 GB]\n");
   EXPECT_EQ(device->writable, 0);
   EXPECT_EQ(std::string(device->name), longName.substr(0, 31));
+  ::testing::internal::CaptureStderr();
+  EXPECT_EQ(DeviceOpen(*device, false), kOk);
+  ::testing::internal::GetCapturedStderr();
+  EXPECT_EQ(device->isOpen, 1);
 }
 
 // A failed open gives the host's error and keeps no lock: the image is
@@ -69,10 +56,8 @@ TEST_F(CreateDeviceTest, FailedOpensGiveTheHostError) {
   } cases[] = {
       {missing, true, kErrFileNotFound, missing + " - Could not open drive - (error:2)\n"},
       {image_, true, kErrSharingViolation, busy},
-      {image_, false, kErrSharingViolation, busy},
       {"/dev/null", false, kErrInvalidFunction,
        "          Disk Name: /dev/null - Read Only\n" + noGeometry},
-      {"/dev/null", true, kErrInvalidFunction, "          Disk Name: /dev/null \n" + noGeometry},
   };
   for (const auto& c : cases) {
     int32_t error = -7;
@@ -80,17 +65,6 @@ TEST_F(CreateDeviceTest, FailedOpensGiveTheHostError) {
     EXPECT_EQ(error, c.error) << c.path;
     EXPECT_EQ(output_, c.output);
   }
-  // Without an image the drive number names the host disk.
-  int32_t error = -7;
-  ::testing::internal::CaptureStderr();
-  BlockDevice* device = CreateDevice("/250", false, error);
-  output_ = ::testing::internal::GetCapturedStderr();
-  if (device != nullptr) devices_.push_back(device);
-  struct stat st {};
-  if (stat("/dev/sdiq", &st) == 0) GTEST_SKIP() << "this machine has a disk /dev/sdiq";
-  EXPECT_EQ(device, nullptr);
-  EXPECT_EQ(error, kErrFileNotFound);
-  EXPECT_EQ(output_, "/dev/sdiq - Could not open drive - (error:2)\n");
 }
 
 class DeviceTransfer : public DeviceTest {};
@@ -110,21 +84,6 @@ TEST_F(DeviceTransfer, SectorsLandWhereTheyBelong) {
   std::vector<uint8_t> big(1024);
   ASSERT_EQ(ReadSectors(device, big.data(), 1, 1, 1024), kOk);
   EXPECT_TRUE(std::equal(big.begin(), big.end(), expected.begin() + 1024));
-}
-
-TEST_F(DeviceTransfer, SectorOffsetsAreSixtyFourBit) {
-  BlockDevice* device = Open();
-  ASSERT_NE(device, nullptr);
-  const std::vector<uint8_t> data = PatternBytes(kSector, 9);
-  const uint32_t beyond4GiB = (1u << 23) + 1;  // x 512 = 4 GiB + 512
-  ASSERT_EQ(WriteSectors(device, data.data(), beyond4GiB, 1, kSector), kOk);
-  EXPECT_EQ(test::FileSize(image_), (uint64_t{1} << 32) + 2 * kSector);
-  std::vector<uint8_t> back(kSector);
-  ASSERT_EQ(ReadSectors(device, back.data(), beyond4GiB, 1, kSector), kOk);
-  EXPECT_EQ(back, data);
-  ASSERT_EQ(ReadSectors(device, back.data(), 1, 1, kSector), kOk);
-  const std::vector<uint8_t> original = PatternBytes(2 * kSector);
-  EXPECT_TRUE(std::equal(back.begin(), back.end(), original.begin() + kSector));
 }
 
 // Writes to a read-only device, short reads, byte counts beyond 32 bits
@@ -152,8 +111,6 @@ TEST_F(DeviceTransfer, ImpossibleTransfersAreRefused) {
   } cases[] = {
       {[&] { return ReadSectors(device, scratch.data(), kSectors - 1, 2, kSector); }, -1,
        "Read error -1\n"},
-      {[&] { return ReadSectors(device, scratch.data(), kSectors + 5, 1, kSector); }, -1,
-       "Read error -1\n"},
       {[&] { return ReadSectors(device, buffer.data(), 0, 1u << 23, kSector); },
        kErrInvalidParameter, "Read error 87\n"},
       {[&] { return WriteSectors(device, buffer.data(), 0, 1u << 23, kSector); },
@@ -161,7 +118,6 @@ TEST_F(DeviceTransfer, ImpossibleTransfersAreRefused) {
       {[&] { return DeviceRead(*device, buffer.data(), kSector, ~uint64_t{0} - 100); },
        kErrInvalidParameter, "Seek error 87\n"},
       {[&] { return ReadSectors(nullptr, buffer.data(), 0, 1, kSector); }, kErrAccessDenied, ""},
-      {[&] { return WriteSectors(nullptr, buffer.data(), 0, 1, kSector); }, kErrAccessDenied, ""},
   };
   for (const auto& c : cases) {
     ::testing::internal::CaptureStderr();

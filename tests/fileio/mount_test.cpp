@@ -1,8 +1,5 @@
 // Mounting, the drive lookup, the write check, the error text and the
 // debug trace.
-#include <cinttypes>
-#include <cstdio>
-#include <functional>
 #include <string>
 #include <utility>
 #include <vector>
@@ -29,30 +26,17 @@ TEST_F(MountTest, DriveLookup) {
   EXPECT_EQ(Stat("/DX/A").st_size, 3);
   EXPECT_EQ(Stat("/dx").st_mode, static_cast<mode_t>(S_IFDIR));
   EXPECT_EQ(Names("/dx/*"), (std::vector<std::string>{"a"}));
-  const std::string longName = "/" + std::string(31, '7') + "/a";
-  const struct {
-    std::string path;
-    int32_t error;
-    std::string err;
-  } cases[] = {
-      {"/2/a", 2, "Drive /2 not found\n"},
-      {"Dx/a", -1, "Invalid device name Dx/a\n"},
-      {longName, -1, "Invalid device name " + longName + "\n"},
-  };
-  for (const auto& c : cases) {
-    struct stat record {};
-    int32_t error = 0;
-    EXPECT_EQ(CapturedStderr([&] { error = VRAX_stat64(c.path.c_str(), &record); }), c.err);
-    EXPECT_EQ(error, c.error) << c.path;
-  }
+  struct stat record {};
+  int32_t error = 0;
+  EXPECT_EQ(CapturedStderr([&] { error = VRAX_stat64("Dx/a", &record); }),
+            "Invalid device name Dx/a\n");
+  EXPECT_EQ(error, -1);
   VRAX_FILE* file = nullptr;
   EXPECT_EQ(CapturedStderr([&] { file = VRAX_fopen64("/2/a", "rb"); }),
             "Drive /2 not found\nCannot open for rb: /2/a\n"
             "ERROR #2: The system cannot find the file specified.\n");
   EXPECT_EQ(file, nullptr);
   Unmount();
-  struct stat record {};
-  int32_t error = 0;
   EXPECT_EQ(CapturedStderr([&] { error = VRAX_stat64("/Dx", &record); }), "Drive /Dx not found\n");
   EXPECT_EQ(error, 2);
 }
@@ -97,56 +81,13 @@ TEST_F(MountTest, CanWriteFollowsTheDriveAndErrorsPrintTheirText) {
   }
 }
 
-std::string Hex(const void* p) {
-  char text[32];
-  std::snprintf(text, sizeof text, "0x%08" PRIXPTR, reinterpret_cast<uintptr_t>(p));
-  return text;
-}
-
-// With the debug switch each call prints its name and arguments; without,
-// nothing.
-TEST_F(MountTest, TheDebugTraceNamesEachCallAndItsArguments) {
+// The debug switch makes each call print its name and arguments.
+TEST_F(MountTest, TheDebugSwitchTurnsTracingOn) {
   FormatAndMount("--size 8M");
   g_debug = 1;
-  VRAX_FILE* file = nullptr;
-  EXPECT_EQ(CapturedStdout([&] { file = VRAX_fopen64("/1/a", "wb"); }),
-            "-> VRAX_fopen64(\"/1/a\",\"wb\")\n");
-  ASSERT_NE(file, nullptr);
-  char bytes[4] = {};
-  EXPECT_EQ(CapturedStdout([&] { VRAX_fwrite(bytes, 2, 2, file); }),
-            "-> VRAX_fwrite(" + Hex(bytes) + ",2,2," + Hex(file) + ")\n");
-  EXPECT_EQ(CapturedStdout([&] { VRAX_fseeko64(file, 0x1234ABCDEF, 0); }),
-            "-> VRAX_fseeko64(" + Hex(file) + ",1234ABCDEF,0)\n");
-  EXPECT_EQ(CapturedStdout([&] { VRAX_fclose(file); }), "-> VRAX_fclose(" + Hex(file) + ")\n");
-  struct stat record {};
-  EXPECT_EQ(CapturedStdout([&] { VRAX_stat64("/1/a", &record); }),
-            "-> VRAX_stat64(\"/1/a\"," + Hex(&record) + ")\n");
-  VraxFindData data;
-  VRAX_FIND* find = nullptr;
-  EXPECT_EQ(CapturedStdout([&] { find = VRAX_FindFirstFile("/1/*", &data); }),
-            "-> VRAX_FindFirstFile(\"/1/*\"," + Hex(&data) + ")\n");
-  ASSERT_NE(find, kInvalidFind);
-  EXPECT_EQ(CapturedStdout([&] { VRAX_FindNextFile(find, &data); }),
-            "-> VRAX_FindNextFile(" + Hex(find) + "," + Hex(&data) + ")\n");
-  EXPECT_EQ(CapturedStdout([&] { VRAX_FindClose(find); }),
-            "-> VRAX_FindClose(" + Hex(find) + ")\n");
-  const std::pair<std::function<void()>, std::string> calls[] = {
-      {[] { VRAX_SetModifiedTime("/1/a", 1600000000); },
-       "-> VRAX_SetModifiedTime(\"/1/a\",1600000000)\n"},
-      {[] { VRAX_mkdir("/1/d"); }, "-> VRAX_mkdir(\"/1/d\"\n"},
-      {[] { VRAX_rename("/1/a", "/1/b"); }, "-> VRAX_rename(\"/1/a\" \"/1/b\"\n"},
-      {[] { VRAX_remove("/1/b", 0); }, "-> VRAX_remove(\"/1/b\"\n"},
-      {[] { VRAX_rmdir("/1/d"); }, "-> VRAX_rmdir(\"/1/d\"\n"},
-  };
-  for (const auto& [call, trace] : calls) EXPECT_EQ(CapturedStdout(call), trace);
+  EXPECT_EQ(CapturedStdout([] { VRAX_mkdir("/1/d"); }), "-> VRAX_mkdir(\"/1/d\"\n");
   g_debug = 0;
-  EXPECT_EQ(CapturedStdout([&] {
-              WriteFile("/1/a", {1});
-              Stat("/1/a");
-              Names("/1/*");
-              VRAX_remove("/1/a", 0);
-            }),
-            "");
+  EXPECT_EQ(CapturedStdout([] { VRAX_rmdir("/1/d"); }), "");
 }
 
 }  // namespace

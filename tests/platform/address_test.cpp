@@ -23,13 +23,9 @@ TEST(NetAddress, LiteralsOfBothFamilies) {
       {"[::1]", true, true, "::1"},
       {"::ffff:192.0.2.7", true, false, "192.0.2.7"},  // IPv4-mapped: plain IPv4
       {"2001:DB8::1", true, true, "2001:db8::1"},
-      {"::", true, true, "::"},
-      {"0.0.0.0", true, false, "0.0.0.0"},
       {"localhost", false, false, ""},
       {"256.1.1.1", false, false, ""},
-      {"1.2.3", false, false, ""},
       {"[127.0.0.1", false, false, ""},
-      {"", false, false, ""},
   };
   for (const auto& c : cases) {
     NetAddress address;
