@@ -1,7 +1,6 @@
 #include "blockdev/block_device.h"
 
 #include <algorithm>
-#include <functional>
 #include <string>
 #include <vector>
 
@@ -13,13 +12,11 @@ namespace {
 
 using test::PatternBytes;
 
-class CreateDeviceTest : public DeviceTest {};
-
 // The open prints the image's name and geometry: read-only opens say so,
 // an odd-sized image counts whole sectors, the name is cut to 31
 // characters, and the unbuffered switch reaches the disk. Reopening
 // replaces the device's own handle (its lock is no conflict).
-TEST_F(CreateDeviceTest, OpensTheImageAndPrintsItsNameAndGeometry) {
+TEST_F(DeviceTest, OpensTheImageAndPrintsItsNameAndGeometry) {
   const std::string longName = "/7" + std::string(40, '5');
   g_noBuffering = 1;
   int32_t error = -7;
@@ -43,7 +40,7 @@ TEST_F(CreateDeviceTest, OpensTheImageAndPrintsItsNameAndGeometry) {
 
 // A failed open gives the host's error and keeps no lock: the image is
 // held by a writer, and /dev/null has no geometry.
-TEST_F(CreateDeviceTest, FailedOpensGiveTheHostError) {
+TEST_F(DeviceTest, FailedOpensGiveTheHostError) {
   ASSERT_NE(Open("/1", true), nullptr);
   const std::string missing = dir_.File("missing.img");
   const std::string busy = image_ + " - Could not open drive - (error:32)\n";
@@ -67,9 +64,7 @@ TEST_F(CreateDeviceTest, FailedOpensGiveTheHostError) {
   }
 }
 
-class DeviceTransfer : public DeviceTest {};
-
-TEST_F(DeviceTransfer, SectorsLandWhereTheyBelong) {
+TEST_F(DeviceTest, SectorsLandWhereTheyBelong) {
   BlockDevice* device = Open();
   ASSERT_NE(device, nullptr);
   const std::vector<uint8_t> data = PatternBytes(2 * kSector, 42);
@@ -86,63 +81,44 @@ TEST_F(DeviceTransfer, SectorsLandWhereTheyBelong) {
   EXPECT_TRUE(std::equal(big.begin(), big.end(), expected.begin() + 1024));
 }
 
-// Writes to a read-only device, short reads, byte counts beyond 32 bits
-// (refused, not shortened), positions beyond reach, null and closed
-// devices: each fails with its error and line, moves no byte, and leaves
-// the device usable.
-TEST_F(DeviceTransfer, ImpossibleTransfersAreRefused) {
-  BlockDevice* device = Open("/1", false);
+// Short reads, byte counts beyond 32 bits (refused, not shortened),
+// positions beyond reach, null and closed devices: each fails with its
+// error and line, moves no byte, and leaves the device usable.
+TEST_F(DeviceTest, ImpossibleTransfersAreRefused) {
+  BlockDevice* device = Open();
   ASSERT_NE(device, nullptr);
   std::vector<uint8_t> buffer(2 * kSector, 0x11);
   std::vector<uint8_t> scratch(2 * kSector);  // short reads may fill part of it
   ::testing::internal::CaptureStderr();
-  EXPECT_EQ(WriteSectors(device, buffer.data(), 0, 1, kSector), -1);
-  EXPECT_EQ(DeviceWrite(*device, buffer.data(), 10, 5), -1);
+  EXPECT_EQ(ReadSectors(device, scratch.data(), kSectors - 1, 2, kSector), -1);
+  EXPECT_EQ(ReadSectors(device, buffer.data(), 0, 1u << 23, kSector), kErrInvalidParameter);
+  EXPECT_EQ(WriteSectors(device, buffer.data(), 0, 1u << 23, kSector), kErrInvalidParameter);
+  EXPECT_EQ(DeviceRead(*device, buffer.data(), kSector, ~uint64_t{0} - 100),
+            kErrInvalidParameter);
+  EXPECT_EQ(ReadSectors(nullptr, buffer.data(), 0, 1, kSector), kErrAccessDenied);
   EXPECT_EQ(::testing::internal::GetCapturedStderr(),
-            "Write disabled, read only\nWrite disabled, read only\n");
-  Forget(device);
-  DeleteDevice(device);
-  device = Open("/1", true);
-  ASSERT_NE(device, nullptr);
-  const struct {
-    std::function<int32_t()> call;
-    int32_t result;
-    std::string output;
-  } cases[] = {
-      {[&] { return ReadSectors(device, scratch.data(), kSectors - 1, 2, kSector); }, -1,
-       "Read error -1\n"},
-      {[&] { return ReadSectors(device, buffer.data(), 0, 1u << 23, kSector); },
-       kErrInvalidParameter, "Read error 87\n"},
-      {[&] { return WriteSectors(device, buffer.data(), 0, 1u << 23, kSector); },
-       kErrInvalidParameter, "Write error 87\n"},
-      {[&] { return DeviceRead(*device, buffer.data(), kSector, ~uint64_t{0} - 100); },
-       kErrInvalidParameter, "Seek error 87\n"},
-      {[&] { return ReadSectors(nullptr, buffer.data(), 0, 1, kSector); }, kErrAccessDenied, ""},
-  };
-  for (const auto& c : cases) {
-    ::testing::internal::CaptureStderr();
-    EXPECT_EQ(c.call(), c.result) << c.output;
-    EXPECT_EQ(::testing::internal::GetCapturedStderr(), c.output);
-  }
+            "Read error -1\nRead error 87\nWrite error 87\nSeek error 87\n");
   EXPECT_EQ(buffer, std::vector<uint8_t>(2 * kSector, 0x11));
   EXPECT_EQ(ImageBytes(), PatternBytes(kSectors * kSector));
   EXPECT_EQ(ReadSectors(device, scratch.data(), 0, 2, kSector), kOk);
   DeviceClose(*device);
-  EXPECT_EQ(device->isOpen, 0);
   ::testing::internal::CaptureStderr();
   EXPECT_EQ(ReadSectors(device, buffer.data(), 0, 1, kSector), kErrInvalidHandle);
   EXPECT_EQ(::testing::internal::GetCapturedStderr(), "Read error 6\n");
 }
 
-class DeleteDeviceTest : public DeviceTest {};
-
-TEST_F(DeleteDeviceTest, WarnsAboutAnInstalledBitmapAndForgetsOnlyItsOwnDrive) {
+// A read-only device refuses writes; deleting one warns about an installed
+// bitmap and forgets only its own drive.
+TEST_F(DeviceTest, ReadOnlyDevicesRefuseWritesAndDeleteForgetsOnlyTheirDrive) {
   BlockDevice* device = Open("/1", false);
   BlockDevice* other = Open("/2", false);
   ASSERT_NE(other, nullptr);
   Forget(device);
   Forget(other);
   SetCurrentDrive(device);
+  ::testing::internal::CaptureStderr();
+  EXPECT_EQ(WriteSectors(device, ImageBytes().data(), 0, 1, kSector), -1);
+  EXPECT_EQ(::testing::internal::GetCapturedStderr(), "Write disabled, read only\n");
   ::testing::internal::CaptureStderr();
   DeleteDevice(other);
   DeleteDevice(nullptr);

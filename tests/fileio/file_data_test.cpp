@@ -13,25 +13,7 @@ namespace {
 using test::PatternBytes;
 using test::ReadAt;
 
-class FileDataTest : public test::FileioTest {
- protected:
-  // Grows the files in turns of `piece` bytes, so that their clusters
-  // interleave and each file's data lies in many runs.
-  void Interleave(const std::vector<std::string>& paths, size_t piece, size_t pieces,
-                  std::vector<std::vector<uint8_t>>& contents) {
-    contents.assign(paths.size(), {});
-    for (size_t round = 0; round < pieces; ++round) {
-      for (size_t i = 0; i < paths.size(); ++i) {
-        const auto bytes = PatternBytes(piece, static_cast<uint8_t>(round * 7 + i));
-        VRAX_FILE* file = VRAX_fopen64(paths[i].c_str(), "ab");
-        ASSERT_NE(file, nullptr);
-        ASSERT_EQ(VRAX_fwrite(bytes.data(), 1, bytes.size(), file), bytes.size());
-        VRAX_fclose(file);
-        contents[i].insert(contents[i].end(), bytes.begin(), bytes.end());
-      }
-    }
-  }
-};
+class FileDataTest : public test::FileioTest {};
 
 // Reads stop at the end; item sizes multiply and results count bytes; a
 // write the volume has no room for fails whole, with its error, and leaves
@@ -43,7 +25,6 @@ TEST_F(FileDataTest, TransfersCountBytesAndAFailedWriteChangesNothing) {
   ASSERT_NE(file, nullptr);
   std::vector<uint8_t> buffer(2097152);
   EXPECT_EQ(VRAX_fread(buffer.data(), 1, 2097152, file), 10u);
-  EXPECT_EQ(VRAX_fread(buffer.data(), 1, 2097152, file), 0u);
   EXPECT_EQ(VRAX_fread(buffer.data(), 1, 2097152, file), 0u);
   EXPECT_EQ(file->position, 10u);
   VRAX_fclose(file);
@@ -64,12 +45,16 @@ TEST_F(FileDataTest, TransfersCountBytesAndAFailedWriteChangesNothing) {
   ExpectClean();
 }
 
-// Reads and overwrites at any offset of a file in many runs.
 TEST_F(FileDataTest, OverwritesInsideAFragmentedFileLandWhereTheySay) {
   FormatAndMount("--size 16M --cluster-size 512");
-  const std::vector<std::string> paths = {"/1/a", "/1/b"};
-  std::vector<std::vector<uint8_t>> contents;
-  Interleave(paths, 1300, 20, contents);
+  // The two files grow in turns, so that their clusters interleave and
+  // each file's data lies in many runs.
+  std::vector<std::vector<uint8_t>> contents(2);
+  for (size_t round = 0; round < 40; ++round) {
+    const auto bytes = PatternBytes(1300, static_cast<uint8_t>(round));
+    WriteFile(round % 2 == 0 ? "/1/a" : "/1/b", bytes, "ab");
+    contents[round % 2].insert(contents[round % 2].end(), bytes.begin(), bytes.end());
+  }
   std::mt19937 random(7);
   VRAX_FILE* file = VRAX_fopen64("/1/a", "r+b");
   ASSERT_NE(file, nullptr);

@@ -19,20 +19,16 @@ TEST_F(SetModifiedTest, TheTimeIsSetToTheMinuteAndChangingTheDataSetsItAgain) {
   const std::time_t when = 1614834395;  // early March 2021
   EXPECT_EQ(VRAX_SetModifiedTime("/1/f", when), 0);
   EXPECT_EQ(VRAX_SetModifiedTime("/1/d", when + 86400 * 40), 0);
-  const struct stat record = Stat("/1/f");
-  EXPECT_EQ(record.st_mtime, AsStored(when));
-  EXPECT_EQ(record.st_atime, AsStored(when));
-  EXPECT_EQ(record.st_size, 3);
+  EXPECT_EQ(Stat("/1/f").st_mtime, AsStored(when));
   EXPECT_EQ(Stat("/1/d").st_mtime, AsStored(when + 86400 * 40));
   EXPECT_EQ(ReadFile("/1/f"), (std::vector<uint8_t>{1, 2, 3}));
   // Changing a file's data (overwrite, append, truncate) makes the time of
   // the change its date last modified; reading it does not.
-  const std::time_t old = when;
   const auto recent = [](std::time_t t) { return std::abs(t - AsStored(std::time(nullptr))) < 120; };
   for (const char* mode : {"ab", "wb", "r+b"}) {
-    ASSERT_EQ(VRAX_SetModifiedTime("/1/f", old), 0);
+    ASSERT_EQ(VRAX_SetModifiedTime("/1/f", when), 0);
     EXPECT_EQ(ReadFile("/1/f").empty(), false);
-    EXPECT_EQ(Stat("/1/f").st_mtime, AsStored(old)) << "a read changed it";
+    EXPECT_EQ(Stat("/1/f").st_mtime, AsStored(when)) << "a read changed it";
     VRAX_FILE* file = VRAX_fopen64("/1/f", mode);
     ASSERT_NE(file, nullptr) << mode;
     EXPECT_EQ(VRAX_fwrite("xy", 1, 2, file), 2u) << mode;
