@@ -1,9 +1,15 @@
 #include "blockdev/block_device.h"
 
 #include <algorithm>
+#include <atomic>
+#include <climits>
+#include <cstring>
 #include <string>
+#include <thread>
 #include <vector>
 
+#include "blockdev/attachment.h"
+#include "blockdev/disk_report.h"
 #include "device_fixture.h"
 #include "platform/error_codes.h"
 
@@ -130,6 +136,88 @@ TEST_F(DeviceTest, ReadOnlyDevicesRefuseWritesAndDeleteForgetsOnlyTheirDrive) {
   EXPECT_EQ(::testing::internal::GetCapturedStderr(), "WARNING /1 bitmap still installed\n");
   EXPECT_EQ(CurrentDrive(), nullptr);
   EXPECT_NE(Open("/1", true), nullptr) << "deleting closed the disk";
+}
+
+// Each seek-and-transfer unit runs alone, so no thread ever sees another
+// thread's data in its own sectors.
+TEST_F(DeviceTest, ThreadsNeverSeeEachOthersData) {
+  BlockDevice* device = Open();
+  ASSERT_NE(device, nullptr);
+  std::atomic<int> mismatches{0};
+  std::vector<std::thread> threads;
+  for (uint32_t t = 0; t < 4; ++t) {
+    threads.emplace_back([device, t, &mismatches] {
+      std::vector<uint8_t> data(2 * kSector), back(2 * kSector);
+      for (int r = 0; r < 50; ++r) {
+        std::fill(data.begin(), data.end(), static_cast<uint8_t>(40 * t + r));
+        if (WriteSectors(device, data.data(), 2 * t, 2, kSector) != kOk) ++mismatches;
+        if (ReadSectors(device, back.data(), 2 * t, 2, kSector) != kOk || back != data) ++mismatches;
+      }
+    });
+  }
+  for (auto& t : threads) t.join();
+  EXPECT_EQ(mismatches.load(), 0);
+  const std::vector<uint8_t> image = ImageBytes();
+  for (size_t i = 0; i < 8 * kSector; ++i) ASSERT_EQ(image[i], 40 * (i / 1024) + 49) << i;
+}
+
+// The device name is the leading "/" and up to 30 more characters before
+// the next slash; the rest follows that one slash. Anything else is
+// refused with a line showing at most 64 characters of the path.
+TEST(ParseDeviceName, SplitsTheDeviceFromTheRestOrRefuses) {
+  const std::string longest = "/" + std::string(30, 'a');
+  const std::string longestPath = longest + "/f";
+  const std::string tooLong = "/" + std::string(31, 'a');
+  const std::string huge = "/" + std::string(100, 'b');
+  const struct {
+    const char* path;
+    std::string name;
+    const char* rest;  // null when refused
+    std::string output;
+  } cases[] = {
+      {"/1/dir/file", "/1", "dir/file", ""},
+      {"/1/", "/1", "", ""},
+      {"/1//x", "/1", "/x", ""},
+      {longestPath.c_str(), longest, "f", ""},
+      {nullptr, "", nullptr, "Invalid device name null\n"},
+      {tooLong.c_str(), "", nullptr, "Invalid device name " + tooLong + "\n"},
+      {huge.c_str(), "", nullptr, "Invalid device name " + huge.substr(0, 64) + "\n"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.path != nullptr ? c.path : "null");
+    char name[kDeviceNameSize];
+    std::memset(name, 'x', sizeof name);
+    ::testing::internal::CaptureStderr();
+    const char* rest = ParseDeviceName(c.path, name);
+    EXPECT_EQ(::testing::internal::GetCapturedStderr(), c.output);
+    EXPECT_EQ(std::string(name), c.name);
+    if (c.rest == nullptr) {
+      EXPECT_EQ(rest, nullptr);
+      continue;
+    }
+    ASSERT_NE(rest, nullptr);
+    EXPECT_EQ(rest, c.path + std::strlen(c.path) - std::strlen(c.rest));  // points into the path
+    EXPECT_STREQ(rest, c.rest);
+  }
+}
+
+// Drive numbers come from the digits after the first character and name
+// host disks the way Linux does; the report lines keep both halves, round
+// gibibytes down, and a zero sector size is printed, not divided by.
+TEST(DeviceNames, DriveNumbersHostDisksAndReportLines) {
+  EXPECT_EQ(DriveNumberFromName("/012abc"), 12);
+  EXPECT_EQ(DriveNumberFromName("/-5"), 0);
+  EXPECT_EQ(DriveNumberFromName(nullptr), 0);
+  EXPECT_EQ(DriveNumberFromName("/99999999999999999999"), INT32_MAX);
+  EXPECT_EQ(HostDiskPathForDrive(25), "/dev/sdz");
+  EXPECT_EQ(HostDiskPathForDrive(702), "/dev/sdaaa");
+  EXPECT_EQ(HostDiskPathForDrive(-1), "");
+  EXPECT_EQ(TotalBytesLine(1'000'204'886'016ull),
+            "        Total Bytes: 000000E8:E0DB6000 [931 GB]\n");
+  ::testing::internal::CaptureStderr();
+  PrintGeometry(0, 1000);
+  EXPECT_NE(::testing::internal::GetCapturedStderr().find("Total Sectors: 00000000:00000000\n"),
+            std::string::npos);
 }
 
 }  // namespace

@@ -1,10 +1,14 @@
-// Mounting, the drive lookup, the write check, the error text and the
-// debug trace.
+// Mounting, the drive lookup, the write check, the error text, the debug
+// trace, and the mounted state kept between calls, which must never answer
+// for a disk that has changed since.
 #include <string>
 #include <utility>
 #include <vector>
 
+#include "blockdev/block_device.h"
+#include "fileio/drive_table.h"
 #include "fileio_fixture.h"
+#include "platform/error_codes.h"
 #include "platform/settings.h"
 
 namespace vrax {
@@ -88,6 +92,38 @@ TEST_F(MountTest, TheDebugSwitchTurnsTracingOn) {
   EXPECT_EQ(CapturedStdout([] { VRAX_mkdir("/1/d"); }), "-> VRAX_mkdir(\"/1/d\"\n");
   g_debug = 0;
   EXPECT_EQ(CapturedStdout([] { VRAX_rmdir("/1/d"); }), "");
+}
+
+// Creating more files than the MFT holds makes it grow (record 0 changes):
+// a call that started from the MFT as it was would not find the new records.
+TEST_F(MountTest, CallsSeeTheMftGrowBetweenThem) {
+  FormatAndMount("--size 16M");
+  for (int i = 0; i < 300; ++i) {
+    const std::string path = "/1/f" + std::to_string(i);
+    WriteFile(path, {static_cast<uint8_t>(i)});
+    EXPECT_EQ(ReadFile(path), std::vector<uint8_t>{static_cast<uint8_t>(i)}) << path;
+  }
+  EXPECT_EQ(Names("/1/*").size(), 300u);
+  ExpectClean();
+}
+
+// A write that reaches the boot sector behind the volume core's back (here
+// straight through the device) is seen by the very next call.
+TEST_F(MountTest, AWriteToTheBootSectorIsSeenAtOnce) {
+  FormatAndMount("--size 8M");
+  WriteFile("/1/a", {1, 2, 3});
+  EXPECT_EQ(Stat("/1/a").st_size, 3);
+  BlockDevice* device = CurrentDrive();
+  ASSERT_NE(device, nullptr);
+  std::vector<uint8_t> sector(512);
+  ASSERT_EQ(DeviceRead(*device, sector.data(), 512, 0), 0);
+  const std::vector<uint8_t> saved = sector;
+  sector[3] = 'X';  // the identifier at 0x03 no longer matches
+  ASSERT_EQ(DeviceWrite(*device, sector.data(), 512, 0), 0);
+  struct stat record;
+  EXPECT_EQ(VRAX_stat64("/1/a", &record), kErrBadStructure);
+  ASSERT_EQ(DeviceWrite(*device, saved.data(), 512, 0), 0);
+  EXPECT_EQ(VRAX_stat64("/1/a", &record), 0);
 }
 
 }  // namespace
