@@ -1,9 +1,12 @@
 // Moving file data through handles: byte counts, failed writes, reads and
-// overwrites at every kind of offset of a file in many runs, and handles
-// with deferred durability ("d" in the mode).
+// overwrites at every kind of offset of a file in many runs, the limits of
+// the volume's offsets, and handles with deferred durability ("d" in the
+// mode).
 #include <algorithm>
+#include <cstdint>
 #include <random>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "blockdev/block_device.h"
@@ -78,6 +81,51 @@ TEST_F(FileDataTest, OverwritesInsideAFragmentedFileLandWhereTheySay) {
   VRAX_fclose(file);
   EXPECT_EQ(ReadFile("/1/a"), contents[0]);
   EXPECT_EQ(ReadFile("/1/b"), contents[1]);
+  Unmount();
+  ExpectClean();
+}
+
+// The volume's offsets are 32 bits wide. Positions at or beyond what it
+// addresses never reach it cut down to their low 32 bits: a write there
+// fails instead of overwriting the start of the file (as does one reaching
+// past the largest file, 4 GiB less a cluster), and a read finds nothing.
+// Counts that overflow, and seeks outside the file model, are refused.
+TEST_F(FileDataTest, NothingBeyondWhatTheVolumeAddressesReachesTheFile) {
+  constexpr uint64_t k4G = uint64_t{1} << 32;
+  FormatAndMount("--size 8M");
+  WriteFile("/1/f", PatternBytes(100));
+  VRAX_FILE* file = VRAX_fopen64("/1/f", "r+b");
+  ASSERT_NE(file, nullptr);
+  const std::pair<uint64_t, size_t> writes[] = {
+      {k4G, 10}, {2 * k4G, 1}, {INT64_MAX, 1}, {k4G - 4096, 1}, {k4G - 4096 - 5, 10}};
+  for (const auto& [position, count] : writes) {
+    const auto bytes = PatternBytes(count, 0x55);
+    ASSERT_EQ(VRAX_fseeko64(file, static_cast<int64_t>(position), SEEK_SET), 0);
+    EXPECT_EQ(VRAX_fwrite(bytes.data(), 1, count, file), 0u) << position;
+    EXPECT_EQ(VRAX_LastError(), 223);
+    EXPECT_EQ(file->position, position);
+  }
+  std::vector<uint8_t> buffer(100);
+  for (uint64_t position : {k4G, k4G + 50, 3 * k4G}) {
+    ASSERT_EQ(VRAX_fseeko64(file, static_cast<int64_t>(position), SEEK_SET), 0);
+    EXPECT_EQ(VRAX_fread(buffer.data(), 1, buffer.size(), file), 0u) << position;
+    EXPECT_EQ(file->position, position);
+  }
+  ASSERT_EQ(VRAX_fseeko64(file, 40, SEEK_SET), 0);
+  const size_t huge = SIZE_MAX / 2 + 1;
+  EXPECT_EQ(VRAX_fwrite(buffer.data(), 2, huge, file), 0u);
+  EXPECT_EQ(VRAX_LastError(), 87);
+  EXPECT_EQ(VRAX_fread(buffer.data(), huge, 2, file), 0u);
+  EXPECT_EQ(VRAX_LastError(), 87);
+  EXPECT_EQ(VRAX_fwrite(buffer.data(), 1, size_t{1} << 33, file), 0u);
+  EXPECT_EQ(VRAX_LastError(), 223);
+  EXPECT_EQ(VRAX_fseeko64(file, -1, SEEK_SET), -1);
+  EXPECT_EQ(VRAX_fseeko64(file, 0, SEEK_END), -1);
+  EXPECT_EQ(VRAX_fseeko64(file, 1, SEEK_CUR), -1);
+  EXPECT_EQ(file->position, 40u);
+  EXPECT_EQ(VRAX_fseeko64(nullptr, 0, SEEK_SET), -1);
+  VRAX_fclose(file);
+  EXPECT_EQ(ReadFile("/1/f"), PatternBytes(100)) << "the file changed";
   Unmount();
   ExpectClean();
 }
