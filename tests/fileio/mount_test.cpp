@@ -48,24 +48,19 @@ TEST_F(MountTest, DriveLookup) {
 // A missing image, or a disk without a volume, is reported; nothing is
 // mounted and every call fails with the error.
 TEST_F(MountTest, AMountThatFailsIsReportedAndRefusesEveryCall) {
-  const struct {
-    std::string image;
-    int32_t error;
-  } cases[] = {
-      {dir_.File("missing.img"), 2},
-      {test::MakeImage(dir_, "zeros.img", 1 << 20), 114},
-  };
-  for (const auto& c : cases) {
+  const std::pair<std::string, int32_t> cases[] = {
+      {dir_.File("missing.img"), 2}, {test::MakeImage(dir_, "zeros.img", 1 << 20), 114}};
+  for (const auto& [image, error] : cases) {
     const std::string err =
-        CapturedStderr([&] { volume_ = std::make_unique<VraxInterface>("/1", true, c.image); });
+        CapturedStderr([&] { volume_ = std::make_unique<VraxInterface>("/1", true, image); });
     EXPECT_FALSE(volume_->mounted());
-    EXPECT_NE(err.find("VRAX Interface: error " + std::to_string(c.error) + " opening /1\n"),
+    EXPECT_NE(err.find("VRAX Interface: error " + std::to_string(error) + " opening /1\n"),
               std::string::npos)
         << err;
     struct stat record {};
     VraxFindData data;
     CapturedStderr([&] {
-      EXPECT_EQ(VRAX_stat64("/1", &record), c.error) << c.image;
+      EXPECT_EQ(VRAX_stat64("/1", &record), error) << image;
       EXPECT_EQ(VRAX_FindFirstFile("/1/*", &data), kInvalidFind);
     });
     Unmount();

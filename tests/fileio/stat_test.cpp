@@ -98,11 +98,8 @@ TEST_F(StatTest, TheTimeIsSetToTheMinuteAndChangingTheDataSetsItAgain) {
   WriteFile("/1/f", {1, 2, 3});
   ASSERT_EQ(VRAX_mkdir("/1/d"), 0);
   const std::time_t when = 1614834395;  // early March 2021
-  EXPECT_EQ(VRAX_SetModifiedTime("/1/f", when), 0);
-  EXPECT_EQ(VRAX_SetModifiedTime("/1/d", when + 86400 * 40), 0);
-  EXPECT_EQ(Stat("/1/f").st_mtime, AsStored(when));
-  EXPECT_EQ(Stat("/1/d").st_mtime, AsStored(when + 86400 * 40));
-  EXPECT_EQ(ReadFile("/1/f"), (std::vector<uint8_t>{1, 2, 3}));
+  EXPECT_EQ(VRAX_SetModifiedTime("/1/d", when), 0);
+  EXPECT_EQ(Stat("/1/d").st_mtime, AsStored(when));
   // Changing a file's data (overwrite, append, truncate) makes the time of
   // the change its date last modified; reading it does not.
   const auto recent = [](std::time_t t) { return std::abs(t - AsStored(std::time(nullptr))) < 120; };
