@@ -21,6 +21,7 @@
 #include "blockdev/device_faults.h"
 #include "fsck/fsck.h"
 #include "fsck/repair.h"
+#include "helpers.h"
 #include "support/volume_fixture.h"
 #include "volume/attributes/attributes.h"
 #include "volume/attributes/record_edit.h"
@@ -31,110 +32,26 @@
 namespace vrax {
 namespace {
 
+using test::Bytes;
+using test::CreatePath;
+using test::SizeOfPath;
+using test::TruncatePath;
+using test::WritePath;
 using test::PatternBytes;
-using Bytes = std::vector<uint8_t>;
-// Every path of the volume (directories end in "/") and its contents.
-using Tree = std::map<std::string, Bytes>;
+using test::ReadTree;
+using test::Tree;
 using Step = std::function<void()>;
 
-// --- the engine through paths of drive /1 ------------------------------------
-
-void Write(const std::string& path, uint32_t offset, const Bytes& data) {
-  Toolkit* t = nullptr;
-  if (ToolkitOpen(t, path.c_str()) != 0 && ToolkitCreateFile(t, path.c_str()) != 0) return;
-  uint32_t done = 0;
-  FileWrite(t, offset, static_cast<uint32_t>(data.size()), data.data(), done);
-  ToolkitClose(t);
-}
-
-void Truncate(const std::string& path, uint32_t size) {
-  Toolkit* t = nullptr;
-  if (ToolkitOpen(t, path.c_str()) != 0) return;
-  FileTruncate(t, size);
-  ToolkitClose(t);
-}
-
-uint32_t SizeOf(const std::string& path) {
-  Toolkit* t = nullptr;
-  uint32_t size = 0;
-  if (ToolkitOpen(t, path.c_str()) == 0) FileSize(t, size);
-  ToolkitClose(t);
-  return size;
-}
-
-void Create(const std::string& path) {
-  Toolkit* t = nullptr;
-  ToolkitCreateFile(t, path.c_str());
-  ToolkitClose(t);
-}
-
-std::vector<std::string> Listed(Toolkit* t) {
-  std::vector<std::string> names;
-  Bytes slice(4096);
-  for (uint32_t offset = 64;;) {
-    uint32_t delivered = 0;
-    const int32_t error = ReadDirectory(t, offset, 4096, slice.data(), delivered);
-    for (uint32_t i = 0; i + kDirRecordSize <= delivered; i += kDirRecordSize) {
-      const char* name = reinterpret_cast<const char*>(slice.data() + i);
-      names.emplace_back(name, strnlen(name, kDirRecordNameSize));
-    }
-    if (error != 0 || delivered < 4096) break;
-    offset += delivered;
-  }
-  return names;
-}
-
-// Reads the whole tree below `dir` ("/1" for the root) into `tree`.
-void ReadTree(const std::string& dir, Tree& tree) {
-  Toolkit* t = nullptr;
-  if (ToolkitOpen(t, dir.c_str()) != 0) return;
-  const std::vector<std::string> names = Listed(t);
-  ToolkitClose(t);
-  for (const std::string& name : names) {
-    const std::string path = dir + "/" + name;
-    Toolkit* f = nullptr;
-    if (ToolkitOpen(f, path.c_str()) != 0) {
-      tree[path] = Bytes{'?'};  // named but not openable: never equal to a real state
-      continue;
-    }
-    if (IsDirectory(f)) {
-      ToolkitClose(f);
-      tree[path + "/"] = Bytes{};
-      ReadTree(path, tree);
-      continue;
-    }
-    uint32_t size = 0;
-    FileSize(f, size);
-    Bytes data(size);
-    uint32_t done = 0;
-    FileRead(f, 0, size, data.data(), done);
-    data.resize(done);
-    ToolkitClose(f);
-    tree[path] = data;
-  }
-}
-
-Tree TreeOf() {
-  Tree tree;
-  ReadTree("/1", tree);
-  return tree;
-}
-
-// Room left in the base record of `path`.
+// Room left in the base record of `path`, or 0 once the file continues in
+// extension records.
 uint32_t BaseRoom(const std::string& path) {
   Toolkit* t = nullptr;
   uint32_t room = 0;
-  if (ToolkitOpen(t, path.c_str()) == 0) room = RecordFreeRoom(t->fileChain.head->image);
+  if (ToolkitOpen(t, path.c_str()) == 0 && t->fileChain.head->next == nullptr) {
+    room = RecordFreeRoom(t->fileChain.head->image);
+  }
   ToolkitClose(t);
   return room;
-}
-
-bool HasList(const std::string& path) {
-  Toolkit* t = nullptr;
-  bool list = false;
-  if (ToolkitOpen(t, path.c_str()) == 0) list = t->fileChain.head->next != nullptr;
-  ToolkitClose(t);
-  return list;
 }
 
 // Makes `path` a file of one-cluster runs (every cluster it gets is
@@ -142,10 +59,10 @@ bool HasList(const std::string& path) {
 // then removes the spacer: the next write of several clusters gets
 // one-cluster runs too, and no longer fits the base record.
 void FragmentNearlyFull(const std::string& path) {
-  Create(path);
+  CreatePath(path);
   for (uint32_t i = 0; i < 400 && BaseRoom(path) >= 24; ++i) {
-    Write(path, i * 4096, PatternBytes(4096, static_cast<uint8_t>(i)));
-    Write("/1/spacer", i * 4096, Bytes(4096, 0x11));
+    WritePath(path, i * 4096, PatternBytes(4096, static_cast<uint8_t>(i)));
+    WritePath("/1/spacer", i * 4096, Bytes(4096, 0x11));
   }
   ToolkitRemove("/1/spacer");
 }
@@ -162,7 +79,7 @@ void UseAllRecords(const std::string& dir) {
   ToolkitClose(t);
   uint32_t free = 0;
   for (uint32_t n = 0; n < held; ++n) free += ((bitmap[n / 8] >> (n % 8)) & 1) == 0;
-  for (uint32_t i = 0; i < free; ++i) Create(dir + "/r" + std::to_string(i));
+  for (uint32_t i = 0; i < free; ++i) CreatePath(dir + "/r" + std::to_string(i));
 }
 
 // --- checking -------------------------------------------------------------------
@@ -268,15 +185,16 @@ class CrashTest : public test::VolumeTest {
     s.prepare();
     Unmount();
     base_ = test::ReadFileBytes(image_);
-    ASSERT_TRUE(Check(image_).problems + Check(image_).leaks == 0) << Check(image_).text;
+    const Verdict prepared = Check(image_);
+    ASSERT_EQ(prepared.problems + prepared.leaks, 0u) << prepared.text;
     // The states the operation passes through, and its writes.
     std::vector<Tree> states;
     Restore();
-    states.push_back(TreeOf());
+    states.push_back(ReadTree());
     const uint64_t first = DeviceWriteCount(*device_);
     for (const Step& step : s.steps) {
       step();
-      states.push_back(TreeOf());
+      states.push_back(ReadTree());
     }
     const uint64_t writes = DeviceWriteCount(*device_) - first;
     s.verify();
@@ -308,7 +226,7 @@ class CrashTest : public test::VolumeTest {
     const Verdict crashed = Check(image_);
     ASSERT_TRUE(crashed.readable && crashed.problems == 0) << crashed.text;
     Mount(image_);
-    EXPECT_EQ(Mismatch(states, TreeOf(), s.mayLackUntilRepaired), "");
+    EXPECT_EQ(Mismatch(states, ReadTree(), s.mayLackUntilRepaired), "");
     TakesNewWork();
     Unmount();
     const Verdict worked = Check(image_);
@@ -319,7 +237,7 @@ class CrashTest : public test::VolumeTest {
     const Verdict repaired = Check(image_);
     ASSERT_EQ(repaired.problems + repaired.leaks, 0u) << repaired.text << repairText;
     Mount(image_);
-    Tree tree = TreeOf();
+    Tree tree = ReadTree();
     EXPECT_EQ(tree["/1/new-work"], PatternBytes(12000, 3));
     tree.erase("/1/new-work");
     tree.erase("/1/new-dir/");
@@ -344,7 +262,7 @@ class CrashTest : public test::VolumeTest {
     }
     Mount(image_);
     ::testing::internal::CaptureStderr();
-    TreeOf();  // reading past the torn structure fails cleanly
+    ReadTree();  // reading past the torn structure fails cleanly
     ::testing::internal::GetCapturedStderr();
     Unmount();
     std::string repairText;
@@ -353,10 +271,10 @@ class CrashTest : public test::VolumeTest {
   }
 
   void TakesNewWork() {
-    Write("/1/new-work", 0, PatternBytes(12000, 3));
-    EXPECT_EQ(SizeOf("/1/new-work"), 12000u);
+    WritePath("/1/new-work", 0, PatternBytes(12000, 3));
+    EXPECT_EQ(SizeOfPath("/1/new-work"), 12000u);
     EXPECT_EQ(ToolkitMakeDirectory("/1/new-dir"), 0);
-    Create("/1/new-dir/inner");
+    CreatePath("/1/new-dir/inner");
   }
 
   Bytes base_;
@@ -371,25 +289,25 @@ void MakeDirectory(const std::string& path) { ASSERT_EQ(ToolkitMakeDirectory(pat
 // [name-136], and 72 fill that second block.
 void Names(int count, const std::vector<std::string>& more = {}) {
   MakeDirectory("/1/d");
-  for (int i = 0; i < count; ++i) Create("/1/d/name-" + std::to_string(100 + i));
-  for (const std::string& name : more) Create("/1/d/" + name);
+  for (int i = 0; i < count; ++i) CreatePath("/1/d/name-" + std::to_string(100 + i));
+  for (const std::string& name : more) CreatePath("/1/d/" + name);
 }
 
 void WithExtensions() {
   FragmentNearlyFull("/1/frag");
-  Write("/1/frag", SizeOf("/1/frag"), PatternBytes(32768, 9));
-  ASSERT_TRUE(HasList("/1/frag"));
+  WritePath("/1/frag", SizeOfPath("/1/frag"), PatternBytes(32768, 9));
+  ASSERT_TRUE(BaseRoom("/1/frag") == 0);
 }
 
 const Scenario kSplit{"create that splits an index block", [] { Names(35); },
-                      {[] { Create("/1/d/name-200"); }}};
+                      {[] { CreatePath("/1/d/name-200"); }}};
 const Scenario kExtend{"write that needs an extension record", [] { FragmentNearlyFull("/1/frag"); },
-                       {[] { Write("/1/frag", SizeOf("/1/frag"), PatternBytes(32768, 9)); }}};
+                       {[] { WritePath("/1/frag", SizeOfPath("/1/frag"), PatternBytes(32768, 9)); }}};
 const Scenario kMove{"rename across directories",
                      [] {
                        MakeDirectory("/1/from");
                        MakeDirectory("/1/to");
-                       Write("/1/from/moving", 0, kSmall);
+                       WritePath("/1/from/moving", 0, kSmall);
                      },
                      {[] { ToolkitRename("/1/from/moving", "/1/to/moved"); }},
                      true};
@@ -416,7 +334,7 @@ void WriteDeferred(const std::string& path, const std::vector<Bytes>& pieces) {
 // sub-tree is replaced by its successor, named by nothing until the block
 // that takes its place is written (the repair puts it back).
 const Scenario kScenarios[] = {
-    {"create in an empty directory", [] { MakeDirectory("/1/d"); }, {[] { Create("/1/d/new"); }}},
+    {"create in an empty directory", [] { MakeDirectory("/1/d"); }, {[] { CreatePath("/1/d/new"); }}},
     {"make a directory", [] {}, {[] { ToolkitMakeDirectory("/1/made"); }}},
     kSplit,
     {"create that grows the MFT",
@@ -424,37 +342,37 @@ const Scenario kScenarios[] = {
        MakeDirectory("/1/d");
        UseAllRecords("/1/d");
      },
-     {[] { Create("/1/grown"); }}},
-    {"create that splits a block below the top", [] { Names(72); }, {[] { Create("/1/d/name-200"); }}},
+     {[] { CreatePath("/1/grown"); }}},
+    {"create that splits a block below the top", [] { Names(72); }, {[] { CreatePath("/1/d/name-200"); }}},
     {"create that halves a block below the top", [] { Names(72, {"name-120a"}); },
-     {[] { Create("/1/d/name-120x"); }}},
-    {"first write of a new file", [] { Create("/1/f"); }, {[] { Write("/1/f", 0, kSmall); }}},
-    {"write that moves the data out of the record", [] { Write("/1/f", 0, kSmall); },
-     {[] { Write("/1/f", 700, PatternBytes(9000, 2)); }}},
-    {"append", [] { Write("/1/f", 0, PatternBytes(10000, 4)); },
-     {[] { Write("/1/f", 10000, PatternBytes(5000, 5)); }}},
-    {"overwrite in place", [] { Write("/1/f", 0, PatternBytes(40000, 4)); },
-     {[] { Write("/1/f", 1000, PatternBytes(20000, 6)); }}},
-    {"truncate", [] { Write("/1/f", 0, PatternBytes(40000, 4)); }, {[] { Truncate("/1/f", 6000); }}},
-    {"overwrite that truncates", [] { Write("/1/f", 0, PatternBytes(40000, 4)); },
-     {[] { Truncate("/1/f", 0); }, [] { Write("/1/f", 0, PatternBytes(9000, 7)); }}},
-    {kExtend.name, kExtend.prepare, kExtend.steps, false, [] { EXPECT_TRUE(HasList("/1/frag")); }},
+     {[] { CreatePath("/1/d/name-120x"); }}},
+    {"first write of a new file", [] { CreatePath("/1/f"); }, {[] { WritePath("/1/f", 0, kSmall); }}},
+    {"write that moves the data out of the record", [] { WritePath("/1/f", 0, kSmall); },
+     {[] { WritePath("/1/f", 700, PatternBytes(9000, 2)); }}},
+    {"append", [] { WritePath("/1/f", 0, PatternBytes(10000, 4)); },
+     {[] { WritePath("/1/f", 10000, PatternBytes(5000, 5)); }}},
+    {"overwrite in place", [] { WritePath("/1/f", 0, PatternBytes(40000, 4)); },
+     {[] { WritePath("/1/f", 1000, PatternBytes(20000, 6)); }}},
+    {"truncate", [] { WritePath("/1/f", 0, PatternBytes(40000, 4)); }, {[] { TruncatePath("/1/f", 6000); }}},
+    {"overwrite that truncates", [] { WritePath("/1/f", 0, PatternBytes(40000, 4)); },
+     {[] { TruncatePath("/1/f", 0); }, [] { WritePath("/1/f", 0, PatternBytes(9000, 7)); }}},
+    {kExtend.name, kExtend.prepare, kExtend.steps, false, [] { EXPECT_EQ(BaseRoom("/1/frag"), 0u); }},
     {"append to a file with extension records", WithExtensions,
-     {[] { Write("/1/frag", SizeOf("/1/frag"), PatternBytes(20000, 10)); }}},
-    {"truncate of a file with extension records", WithExtensions, {[] { Truncate("/1/frag", 5000); }}},
-    {"pieces of a new file, committed once", [] { Create("/1/f"); },
+     {[] { WritePath("/1/frag", SizeOfPath("/1/frag"), PatternBytes(20000, 10)); }}},
+    {"truncate of a file with extension records", WithExtensions, {[] { TruncatePath("/1/frag", 5000); }}},
+    {"pieces of a new file, committed once", [] { CreatePath("/1/f"); },
      {[] { WriteDeferred("/1/f", {kSmall, PatternBytes(9000, 2), PatternBytes(30000, 3)}); }}},
-    {"pieces appended to a file, committed once", [] { Write("/1/f", 0, PatternBytes(10000, 4)); },
+    {"pieces appended to a file, committed once", [] { WritePath("/1/f", 0, PatternBytes(10000, 4)); },
      {[] { WriteDeferred("/1/f", {PatternBytes(5000, 5), PatternBytes(20000, 6)}); }}},
     {"pieces that need an extension record", [] { FragmentNearlyFull("/1/frag"); },
      {[] { WriteDeferred("/1/frag", {PatternBytes(16384, 7), PatternBytes(16384, 8)}); }},
      false,
-     [] { EXPECT_TRUE(HasList("/1/frag")); }},
+     [] { EXPECT_EQ(BaseRoom("/1/frag"), 0u); }},
     {"rename within a directory",
      [] {
        MakeDirectory("/1/d");
-       Write("/1/d/old", 0, kSmall);
-       Create("/1/d/other");
+       WritePath("/1/d/old", 0, kSmall);
+       CreatePath("/1/d/other");
      },
      {[] { ToolkitRename("/1/d/old", "/1/d/new"); }},
      true},
@@ -464,7 +382,7 @@ const Scenario kScenarios[] = {
      [] {
        MakeDirectory("/1/a");
        MakeDirectory("/1/a/sub");
-       Write("/1/a/sub/f", 0, kSmall);
+       WritePath("/1/a/sub/f", 0, kSmall);
        MakeDirectory("/1/b");
      },
      {[] { ToolkitRename("/1/a/sub", "/1/b/sub2"); }},
@@ -472,7 +390,7 @@ const Scenario kScenarios[] = {
     {"remove of a directory",
      [] {
        MakeDirectory("/1/gone");
-       Create("/1/gone/x");
+       CreatePath("/1/gone/x");
        ToolkitRemove("/1/gone/x");
      },
      {[] { ToolkitRemove("/1/gone"); }}},
@@ -497,8 +415,8 @@ TEST_F(CrashTest, OtherGeometries) {
 }
 
 TEST_F(CrashTest, TornWritesAreCaughtNotTrusted) {
-  Run({"torn create", [] { MakeDirectory("/1/d"); }, {[] { Create("/1/d/new"); }}}, true);
-  Run({"torn rename", [] { Write("/1/old", 0, kSmall); }, {[] { ToolkitRename("/1/old", "/1/new"); }}},
+  Run({"torn create", [] { MakeDirectory("/1/d"); }, {[] { CreatePath("/1/d/new"); }}}, true);
+  Run({"torn rename", [] { WritePath("/1/old", 0, kSmall); }, {[] { ToolkitRename("/1/old", "/1/new"); }}},
       true);
   Run(kExtend, true);
 }

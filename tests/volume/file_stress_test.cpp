@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/error_codes.h"
+#include "helpers.h"
 #include "support/volume_fixture.h"
 #include "volume/attributes/attributes.h"
 #include "volume/fileops/fileops.h"
@@ -20,12 +20,6 @@ namespace {
 
 class FileStressTest : public test::VolumeTest,
                        public ::testing::WithParamInterface<const char*> {};
-
-std::vector<uint8_t> Bytes(std::mt19937& random, size_t n) {
-  std::vector<uint8_t> bytes(n);
-  for (auto& b : bytes) b = static_cast<uint8_t>(random());
-  return bytes;
-}
 
 TEST_P(FileStressTest, RandomGrowthAndTruncationMatchAModel) {
   FormatAndMount(GetParam());
@@ -55,7 +49,7 @@ TEST_P(FileStressTest, RandomGrowthAndTruncationMatchAModel) {
     const uint32_t length = 1 + random() % (choice < 80 ? 700 : 9000);
     const uint32_t offset =
         choice < 90 ? static_cast<uint32_t>(content.size()) : random() % (content.size() + 1);
-    const auto bytes = Bytes(random, length);
+    const test::Bytes bytes = test::RandomBytes(length, static_cast<uint32_t>(random()));
     uint32_t done = 0;
     ASSERT_EQ(FileWrite(open[i], offset, length, bytes.data(), done), 0) << step;
     ASSERT_EQ(done, length);
@@ -73,15 +67,7 @@ TEST_P(FileStressTest, RandomGrowthAndTruncationMatchAModel) {
   ExpectClean();
   // Everything reads back the same through fresh opens after a remount.
   Mount(image_);
-  for (size_t i = 0; i < names.size(); ++i) {
-    Toolkit* t = Open(names[i]);
-    ASSERT_NE(t, nullptr);
-    std::vector<uint8_t> read(model[i].size());
-    uint32_t done = 0;
-    ASSERT_EQ(FileRead(t, 0, static_cast<uint32_t>(read.size()), read.data(), done), 0);
-    EXPECT_TRUE(read == model[i]) << names[i];
-    ToolkitClose(t);
-  }
+  for (size_t i = 0; i < names.size(); ++i) EXPECT_TRUE(test::ReadPath(names[i]) == model[i]) << names[i];
 }
 
 INSTANTIATE_TEST_SUITE_P(Geometries, FileStressTest,
@@ -102,9 +88,7 @@ TEST_F(MftGrowthTest, RecordBitmapMovesIntoClustersAndKeepsCounting) {
     char name[32];
     std::snprintf(name, sizeof name, "file-%04d-%s", (i * 7919) % 5200, "abcdefghijklmnop");
     names.push_back(name);
-    Toolkit* t = nullptr;
-    ASSERT_EQ(ToolkitCreateFile(t, ("/1/" + names.back()).c_str()), 0) << name;
-    ToolkitClose(t);
+    ASSERT_EQ(test::CreatePath("/1/" + names.back()), 0) << name;
   }
   Toolkit* root = Open("/1");
   ASSERT_NE(root, nullptr);
@@ -113,12 +97,7 @@ TEST_F(MftGrowthTest, RecordBitmapMovesIntoClustersAndKeepsCounting) {
   EXPECT_TRUE(AttrIsNonResident(bitmap));
   ToolkitClose(root);
   std::sort(names.begin(), names.end());
-  const auto listed = [this] {
-    std::vector<std::string> out;
-    for (const auto& [name, record] : List("/1")) out.push_back(name);
-    return out;
-  };
-  EXPECT_EQ(listed(), names);
+  EXPECT_EQ(test::NamesIn("/1"), names);
   std::vector<std::string> left;
   for (size_t i = 0; i < names.size(); ++i) {
     if (i % 3 == 0) {
@@ -127,7 +106,7 @@ TEST_F(MftGrowthTest, RecordBitmapMovesIntoClustersAndKeepsCounting) {
       left.push_back(names[i]);
     }
   }
-  EXPECT_EQ(listed(), left);
+  EXPECT_EQ(test::NamesIn("/1"), left);
   ExpectClean();
 }
 
