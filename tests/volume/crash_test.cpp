@@ -33,14 +33,15 @@ namespace vrax {
 namespace {
 
 using test::Bytes;
-using test::CreatePath;
-using test::SizeOfPath;
-using test::TruncatePath;
-using test::WritePath;
 using test::PatternBytes;
 using test::ReadTree;
 using test::Tree;
 using Step = std::function<void()>;
+// Short names for the path calls the scenarios make on nearly every line.
+constexpr auto Create = test::CreatePath;
+constexpr auto Write = test::WritePath;
+constexpr auto Truncate = test::TruncatePath;
+constexpr auto SizeOf = test::SizeOfPath;
 
 // Room left in the base record of `path`, or 0 once the file continues in
 // extension records.
@@ -59,10 +60,10 @@ uint32_t BaseRoom(const std::string& path) {
 // then removes the spacer: the next write of several clusters gets
 // one-cluster runs too, and no longer fits the base record.
 void FragmentNearlyFull(const std::string& path) {
-  CreatePath(path);
+  Create(path);
   for (uint32_t i = 0; i < 400 && BaseRoom(path) >= 24; ++i) {
-    WritePath(path, i * 4096, PatternBytes(4096, static_cast<uint8_t>(i)));
-    WritePath("/1/spacer", i * 4096, Bytes(4096, 0x11));
+    Write(path, i * 4096, PatternBytes(4096, static_cast<uint8_t>(i)));
+    Write("/1/spacer", i * 4096, Bytes(4096, 0x11));
   }
   ToolkitRemove("/1/spacer");
 }
@@ -79,7 +80,7 @@ void UseAllRecords(const std::string& dir) {
   ToolkitClose(t);
   uint32_t free = 0;
   for (uint32_t n = 0; n < held; ++n) free += ((bitmap[n / 8] >> (n % 8)) & 1) == 0;
-  for (uint32_t i = 0; i < free; ++i) CreatePath(dir + "/r" + std::to_string(i));
+  for (uint32_t i = 0; i < free; ++i) Create(dir + "/r" + std::to_string(i));
 }
 
 // --- checking -------------------------------------------------------------------
@@ -271,10 +272,10 @@ class CrashTest : public test::VolumeTest {
   }
 
   void TakesNewWork() {
-    WritePath("/1/new-work", 0, PatternBytes(12000, 3));
-    EXPECT_EQ(SizeOfPath("/1/new-work"), 12000u);
+    Write("/1/new-work", 0, PatternBytes(12000, 3));
+    EXPECT_EQ(SizeOf("/1/new-work"), 12000u);
     EXPECT_EQ(ToolkitMakeDirectory("/1/new-dir"), 0);
-    CreatePath("/1/new-dir/inner");
+    Create("/1/new-dir/inner");
   }
 
   Bytes base_;
@@ -289,25 +290,25 @@ void MakeDirectory(const std::string& path) { ASSERT_EQ(ToolkitMakeDirectory(pat
 // [name-136], and 72 fill that second block.
 void Names(int count, const std::vector<std::string>& more = {}) {
   MakeDirectory("/1/d");
-  for (int i = 0; i < count; ++i) CreatePath("/1/d/name-" + std::to_string(100 + i));
-  for (const std::string& name : more) CreatePath("/1/d/" + name);
+  for (int i = 0; i < count; ++i) Create("/1/d/name-" + std::to_string(100 + i));
+  for (const std::string& name : more) Create("/1/d/" + name);
 }
 
 void WithExtensions() {
   FragmentNearlyFull("/1/frag");
-  WritePath("/1/frag", SizeOfPath("/1/frag"), PatternBytes(32768, 9));
+  Write("/1/frag", SizeOf("/1/frag"), PatternBytes(32768, 9));
   ASSERT_TRUE(BaseRoom("/1/frag") == 0);
 }
 
 const Scenario kSplit{"create that splits an index block", [] { Names(35); },
-                      {[] { CreatePath("/1/d/name-200"); }}};
+                      {[] { Create("/1/d/name-200"); }}};
 const Scenario kExtend{"write that needs an extension record", [] { FragmentNearlyFull("/1/frag"); },
-                       {[] { WritePath("/1/frag", SizeOfPath("/1/frag"), PatternBytes(32768, 9)); }}};
+                       {[] { Write("/1/frag", SizeOf("/1/frag"), PatternBytes(32768, 9)); }}};
 const Scenario kMove{"rename across directories",
                      [] {
                        MakeDirectory("/1/from");
                        MakeDirectory("/1/to");
-                       WritePath("/1/from/moving", 0, kSmall);
+                       Write("/1/from/moving", 0, kSmall);
                      },
                      {[] { ToolkitRename("/1/from/moving", "/1/to/moved"); }},
                      true};
@@ -334,7 +335,7 @@ void WriteDeferred(const std::string& path, const std::vector<Bytes>& pieces) {
 // sub-tree is replaced by its successor, named by nothing until the block
 // that takes its place is written (the repair puts it back).
 const Scenario kScenarios[] = {
-    {"create in an empty directory", [] { MakeDirectory("/1/d"); }, {[] { CreatePath("/1/d/new"); }}},
+    {"create in an empty directory", [] { MakeDirectory("/1/d"); }, {[] { Create("/1/d/new"); }}},
     {"make a directory", [] {}, {[] { ToolkitMakeDirectory("/1/made"); }}},
     kSplit,
     {"create that grows the MFT",
@@ -342,27 +343,28 @@ const Scenario kScenarios[] = {
        MakeDirectory("/1/d");
        UseAllRecords("/1/d");
      },
-     {[] { CreatePath("/1/grown"); }}},
-    {"create that splits a block below the top", [] { Names(72); }, {[] { CreatePath("/1/d/name-200"); }}},
+     {[] { Create("/1/grown"); }}},
+    {"create that splits a block below the top", [] { Names(72); }, {[] { Create("/1/d/name-200"); }}},
     {"create that halves a block below the top", [] { Names(72, {"name-120a"}); },
-     {[] { CreatePath("/1/d/name-120x"); }}},
-    {"first write of a new file", [] { CreatePath("/1/f"); }, {[] { WritePath("/1/f", 0, kSmall); }}},
-    {"write that moves the data out of the record", [] { WritePath("/1/f", 0, kSmall); },
-     {[] { WritePath("/1/f", 700, PatternBytes(9000, 2)); }}},
-    {"append", [] { WritePath("/1/f", 0, PatternBytes(10000, 4)); },
-     {[] { WritePath("/1/f", 10000, PatternBytes(5000, 5)); }}},
-    {"overwrite in place", [] { WritePath("/1/f", 0, PatternBytes(40000, 4)); },
-     {[] { WritePath("/1/f", 1000, PatternBytes(20000, 6)); }}},
-    {"truncate", [] { WritePath("/1/f", 0, PatternBytes(40000, 4)); }, {[] { TruncatePath("/1/f", 6000); }}},
-    {"overwrite that truncates", [] { WritePath("/1/f", 0, PatternBytes(40000, 4)); },
-     {[] { TruncatePath("/1/f", 0); }, [] { WritePath("/1/f", 0, PatternBytes(9000, 7)); }}},
-    {kExtend.name, kExtend.prepare, kExtend.steps, false, [] { EXPECT_EQ(BaseRoom("/1/frag"), 0u); }},
+     {[] { Create("/1/d/name-120x"); }}},
+    {"first write of a new file", [] { Create("/1/f"); }, {[] { Write("/1/f", 0, kSmall); }}},
+    {"write that moves the data out of the record", [] { Write("/1/f", 0, kSmall); },
+     {[] { Write("/1/f", 700, PatternBytes(9000, 2)); }}},
+    {"append", [] { Write("/1/f", 0, PatternBytes(10000, 4)); },
+     {[] { Write("/1/f", 10000, PatternBytes(5000, 5)); }}},
+    {"overwrite in place", [] { Write("/1/f", 0, PatternBytes(40000, 4)); },
+     {[] { Write("/1/f", 1000, PatternBytes(20000, 6)); }}},
+    {"truncate", [] { Write("/1/f", 0, PatternBytes(40000, 4)); }, {[] { Truncate("/1/f", 6000); }}},
+    {"overwrite that truncates", [] { Write("/1/f", 0, PatternBytes(40000, 4)); },
+     {[] { Truncate("/1/f", 0); }, [] { Write("/1/f", 0, PatternBytes(9000, 7)); }}},
+    {kExtend.name, kExtend.prepare, kExtend.steps, false,
+     [] { EXPECT_EQ(BaseRoom("/1/frag"), 0u); }},
     {"append to a file with extension records", WithExtensions,
-     {[] { WritePath("/1/frag", SizeOfPath("/1/frag"), PatternBytes(20000, 10)); }}},
-    {"truncate of a file with extension records", WithExtensions, {[] { TruncatePath("/1/frag", 5000); }}},
-    {"pieces of a new file, committed once", [] { CreatePath("/1/f"); },
+     {[] { Write("/1/frag", SizeOf("/1/frag"), PatternBytes(20000, 10)); }}},
+    {"truncate of a file with extension records", WithExtensions, {[] { Truncate("/1/frag", 5000); }}},
+    {"pieces of a new file, committed once", [] { Create("/1/f"); },
      {[] { WriteDeferred("/1/f", {kSmall, PatternBytes(9000, 2), PatternBytes(30000, 3)}); }}},
-    {"pieces appended to a file, committed once", [] { WritePath("/1/f", 0, PatternBytes(10000, 4)); },
+    {"pieces appended to a file, committed once", [] { Write("/1/f", 0, PatternBytes(10000, 4)); },
      {[] { WriteDeferred("/1/f", {PatternBytes(5000, 5), PatternBytes(20000, 6)}); }}},
     {"pieces that need an extension record", [] { FragmentNearlyFull("/1/frag"); },
      {[] { WriteDeferred("/1/frag", {PatternBytes(16384, 7), PatternBytes(16384, 8)}); }},
@@ -371,8 +373,8 @@ const Scenario kScenarios[] = {
     {"rename within a directory",
      [] {
        MakeDirectory("/1/d");
-       WritePath("/1/d/old", 0, kSmall);
-       CreatePath("/1/d/other");
+       Write("/1/d/old", 0, kSmall);
+       Create("/1/d/other");
      },
      {[] { ToolkitRename("/1/d/old", "/1/d/new"); }},
      true},
@@ -382,7 +384,7 @@ const Scenario kScenarios[] = {
      [] {
        MakeDirectory("/1/a");
        MakeDirectory("/1/a/sub");
-       WritePath("/1/a/sub/f", 0, kSmall);
+       Write("/1/a/sub/f", 0, kSmall);
        MakeDirectory("/1/b");
      },
      {[] { ToolkitRename("/1/a/sub", "/1/b/sub2"); }},
@@ -390,7 +392,7 @@ const Scenario kScenarios[] = {
     {"remove of a directory",
      [] {
        MakeDirectory("/1/gone");
-       CreatePath("/1/gone/x");
+       Create("/1/gone/x");
        ToolkitRemove("/1/gone/x");
      },
      {[] { ToolkitRemove("/1/gone"); }}},
@@ -415,8 +417,8 @@ TEST_F(CrashTest, OtherGeometries) {
 }
 
 TEST_F(CrashTest, TornWritesAreCaughtNotTrusted) {
-  Run({"torn create", [] { MakeDirectory("/1/d"); }, {[] { CreatePath("/1/d/new"); }}}, true);
-  Run({"torn rename", [] { WritePath("/1/old", 0, kSmall); }, {[] { ToolkitRename("/1/old", "/1/new"); }}},
+  Run({"torn create", [] { MakeDirectory("/1/d"); }, {[] { Create("/1/d/new"); }}}, true);
+  Run({"torn rename", [] { Write("/1/old", 0, kSmall); }, {[] { ToolkitRename("/1/old", "/1/new"); }}},
       true);
   Run(kExtend, true);
 }

@@ -14,7 +14,7 @@
 #include <vector>
 
 #include "helpers.h"
-#include "support/temp_file.h"
+#include "support/volume_fixture.h"
 #include "volume/dump/dump.h"
 #include "volume/format/attribute.h"
 #include "volume/format/attribute_list.h"
@@ -105,27 +105,20 @@ Bytes BlockWith(std::initializer_list<Bytes> entries) {
 
 class DumpTranscript {
  public:
-  // Adds what `dump` prints under a heading, block addresses masked and
-  // bytes outside printable ASCII written as \xNN.
+  // Adds what `dump` prints under a heading, block addresses masked.
   void Add(const std::string& heading, const std::function<void()>& dump) {
-    ::testing::internal::CaptureStdout();
-    dump();
-    std::fflush(stdout);
-    std::string out;
-    for (const char c : ::testing::internal::GetCapturedStdout()) {
-      const auto byte = static_cast<unsigned char>(c);
-      char hex[8];
-      std::snprintf(hex, sizeof hex, "\\x%02X", byte);
-      out += (byte >= 0x20 && byte < 0x7F) || c == '\n' ? std::string(1, c) : hex;
-    }
+    const std::string out = test::CapturedStdout([&] {
+      dump();
+      std::fflush(stdout);
+    });
     text_ += "== " + heading + "\n" +
              std::regex_replace(out, std::regex("indx_alloc = \\$[0-9a-f]{8}"), "indx_alloc = $ADDR");
   }
   void AddList(const std::string& heading, const Bytes& list) {
     Add(heading, [&] { DumpAttributeList(list.data(), static_cast<uint32_t>(list.size())); });
   }
-  void AddChain(const std::string& heading, const RecordChain& chain, uint32_t size = 1024) {
-    Add(heading, [&] { DumpRecordAttributes(chain, size); });
+  void AddChain(const std::string& heading, const RecordChain& chain) {
+    Add(heading, [&] { DumpRecordAttributes(chain, 1024); });
   }
   void AddEntry(const std::string& heading, const Bytes& entry) {
     Add(heading, [&] { DumpIndexEntry(entry.data()); });

@@ -172,19 +172,5 @@ TEST_F(FileOpsTest, FailedWritesLeaveASoundVolume) {
   }
 }
 
-// Files whose data takes the clusters behind each growth of the MFT: no
-// growth can continue the MFT's last run, and each adds one to record 0.
-// Growing 128 records at a time filled record 0 with runs after about
-// 3,700 files on 512-byte clusters; the MFT must keep growing.
-TEST_F(FileOpsTest, ManyFilesWithDataNeverFillRecordZeroWithMftRuns) {
-  FormatAndMount("--size 64M --cluster-size 512");
-  const std::vector<uint8_t> data(2000, 0x5A);
-  for (int i = 0; i < 5000; ++i) {
-    const std::string path = "/1/f" + std::to_string(i);
-    ASSERT_EQ(test::WritePath(path, 0, data), 0) << path;
-  }
-  ExpectClean();
-}
-
 }  // namespace
 }  // namespace vrax

