@@ -176,12 +176,10 @@ struct Scenario {
 
 class CrashTest : public test::VolumeTest {
  protected:
-  void Run(const Scenario& s) { Run(s, false); }
-
   // With `torn`, the write at the crash reaches the disk in its first
   // sector only: a record or index block cut that way must fail its
   // fix-ups and be reported, never read as sound.
-  void Run(const Scenario& s, bool torn, const std::string& geometry = "") {
+  void Run(const Scenario& s, bool torn = false, const std::string& geometry = "") {
     FormatAndMount("--size 8M " + geometry);
     s.prepare();
     Unmount();
@@ -203,10 +201,11 @@ class CrashTest : public test::VolumeTest {
     for (uint64_t k = 0; k <= writes; ++k) {
       SCOPED_TRACE(std::string(s.name) + ", crash after write " + std::to_string(k) + " of " +
                    std::to_string(writes));
+      const Verdict crashed = CrashAt(s, k, torn);
       if (torn) {
-        TearAt(s, k);
+        CheckTorn(crashed);
       } else {
-        CrashAt(s, k, states);
+        CheckCrashed(s, crashed, states);
       }
       if (HasFailure()) return;
     }
@@ -217,14 +216,19 @@ class CrashTest : public test::VolumeTest {
     Mount(image_);
   }
 
-  void CrashAt(const Scenario& s, uint64_t k, const std::vector<Tree>& states) {
+  // Runs the operation on the prepared volume with the device dying at
+  // write k; returns the checker's verdict on what it left.
+  Verdict CrashAt(const Scenario& s, uint64_t k, bool torn) {
     Restore();
-    ArmDeviceCrash(*device_, static_cast<int64_t>(k));
+    ArmDeviceCrash(*device_, static_cast<int64_t>(k), torn ? 512 : 0);
     ::testing::internal::CaptureStderr();
     for (const Step& step : s.steps) step();
     ::testing::internal::GetCapturedStderr();
     Unmount();
-    const Verdict crashed = Check(image_);
+    return Check(image_);
+  }
+
+  void CheckCrashed(const Scenario& s, const Verdict& crashed, const std::vector<Tree>& states) {
     ASSERT_TRUE(crashed.readable && crashed.problems == 0) << crashed.text;
     Mount(image_);
     EXPECT_EQ(Mismatch(states, ReadTree(), s.mayLackUntilRepaired), "");
@@ -247,14 +251,7 @@ class CrashTest : public test::VolumeTest {
     Unmount();
   }
 
-  void TearAt(const Scenario& s, uint64_t k) {
-    Restore();
-    ArmDeviceCrash(*device_, static_cast<int64_t>(k), 512);
-    ::testing::internal::CaptureStderr();
-    for (const Step& step : s.steps) step();
-    ::testing::internal::GetCapturedStderr();
-    Unmount();
-    const Verdict torn = Check(image_);
+  void CheckTorn(const Verdict& torn) {
     ASSERT_TRUE(torn.readable) << torn.text;
     std::istringstream lines(torn.text);
     for (std::string line; std::getline(lines, line);) {
