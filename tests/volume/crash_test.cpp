@@ -21,6 +21,7 @@
 #include "blockdev/device_faults.h"
 #include "fsck/fsck.h"
 #include "fsck/repair.h"
+#include "helpers.h"
 #include "support/volume_fixture.h"
 #include "volume/attributes/attributes.h"
 #include "volume/attributes/record_edit.h"
@@ -31,110 +32,27 @@
 namespace vrax {
 namespace {
 
+using test::Bytes;
 using test::PatternBytes;
-using Bytes = std::vector<uint8_t>;
-// Every path of the volume (directories end in "/") and its contents.
-using Tree = std::map<std::string, Bytes>;
+using test::ReadTree;
+using test::Tree;
 using Step = std::function<void()>;
+// Short names for the path calls the scenarios make on nearly every line.
+constexpr auto Create = test::CreatePath;
+constexpr auto Write = test::WritePath;
+constexpr auto Truncate = test::TruncatePath;
+constexpr auto SizeOf = test::SizeOfPath;
 
-// --- the engine through paths of drive /1 ------------------------------------
-
-void Write(const std::string& path, uint32_t offset, const Bytes& data) {
-  Toolkit* t = nullptr;
-  if (ToolkitOpen(t, path.c_str()) != 0 && ToolkitCreateFile(t, path.c_str()) != 0) return;
-  uint32_t done = 0;
-  FileWrite(t, offset, static_cast<uint32_t>(data.size()), data.data(), done);
-  ToolkitClose(t);
-}
-
-void Truncate(const std::string& path, uint32_t size) {
-  Toolkit* t = nullptr;
-  if (ToolkitOpen(t, path.c_str()) != 0) return;
-  FileTruncate(t, size);
-  ToolkitClose(t);
-}
-
-uint32_t SizeOf(const std::string& path) {
-  Toolkit* t = nullptr;
-  uint32_t size = 0;
-  if (ToolkitOpen(t, path.c_str()) == 0) FileSize(t, size);
-  ToolkitClose(t);
-  return size;
-}
-
-void Create(const std::string& path) {
-  Toolkit* t = nullptr;
-  ToolkitCreateFile(t, path.c_str());
-  ToolkitClose(t);
-}
-
-std::vector<std::string> Listed(Toolkit* t) {
-  std::vector<std::string> names;
-  Bytes slice(4096);
-  for (uint32_t offset = 64;;) {
-    uint32_t delivered = 0;
-    const int32_t error = ReadDirectory(t, offset, 4096, slice.data(), delivered);
-    for (uint32_t i = 0; i + kDirRecordSize <= delivered; i += kDirRecordSize) {
-      const char* name = reinterpret_cast<const char*>(slice.data() + i);
-      names.emplace_back(name, strnlen(name, kDirRecordNameSize));
-    }
-    if (error != 0 || delivered < 4096) break;
-    offset += delivered;
-  }
-  return names;
-}
-
-// Reads the whole tree below `dir` ("/1" for the root) into `tree`.
-void ReadTree(const std::string& dir, Tree& tree) {
-  Toolkit* t = nullptr;
-  if (ToolkitOpen(t, dir.c_str()) != 0) return;
-  const std::vector<std::string> names = Listed(t);
-  ToolkitClose(t);
-  for (const std::string& name : names) {
-    const std::string path = dir + "/" + name;
-    Toolkit* f = nullptr;
-    if (ToolkitOpen(f, path.c_str()) != 0) {
-      tree[path] = Bytes{'?'};  // named but not openable: never equal to a real state
-      continue;
-    }
-    if (IsDirectory(f)) {
-      ToolkitClose(f);
-      tree[path + "/"] = Bytes{};
-      ReadTree(path, tree);
-      continue;
-    }
-    uint32_t size = 0;
-    FileSize(f, size);
-    Bytes data(size);
-    uint32_t done = 0;
-    FileRead(f, 0, size, data.data(), done);
-    data.resize(done);
-    ToolkitClose(f);
-    tree[path] = data;
-  }
-}
-
-Tree TreeOf() {
-  Tree tree;
-  ReadTree("/1", tree);
-  return tree;
-}
-
-// Room left in the base record of `path`.
+// Room left in the base record of `path`, or 0 once the file continues in
+// extension records.
 uint32_t BaseRoom(const std::string& path) {
   Toolkit* t = nullptr;
   uint32_t room = 0;
-  if (ToolkitOpen(t, path.c_str()) == 0) room = RecordFreeRoom(t->fileChain.head->image);
+  if (ToolkitOpen(t, path.c_str()) == 0 && t->fileChain.head->next == nullptr) {
+    room = RecordFreeRoom(t->fileChain.head->image);
+  }
   ToolkitClose(t);
   return room;
-}
-
-bool HasList(const std::string& path) {
-  Toolkit* t = nullptr;
-  bool list = false;
-  if (ToolkitOpen(t, path.c_str()) == 0) list = t->fileChain.head->next != nullptr;
-  ToolkitClose(t);
-  return list;
 }
 
 // Makes `path` a file of one-cluster runs (every cluster it gets is
@@ -258,25 +176,24 @@ struct Scenario {
 
 class CrashTest : public test::VolumeTest {
  protected:
-  void Run(const Scenario& s) { Run(s, false); }
-
   // With `torn`, the write at the crash reaches the disk in its first
   // sector only: a record or index block cut that way must fail its
   // fix-ups and be reported, never read as sound.
-  void Run(const Scenario& s, bool torn, const std::string& geometry = "") {
+  void Run(const Scenario& s, bool torn = false, const std::string& geometry = "") {
     FormatAndMount("--size 8M " + geometry);
     s.prepare();
     Unmount();
     base_ = test::ReadFileBytes(image_);
-    ASSERT_TRUE(Check(image_).problems + Check(image_).leaks == 0) << Check(image_).text;
+    const Verdict prepared = Check(image_);
+    ASSERT_EQ(prepared.problems + prepared.leaks, 0u) << prepared.text;
     // The states the operation passes through, and its writes.
     std::vector<Tree> states;
     Restore();
-    states.push_back(TreeOf());
+    states.push_back(ReadTree());
     const uint64_t first = DeviceWriteCount(*device_);
     for (const Step& step : s.steps) {
       step();
-      states.push_back(TreeOf());
+      states.push_back(ReadTree());
     }
     const uint64_t writes = DeviceWriteCount(*device_) - first;
     s.verify();
@@ -284,10 +201,11 @@ class CrashTest : public test::VolumeTest {
     for (uint64_t k = 0; k <= writes; ++k) {
       SCOPED_TRACE(std::string(s.name) + ", crash after write " + std::to_string(k) + " of " +
                    std::to_string(writes));
+      const Verdict crashed = CrashAt(s, k, torn);
       if (torn) {
-        TearAt(s, k);
+        CheckTorn(crashed);
       } else {
-        CrashAt(s, k, states);
+        CheckCrashed(s, crashed, states);
       }
       if (HasFailure()) return;
     }
@@ -298,17 +216,22 @@ class CrashTest : public test::VolumeTest {
     Mount(image_);
   }
 
-  void CrashAt(const Scenario& s, uint64_t k, const std::vector<Tree>& states) {
+  // Runs the operation on the prepared volume with the device dying at
+  // write k; returns the checker's verdict on what it left.
+  Verdict CrashAt(const Scenario& s, uint64_t k, bool torn) {
     Restore();
-    ArmDeviceCrash(*device_, static_cast<int64_t>(k));
+    ArmDeviceCrash(*device_, static_cast<int64_t>(k), torn ? 512 : 0);
     ::testing::internal::CaptureStderr();
     for (const Step& step : s.steps) step();
     ::testing::internal::GetCapturedStderr();
     Unmount();
-    const Verdict crashed = Check(image_);
+    return Check(image_);
+  }
+
+  void CheckCrashed(const Scenario& s, const Verdict& crashed, const std::vector<Tree>& states) {
     ASSERT_TRUE(crashed.readable && crashed.problems == 0) << crashed.text;
     Mount(image_);
-    EXPECT_EQ(Mismatch(states, TreeOf(), s.mayLackUntilRepaired), "");
+    EXPECT_EQ(Mismatch(states, ReadTree(), s.mayLackUntilRepaired), "");
     TakesNewWork();
     Unmount();
     const Verdict worked = Check(image_);
@@ -319,7 +242,7 @@ class CrashTest : public test::VolumeTest {
     const Verdict repaired = Check(image_);
     ASSERT_EQ(repaired.problems + repaired.leaks, 0u) << repaired.text << repairText;
     Mount(image_);
-    Tree tree = TreeOf();
+    Tree tree = ReadTree();
     EXPECT_EQ(tree["/1/new-work"], PatternBytes(12000, 3));
     tree.erase("/1/new-work");
     tree.erase("/1/new-dir/");
@@ -328,14 +251,7 @@ class CrashTest : public test::VolumeTest {
     Unmount();
   }
 
-  void TearAt(const Scenario& s, uint64_t k) {
-    Restore();
-    ArmDeviceCrash(*device_, static_cast<int64_t>(k), 512);
-    ::testing::internal::CaptureStderr();
-    for (const Step& step : s.steps) step();
-    ::testing::internal::GetCapturedStderr();
-    Unmount();
-    const Verdict torn = Check(image_);
+  void CheckTorn(const Verdict& torn) {
     ASSERT_TRUE(torn.readable) << torn.text;
     std::istringstream lines(torn.text);
     for (std::string line; std::getline(lines, line);) {
@@ -344,7 +260,7 @@ class CrashTest : public test::VolumeTest {
     }
     Mount(image_);
     ::testing::internal::CaptureStderr();
-    TreeOf();  // reading past the torn structure fails cleanly
+    ReadTree();  // reading past the torn structure fails cleanly
     ::testing::internal::GetCapturedStderr();
     Unmount();
     std::string repairText;
@@ -378,7 +294,7 @@ void Names(int count, const std::vector<std::string>& more = {}) {
 void WithExtensions() {
   FragmentNearlyFull("/1/frag");
   Write("/1/frag", SizeOf("/1/frag"), PatternBytes(32768, 9));
-  ASSERT_TRUE(HasList("/1/frag"));
+  ASSERT_TRUE(BaseRoom("/1/frag") == 0);
 }
 
 const Scenario kSplit{"create that splits an index block", [] { Names(35); },
@@ -438,7 +354,8 @@ const Scenario kScenarios[] = {
     {"truncate", [] { Write("/1/f", 0, PatternBytes(40000, 4)); }, {[] { Truncate("/1/f", 6000); }}},
     {"overwrite that truncates", [] { Write("/1/f", 0, PatternBytes(40000, 4)); },
      {[] { Truncate("/1/f", 0); }, [] { Write("/1/f", 0, PatternBytes(9000, 7)); }}},
-    {kExtend.name, kExtend.prepare, kExtend.steps, false, [] { EXPECT_TRUE(HasList("/1/frag")); }},
+    {kExtend.name, kExtend.prepare, kExtend.steps, false,
+     [] { EXPECT_EQ(BaseRoom("/1/frag"), 0u); }},
     {"append to a file with extension records", WithExtensions,
      {[] { Write("/1/frag", SizeOf("/1/frag"), PatternBytes(20000, 10)); }}},
     {"truncate of a file with extension records", WithExtensions, {[] { Truncate("/1/frag", 5000); }}},
@@ -449,7 +366,7 @@ const Scenario kScenarios[] = {
     {"pieces that need an extension record", [] { FragmentNearlyFull("/1/frag"); },
      {[] { WriteDeferred("/1/frag", {PatternBytes(16384, 7), PatternBytes(16384, 8)}); }},
      false,
-     [] { EXPECT_TRUE(HasList("/1/frag")); }},
+     [] { EXPECT_EQ(BaseRoom("/1/frag"), 0u); }},
     {"rename within a directory",
      [] {
        MakeDirectory("/1/d");

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdint>
+#include <tuple>
 #include <vector>
 
 #include "volume/format/runlist.h"
@@ -92,10 +93,12 @@ TEST(RunList, ListsSurviveEncodeAndDecode) {
   EXPECT_EQ(last + lastLength + encoded, 0u);
 }
 
-// Each case is a heap buffer of exactly the list's size, so a read past it
-// shows under AddressSanitizer.
-TEST(RunList, MalformedRunsAreRefused) {
-  const Bytes cases[] = {
+// A damaged run is malformed (each list a heap buffer of exactly its size,
+// so an over-read shows under AddressSanitizer); a list without terminator
+// or reaching outside 32-bit cluster numbers has no summary; a run may end
+// on the last cluster but not go before cluster 0 or past the last.
+TEST(RunList, MalformedListsAreRefused) {
+  const Bytes runs[] = {
       {0x01, 0x08, 0x00},                                // no offset bytes
       {0x10, 0x08, 0x00},                                // no length bytes
       {0x11},                                            // fields past the end
@@ -104,48 +107,35 @@ TEST(RunList, MalformedRunsAreRefused) {
       {0x15, 0x00, 0x00, 0x00, 0x00, 0x01, 0x05, 0x00},  // length beyond 32 bits
       {},
   };
-  for (const Bytes& list : cases) {
+  for (const Bytes& list : runs) {
     Bytes exact(list);
     uint32_t pos = 0;
     DecodedRun run;
     EXPECT_EQ(DecodeRun(exact.data(), static_cast<uint32_t>(exact.size()), pos, run),
               RunStatus::kMalformed)
-        << list.size();
+        << testing::PrintToString(list);
   }
-}
-
-// No terminator, a run before cluster 0, an eight-byte offset beyond 32
-// bits (first or after a run): no summary.
-TEST(RunList, SummaryRejectsListsOutsideTheVolume) {
-  const Bytes cases[] = {
+  const Bytes lists[] = {
       {0x11, 0x08, 0x64},
       {0x11, 0x08, 0x64, 0x11, 0x04, 0x90, 0x00},  // 107 - 112 < 0
       {0x81, 0x02, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0x7F, 0x00},
       {0x11, 0x08, 0x64, 0x81, 0x02, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0x7F, 0x00},
   };
-  for (const Bytes& list : cases) {
+  for (const Bytes& list : lists) {
     uint32_t last = 0, lastLength = 0, encoded = 0;
     EXPECT_FALSE(RunListSummary(list.data(), static_cast<uint32_t>(list.size()), last, lastLength,
                                 encoded))
-        << list.size();
+        << testing::PrintToString(list);
   }
-}
-
-// Runs must stay inside 32-bit cluster numbers: before cluster 0 or past
-// the last is refused, ending on the last cluster is not.
-TEST(AdvanceRun, RejectsPositionsOutside32Bits) {
-  const struct {
-    uint32_t length;
-    int64_t offset;
-    bool ok;
-  } cases[] = {{1, -1, false}, {2, 0xFFFFFFFFll, false}, {1, 0xFFFFFFFFll, true}};
-  for (const auto& c : cases) {
+  const std::tuple<uint32_t, int64_t, bool> advances[] = {
+      {1, -1, false}, {2, 0xFFFFFFFFll, false}, {1, 0xFFFFFFFFll, true}};
+  for (const auto& [length, offset, ok] : advances) {
     DecodedRun run;
-    run.length = c.length;
-    run.offset = c.offset;
+    run.length = length;
+    run.offset = offset;
     uint32_t p = 0, lcn = 0;
-    ASSERT_EQ(AdvanceRun(run, p, lcn), c.ok) << c.offset;
-    if (c.ok) {
+    ASSERT_EQ(AdvanceRun(run, p, lcn), ok) << offset;
+    if (ok) {
       EXPECT_EQ(lcn, 0xFFFFFFFFu);
       EXPECT_EQ(p, 0xFFFFFFFFu);
     }
