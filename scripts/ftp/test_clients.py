@@ -1,9 +1,9 @@
 #!/usr/bin/env python3
 """End-to-end tests of vrax with real FTP clients, each in passive and
 active mode over IPv4 and IPv6: Python's ftplib (EPSV and EPRT on IPv6),
-curl (EPSV, PASV, EPRT, PORT), lftp (FEAT, MLSD, MFMT, moves), tnftp (NLST
-wildcards) and wget (recursive LIST walks). One class per client; CTest runs
-each on its own (test_clients.py ... Curl).
+curl (EPSV, PASV, EPRT, PORT), lftp (MLSD, mirrors, moves), and tnftp (NLST
+wildcards). One class per client; CTest runs each on its own
+(test_clients.py ... Curl).
 
 Usage: test_clients.py --vrax PATH --mkfs PATH --fsck PATH [unittest args]
 """
@@ -75,16 +75,8 @@ class Ftplib(Client):
                 self.assertEqual(back.getvalue(), payload[-1000:])
                 f.cwd(directory)
                 self.assertEqual(f.nlst(), ["up.bin"])
-                facts = dict(f.mlsd(facts=["type", "size"]))
-                self.assertEqual(facts["up.bin"], {"type": "file", "size": str(len(payload))})
-                self.assertEqual(facts["."]["type"], "cdir")
-                # a move into another directory, and back up with ".."
-                f.rename("up.bin", "../docs/%s.bin" % t)
-                self.assertEqual(f.nlst(), [])
-                f.cwd("../docs/")
-                self.assertEqual(f.pwd(), "/docs")
-                self.assertEqual(f.size("%s.bin" % t), len(payload))
-                f.delete("%s.bin" % t)
+                f.delete("up.bin")
+                f.cwd("..")
                 f.rmd(directory)
                 self.assertEqual(f.quit(), "221 Goodbye.")
 
@@ -194,9 +186,8 @@ class Lftp(Client):
 
 
 class Tnftp(Client):
-    def test_wildcards_and_moves_in_every_mode(self):
-        """"mget *", "mput" and "mdelete *.tmp" name files through NLST
-        wildcards."""
+    def test_wildcards_in_every_mode(self):
+        """"mget *", "mput" and "mdelete" name files through NLST wildcards."""
         self.program("tnftp")
         for host, passive in harness.MODES:
             with self.subTest(host=host, passive=passive):
@@ -205,8 +196,7 @@ class Tnftp(Client):
                 os.makedirs(local)
                 for name in ("x.tmp", "y.tmp", "keep.up"):
                     self.local(os.path.join(t, name), name.encode())
-                commands = ["cd tn", "mget *", "cd /scratch", "mput *.tmp *.up",
-                            "rename keep.up /docs/keep-%s.up" % t, "mdelete *.tmp", "ls"]
+                commands = ["cd tn", "mget *", "cd /scratch", "mput *.tmp *.up", "mdelete *.tmp *.up"]
                 script = "open %s %d\nuser u p\npassive %s\nbinary\n%s\nbye\n" % (
                     host, self.server.port, "on" if passive else "off", "\n".join(commands))
                 done = subprocess.run(["tnftp", "-n", "-i", "-v", "-d"], input=script.encode(),
@@ -219,26 +209,7 @@ class Tnftp(Client):
                         self.assertEqual(f.read(), FILES["tn/" + name], name)
                 self.assertIn("NLST *", out)
                 self.assertIn("DELE x.tmp", out)
-                f = self.ftp()
-                self.assertEqual(f.nlst("scratch"), [])
-                self.assertEqual(f.size("docs/keep-%s.up" % t), len(b"keep.up"))
-                f.delete("docs/keep-%s.up" % t)
-
-
-class Wget(Client):
-    def test_recursive_download_in_every_mode(self):
-        self.program("wget")
-        for host, passive in harness.MODES:
-            with self.subTest(host=host, passive=passive):
-                target = self.local("wget-" + tag(host, passive))
-                args = ["wget", "-r", "-nH", "-nv", "--tries=1", "--timeout=20", "-P", target,
-                        "--user=u", "--password=p"] + ([] if passive else ["--no-passive-ftp"])
-                done = harness.run(args + ["ftp://%s:%d/docs/" % (url_host(host), self.server.port)])
-                self.assertEqual(done.returncode, 0, done.stdout.decode(errors="replace"))
-                for name in ("docs/readme.txt", "docs/inner/deep.bin"):
-                    with open(os.path.join(target, name), "rb") as f:
-                        self.assertEqual(f.read(), FILES[name], name)
-                self.assertFalse(os.path.exists(os.path.join(target, "a.txt")))
+                self.assertEqual(self.ftp().nlst("scratch"), [])
 
 
 if __name__ == "__main__":
