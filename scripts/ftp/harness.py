@@ -126,9 +126,6 @@ class Server:
             if not stream.closed:
                 stream.close()
 
-    def stdout_text(self):
-        return "".join(self.output)
-
 
 def ipv6_loopback():
     """True when this host can listen on ::1."""

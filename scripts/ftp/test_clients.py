@@ -1,8 +1,8 @@
 #!/usr/bin/env python3
 """End-to-end tests of vrax with real FTP clients, each in passive and
 active mode over IPv4 and IPv6: Python's ftplib (EPSV and EPRT on IPv6),
-curl (EPSV, PASV, EPRT, PORT), lftp (MLSD, mirrors, moves), and tnftp (NLST
-wildcards). One class per client; CTest runs each on its own
+curl (EPSV, PASV, EPRT, PORT) and lftp (MLSD, mirrors,
+moves, wildcards). One class per client; CTest runs each on its own
 (test_clients.py ... Curl).
 
 Usage: test_clients.py --vrax PATH --mkfs PATH --fsck PATH [unittest args]
@@ -12,7 +12,6 @@ import ftplib
 import io
 import os
 import shutil
-import subprocess
 import sys
 import threading
 import time
@@ -29,10 +28,6 @@ FILES = {
     "docs/readme.txt": b"docs readme\n",
     "docs/inner/": b"",
     "docs/inner/deep.bin": bytes(range(256)) * 400,
-    "tn/one.txt": b"one\n",
-    "tn/two.txt": b"two\n",
-    "tn/three.bin": b"three" * 1000,
-    "scratch/": b"",
 }
 for n in range(300):
     FILES["many/f%03d.txt" % n] = ("file %d\n" % n).encode()
@@ -183,33 +178,6 @@ class Lftp(Client):
                 f.delete("docs/inner/f-%s.txt" % t)
                 f.rmd("up-%s/sub" % t)
                 f.rmd("up-" + t)
-
-
-class Tnftp(Client):
-    def test_wildcards_in_every_mode(self):
-        """"mget *", "mput" and "mdelete" name files through NLST wildcards."""
-        self.program("tnftp")
-        for host, passive in harness.MODES:
-            with self.subTest(host=host, passive=passive):
-                t = tag(host, passive)
-                local = self.local(t)
-                os.makedirs(local)
-                for name in ("x.tmp", "y.tmp", "keep.up"):
-                    self.local(os.path.join(t, name), name.encode())
-                commands = ["cd tn", "mget *", "cd /scratch", "mput *.tmp *.up", "mdelete *.tmp *.up"]
-                script = "open %s %d\nuser u p\npassive %s\nbinary\n%s\nbye\n" % (
-                    host, self.server.port, "on" if passive else "off", "\n".join(commands))
-                done = subprocess.run(["tnftp", "-n", "-i", "-v", "-d"], input=script.encode(),
-                                      cwd=local, stdout=subprocess.PIPE, stderr=subprocess.STDOUT,
-                                      timeout=60)
-                out = done.stdout.decode(errors="replace")
-                self.assertEqual(done.returncode, 0, out)
-                for name in ("one.txt", "two.txt", "three.bin"):
-                    with open(os.path.join(local, name), "rb") as f:
-                        self.assertEqual(f.read(), FILES["tn/" + name], name)
-                self.assertIn("NLST *", out)
-                self.assertIn("DELE x.tmp", out)
-                self.assertEqual(self.ftp().nlst("scratch"), [])
 
 
 if __name__ == "__main__":

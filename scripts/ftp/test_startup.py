@@ -83,7 +83,7 @@ class Startup(unittest.TestCase):
             self.assertEqual(code, 0, sig)
             self.assertLess(seconds, 2.0)
             self.assertTrue(r.closed_by_server())
-            self.assertIn("           Password: <none>\n", server.stdout_text())
+            self.assertIn("           Password: <none>\n", "".join(server.output))
         self.assertEqual(check_image(self.image)[0], 0)
 
     def test_one_listening_address_or_all(self):

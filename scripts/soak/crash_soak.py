@@ -31,7 +31,8 @@ from harness import Server, check_image, make_image  # noqa: E402
 CLIENTS = 4
 IO_TIMEOUT = 10.0
 MAX_FILES, MAX_DIRS, MAX_SIZE = 12, 4, 300 * 1024
-DIR = "<directory>"  # the state of a name that is a directory; None means missing
+# A client directory is modelled as {name: content, or DIR for a subdirectory}.
+DIR = "<directory>"
 
 
 def describe(state):
@@ -47,42 +48,21 @@ def random_size(rng):
     return rng.choice((0, rng.randint(1, 4096), rng.randint(4096, MAX_SIZE)))
 
 
-class Model:
-    """A client directory: files {name: content} and (empty) subdirectories."""
-
-    def __init__(self, files, dirs):
-        self.files, self.dirs = files, dirs
-
-    def state(self, name):
-        return DIR if name in self.dirs else self.files.get(name)
-
-    def apply(self, after):
-        for name, value in after.items():
-            self.files.pop(name, None)
-            self.dirs.discard(name)
-            if value == DIR:
-                self.dirs.add(name)
-            elif value is not None:
-                self.files[name] = value
-
-
 def read_back(port, home):
     """What vrax serves in home, with the content of every file."""
     ftp = ftplib.FTP()
     try:
         ftp.connect("127.0.0.1", port, timeout=IO_TIMEOUT)
         ftp.login("u", "p")
-        lines, files, dirs = [], {}, set()
+        lines, found = [], {}
         ftp.retrlines("LIST " + home, lines.append)
         for line in lines:
             name = line.split(None, 8)[-1]
-            if line.startswith("d"):
-                dirs.add(name)
-            else:
-                chunks = []
+            chunks = []
+            if not line.startswith("d"):
                 ftp.retrbinary("RETR %s/%s" % (home, name), chunks.append)
-                files[name] = b"".join(chunks)
-        return Model(files, dirs)
+            found[name] = DIR if line.startswith("d") else b"".join(chunks)
+        return found
     finally:
         ftp.close()
 
@@ -119,7 +99,8 @@ class Client(threading.Thread):
         return "%s%d_%d%s" % (prefix, self.round, self.count, suffix)
 
     def step(self, ftp):
-        files, dirs = sorted(self.model.files), sorted(self.model.dirs)
+        files = sorted(name for name, value in self.model.items() if value != DIR)
+        dirs = sorted(name for name, value in self.model.items() if value == DIR)
         weights = {"new": 30 if len(files) < MAX_FILES else 0, "stor": 15 if files else 0,
                    "appe": 15 if files else 0, "dele": 15 if files else 0,
                    "rename": 10 if files else 0, "mkd": 8 if len(dirs) < MAX_DIRS else 0,
@@ -132,7 +113,7 @@ class Client(threading.Thread):
             self.command(ftp, ["DELE"], {self.rng.choice(files): None})
         elif verb == "rename":
             old, new = self.rng.choice(files), self.fresh("m", ".bin")
-            self.command(ftp, ["RNFR", "RNTO"], {old: None, new: self.model.files[old]})
+            self.command(ftp, ["RNFR", "RNTO"], {old: None, new: self.model[old]})
         elif verb == "mkd":
             self.command(ftp, ["MKD"], {self.fresh("d"): DIR})
         else:
@@ -141,13 +122,15 @@ class Client(threading.Thread):
     def acknowledged(self, reply, *codes):
         if reply[:3] not in codes:
             raise ftplib.error_reply(reply)
-        self.model.apply(self.pending)
+        self.model.update(self.pending)
+        for name in [name for name, value in self.model.items() if value is None]:
+            del self.model[name]
         self.pending, self.uploading = None, False
 
     def upload(self, ftp, name, append):
         self.count += 1
         data = blob(self.tag + str(self.count), random_size(self.rng))
-        self.pending = {name: self.model.files.get(name, b"") + data if append else data}
+        self.pending = {name: self.model.get(name, b"") + data if append else data}
         self.uploading = True
         reply = ftp.storbinary("%s %s/%s" % ("APPE" if append else "STOR", self.home, name),
                                io.BytesIO(data), 16384)
@@ -172,7 +155,7 @@ class Soak:
         for n in range(CLIENTS):
             start = {"s%d.bin" % k: blob("%d/%d/start/%d" % (self.args.seed, n, k),
                                          random_size(self.rng)) for k in range(3)}
-            self.models.append(Model(start, {"d0"}))
+            self.models.append(dict(start, d0=DIR))
             files.update({"c%d/%s" % (n, name): data for name, data in start.items()})
             files["c%d/d0/" % n] = b""
         self.image = make_image(self.work, files, "64M")
@@ -238,9 +221,8 @@ class Soak:
             found = list(pool.map(lambda n: read_back(port, "/c%d" % n), range(CLIENTS)))
         for n in range(CLIENTS):
             model, got = self.models[n], found[n]
-            names = set(model.files) | model.dirs | set(got.files) | got.dirs
-            for name in sorted(names - set(pending[n] or ())):
-                want, have = model.state(name), got.state(name)
+            for name in sorted((set(model) | set(got)) - set(pending[n] or ())):
+                want, have = model.get(name), got.get(name)
                 if want != have:
                     raise AssertionError("round %d: /c%d/%s: expected %s, found %s"
                                          % (round_no, n, name, describe(want), describe(have)))
