@@ -1,9 +1,8 @@
 #!/usr/bin/env python3
 """End-to-end tests of vrax with real FTP clients, each in passive and
-active mode over IPv4 and IPv6: Python's ftplib (EPSV and EPRT on IPv6),
-curl (EPSV, PASV, EPRT, PORT) and lftp (MLSD, mirrors,
-moves, wildcards). One class per client; CTest runs each on its own
-(test_clients.py ... Curl).
+active mode over IPv4 and IPv6: Python's ftplib (EPSV and EPRT on IPv6)
+and lftp (MLSD, mirrors, moves, wildcards). One class per client; CTest
+runs each on its own (test_clients.py ... Lftp).
 
 Usage: test_clients.py --vrax PATH --mkfs PATH --fsck PATH [unittest args]
 """
@@ -35,10 +34,6 @@ for n in range(300):
 
 def tag(host, passive):
     return "%s-%s" % ("v6" if ":" in host else "v4", "pasv" if passive else "port")
-
-
-def url_host(host):
-    return "[%s]" % host if ":" in host else host
 
 
 class Client(harness.ServedVolume):
@@ -113,36 +108,6 @@ class Ftplib(Client):
         for t in threads:
             t.join(120)
         self.assertEqual(errors, [])
-
-
-# How curl makes its data connections: EPSV (its default), PASV, EPRT, PORT.
-CURL_MODES = [(), ("--disable-epsv",), ("-P", "-"), ("-P", "-", "--disable-eprt")]
-
-
-class Curl(Client):
-    def curl(self, url, *args):
-        done = harness.run(["curl", "-sS", "--max-time", "20", "-u", "u:p", url] + list(args))
-        self.assertEqual(done.returncode, 0, done.stdout)
-        return done.stdout
-
-    def base(self, host="127.0.0.1"):
-        return "ftp://%s:%d/" % (url_host(host), self.server.port)
-
-    def test_every_data_mode_on_both_families(self):
-        self.program("curl")
-        for host in harness.HOSTS:
-            for n, mode in enumerate(CURL_MODES):
-                with self.subTest(host=host, mode=mode):
-                    base = self.base(host)
-                    self.assertIn(b" a.txt", self.curl(base, *mode))
-                    self.assertEqual(self.curl(base + "docs/readme.txt", *mode), FILES["docs/readme.txt"])
-                    source = self.local("up%d.bin" % n, os.urandom(70000))
-                    target = "new%d/deeper/up.bin" % n
-                    self.curl(base + target, "--ftp-create-dirs", "-T", source, *mode)
-                    with open(source, "rb") as f:
-                        self.assertEqual(self.curl(base + target, *mode), f.read())
-                    self.curl(base, "-Q", "DELE " + target, "-Q", "RMD new%d/deeper" % n,
-                              "-Q", "RMD new%d" % n, *mode)
 
 
 class Lftp(Client):
