@@ -245,6 +245,13 @@ class Raw:
         self.sock.close()
 
 
+def fetch(f, command, rest=None):
+    """The bytes an ftplib client receives for `command`."""
+    parts = []
+    f.retrbinary(command, parts.append, rest=rest)
+    return b"".join(parts)
+
+
 def read_all(sock):
     parts = []
     while True:

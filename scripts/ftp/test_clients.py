@@ -18,6 +18,7 @@ import unittest
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 import harness  # noqa: E402
+from harness import fetch  # noqa: E402
 
 BIG = bytes((i * 7 + i // 251) & 255 for i in range(3 * 1024 * 1024 + 123))
 FILES = {
@@ -50,19 +51,13 @@ class Ftplib(Client):
             with self.subTest(host=host, passive=passive):
                 f = self.ftp(host=host, passive=passive)
                 t = tag(host, passive)
-                out = io.BytesIO()
-                f.retrbinary("RETR big.bin", out.write)
-                self.assertEqual(out.getvalue(), BIG)
+                self.assertEqual(fetch(f, "RETR big.bin"), BIG)
                 payload = os.urandom(1500000) + t.encode()
                 directory = f.mkd("dir-" + t)
                 self.assertEqual(directory, "/dir-" + t)
                 f.storbinary("STOR %s/up.bin" % directory, io.BytesIO(payload))
-                back = io.BytesIO()
-                f.retrbinary("RETR %s/up.bin" % directory, back.write)
-                self.assertEqual(back.getvalue(), payload)
-                back = io.BytesIO()
-                f.retrbinary("RETR %s/up.bin" % directory, back.write, rest=len(payload) - 1000)
-                self.assertEqual(back.getvalue(), payload[-1000:])
+                self.assertEqual(fetch(f, "RETR %s/up.bin" % directory), payload)
+                self.assertEqual(fetch(f, "RETR %s/up.bin" % directory, len(payload) - 1000), payload[-1000:])
                 f.cwd(directory)
                 self.assertEqual(f.nlst(), ["up.bin"])
                 f.delete("up.bin")
@@ -77,9 +72,7 @@ class Ftplib(Client):
         for passive, step in ((True, 1), (False, 3)):
             f = self.ftp(passive=passive)
             for n in range(0, 300, step):
-                out = io.BytesIO()
-                f.retrbinary("RETR many/f%03d.txt" % n, out.write)
-                self.assertEqual(out.getvalue(), FILES["many/f%03d.txt" % n])
+                self.assertEqual(fetch(f, "RETR many/f%03d.txt" % n), FILES["many/f%03d.txt" % n])
         self.assertLess(time.monotonic() - began, 90)
 
     def test_parallel_clients(self):
@@ -93,9 +86,7 @@ class Ftplib(Client):
                 data = bytes([k]) * (300000 + k)
                 f.storbinary("STOR par%d.bin" % k, io.BytesIO(data))
                 for name, expected in (("par%d.bin" % k, data), ("big.bin", BIG)):
-                    out = io.BytesIO()
-                    f.retrbinary("RETR " + name, out.write)
-                    if out.getvalue() != expected:
+                    if fetch(f, "RETR " + name) != expected:
                         errors.append("%s %d" % (name, k))
                 f.delete("par%d.bin" % k)
                 f.quit()

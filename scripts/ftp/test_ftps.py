@@ -89,9 +89,7 @@ class Ftps(TlsServed):
         for passive in (True, False):
             with self.subTest(passive=passive):
                 f = self.ftps(passive)
-                got = io.BytesIO()
-                f.retrbinary("RETR big.bin", got.write)
-                self.assertEqual(got.getvalue(), FILES["big.bin"])
+                self.assertEqual(harness.fetch(f, "RETR big.bin"), FILES["big.bin"])
                 name = "up-%s.bin" % passive
                 f.storbinary("STOR " + name, io.BytesIO(b"u" * 300000))
                 self.assertEqual(f.size(name), 300000)
