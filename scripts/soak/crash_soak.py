@@ -230,25 +230,19 @@ class Soak:
 
 
 def main():
+    """Any failure ends the run with a traceback and exit code 1."""
     parser = argparse.ArgumentParser(description=__doc__,
                                      formatter_class=argparse.RawDescriptionHelpFormatter)
-    for tool in ("--vrax", "--mkfs", "--fsck"):
-        parser.add_argument(tool, required=True)
+    for tool in harness.TOOLS:
+        parser.add_argument("--" + tool, required=True)
     parser.add_argument("--rounds", type=int, default=10)
     parser.add_argument("--seed", type=int, default=1)
     args = parser.parse_args()
     harness.TOOLS.update(vrax=args.vrax, mkfs=args.mkfs, fsck=args.fsck)
-    work = tempfile.mkdtemp(prefix="vrax-soak-")
-    try:
+    with tempfile.TemporaryDirectory(prefix="vrax-soak-") as work:
         Soak(args, work).run()
-    except (AssertionError, subprocess.SubprocessError, OSError, EOFError, ftplib.Error) as e:
-        print("FAILED (seed %d): %s: %s" % (args.seed, type(e).__name__, e))
-        return 1
-    finally:
-        shutil.rmtree(work, ignore_errors=True)
     print("OK")
-    return 0
 
 
 if __name__ == "__main__":
-    sys.exit(main())
+    main()
