@@ -1,6 +1,6 @@
 """Starts the real vrax program on a fresh volume image and talks to it.
 
-Everything runs on 127.0.0.1. Every process started here is stopped again:
+Everything runs on loopback. Every process started here is stopped again:
 by SIGINT when a test ends normally, by SIGKILL when it does not stop in time
 or a test fails half-way.
 """
@@ -10,7 +10,6 @@ import ftplib
 import os
 import random
 import re
-import shutil
 import signal
 import socket
 import subprocess
@@ -20,41 +19,36 @@ import time
 import unittest
 
 TOOLS = {"vrax": None, "mkfs": None, "fsck": None}
-START_TIMEOUT = 15.0
 STOP_TIMEOUT = 5.0
 IO_TIMEOUT = 20.0
-# Below the usual ephemeral range (32768-60999) and above well-known ports.
-FIRST_TEST_PORT = 10000
-LAST_TEST_PORT = 32000
 
 
 def free_port():
-    """A TCP port on the loopback address that nothing listens on now. It is
-    drawn below the kernel's range of ephemeral ports, so that no client
-    connection made meanwhile (by this test or another) can take it before
-    the server binds it."""
+    """A loopback TCP port that nothing listens on now. It is drawn below the
+    kernel's range of ephemeral ports (32768-60999), so that no client
+    connection made meanwhile can take it before the server binds it."""
     for _ in range(1000):
-        port = random.randint(FIRST_TEST_PORT, LAST_TEST_PORT)
+        port = random.randint(10000, 32000)
         with socket.socket() as s:
             try:
                 s.bind(("127.0.0.1", port))
             except OSError:
                 continue
             return port
-    raise AssertionError("no free port from %d to %d" % (FIRST_TEST_PORT, LAST_TEST_PORT))
+    raise AssertionError("no free port")
 
 
 def make_image(directory, files, size="32M"):
     """A volume image formatted by vrax-mkfs holding `files` ({relative path:
     bytes}; directories end in '/')."""
     tree = os.path.join(directory, "tree")
+    os.makedirs(tree, exist_ok=True)
     for name, data in files.items():
         path = os.path.join(tree, name)
         os.makedirs(path if name.endswith("/") else os.path.dirname(path), exist_ok=True)
         if not name.endswith("/"):
             with open(path, "wb") as f:
                 f.write(data)
-    os.makedirs(tree, exist_ok=True)
     image = os.path.join(directory, "volume.img")
     subprocess.run([TOOLS["mkfs"], "--size", size, "--from", tree, image], check=True,
                    stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, timeout=60)
@@ -63,50 +57,45 @@ def make_image(directory, files, size="32M"):
 
 def check_image(image):
     """vrax-fsck's exit code and output for the image."""
-    done = subprocess.run([TOOLS["fsck"], image], stdout=subprocess.PIPE,
-                          stderr=subprocess.STDOUT, timeout=120)
+    done = run([TOOLS["fsck"], image], timeout=120)
     return done.returncode, done.stdout.decode(errors="replace")
+
+
+def run(args, timeout=60, **kwargs):
+    """Runs a program without input; its output and errors together."""
+    return subprocess.run(args, stdin=subprocess.DEVNULL, stdout=subprocess.PIPE,
+                          stderr=subprocess.STDOUT, timeout=timeout, **kwargs)
 
 
 class Server:
     """One vrax process serving an image on a free loopback port."""
 
-    def __init__(self, image, extra=(), user="u", password="p", port=None, wrapper=(),
-                 preexec=None):
+    def __init__(self, image, extra=(), password="p", port=None, wrapper=(), preexec=None):
         self.port = port or free_port()
         self.preexec = preexec
-        args = list(wrapper) + [TOOLS["vrax"], "-i=" + image, "-f=%d" % self.port]
-        if user is not None:
-            args.append("-u=" + user)
-        if password is not None:
-            args.append("-p=" + password)
-        self.args = args + list(extra)
-        self.output = []
-        self.errors = []
+        self.args = list(wrapper) + [TOOLS["vrax"], "-i=" + image, "-f=%d" % self.port, "-u=u"]
+        self.args += (["-p=" + password] if password is not None else []) + list(extra)
+        self.output, self.errors = [], []
         self.started = threading.Event()
         self.process = None
-        self.readers = []
 
     def start(self):
         self.process = subprocess.Popen(self.args, stdin=subprocess.PIPE, stdout=subprocess.PIPE,
                                         stderr=subprocess.PIPE, preexec_fn=self.preexec)
-        self.readers = [
-            threading.Thread(target=self._collect, args=(self.process.stdout, self.output, True),
-                             daemon=True),
-            threading.Thread(target=self._collect, args=(self.process.stderr, self.errors, False),
-                             daemon=True)]
+        self.readers = [threading.Thread(target=self._collect, args=(stream, lines), daemon=True)
+                        for stream, lines in ((self.process.stdout, self.output),
+                                              (self.process.stderr, self.errors))]
         for reader in self.readers:
             reader.start()
-        if not self.started.wait(START_TIMEOUT):
+        if not self.started.wait(15):
             self.kill()
             raise AssertionError("vrax did not start: %r %r" % (self.output, self.errors))
         return self
 
-    def _collect(self, stream, lines, watch):
+    def _collect(self, stream, lines):
         for raw in iter(stream.readline, b""):
-            line = raw.decode(errors="replace")
-            lines.append(line)
-            if watch and line.startswith("----> Server Started"):
+            lines.append(raw.decode(errors="replace"))
+            if lines[-1].startswith("----> Server Started"):
                 self.started.set()
 
     def stop(self, sig=signal.SIGINT):
@@ -134,15 +123,12 @@ class Server:
         for reader in self.readers:
             reader.join(STOP_TIMEOUT)
         for stream in (self.process.stdin, self.process.stdout, self.process.stderr):
-            if stream is not None and not stream.closed:
+            if not stream.closed:
                 stream.close()
-
-    def stdout_text(self):
-        return "".join(self.output)
 
 
 def ipv6_loopback():
-    """True when this host can listen on and connect to ::1."""
+    """True when this host can listen on ::1."""
     try:
         with socket.socket(socket.AF_INET6) as s:
             s.bind(("::1", 0))
@@ -152,30 +138,19 @@ def ipv6_loopback():
 
 
 HOSTS = ["127.0.0.1"] + (["::1"] if ipv6_loopback() else [])
-
-
-def modes():
-    """(host, passive) for passive and active data connections over each
-    loopback family."""
-    return [(host, passive) for host in HOSTS for passive in (True, False)]
-
-
-def run(args, timeout=60, **kwargs):
-    """Runs a client program without input; its output and errors together."""
-    return subprocess.run(args, stdin=subprocess.DEVNULL, stdout=subprocess.PIPE,
-                          stderr=subprocess.STDOUT, timeout=timeout, **kwargs)
+# (host, passive) for passive and active data connections over each family.
+MODES = [(host, passive) for host in HOSTS for passive in (True, False)]
 
 
 class Raw:
     """A control connection driven byte by byte."""
 
-    def __init__(self, port, greet=True, host="127.0.0.1", source=None):
+    def __init__(self, port, host="127.0.0.1", source=None):
         """`source`: the local address to connect from (default: any)."""
         self.sock = socket.create_connection((host, port), timeout=IO_TIMEOUT,
                                              source_address=(source, 0) if source else None)
         self.buffer = b""
-        if greet:
-            self.greeting = self.line()
+        self.greeting = self.line()
 
     def send(self, data):
         self.sock.sendall(data if isinstance(data, bytes) else data.encode())
@@ -212,14 +187,13 @@ class Raw:
     def pasv(self):
         """Sends PASV; returns the announced (host, port)."""
         reply = self.cmd("PASV")
-        match = re.search(r"\((\d+),(\d+),(\d+),(\d+),(\d+),(\d+)\)", reply)
-        assert reply.startswith("227 Entering Passive Mode ("), reply
+        match = re.match(r"^227 Entering Passive Mode \((\d+),(\d+),(\d+),(\d+),(\d+),(\d+)\)", reply)
+        assert match, reply
         n = [int(x) for x in match.groups()]
         return "%d.%d.%d.%d" % tuple(n[:4]), n[4] * 256 + n[5]
 
     def data_connection(self):
-        host, port = self.pasv()
-        return socket.create_connection((host, port), timeout=IO_TIMEOUT)
+        return socket.create_connection(self.pasv(), timeout=IO_TIMEOUT)
 
     def epsv(self):
         """Sends EPSV; returns a connection to the announced port on the
@@ -268,10 +242,14 @@ class Raw:
         return lines
 
     def close(self):
-        try:
-            self.sock.close()
-        except OSError:
-            pass
+        self.sock.close()
+
+
+def fetch(f, command, rest=None):
+    """The bytes an ftplib client receives for `command`."""
+    parts = []
+    f.retrbinary(command, parts.append, rest=rest)
+    return b"".join(parts)
 
 
 def read_all(sock):
@@ -293,12 +271,12 @@ class ServedVolume(unittest.TestCase):
 
     @classmethod
     def setUpClass(cls):
-        cls.work = Workspace()
+        cls.work = tempfile.TemporaryDirectory(prefix="vrax-ftp-")
         try:
-            cls.image = make_image(cls.work.path, cls.files, cls.size)
+            cls.image = make_image(cls.work.name, cls.files, cls.size)
             cls.server = Server(cls.image, cls.extra).start()
         except Exception:
-            cls.work.close()
+            cls.work.cleanup()
             raise
 
     @classmethod
@@ -310,7 +288,7 @@ class ServedVolume(unittest.TestCase):
             assert code == 0, report
         finally:
             cls.server.kill()
-            cls.work.close()
+            cls.work.cleanup()
 
     def raw(self, login=True, host="127.0.0.1", source=None):
         """A control connection; from the local address `source` when given
@@ -324,17 +302,17 @@ class ServedVolume(unittest.TestCase):
         self.addCleanup(r.close)
         return r.login() if login else r
 
-    def ftp(self, user="u", password="p", passive=True, host="127.0.0.1"):
+    def ftp(self, passive=True, host="127.0.0.1"):
         f = ftplib.FTP()
         f.connect(host, self.server.port, timeout=IO_TIMEOUT)
-        f.login(user, password)
+        f.login("u", "p")
         f.set_pasv(passive)
         self.addCleanup(f.close)
         return f
 
     def local(self, name, data=None):
         """A path in the class's work folder; written with `data` when given."""
-        path = os.path.join(self.work.path, name)
+        path = os.path.join(self.work.name, name)
         if data is not None:
             os.makedirs(os.path.dirname(path), exist_ok=True)
             with open(path, "wb") as f:
@@ -347,19 +325,8 @@ def main(doc):
     import argparse
     import sys
     parser = argparse.ArgumentParser(description=doc)
-    parser.add_argument("--vrax", required=True)
-    parser.add_argument("--mkfs", required=True)
-    parser.add_argument("--fsck", required=True)
+    for tool in TOOLS:
+        parser.add_argument("--" + tool, required=True)
     args, rest = parser.parse_known_args()
     TOOLS.update(vrax=args.vrax, mkfs=args.mkfs, fsck=args.fsck)
     unittest.main(module="__main__", argv=[sys.argv[0]] + rest, verbosity=2)
-
-
-class Workspace:
-    """A temporary directory removed with everything in it."""
-
-    def __init__(self):
-        self.path = tempfile.mkdtemp(prefix="vrax-ftp-")
-
-    def close(self):
-        shutil.rmtree(self.path, ignore_errors=True)

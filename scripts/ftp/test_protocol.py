@@ -70,10 +70,7 @@ class Protocol(Served):
             ("USER nobody", "331 Password required for this user."), ("PASS x", BAD_LOGIN),
             ("USER U", "331 Password required for this user."), ("PASS P", BAD_LOGIN),
             ("PASS", ARGUMENTS), ("PASS p", "230 User Logged In."),
-            ("NOOP", "200 NOOP Command Successful."), ("QUIT", "221 Goodbye.")])
-        self.assertTrue(r.closed_by_server())
-        r = self.raw(login=False)
-        self.assertEqual(r.cmd("quit"), "221 Goodbye.")
+            ("NOOP", "200 NOOP Command Successful."), ("quit", "221 Goodbye.")])
         self.assertTrue(r.closed_by_server())
 
     def test_anonymous_may_only_read(self):
@@ -113,17 +110,9 @@ class Protocol(Served):
             ("SIZE missing", "550 No such file."), ("SIZE docs", "550 docs: not a regular file."),
             ("SIZE ./docs/", "550 ./docs/: not a regular file."),
             ("MDTM", ARGUMENTS), ("MDTM docs", "550 No such file or directory."),
-            ("PORT", SYNTAX), ("PORT 0,0,0,0,4,1", SYNTAX), ("PORT 10,0,0,1,0,0", SYNTAX),
-            ("PORT 10,0,0,1,256,1", SYNTAX), ("PORT 1,2,3", SYNTAX),
+            ("PORT", SYNTAX), ("PORT 10,0,0,1,256,1", SYNTAX),
             # a control connection from 127.0.0.1 may name any address
             ("PORT 10,0,0,1,4,1", "200 PORT command successful.")])
-
-    def test_modification_time_is_the_files(self):
-        reply = self.raw().cmd("MDTM a.txt")
-        self.assertRegex(reply, r"^213 \d{14}$")
-        shown = time.mktime(time.strptime(reply[4:] + " UTC", "%Y%m%d%H%M%S %Z")) - time.timezone
-        source = os.stat(os.path.join(self.work.path, "tree", "a.txt")).st_mtime
-        self.assertLess(abs(shown - source), 120)
 
     def test_paths(self):
         self.replies(self.raw(), [
@@ -157,21 +146,13 @@ class Protocol(Served):
     def test_rein_forgets_login_place_and_passive_socket(self):
         r = self.raw()
         host, port = r.pasv()
-        self.assertEqual(r.cmd("CWD docs"), OK_CWD)
-        self.assertEqual(r.cmd("REIN"), "200 Reinitialize Successful.")
+        self.assertEqual(host, "127.0.0.1")
+        if os.geteuid() == 0:
+            self.assertTrue(100 <= port <= 298, port)
+        self.replies(r, [("CWD docs", OK_CWD), ("REIN", "200 Reinitialize Successful."), ("PWD", NOT_LOGGED_IN)])
         with self.assertRaises(ConnectionRefusedError):
             socket.create_connection((host, port), timeout=harness.IO_TIMEOUT).close()
-        self.assertEqual(r.cmd("PWD"), NOT_LOGGED_IN)
-        r.login()
-        self.replies(r, [("PWD", pwd("/")), ("LIST", NO_DATA)])
-
-    def test_passive_ports(self):
-        r = self.raw()
-        for _ in range(20):
-            host, port = r.pasv()
-            self.assertEqual(host, "127.0.0.1")
-            if os.geteuid() == 0:
-                self.assertTrue(100 <= port <= 298, port)
+        self.replies(r.login(), [("PWD", pwd("/")), ("LIST", NO_DATA)])
 
     def test_listings(self):
         r = self.raw()
@@ -187,10 +168,8 @@ class Protocol(Served):
         self.assertNotIn(b"docs/\r\n", r.transfer("LIST -la"))
         self.assertRegex(r.transfer("LIST -d docs").decode(), r"^drwx------ 1 user group +32768 .* \.\r\n$")
         root = ["a.txt", "b.bin", "docs"]
-        cases = [("NLST", root), ("NLST docs", ["inner", "readme.txt"]),
-                 ("NLST docs/", ["inner", "readme.txt"]), ("NLST -a docs", ["inner", "readme.txt"]),
-                 ("NLST *.txt", ["a.txt"]), ("NLST ?.*", ["a.txt", "b.bin"]), ("NLST *.TXT", ["a.txt"]),
-                 ("NLST docs/*.txt", ["docs/readme.txt"]), ("NLST /docs/r*", ["/docs/readme.txt"]),
+        cases = [("NLST", root), ("NLST docs/", ["inner", "readme.txt"]), ("NLST -a docs", ["inner", "readme.txt"]),
+                 ("NLST ?.*", ["a.txt", "b.bin"]), ("NLST /docs/r*", ["/docs/readme.txt"]),
                  ("NLST a.txt", ["a.txt"]), ("NLST docs/readme.txt", ["docs/readme.txt"]),
                  ("NLST nothing*", []), ("NLST missing", []), ("LIST a.txt", []), ("LIST nowhere", []),
                  ("LIST -la", root), ("LIST -a", root), ("LIST -l /", root), ("LIST -al .", root),
@@ -202,28 +181,25 @@ class Protocol(Served):
 
     def test_stat_with_argument(self):
         r = self.raw()
-        self.assertEqual(r.cmd("STAT -d /docs"), "213-Status follows:")
-        self.assertRegex(r.line(), r"^drwx------ 1 user group +32768 .* /docs$")
-        self.assertEqual(r.line(), "213 End of status")
-        self.assertEqual(r.cmd("STAT docs"), "213-Status follows:")
-        self.assertEqual(sorted(r.line().split()[-1] for _ in range(2)), ["inner", "readme.txt"])
-        self.assertEqual(r.line(), "213 End of status")
-        self.assertEqual(r.cmd("STAT -d"), "213-Status follows:")
-        self.assertRegex(r.line(), r"^drwx------ .* $")
-        self.assertEqual(r.line(), "213 End of status")
+        for command, names in (("STAT -d /docs", [r"^drwx------ 1 user group +32768 .* /docs$"]),
+                               ("STAT docs", [r" inner$", r" readme.txt$"]), ("STAT -d", [r"^drwx------ .* $"])):
+            r.send(command + "\r\n")
+            lines = r.lines_until("213 ")
+            self.assertEqual([lines[0], lines[-1]], ["213-Status follows:", "213 End of status"])
+            self.assertEqual(len(lines), len(names) + 2, command)
+            for line, pattern in zip(sorted(lines[1:-1], key=lambda l: l.split()[-1]), names):
+                self.assertRegex(line, pattern)
 
     def test_downloads_and_offsets(self):
         r = self.raw()
         self.assertEqual(r.transfer("RETR a.txt"), FILES["a.txt"])
         self.assertEqual(r.transfer("RETR docs"), "550 File not found.")
-        self.assertEqual(r.cmd("RETR missing"), NO_DATA)
-        self.assertEqual(r.cmd("REST 100"), "350 REST command successful.")
+        self.replies(r, [("RETR missing", NO_DATA), ("REST 100", "350 REST command successful.")])
         self.assertEqual(r.transfer("RETR b.bin"), FILES["b.bin"][100:])
         self.assertEqual(r.transfer("RETR b.bin"), FILES["b.bin"])  # the offset was used up
         self.assertEqual(r.cmd("REST 5000"), "350 REST command successful.")
         self.assertEqual(r.transfer("RETR b.bin"), b"")
-        # ASCII mode is announced but sends the bytes as they are
-        self.assertEqual(r.cmd("TYPE A"), "200 ASCII transfer mode active.")
+        r.cmd("TYPE A")  # announced, but the bytes are sent as they are
         self.assertEqual(r.transfer("RETR a.txt"), FILES["a.txt"])
         warning = "ASCII mode not supported - using BINARY"
         deadline = time.monotonic() + 5
@@ -234,11 +210,9 @@ class Protocol(Served):
     def test_uploads(self):
         r = self.raw()
         r.transfer("STOR up/../stored.txt", b"0123456789" * 100)
-        self.assertEqual(r.cmd("SIZE stored.txt"), "213 1000")
         r.transfer("APPE stored.txt", b"tail")
-        self.assertEqual(r.cmd("SIZE stored.txt"), "213 1004")
         # REST then STOR overwrites from the offset on
-        self.assertEqual(r.cmd("REST 10"), "350 REST command successful.")
+        self.replies(r, [("SIZE stored.txt", "213 1004"), ("REST 10", "350 REST command successful.")])
         r.transfer("STOR stored.txt", b"XY")
         self.assertEqual(r.transfer("RETR stored.txt"),
                          b"0123456789XY" + b"23456789" + b"0123456789" * 98 + b"tail")
@@ -247,8 +221,7 @@ class Protocol(Served):
         r.transfer("STOU", b"unique")
         self.assertRegex(r.opened, r"^150 FILE: /file\.\d+$")
         unique = r.opened.split()[-1]
-        self.assertEqual(r.cmd("SIZE " + unique), "213 6")
-        self.assertEqual(r.cmd("DELE " + unique), "250 DELE command successful.")
+        self.replies(r, [("SIZE " + unique, "213 6"), ("DELE " + unique, "250 DELE command successful.")])
         r.transfer("STOR docs/inner/../slash.txt/", b"slash")
         self.assertEqual(r.transfer("RETR docs/slash.txt/"), b"slash")
         self.assertEqual(r.cmd("DELE docs/slash.txt/"), "250 DELE command successful.")
@@ -264,10 +237,7 @@ class Protocol(Served):
         r = self.raw(login=False)
         r.send("FEAT\r\n")
         self.assertEqual(r.lines_until("211 "), FEATURES)
-        r.login()
-        r.send("FEAT\r\n")
-        self.assertEqual(r.lines_until("211 "), FEATURES)
-        r.send("HELP\r\n")
+        r.login().send("HELP\r\n")
         lines = r.lines_until("214 ")
         self.assertEqual(lines[0], "214-The following commands are recognized:")
         self.assertEqual(lines[-1], "214 Help OK.")
@@ -316,10 +286,9 @@ class Protocol(Served):
         self.assertEqual(r.pasv()[0], "127.0.0.1")
         self.replies(r, [("PORT 10,0,0,1,4,1", "501 PORT address does not match originator."),
                          ("LIST", NO_DATA), ("PORT 127,0,0,2,4,1", "200 PORT command successful.")])
-        for ok in ("|1|127.0.0.2|4000|", "|2|::ffff:127.0.0.2|4000|", "|2|::|4000|"):
-            self.assertEqual(r.cmd("EPRT " + ok), "200 EPRT command successful.", ok)
-        for other in ("|1|127.0.0.1|4000|", "|2|::1|4000|"):
-            self.assertEqual(r.cmd("EPRT " + other), "501 EPRT address does not match originator.")
+        ok, other = "200 EPRT command successful.", "501 EPRT address does not match originator."
+        self.replies(r, [("EPRT |1|127.0.0.2|4000|", ok), ("EPRT |2|::ffff:127.0.0.2|4000|", ok),
+                         ("EPRT |2|::|4000|", ok), ("EPRT |1|127.0.0.1|4000|", other), ("EPRT |2|::1|4000|", other)])
 
     def test_machine_listings(self):
         r = self.raw()
@@ -334,14 +303,13 @@ class Protocol(Served):
         self.assertTrue(inner[1].startswith("type=pdir;") and inner[1].endswith(" .."), inner)
         self.assertEqual(r.transfer("MLSD a.txt"), "501 Not a directory: MLST describes a file.")
         self.assertEqual(r.cmd("MLSD missing"), "550 No such file or directory.")
-        mdtm = r.cmd("MDTM a.txt")[4:]
-        self.assertEqual(r.cmd("MLST a.txt"), "250-Listing /a.txt")
-        self.assertEqual(r.line(), " type=file;size=22;modify=%s;perm=adfrw; /a.txt" % mdtm)
-        self.assertEqual(r.line(), "250 End")
-        self.assertEqual(r.cmd("OPTS MLST size;Type;bogus;"), "200 MLST OPTS type;size;")
-        r.send("MLST a.txt\r\n")
-        self.assertEqual(r.lines_until("250 "),
-                         ["250-Listing /a.txt", " type=file;size=22; /a.txt", "250 End"])
+        mdtm = r.cmd("MDTM a.txt")[4:]  # the time of the file the image was made from
+        shown = time.mktime(time.strptime(mdtm + " UTC", "%Y%m%d%H%M%S %Z")) - time.timezone
+        self.assertLess(abs(shown - os.stat(os.path.join(self.work.name, "tree", "a.txt")).st_mtime), 120)
+        r.send("MLST a.txt\r\nOPTS MLST size;Type;bogus;\r\nMLST a.txt\r\n")
+        self.assertEqual(r.lines_until("250 ") + r.lines_until("200 ") + r.lines_until("250 "), [
+            "250-Listing /a.txt", " type=file;size=22;modify=%s;perm=adfrw; /a.txt" % mdtm, "250 End",
+            "200 MLST OPTS type;size;", "250-Listing /a.txt", " type=file;size=22; /a.txt", "250 End"])
 
     def test_setting_the_modification_time(self):
         r = self.raw()
@@ -385,15 +353,11 @@ class Protocol(Served):
             self.assertTrue(r.cmd(command).startswith("250 "), command)
 
     def test_names_the_volume_cannot_hold(self):
-        # ("\\" separates path components as "/" does: it never begins a name)
+        # (the refusal of each name is a test of tests/ftp)
         r = self.raw()
-        names = [("n" * 29, "names are at most 28 characters long")] + [
-            (c + "x", "a name cannot begin with '%s'" % c) for c in "*&;-><#^"] + [
-            (" x", "a name cannot begin with a blank")]
-        for name, reason in names:
-            reply = "553 File name not allowed: %s." % reason
-            self.assertEqual(r.transfer("STOR " + name), reply, name)
-            self.assertEqual(r.cmd("MKD docs/" + name), reply, name)
+        reply = "553 File name not allowed: a name cannot begin with a blank."
+        self.assertEqual(r.transfer("STOR  x"), reply)
+        self.assertEqual(r.cmd("MKD docs/ x"), reply)
         self.assertEqual(r.names("NLST"), ["a.txt", "b.bin", "docs"])
 
 

@@ -28,10 +28,6 @@ TEST_F(Accounts, CreationRules) {
   EXPECT_NE(server_->AddUser("", "pw", "/1"), nullptr);
   EXPECT_EQ(server_->FindUser(""), nullptr);
   EXPECT_EQ(server_->userCount(), 5u);
-}
-
-TEST_F(Accounts, SettersRefuseWhatCannotBe) {
-  FtpUser* bob = server_->AddUser("bob", "pw", "/1");
   ASSERT_TRUE(server_->SetPrivileges(bob, 0x09));
   EXPECT_FALSE(server_->SetPrivileges(bob, 0x40));
   EXPECT_FALSE(server_->SetPrivileges(bob, 0x81));
@@ -56,27 +52,9 @@ TEST_F(Accounts, AnonymousAccessOnAndOff) {
   EXPECT_FALSE(server_->anonymousEnabled());
 }
 
-TEST_F(Accounts, TheLimitOfSimultaneousLogins) {
+TEST_F(Accounts, LoginCountsStayExactAndLimitLogins) {
   FtpUser* bob = AddFullUser("bob", "pw");
   server_->SetMaxClients(bob, 2);
-  auto first = Connect();
-  auto second = Connect();
-  auto third = Connect();
-  EXPECT_TRUE(first->Login("bob", "pw"));
-  EXPECT_TRUE(second->Login("bob", "pw"));
-  EXPECT_EQ(third->Command("USER bob"), "331 Password required for this user.");
-  EXPECT_EQ(third->Command("PASS pw"), "421 Too many users logged in for this account.");
-  EXPECT_EQ(third->Command("NOOP"), "530 Please login with USER and PASS.");
-  // When one leaves, the place is free again.
-  EXPECT_EQ(first->Command("QUIT"), "221 Goodbye.");
-  EXPECT_TRUE(first->ClosedByServer());
-  auto fourth = Connect();  // the next accept removes the finished client
-  EXPECT_TRUE(Eventually([&] { return server_->clientCount() == 3; }));
-  EXPECT_EQ(third->Command("PASS pw"), "230 User Logged In.");
-}
-
-TEST_F(Accounts, LoginCountsStayExact) {
-  FtpUser* bob = AddFullUser("bob", "pw");
   ASSERT_TRUE(server_->AllowAnonymous(true, "/1"));
   FtpUser* anonymous = server_->anonymousUser();
   // After each command: its reply, then the anonymous and bob's counts (a
@@ -99,6 +77,20 @@ TEST_F(Accounts, LoginCountsStayExact) {
     EXPECT_EQ(server_->CurrentClients(anonymous), step.anonymousCount) << step.command;
     EXPECT_EQ(server_->CurrentClients(bob), step.bobCount) << step.command;
   }
+  auto second = Connect();
+  auto third = Connect();
+  EXPECT_TRUE(second->Login("bob", "pw"));
+  EXPECT_EQ(third->Command("USER bob"), "331 Password required for this user.");
+  EXPECT_EQ(third->Command("PASS pw"), "421 Too many users logged in for this account.");
+  EXPECT_EQ(third->Command("NOOP"), "530 Please login with USER and PASS.");
+  // When one leaves, the place is free again.
+  EXPECT_EQ(second->Command("QUIT"), "221 Goodbye.");
+  EXPECT_TRUE(second->ClosedByServer());
+  auto fourth = Connect();  // the next accept removes the finished client
+  EXPECT_TRUE(Eventually([&] { return server_->clientCount() == 3; }));
+  EXPECT_EQ(third->Command("PASS pw"), "230 User Logged In.");
+  third->Close();
+  fourth->Close();
   c->Close();
   EXPECT_TRUE(Eventually([&] {
     server_->RemoveFinishedClients();

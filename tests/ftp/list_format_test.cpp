@@ -63,22 +63,20 @@ TEST_F(ListFormat, DirectoriesSuffixAndLargeSizes) {
 }
 
 TEST(ListOptions, OptionsStandInFront) {
-  ListOptions o = ParseListOptions("-la docs");
-  EXPECT_FALSE(o.classify);
-  EXPECT_FALSE(o.directoryItself);
-  EXPECT_EQ(o.path, "docs");
-  o = ParseListOptions("-F -d  /x y");
-  EXPECT_TRUE(o.classify);
-  EXPECT_TRUE(o.directoryItself);
-  EXPECT_EQ(o.path, "/x y");
-  o = ParseListOptions("-Fd");
-  EXPECT_TRUE(o.classify && o.directoryItself);
-  EXPECT_EQ(o.path, "");
-  o = ParseListOptions("docs -F");
-  EXPECT_FALSE(o.classify);
-  EXPECT_EQ(o.path, "docs -F");
-  o = ParseListOptions("");
-  EXPECT_EQ(o.path, "");
+  const struct {
+    const char* text;
+    bool classify, directoryItself;
+    const char* path;
+  } cases[] = {
+      {"-la docs", false, false, "docs"}, {"-F -d  /x y", true, true, "/x y"}, {"-Fd", true, true, ""},
+      {"docs -F", false, false, "docs -F"}, {"", false, false, ""},
+  };
+  for (const auto& c : cases) {
+    const ListOptions o = ParseListOptions(c.text);
+    EXPECT_EQ(o.classify, c.classify) << c.text;
+    EXPECT_EQ(o.directoryItself, c.directoryItself) << c.text;
+    EXPECT_EQ(o.path, c.path) << c.text;
+  }
 }
 
 }  // namespace
