@@ -1,8 +1,9 @@
 #!/usr/bin/env python3
 """End-to-end tests of vrax with real FTP clients, each in passive and
-active mode over IPv4 and IPv6: Python's ftplib (EPSV and EPRT on IPv6)
-and lftp (MLSD, mirrors, moves, wildcards). One class per client; CTest
-runs each on its own (test_clients.py ... Lftp).
+active mode over IPv4 and IPv6: Python's ftplib (EPSV and EPRT on IPv6),
+lftp (MLSD, mirrors, moves, wildcards), curl (directories made on upload,
+ranges, quoted commands) and tnftp (mget/mput with wildcards). One class
+per client; CTest runs each on its own (test_clients.py ... Lftp).
 
 Usage: test_clients.py --vrax PATH --mkfs PATH --fsck PATH [unittest args]
 """
@@ -11,6 +12,7 @@ import ftplib
 import io
 import os
 import shutil
+import subprocess
 import sys
 import threading
 import time
@@ -134,6 +136,55 @@ class Lftp(Client):
                 f.delete("docs/inner/f-%s.txt" % t)
                 f.rmd("up-%s/sub" % t)
                 f.rmd("up-" + t)
+
+
+class Curl(Client):
+    """curl's four ways of making the data connection: EPSV (its default),
+    PASV, EPRT and PORT."""
+    WAYS = [(), ("--disable-epsv",), ("-P", "-"), ("-P", "-", "--disable-eprt")]
+
+    def curl(self, url, *args):
+        self.program("curl")
+        done = harness.run(["curl", "-sS", "--max-time", "20", "-u", "u:p", url] + list(args))
+        self.assertEqual(done.returncode, 0, done.stdout)
+        return done.stdout
+
+    def test_every_way_on_both_families(self):
+        for host in harness.HOSTS:
+            for n, way in enumerate(self.WAYS):
+                with self.subTest(host=host, way=way):
+                    base = "ftp://%s:%d/" % (host if ":" not in host else "[%s]" % host, self.server.port)
+                    self.assertEqual(self.curl(base + "docs/", "-l", *way).splitlines(), [b"inner", b"readme.txt"])
+                    self.assertEqual(self.curl(base + "big.bin", "-r", "100-", *way), BIG[100:])
+                    source = self.local("up%d.bin" % n, os.urandom(70000))
+                    target = "new%d/deeper/up.bin" % n
+                    self.curl(base + target, "--ftp-create-dirs", "-T", source, *way)
+                    with open(source, "rb") as f:
+                        self.assertEqual(self.curl(base + target, *way), f.read())
+                    self.curl(base, "-Q", "DELE " + target, "-Q", "RMD new%d/deeper" % n,
+                              "-Q", "RMD new%d" % n, *way)
+
+
+class Tnftp(Client):
+    def test_wildcards_in_every_mode(self):
+        self.program("tnftp")
+        for host, passive in harness.MODES:
+            with self.subTest(host=host, passive=passive):
+                t = tag(host, passive)
+                local = self.local(t)
+                os.makedirs(local)
+                for name in ("x.tmp", "y.tmp"):
+                    self.local(os.path.join(t, name), name.encode())
+                script = "open %s %d\nuser u p\npassive %s\nbinary\n%s\nbye\n" % (
+                    host, self.server.port, "on" if passive else "off",
+                    "\n".join(["cd docs", "mget *.txt", "mkdir /" + t, "cd /" + t, "mput *.tmp",
+                               "mdelete x.tmp"]))
+                done = subprocess.run(["tnftp", "-n", "-i", "-v"], input=script.encode(), cwd=local,
+                                      stdout=subprocess.PIPE, stderr=subprocess.STDOUT, timeout=60)
+                self.assertEqual(done.returncode, 0, done.stdout)
+                with open(os.path.join(local, "readme.txt"), "rb") as f:
+                    self.assertEqual(f.read(), FILES["docs/readme.txt"])
+                self.assertEqual(self.ftp().nlst(t), ["y.tmp"])
 
 
 if __name__ == "__main__":
