@@ -11,7 +11,7 @@
 #include "blockdev/device_faults.h"
 #include "fileio/drive_table.h"
 #include "fileio_fixture.h"
-#include "support/image_builder.h"
+#include "support/image_toolkit.h"
 #include "volume/format/record.h"
 
 namespace vrax {

@@ -1,40 +1,70 @@
-// The engine mounts what vrax-mkfs writes and can grow it: the root opens,
-// lists empty, takes names; records and clusters are handed out from what
-// the format left free, and the MFT grows past its first records.
+// What vrax-mkfs writes, in every geometry it offers: the boot sector
+// carries the geometry asked for, every record the MFT holds is sound, the
+// checker finds nothing to report, and the engine mounts the volume and
+// can grow it: the root opens, lists empty, takes names; records and
+// clusters are handed out from what the format left free, and the MFT
+// grows past its first records.
 #include <gtest/gtest.h>
 
-#include "mkfs_harness.h"
+#include "support/image_toolkit.h"
 #include "support/volume_fixture.h"
 #include "volume/allocation/allocation.h"
 #include "volume/attributes/attributes.h"
 #include "volume/format/attribute.h"
+#include "volume/format/descriptor.h"
 #include "volume/format/record.h"
 #include "volume/index/index.h"
 #include "volume/index/index_update.h"
 
-namespace vrax::mkfs_test {
+namespace vrax {
 namespace {
 
-class MkfsMount : public test::VolumeTest, public ::testing::WithParamInterface<std::string> {
- protected:
-  // The first cluster behind everything the system records own.
-  uint32_t FirstFreeCluster() {
-    const FormattedImage image(image_);
-    uint32_t end = 0;
-    for (uint32_t n = 0; n < record::kSystemRecords; ++n) {
-      std::vector<uint8_t> r;
-      EXPECT_TRUE(image.Record(n, r));
-      for (const uint8_t* a : Attributes(r)) {
-        if (!AttrIsNonResident(a)) continue;
-        for (const Extent& e : FormattedImage::Runs(a)) end = std::max(end, e.lcn + e.length);
-      }
-    }
-    return end;
-  }
+struct Geometry {
+  std::string options;
+  uint32_t sectorSize, clusterSize, recordSize, indexSize;
 };
 
+void PrintTo(const Geometry& g, std::ostream* os) {
+  *os << g.sectorSize << "/" << g.clusterSize << "/" << g.recordSize << "/" << g.indexSize;
+}
+
+class MkfsMount : public test::VolumeTest, public ::testing::WithParamInterface<Geometry> {
+ protected:
+  void SetUp() override {
+    VolumeTest::SetUp();
+    image_ = dir_.File("volume.img");
+    test::FormatImage(image_, "--size 16M " + GetParam().options);
+    {
+      test::ImageBuilder b(image_);  // decodes the boot sector and record 0, or throws
+      geometry_ = b.geometry();
+      firstFree_ = b.FindFreeClusters(1);
+      for (uint32_t n = 0; n < geometry_.mftRecords; ++n) {
+        EXPECT_EQ(ValidateRecord(b.ReadRecord(n).data(), geometry_.recordSize,
+                                 geometry_.clusterCount), 0) << "record " << n;
+      }
+    }
+    Mount(image_);
+  }
+
+  test::ImageGeometry geometry_;
+  uint32_t firstFree_ = 0;
+};
+
+TEST_P(MkfsMount, TheVolumeHasTheGeometryAskedForAndChecksClean) {
+  const Geometry& g = GetParam();
+  EXPECT_EQ(geometry_.bytesPerSector, g.sectorSize);
+  EXPECT_EQ(geometry_.clusterSize, g.clusterSize);
+  EXPECT_EQ(geometry_.recordSize, g.recordSize);
+  EXPECT_EQ(geometry_.indexBlockSize, g.indexSize);
+  EXPECT_EQ(geometry_.totalSectors, (16u << 20) / g.sectorSize);
+  EXPECT_EQ(test::FileSize(image_), 16u << 20);
+  Unmount();
+  const test::CheckerResult check = test::RunChecker(image_, "");
+  EXPECT_EQ(check.exitCode, 0) << check.output;
+  EXPECT_TRUE(check.output.empty()) << check.output;
+}
+
 TEST_P(MkfsMount, RootOpensAsAnEmptyDirectory) {
-  FormatAndMount("--size 16M " + GetParam());
   Toolkit* root = Open("/1");
   ASSERT_NE(root, nullptr);
   EXPECT_TRUE(IsDirectory(root));
@@ -43,13 +73,15 @@ TEST_P(MkfsMount, RootOpensAsAnEmptyDirectory) {
   uint32_t delivered = 0;
   EXPECT_EQ(ReadDirectory(root, 0, 4096, buffer.data(), delivered), 0);
   EXPECT_EQ(delivered, 64u);  // ".." and "." only
+  uint8_t d[kDescriptorSize] = {};
+  EXPECT_EQ(ReadDescriptor(root, d), 0);
+  EXPECT_EQ(d[0], 0x9B);
+  EXPECT_EQ(DescriptorSize(d), 0x8000u);
   ToolkitClose(root);
   EXPECT_EQ(OpenResult("/1/.."), 0);
 }
 
 TEST_P(MkfsMount, AllocationStartsAfterTheSystemAreasAndTheMftGrows) {
-  FormatAndMount("--size 16M " + GetParam());
-  const uint32_t firstFree = FirstFreeCluster();
   Toolkit* root = Open("/1");
   ASSERT_NE(root, nullptr);
   const uint32_t held = RecordsHeld(root);
@@ -65,12 +97,11 @@ TEST_P(MkfsMount, AllocationStartsAfterTheSystemAreasAndTheMftGrows) {
   uint32_t lcn = 0, count = 0;
   ASSERT_EQ(AllocateClusters(root, 1, 4, lcn, count), 0);
   EXPECT_EQ(count, 4u);
-  EXPECT_GE(lcn, firstFree);
+  EXPECT_GE(lcn, firstFree_);
   ToolkitClose(root);
 }
 
 TEST_P(MkfsMount, RootTakesNames) {
-  FormatAndMount("--size 16M " + GetParam());
   Toolkit* root = Open("/1");
   ASSERT_NE(root, nullptr);
   for (uint32_t n = 11; n < 31; ++n) {
@@ -81,10 +112,12 @@ TEST_P(MkfsMount, RootTakesNames) {
   EXPECT_EQ(List("/1").size(), 20u);
 }
 
-INSTANTIATE_TEST_SUITE_P(Geometries, MkfsMount,
-                         ::testing::Values("", "--sector-size 4096 --record-size 1K",
-                                           "--cluster-size 512 --record-size 2K",
-                                           "--cluster-size 64K --record-size 64K"));
+INSTANTIATE_TEST_SUITE_P(
+    Geometries, MkfsMount,
+    ::testing::Values(Geometry{"", 512, 4096, 1024, 4096},
+                      Geometry{"--sector-size 4096 --record-size 1K", 4096, 4096, 1024, 4096},
+                      Geometry{"--cluster-size 512 --record-size 2K", 512, 512, 2048, 4096},
+                      Geometry{"--cluster-size 64K --record-size 64K", 512, 65536, 65536, 65536}));
 
 }  // namespace
-}  // namespace vrax::mkfs_test
+}  // namespace vrax

@@ -5,16 +5,20 @@
 
 #include <algorithm>
 
-#include "mkfs_harness.h"
+#include "support/image_toolkit.h"
 #include "support/temp_file.h"
-#include "volume/format/record.h"
 
 namespace vrax::mkfs_test {
 
 using test::FileSize;
+using test::ImageBuilder;
 using test::MakeImage;
 using test::PatternBytes;
+using test::RunMkfs;
 using test::TempDir;
+using test::ToolRun;
+
+std::vector<uint8_t> WholeFile(const std::string& path) { return test::ReadFileBytes(path); }
 namespace {
 
 class MkfsTarget : public ::testing::Test {
@@ -39,7 +43,7 @@ TEST_F(MkfsTarget, SuccessPrintsTheSummary) {
 
 TEST_F(MkfsTarget, SizesTakeSuffixesInPowersOf1024) {
   ASSERT_EQ(Mkfs({"--size=3m", image_}).exitCode, 0);
-  EXPECT_EQ(FormattedImage(image_).boot().totalSectors, (3u << 20) / 512);
+  EXPECT_EQ(ImageBuilder(image_).geometry().totalSectors, (3u << 20) / 512);
 }
 
 // The file ends exactly at --size; whatever is not a whole sector at the end
@@ -48,7 +52,7 @@ TEST_F(MkfsTarget, NeverGrowsAFileBeyondItsSize) {
   const uint64_t size = (4ull << 20) + 100;
   ASSERT_EQ(Mkfs({"--size", std::to_string(size), image_}).exitCode, 0);
   EXPECT_EQ(FileSize(image_), size);
-  EXPECT_EQ(FormattedImage(image_).boot().totalSectors, (4u << 20) / 512);
+  EXPECT_EQ(ImageBuilder(image_).geometry().totalSectors, (4u << 20) / 512);
 
   const std::string big = MakeImage(dir_, "big.img", 8 << 20);
   ASSERT_EQ(Mkfs({"--size", "2M", big}).exitCode, 0);
@@ -124,8 +128,7 @@ TEST_F(MkfsTarget, AnExistingVolumeIsOnlyReplacedWithForce) {
   EXPECT_EQ(WholeFile(image_), before);
 
   ASSERT_EQ(Mkfs({"--force", "--size", "16M", "--sector-size", "4096", image_}).exitCode, 0);
-  const FormattedImage after(image_);
-  EXPECT_EQ(after.boot().bytesPerSector, 4096u);
+  EXPECT_EQ(ImageBuilder(image_).geometry().bytesPerSector, 4096u);
   EXPECT_EQ(FileSize(image_), 16u << 20);
 }
 

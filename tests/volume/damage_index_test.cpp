@@ -15,7 +15,7 @@
 #include <vector>
 
 #include "platform/error_codes.h"
-#include "support/image_builder.h"
+#include "support/sample_volume.h"
 #include "volume/format/attribute.h"
 #include "volume/format/bytes.h"
 #include "volume/format/index_node.h"

@@ -12,7 +12,7 @@
 #include <random>
 #include <vector>
 
-#include "support/image_builder.h"
+#include "support/sample_volume.h"
 
 namespace vrax {
 namespace {

@@ -13,7 +13,7 @@
 #include "mkfs/node_records.h"
 #include "platform/corruption.h"
 #include "platform/error_codes.h"
-#include "support/image_builder.h"
+#include "support/sample_volume.h"
 #include "volume/attributes/attributes.h"
 #include "volume/format/attribute.h"
 #include "volume/format/attribute_list.h"

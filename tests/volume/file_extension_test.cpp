@@ -6,7 +6,7 @@
 #include <random>
 #include <vector>
 
-#include "support/image_builder.h"
+#include "support/image_toolkit.h"
 #include "support/volume_fixture.h"
 #include "volume/attributes/attributes.h"
 #include "volume/attributes/record_edit.h"

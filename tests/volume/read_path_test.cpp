@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "platform/error_codes.h"
-#include "support/image_builder.h"
+#include "support/image_toolkit.h"
 #include "support/volume_fixture.h"
 #include "volume/attributes/attributes.h"
 #include "volume/format/attribute.h"

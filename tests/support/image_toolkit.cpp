@@ -1,4 +1,4 @@
-#include "support/image_builder.h"
+#include "support/image_toolkit.h"
 
 #include <fcntl.h>
 #include <unistd.h>
@@ -9,9 +9,8 @@
 
 #include "mkfs/node_records.h"
 #include "platform/error_codes.h"
-#include "support/temp_file.h"
-#include "support/volume_fixture.h"
 #include "volume/attributes/attributes.h"
+#include "volume/attributes/record_edit.h"
 #include "volume/format/attribute.h"
 #include "volume/format/attribute_list.h"
 #include "volume/format/boot_sector.h"
@@ -46,23 +45,25 @@ uint32_t ClustersOf(const std::vector<ClusterRun>& runs) {
 // The runs of a non-resident attribute header, decoded as the engine does.
 std::vector<ClusterRun> DecodeRuns(const uint8_t* a) {
   const uint32_t offset = AttrRunListOffset(a);
-  if (!AttrIsNonResident(a) || offset >= AttrLength(a)) Fail("attribute has no run list");
   std::vector<ClusterRun> runs;
-  uint32_t pos = 0, p = 0;
-  DecodedRun run;
-  for (;;) {
-    const RunStatus status = DecodeRun(a + offset, AttrLength(a) - offset, pos, run);
-    if (status == RunStatus::kEnd) return runs;
-    uint32_t lcn = 0;
-    if (status == RunStatus::kMalformed || !AdvanceRun(run, p, lcn)) Fail("malformed run list");
-    runs.push_back({lcn, run.length});
+  if (!AttrIsNonResident(a) || offset >= AttrLength(a) ||
+      !DecodeRunList(a + offset, AttrLength(a) - offset, runs)) {
+    Fail("attribute has no sound run list");
   }
+  return runs;
 }
 
 uint8_t* RequireAttribute(std::vector<uint8_t>& image, uint32_t type) {
-  uint8_t* a = FindAttributeInRecord(image.data(), static_cast<uint32_t>(image.size()), type);
-  if (a == nullptr) Fail("record lacks attribute type " + std::to_string(type));
-  return a;
+  return test::RequireAttribute(image.data(), static_cast<uint32_t>(image.size()), type);
+}
+
+// The bytes of the first attribute a record builder holds.
+std::vector<uint8_t> FirstAttribute(const mkfs::RecordBuilder& record) {
+  std::vector<uint8_t> image = record.image();
+  AttributeWalk walk(image.data(), static_cast<uint32_t>(image.size()));
+  const uint8_t* a = walk.Next();
+  if (a == nullptr) Fail("attribute does not fit a record");
+  return std::vector<uint8_t>(a, a + AttrLength(a));
 }
 
 std::vector<uint8_t> StandardInformation() {
@@ -214,12 +215,14 @@ void ImageBuilder::LoadVolume() {
   g.recordSize = SizeFromCode(boot.recordSizeCode, g.clusterSize);
   g.indexBlockSize = SizeFromCode(boot.indexBlockSizeCode, g.clusterSize);
   g.clusterCount = boot.totalSectors / boot.sectorsPerCluster;
+  g.totalSectors = boot.totalSectors;
   g.mftLcn = boot.mftLcn;
-  g.mftRecords = 1;  // enough to reach record 0 until the MFT's size is known
+  // Record 0 lies at the MFT's LCN; every other record where its runs say.
+  mftRuns_ = {{g.mftLcn, std::max(1u, g.recordSize / g.clusterSize)}};
+  g.mftRecords = 1;
   recordZero_ = ReadRecord(record::kMft);
   const uint8_t* mft = RequireAttribute(recordZero_, AT_DATA);
-  const std::vector<ClusterRun> mftRuns = DecodeRuns(mft);
-  if (mftRuns.size() != 1 || mftRuns[0].lcn != g.mftLcn) Fail("the MFT is not in one run");
+  mftRuns_ = DecodeRuns(mft);
   g.mftRecords = AttrInitializedSize(mft) / g.recordSize;
   std::vector<uint8_t> bitmapFile = ReadRecord(record::kClusterBitmap);
   const uint8_t* bitmap = RequireAttribute(bitmapFile, AT_DATA);
@@ -252,7 +255,7 @@ uint64_t ImageBuilder::ClusterOffset(uint32_t lcn) const {
 
 uint64_t ImageBuilder::RecordOffset(uint32_t n) const {
   if (n >= geometry_.mftRecords) Fail("record " + std::to_string(n) + " beyond the MFT");
-  return ClusterOffset(geometry_.mftLcn) + static_cast<uint64_t>(n) * geometry_.recordSize;
+  return ValueOffset(mftRuns_, static_cast<uint64_t>(n) * geometry_.recordSize);
 }
 
 // Image offset of byte `offset` of a value held in `runs`.
@@ -294,6 +297,123 @@ void ImageBuilder::WriteRecord(uint32_t n, const std::vector<uint8_t>& image) {
   if (n == record::kMft) recordZero_ = image;
 }
 
+std::vector<ClusterRun> ImageBuilder::Runs(uint32_t n, uint32_t type) const {
+  std::vector<uint8_t> image = ReadRecord(n);
+  return DecodeRuns(RequireAttribute(image, type));
+}
+
+void ImageBuilder::ReplaceAttribute(uint32_t n, uint32_t type,
+                                    const std::vector<uint8_t>& attribute) {
+  PatchRecord(n, [&](uint8_t* image) {
+    uint8_t* a = test::RequireAttribute(image, geometry_.recordSize, type);
+    const uint32_t at = static_cast<uint32_t>(a - image), old = AttrLength(a);
+    const int64_t delta = static_cast<int64_t>(attribute.size()) - old;
+    if (!ShiftRecordTail(image, geometry_.recordSize, at + old, delta)) Fail("record full");
+    std::copy(attribute.begin(), attribute.end(), image + at);
+  });
+}
+
+void ImageBuilder::SetRuns(uint32_t n, uint32_t type, const std::vector<ClusterRun>& runs) {
+  std::vector<uint8_t> image = ReadRecord(n);
+  const uint8_t* a = RequireAttribute(image, type);
+  std::string name;
+  for (uint32_t i = 0; i < AttrNameLength(a); ++i) {
+    name.push_back(static_cast<char>(a[AttrNameOffset(a) + 2 * i]));
+  }
+  mkfs::RecordBuilder holder(geometry_.recordSize, geometry_.bytesPerSector);
+  holder.AddNonResident(type, name, mkfs::WholeValue(runs, AttrDataSize(a), geometry_.clusterSize));
+  ReplaceAttribute(n, type, FirstAttribute(holder));
+}
+
+uint32_t ImageBuilder::MoveToExtension(uint32_t n, uint32_t type) {
+  const uint32_t e = AllocateRecord();
+  std::vector<uint8_t> base = ReadRecord(n);
+  mkfs::RecordBuilder holder(geometry_.recordSize, geometry_.bytesPerSector);
+  holder.SetBaseRecord(n);
+  holder.SetFlags(static_cast<uint16_t>(RecordFlags(base.data()) | record::kFlagInUse));
+  std::vector<uint8_t> extension = holder.image();
+  std::vector<uint8_t> list;
+  auto listEntry = [&list](uint32_t attributeType, uint32_t record) {
+    AttributeListEntry entry;
+    entry.type = attributeType;
+    entry.record = record;
+    list.resize(list.size() + kAttributeListEntrySize);
+    EncodeAttributeListEntry(list.data() + list.size() - kAttributeListEntrySize, entry);
+  };
+  uint8_t* moved = RequireAttribute(base, type);
+  AttributeWalk walk(base.data(), geometry_.recordSize);
+  while (const uint8_t* a = walk.Next()) {
+    if (a != moved) listEntry(AttrType(a), n);
+  }
+  listEntry(type, e);
+  if (!InsertAttributeBytes(extension.data(), geometry_.recordSize, moved, AttrLength(moved))) {
+    Fail("attribute does not fit an extension record");
+  }
+  RemoveAttributeBytes(base.data(), geometry_.recordSize, moved);
+  const std::vector<uint8_t> listAttribute = ResidentAttribute(AT_ATTRIBUTE_LIST, list);
+  if (!InsertAttributeBytes(base.data(), geometry_.recordSize, listAttribute.data(),
+                            static_cast<uint32_t>(listAttribute.size()))) {
+    Fail("attribute list does not fit the base record");
+  }
+  WriteRecord(e, extension);
+  WriteRecord(n, base);
+  return e;
+}
+
+void ImageBuilder::GrowMft(uint32_t extra) {
+  const uint32_t R = geometry_.recordSize, K = geometry_.clusterSize;
+  if (extra % 8 != 0 || extra * R % K != 0) Fail("MFT growth not in whole bitmap bytes and clusters");
+  const uint32_t clusters = extra * R / K;
+  const uint32_t lcn = AllocateClusters(clusters);
+  mftRuns_.push_back({lcn, clusters});
+  const uint32_t records = geometry_.mftRecords + extra;
+  std::vector<uint8_t> empty(R);
+  for (uint32_t i = 0; i < extra; ++i) {
+    BuildEmptyRecord(empty.data(), R, geometry_.bytesPerSector);
+    FixupBeforeWrite(empty.data(), R);
+    WriteBytes(ClusterOffset(lcn) + static_cast<uint64_t>(i) * R, empty);
+  }
+  std::vector<uint8_t> bits = RecordBitmap();
+  bits.resize(records / 8, 0);
+  SetRuns(record::kMft, AT_DATA, mftRuns_);
+  PatchRecord(record::kMft, [&](uint8_t* image) {
+    uint8_t* data = test::RequireAttribute(image, R, AT_DATA);
+    SetAttrDataSize(data, records * R);
+    SetAttrInitializedSize(data, records * R);
+    SetAttrLastVcn(data, records * R / K - 1);
+    SetDescriptorSize(AttrValue(test::RequireAttribute(image, R, AT_OSK_FILEDES)), records * R);
+  });
+  ReplaceAttribute(record::kMft, AT_BITMAP, ResidentAttribute(AT_BITMAP, bits));
+  recordZero_ = ReadRecord(record::kMft);
+  geometry_.mftRecords = records;
+}
+
+std::vector<uint8_t> ImageBuilder::RecordBitmap() {
+  const uint8_t* bitmap = RequireAttribute(recordZero_, AT_BITMAP);
+  return std::vector<uint8_t>(AttrValue(bitmap), AttrValue(bitmap) + AttrValueLength(bitmap));
+}
+
+bool ImageBuilder::RecordBit(uint32_t n) const {
+  std::vector<uint8_t> zero = recordZero_;
+  return (AttrValue(RequireAttribute(zero, AT_BITMAP))[n / 8] >> (n % 8) & 1) != 0;
+}
+
+void ImageBuilder::SetRecordBit(uint32_t n, bool used) {
+  uint8_t& byte = AttrValue(RequireAttribute(recordZero_, AT_BITMAP))[n / 8];
+  byte = static_cast<uint8_t>(used ? byte | (1u << (n % 8)) : byte & ~(1u << (n % 8)));
+  WriteRecord(record::kMft, recordZero_);
+}
+
+bool ImageBuilder::ClusterBit(uint32_t lcn) const {
+  return (clusterBitmap_[lcn / 8] >> (lcn % 8) & 1) != 0;
+}
+
+void ImageBuilder::SetClusterBit(uint32_t lcn, bool used) {
+  uint8_t& byte = clusterBitmap_[lcn / 8];
+  byte = static_cast<uint8_t>(used ? byte | (1u << (lcn % 8)) : byte & ~(1u << (lcn % 8)));
+  WriteBytes(ValueOffset(bitmapRuns_, lcn / 8), {byte});
+}
+
 void ImageBuilder::PatchRecord(uint32_t n, const std::function<void(uint8_t*)>& edit) {
   std::vector<uint8_t> image = ReadRecord(n);
   edit(image.data());
@@ -302,13 +422,11 @@ void ImageBuilder::PatchRecord(uint32_t n, const std::function<void(uint8_t*)>& 
 
 // Record 0's resident AT_BITMAP: bit n set while record n is in use.
 uint32_t ImageBuilder::AllocateRecord() {
-  uint8_t* bitmap = RequireAttribute(recordZero_, AT_BITMAP);
-  uint8_t* bits = AttrValue(bitmap);
-  const uint32_t limit = std::min<uint32_t>(geometry_.mftRecords, AttrValueLength(bitmap) * 8u);
+  const uint32_t limit = std::min<uint32_t>(geometry_.mftRecords,
+                                            static_cast<uint32_t>(RecordBitmap().size()) * 8u);
   for (uint32_t n = 0; n < limit; ++n) {
-    if ((bits[n / 8] & (1u << (n % 8))) == 0) {
-      bits[n / 8] = static_cast<uint8_t>(bits[n / 8] | (1u << (n % 8)));
-      WriteRecord(record::kMft, recordZero_);
+    if (!RecordBit(n)) {
+      SetRecordBit(n, true);
       return n;
     }
   }
@@ -320,8 +438,7 @@ uint32_t ImageBuilder::AllocateRecord() {
 uint32_t ImageBuilder::FindFreeClusters(uint32_t count) const {
   uint32_t start = 0, found = 0;
   for (uint32_t lcn = 0; lcn < geometry_.clusterCount; ++lcn) {
-    const bool used = (clusterBitmap_[lcn / 8] & (1u << (lcn % 8))) != 0;
-    if (used) {
+    if (ClusterBit(lcn)) {
       found = 0;
       continue;
     }
@@ -334,28 +451,15 @@ uint32_t ImageBuilder::FindFreeClusters(uint32_t count) const {
 void ImageBuilder::MarkClustersUsed(uint32_t lcn, uint32_t count) {
   if (static_cast<uint64_t>(lcn) + count > geometry_.clusterCount) Fail("clusters beyond volume");
   for (uint32_t c = lcn; c < lcn + count; ++c) {
-    uint8_t& byte = clusterBitmap_[c / 8];
-    if (byte & (1u << (c % 8))) Fail("cluster " + std::to_string(c) + " already used");
-    byte = static_cast<uint8_t>(byte | (1u << (c % 8)));
+    if (ClusterBit(c)) Fail("cluster " + std::to_string(c) + " already used");
+    SetClusterBit(c, true);
   }
-  WriteClusterBitmap();
 }
 
 uint32_t ImageBuilder::AllocateClusters(uint32_t count) {
   const uint32_t lcn = FindFreeClusters(count);
   MarkClustersUsed(lcn, count);
   return lcn;
-}
-
-void ImageBuilder::WriteClusterBitmap() {
-  for (size_t at = 0; at < clusterBitmap_.size();) {
-    const uint64_t disk = ValueOffset(bitmapRuns_, at);
-    const size_t inCluster = geometry_.clusterSize - at % geometry_.clusterSize;
-    const size_t n = std::min(inCluster, clusterBitmap_.size() - at);
-    WriteBytes(disk,
-               std::vector<uint8_t>(clusterBitmap_.begin() + at, clusterBitmap_.begin() + at + n));
-    at += n;
-  }
 }
 
 // ---- files ----
@@ -534,15 +638,15 @@ IndexBlockInfo BuildBlock(const ImageGeometry& g, uint8_t* b, uint32_t block,
 
 // The root's end entry points at the top block; the bitmap marks every block.
 void AddIndexAttributes(const ImageGeometry& g, mkfs::RecordBuilder& record,
-                        const BuiltIndex& built, uint32_t blocks) {
+                        const BuiltIndex& built, uint32_t blocks, uint32_t held) {
   std::vector<uint8_t> root(ie::kNewRootSize);
   BuildEmptyRoot(root.data());
   WriteEndEntry(root.data() + ie::kRootFirstEntry, true, built.topVcn);
-  std::vector<uint8_t> bitmap((blocks + 7) / 8, 0);
+  std::vector<uint8_t> bitmap((held + 7) / 8, 0);
   for (uint32_t k = 0; k < blocks; ++k)
     bitmap[k / 8] = static_cast<uint8_t>(bitmap[k / 8] | (1u << (k % 8)));
   const mkfs::NonResidentInstance allocation =
-      mkfs::WholeValue(built.allocation, blocks * g.indexBlockSize, g.clusterSize);
+      mkfs::WholeValue(built.allocation, held * g.indexBlockSize, g.clusterSize);
   if (!record.AddResident(AT_INDEX_ROOT, kIndexName, root) ||
       !record.AddNonResident(AT_INDEX_ALLOCATION, kIndexName, allocation) ||
       !record.AddResident(AT_BITMAP, kIndexName, bitmap)) {
@@ -575,15 +679,21 @@ BuiltIndex ImageBuilder::BuildIndex(uint32_t directory, const IndexShape& shape,
   const uint32_t top = Place(shape, nextName, placed);
   const uint32_t blocks = static_cast<uint32_t>(placed.size());
   built.allocation = TakeAllocation(blocks, allocation);
-  std::vector<uint8_t> value(static_cast<size_t>(blocks) * geometry_.indexBlockSize, 0);
-  for (uint32_t k = 0; k < blocks; ++k) {
-    built.blocks.push_back(
-        BuildBlock(geometry_, value.data() + static_cast<size_t>(k) * geometry_.indexBlockSize, k,
-                   placed[k], names, directory));
+  const uint32_t B = geometry_.indexBlockSize;
+  const uint32_t held = ClustersOf(built.allocation) / (B / geometry_.clusterSize);
+  std::vector<uint8_t> value(static_cast<size_t>(held) * B, 0);
+  for (uint32_t k = 0; k < held; ++k) {
+    uint8_t* block = value.data() + static_cast<size_t>(k) * B;
+    if (k < blocks) {
+      built.blocks.push_back(BuildBlock(geometry_, block, k, placed[k], names, directory));
+    } else {  // a spare block: empty, its bitmap bit clear
+      BuildEmptyBlock(block, B, geometry_.bytesPerSector, BlockToVcn(geometry_, k));
+      FixupBeforeWrite(block, B);
+    }
   }
   WriteValue(built.allocation, value);
   built.topVcn = BlockToVcn(geometry_, top);
-  AddIndexAttributes(geometry_, record, built, blocks);
+  AddIndexAttributes(geometry_, record, built, blocks, held);
   WriteRecord(directory, record.image());
   return built;
 }
@@ -592,7 +702,7 @@ std::vector<ClusterRun> ImageBuilder::TakeAllocation(uint32_t blocks,
                                                      const std::vector<ClusterRun>& given) {
   const uint32_t clusters = blocks * (geometry_.indexBlockSize / geometry_.clusterSize);
   if (given.empty()) return {ClusterRun{AllocateClusters(clusters), clusters}};
-  if (ClustersOf(given) != clusters) Fail("allocation of the wrong size");
+  if (ClustersOf(given) < clusters) Fail("allocation too small for the shape");
   for (const ClusterRun& run : given) MarkClustersUsed(run.lcn, run.length);
   return given;
 }
@@ -624,182 +734,26 @@ void ImageBuilder::PatchIndexBlock(const BuiltIndex& index, uint32_t vcn,
   }
 }
 
-// ---- the sample volume ----
-
-SampleVolume BuildSampleVolume(const std::string& image, const std::string& mkfsArguments) {
-  FormatImage(image, mkfsArguments);
-  ImageBuilder b(image);
-  const uint32_t K = b.geometry().clusterSize;
-  SampleVolume v;
-  v.readme = b.AddResidentFile(record::kRoot, "README", PatternBytes(100, 1));
-
-  const uint32_t m = b.FindFreeClusters(48);
-  v.multiRuns = {{m + 30, 3}, {m + 8, 5}, {m + 40, 1}, {m, 4}, {m + 20, 2}};
-  v.multiSize = 15 * K - K / 2 - 3;
-  v.multi = b.AddRunFile(record::kRoot, "multi.bin", v.multiRuns, PatternBytes(v.multiSize, 2));
-
-  const uint32_t l = b.FindFreeClusters(40);
-  v.listedSize = 11 * K - 100;
-  v.listed = b.AddListFile(record::kRoot, "listed.bin", {{l + 20, 3}, {l + 2, 2}},
-                           {{l + 30, 2}, {l + 10, 4}}, PatternBytes(v.listedSize, 3),
-                           ListLayout::kFirstInExtension);
-
-  const uint32_t a = v.a = b.AddDirectory(record::kRoot, "a");
-  const uint32_t bb = b.AddDirectory(a, "b");
-  const uint32_t c = b.AddDirectory(bb, "c");
-  const uint32_t deep = b.AddResidentFile(c, "deep.txt", PatternBytes(300, 4));
-  b.LinkNames(a, {{"b", bb}});
-  b.LinkNames(bb, {{"c", c}});
-  b.LinkNames(c, {{"deep.txt", deep}});
-
-  v.tree = b.AddDirectory(record::kRoot, "tree");
-  std::vector<IndexName> leaves;
-  for (int i = 0; i < 26; ++i) {
-    const std::string name = "leaf-" + std::string(i < 10 ? "0" : "") + std::to_string(i);
-    leaves.push_back({name, b.AddResidentFile(v.tree, name, PatternBytes(10 + i, 5))});
+bool IndexOrderBefore(const std::string& a, const std::string& b) {
+  auto fold = [](char c) {
+    return static_cast<signed char>(c >= 'a' && c <= 'z' ? c - 'a' + 'A' : c);
+  };
+  for (size_t i = 0; i < std::min(a.size(), b.size()); ++i) {
+    if (fold(a[i]) != fold(b[i])) return fold(a[i]) < fold(b[i]);
   }
-  v.treeIndex = b.BuildIndex(v.tree, IndexShape::Full(3, 2), leaves);
-  b.LinkNames(record::kRoot, {{"README", v.readme},
-                              {"multi.bin", v.multi},
-                              {"listed.bin", v.listed.base},
-                              {"a", a},
-                              {"tree", v.tree}});
-
-  v.paths = {"/1",     "/1/README", "/1/multi.bin",      "/1/listed.bin", "/1/a",
-             "/1/a/b", "/1/a/b/c",  "/1/a/b/c/deep.txt", "/1/tree"};
-  for (const IndexName& leaf : leaves) v.paths.push_back("/1/tree/" + leaf.name);
-  return v;
+  return a.size() < b.size();
 }
 
-// ---- damaging copies of the sample volume ----
-
-namespace {
-
-struct SampleImage {
-  TempDir dir;
-  std::string path = dir.File("sample.img");
-  SampleVolume volume = BuildSampleVolume(path);
-};
-
-const SampleImage& Sample() {
-  static const SampleImage image;
-  return image;
-}
-
-// Runs `f` with standard output and standard error captured and dropped.
-template <typename F>
-int32_t Quietly(F&& f) {
-  ::testing::internal::CaptureStdout();
-  ::testing::internal::CaptureStderr();
-  const int32_t result = f();
-  std::fflush(stdout);
-  ::testing::internal::GetCapturedStderr();
-  ::testing::internal::GetCapturedStdout();
-  return result;
-}
-
-}  // namespace
-
-const SampleVolume& SampleVolumeTest::sample() { return Sample().volume; }
-
-void SampleVolumeTest::SetUp() {
-  image_ = dir_.File("damaged.img");
-  WriteFileBytes(image_, ReadFileBytes(Sample().path));
-  builder_ = std::make_unique<ImageBuilder>(image_);
-  geometry_ = builder_->geometry();
-}
-
-ImageBuilder& SampleVolumeTest::builder() {
-  if (builder_ == nullptr) Fail("the copy is mounted: damage it before MountCopy()");
-  return *builder_;
-}
-
-void SampleVolumeTest::MountCopy() {
-  builder_.reset();
-  Mount(image_, false);
-}
-
-int32_t SampleVolumeTest::ReadResult(const std::string& path) {
-  return Quietly([&] { return ReadEverything({path}); });
-}
-
-int32_t SampleVolumeTest::ReadAllResult() {
-  return Quietly([&] { return ReadEverything(sample().paths); });
-}
-
-int32_t SampleVolumeTest::LookupResult(const std::string& directoryPath, const std::string& name) {
-  return Quietly([&] {
-    Toolkit* t = nullptr;
-    int32_t error = ToolkitOpen(t, directoryPath.c_str());
-    if (error != kOk) return error;
-    uint32_t record = 0;
-    error = IndexLookup(t, t->fileChain, name.data(), static_cast<uint32_t>(name.size()), record);
-    ToolkitClose(t);
-    return error;
-  });
-}
-
-uint8_t* SampleVolumeTest::Attribute(uint8_t* record, uint32_t type) {
-  uint8_t* a = FindAttributeInRecord(record, geometry_.recordSize, type);
+uint8_t* RequireAttribute(uint8_t* record, uint32_t recordSize, uint32_t type) {
+  uint8_t* a = FindAttributeInRecord(record, recordSize, type);
   if (a == nullptr) Fail("record lacks attribute type " + std::to_string(type));
   return a;
 }
 
-// ---- formatting and reading back ----
-
-void FormatImage(const std::string& image, const std::string& arguments) {
-  if (FormatVolume(image, arguments) != 0) Fail("vrax-mkfs " + arguments + " failed");
-}
-
-namespace {
-
-constexpr uint32_t kSlice = 4096;
-constexpr uint32_t kMaxSlices = 64;
-constexpr uint32_t kMaxReadBytes = 1u << 20;
-
-int32_t ListAll(Toolkit* t) {
-  std::vector<uint8_t> buffer(kSlice);
-  uint32_t offset = 0;
-  for (uint32_t slice = 0; slice < kMaxSlices; ++slice) {
-    uint32_t delivered = 0;
-    const int32_t error = ReadDirectory(t, offset, kSlice, buffer.data(), delivered);
-    if (error != kOk || delivered < kSlice) return error;
-    offset += delivered;
-  }
-  return kOk;
-}
-
-int32_t ReadAll(Toolkit* t) {
-  uint32_t size = 0;
-  int32_t error = FileSize(t, size);
-  if (error != kOk) return error;
-  uint8_t descriptor[kDescriptorSize] = {};
-  error = ReadDescriptor(t, descriptor);
-  if (error != kOk) return error;
-  std::vector<uint8_t> buffer(kSlice);
-  for (uint32_t offset = 0; offset < std::min(size, kMaxReadBytes);) {
-    uint32_t done = 0;
-    error = FileRead(t, offset, kSlice, buffer.data(), done);
-    if (error != kOk || done == 0) return error;
-    offset += done;
-  }
-  return kOk;
-}
-
-}  // namespace
-
-int32_t ReadEverything(const std::vector<std::string>& paths) {
-  int32_t first = kOk;
-  for (const std::string& path : paths) {
-    Toolkit* t = nullptr;
-    int32_t error = ToolkitOpen(t, path.c_str());
-    if (error == kOk) {
-      error = IsDirectory(t) ? ListAll(t) : ReadAll(t);
-      ToolkitClose(t);
-    }
-    if (first == kOk) first = error;
-  }
-  return first;
+std::vector<uint8_t> ResidentAttribute(uint32_t type, const std::vector<uint8_t>& value) {
+  mkfs::RecordBuilder holder(4096, 512);
+  if (!holder.AddResident(type, "", value)) Fail("resident value too large");
+  return FirstAttribute(holder);
 }
 
 }  // namespace vrax::test

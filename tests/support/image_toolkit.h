@@ -1,19 +1,20 @@
-// Hand-made volumes for the read-path and damage tests.
+// The image toolkit: one reader/writer and builder of volume images for
+// every test that needs a volume the formatter never makes by itself.
 //
-// An ImageBuilder opens an unmounted image formatted by vrax-mkfs and adds
-// what the formatter never makes by itself: files whose data lies in
-// scattered runs (some below earlier ones, so run offsets go negative),
-// files whose runs continue in extension records named by an attribute
-// list, and directories whose "$I30" index has any shape the test asks
-// for. Every change goes straight into the image file, written with the
-// on-disk codecs and the formatter's RecordBuilder, so what the engine
-// mounts afterwards is exactly what the test built.
+// An ImageBuilder opens an unmounted image formatted by vrax-mkfs and reads
+// and writes it the way the engine does: records with their fix-ups, the
+// record and cluster bitmaps, attribute runs, index blocks. On top of that
+// it adds files whose data lies in scattered runs (some below earlier ones,
+// so run offsets go negative), files whose runs continue in extension
+// records named by an attribute list, directories whose "$I30" index has
+// any shape the test asks for, and the damage tests want: replaced
+// attributes, moved runs, flipped bitmap bits. Every change goes straight
+// into the image file, encoded with the on-disk codecs and the formatter's
+// RecordBuilder, so what the engine or the checker reads afterwards is
+// exactly what the test built.
 //
-// The builder relies on what vrax-mkfs guarantees: the MFT lies in one run
-// at the boot sector's MFT LCN and is never grown here (records are taken
-// from the ones it already holds), and record 6's AT_DATA is the cluster
-// bitmap. Misuse (no free record, clusters already taken, a node that does
-// not fit its block) throws std::runtime_error, which fails the test.
+// Misuse (no free record, clusters already taken, a node that does not fit
+// its block) throws std::runtime_error, which fails the test.
 #pragma once
 
 #include <cstdint>
@@ -23,7 +24,7 @@
 #include <vector>
 
 #include "mkfs/record_builder.h"
-#include "support/volume_fixture.h"
+#include "support/tool_runs.h"
 
 namespace vrax::test {
 
@@ -36,6 +37,7 @@ struct ImageGeometry {
   uint32_t recordSize = 0;
   uint32_t indexBlockSize = 0;
   uint32_t clusterCount = 0;
+  uint32_t totalSectors = 0;
   uint32_t mftLcn = 0;
   uint32_t mftRecords = 0;  // records the MFT holds
 };
@@ -125,11 +127,31 @@ class ImageBuilder {
   // Marks clusters used in the cluster bitmap; they must be free.
   void MarkClustersUsed(uint32_t lcn, uint32_t count);
   uint32_t AllocateClusters(uint32_t count);
+  // The bitmaps' bits, set or cleared whatever they held (for damage).
+  bool ClusterBit(uint32_t lcn) const;
+  void SetClusterBit(uint32_t lcn, bool used);
+  bool RecordBit(uint32_t n) const;
+  void SetRecordBit(uint32_t n, bool used);
+  // Adds `extra` (a multiple of 8) empty records to the MFT in a new run,
+  // as the engine grows it: a longer record bitmap and data size.
+  void GrowMft(uint32_t extra);
 
   // A record in memory form (fix-ups not applied); written with its fix-ups.
   std::vector<uint8_t> ReadRecord(uint32_t n) const;
   void WriteRecord(uint32_t n, const std::vector<uint8_t>& image);
   void PatchRecord(uint32_t n, const std::function<void(uint8_t* image)>& edit);
+  // The runs of record n's non-resident attribute of `type`.
+  std::vector<ClusterRun> Runs(uint32_t n, uint32_t type) const;
+  // Replaces record n's first attribute of `type` by `attribute` (whole
+  // encoded attribute bytes), in place.
+  void ReplaceAttribute(uint32_t n, uint32_t type, const std::vector<uint8_t>& attribute);
+  // Gives record n's non-resident attribute of `type` the runs `runs`,
+  // keeping its name and data size.
+  void SetRuns(uint32_t n, uint32_t type, const std::vector<ClusterRun>& runs);
+  // Moves record n's attribute of `type` into a new extension record and
+  // gives record n the attribute list naming it, as the engine does when a
+  // record overflows. Returns the extension's number.
+  uint32_t MoveToExtension(uint32_t n, uint32_t type);
 
   uint64_t RecordOffset(uint32_t n) const;
   uint64_t ClusterOffset(uint32_t lcn) const;
@@ -163,7 +185,8 @@ class ImageBuilder {
   // Rewrites `directory`'s index: the root's end entry points at the top
   // block of `shape`, whose slots receive `names` sorted by the engine's
   // collation. An empty shape gives the empty index of a new directory.
-  // The allocation is taken from free clusters unless `allocation` names them.
+  // The allocation is taken from free clusters unless `allocation` names
+  // them; blocks it holds beyond the shape's are left empty and unmarked.
   BuiltIndex BuildIndex(uint32_t directory, const IndexShape& shape, std::vector<IndexName> names,
                         const std::vector<ClusterRun>& allocation = {});
   // All names in one block under the root (the empty index for none).
@@ -184,87 +207,33 @@ class ImageBuilder {
   };
 
   void LoadVolume();
-  void WriteClusterBitmap();
   uint64_t ValueOffset(const std::vector<ClusterRun>& runs, uint64_t offset) const;
   uint32_t NewFileRecord(uint32_t parent, const std::string& name, uint32_t size,
                          mkfs::RecordBuilder& record);
   void WriteExtension(uint32_t base, uint32_t n, const mkfs::NonResidentInstance& instance);
   std::vector<ClusterRun> TakeAllocation(uint32_t blocks, const std::vector<ClusterRun>& given);
+  std::vector<uint8_t> RecordBitmap();
   const Node& DirectoryNode(uint32_t directory) const;
 
   int fd_ = -1;
   ImageGeometry geometry_;
   std::vector<uint8_t> recordZero_;  // record 0, memory form
+  std::vector<ClusterRun> mftRuns_;
   std::vector<ClusterRun> bitmapRuns_;
   std::vector<uint8_t> clusterBitmap_;
   std::vector<Node> directories_;
 };
 
-// A volume holding one of each thing the builder makes, for tests that
-// damage a good volume and for reading everything back:
-//
-//   /1/README            a resident file (100 bytes)
-//   /1/multi.bin         five runs, two of them below the run before
-//   /1/listed.bin        AT_DATA in extension records A and B, through an
-//                        attribute list (ListLayout::kFirstInExtension)
-//   /1/a/b/c/deep.txt    nested directories, each index one block
-//   /1/tree/leaf-00..25  26 files in a three-level index (IndexShape::Full(3, 2))
-struct SampleVolume {
-  std::vector<std::string> paths;  // every file and directory above, the root first
-  uint32_t readme = 0;
-  uint32_t multi = 0;
-  std::vector<ClusterRun> multiRuns;
-  uint32_t multiSize = 0;
-  ListFile listed;
-  uint32_t listedSize = 0;
-  uint32_t a = 0;
-  uint32_t tree = 0;
-  BuiltIndex treeIndex;
-};
+// Sorts `a` before `b` in the order a directory index keeps, stated
+// independently of the engine: a-z compare as A-Z, bytes compare as signed
+// values, a prefix comes first.
+bool IndexOrderBefore(const std::string& a, const std::string& b);
 
-SampleVolume BuildSampleVolume(const std::string& image,
-                               const std::string& mkfsArguments = "--size 8M");
-
-// Each test gets a fresh copy of the sample volume (built once per process)
-// to damage through builder(); MountCopy() then mounts the copy read-only.
-class SampleVolumeTest : public VolumeTest {
- protected:
-  void SetUp() override;
-
-  static const SampleVolume& sample();
-  // The builder on the copy, until MountCopy().
-  ImageBuilder& builder();
-  const ImageGeometry& geometry() const { return geometry_; }
-  // Closes the builder and mounts the copy, read-only, as drive "/1".
-  void MountCopy();
-  // Unmounts and starts again from a fresh copy, for a table of damages
-  // run inside one test.
-  void FreshCopy() {
-    Unmount();
-    SetUp();
-  }
-
-  // What the engine answers for one path (ReadEverything) and for every
-  // path of the sample, with its console output swallowed.
-  int32_t ReadResult(const std::string& path);
-  int32_t ReadAllResult();
-  // IndexLookup of `name` in the directory at `directoryPath`.
-  int32_t LookupResult(const std::string& directoryPath, const std::string& name);
-  // An attribute of a record image in memory, failing the test when missing.
-  uint8_t* Attribute(uint8_t* record, uint32_t type);
-
- private:
-  std::unique_ptr<ImageBuilder> builder_;
-  ImageGeometry geometry_;
-};
-
-// Runs vrax-mkfs on `image` (see FormatVolume), failing the test if it fails.
-void FormatImage(const std::string& image, const std::string& arguments);
-
-// Opens every path (drive "/1" mounted) and reads what it names through the
-// engine's entry points: a directory is listed in 4096-byte slices, a file's
-// size, descriptor and data are read. Returns the first error, 0 when every
-// step succeeded. Reads are bounded, so a damaged size cannot make it slow.
-int32_t ReadEverything(const std::vector<std::string>& paths);
+// The first attribute of `type` in a record image, failing the test when
+// it is missing.
+uint8_t* RequireAttribute(uint8_t* record, uint32_t recordSize, uint32_t type);
+// A resident attribute of `type` holding `value`, encoded as the engine
+// encodes it, for InsertAttributeBytes and ReplaceAttribute.
+std::vector<uint8_t> ResidentAttribute(uint32_t type, const std::vector<uint8_t>& value);
 
 }  // namespace vrax::test

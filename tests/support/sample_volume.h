@@ -1,0 +1,81 @@
+// The sample volume: one of each thing the image toolkit makes, built once
+// per process, and a fixture that damages fresh copies of it and reads
+// them back through the engine.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "support/image_toolkit.h"
+#include "support/volume_fixture.h"
+
+namespace vrax::test {
+
+// A volume holding one of each thing the builder makes, for tests that
+// damage a good volume and for reading everything back:
+//
+//   /1/README            a resident file (100 bytes)
+//   /1/multi.bin         five runs, two of them below the run before
+//   /1/listed.bin        AT_DATA in extension records A and B, through an
+//                        attribute list (ListLayout::kFirstInExtension)
+//   /1/a/b/c/deep.txt    nested directories, each index one block
+//   /1/tree/leaf-00..25  26 files in a three-level index (IndexShape::Full(3, 2))
+struct SampleVolume {
+  std::vector<std::string> paths;  // every file and directory above, the root first
+  uint32_t readme = 0;
+  uint32_t multi = 0;
+  std::vector<ClusterRun> multiRuns;
+  uint32_t multiSize = 0;
+  ListFile listed;
+  uint32_t listedSize = 0;
+  uint32_t a = 0;
+  uint32_t tree = 0;
+  BuiltIndex treeIndex;
+};
+
+SampleVolume BuildSampleVolume(const std::string& image,
+                               const std::string& mkfsArguments = "--size 8M");
+
+// Each test gets a fresh copy of the sample volume (built once per process)
+// to damage through builder(); MountCopy() then mounts the copy read-only.
+class SampleVolumeTest : public VolumeTest {
+ protected:
+  void SetUp() override;
+
+  static const SampleVolume& sample();
+  // The builder on the copy, until MountCopy().
+  ImageBuilder& builder();
+  const ImageGeometry& geometry() const { return geometry_; }
+  // Closes the builder and mounts the copy, read-only, as drive "/1".
+  void MountCopy();
+  // Unmounts and starts again from a fresh copy, for a table of damages
+  // run inside one test.
+  void FreshCopy() {
+    Unmount();
+    SetUp();
+  }
+
+  // What the engine answers for one path (ReadEverything) and for every
+  // path of the sample, with its console output swallowed.
+  int32_t ReadResult(const std::string& path);
+  int32_t ReadAllResult();
+  // IndexLookup of `name` in the directory at `directoryPath`.
+  int32_t LookupResult(const std::string& directoryPath, const std::string& name);
+  // An attribute of a record image in memory, failing the test when missing.
+  uint8_t* Attribute(uint8_t* record, uint32_t type);
+
+ private:
+  std::unique_ptr<ImageBuilder> builder_;
+  ImageGeometry geometry_;
+};
+
+
+// Opens every path (drive "/1" mounted) and reads what it names through the
+// engine's entry points: a directory is listed in 4096-byte slices, a file's
+// size, descriptor and data are read. Returns the first error, 0 when every
+// step succeeded. Reads are bounded, so a damaged size cannot make it slow.
+int32_t ReadEverything(const std::vector<std::string>& paths);
+
+}  // namespace vrax::test
