@@ -19,18 +19,6 @@ namespace {
 
 using test::CapturedStderr;
 
-// The order the index keeps: a-z compare as A-Z, bytes compare as signed
-// values, a prefix comes first.
-bool SortsBefore(const std::string& a, const std::string& b) {
-  auto fold = [](char c) {
-    return static_cast<signed char>(c >= 'a' && c <= 'z' ? c - 'a' + 'A' : c);
-  };
-  for (size_t i = 0; i < std::min(a.size(), b.size()); ++i) {
-    if (fold(a[i]) != fold(b[i])) return fold(a[i]) < fold(b[i]);
-  }
-  return a.size() < b.size();
-}
-
 // `count` distinct names of mixed case and length, 28 characters among them.
 std::vector<std::string> MakeNames(size_t count) {
   std::vector<std::string> names;
@@ -45,7 +33,7 @@ std::vector<std::string> MakeNames(size_t count) {
 }
 
 std::vector<std::string> InIndexOrder(std::vector<std::string> names) {
-  std::sort(names.begin(), names.end(), SortsBefore);
+  std::sort(names.begin(), names.end(), test::IndexOrderBefore);
   return names;
 }
 

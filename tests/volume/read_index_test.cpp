@@ -32,18 +32,6 @@ using Listing = std::vector<std::pair<std::string, uint32_t>>;
 const std::string kName28 = "abcdefghijklmnopqrstuvwxyz01";
 const std::string kName40 = "Forty-characters-are-more-than-the-field";
 
-// The name order the index keeps, stated independently of the engine:
-// a-z compare as A-Z, bytes compare as signed values, a prefix comes first.
-bool SortsBefore(const std::string& a, const std::string& b) {
-  auto fold = [](char c) {
-    return static_cast<signed char>(c >= 'a' && c <= 'z' ? c - 'a' + 'A' : c);
-  };
-  for (size_t i = 0; i < std::min(a.size(), b.size()); ++i) {
-    if (fold(a[i]) != fold(b[i])) return fold(a[i]) < fold(b[i]);
-  }
-  return a.size() < b.size();
-}
-
 std::string SwapCase(std::string name) {
   for (char& c : name) {
     if (c >= 'a' && c <= 'z') {
@@ -143,7 +131,7 @@ IndexImage MakeIndexImage(const IndexCase& c, const std::string& path) {
   b.LinkNames(record::kRoot, {{"dir", dir}});
   for (const IndexName& n : names) image.sorted.emplace_back(n.name, n.record);
   std::sort(image.sorted.begin(), image.sorted.end(),
-            [](const auto& x, const auto& y) { return SortsBefore(x.first, y.first); });
+            [](const auto& x, const auto& y) { return test::IndexOrderBefore(x.first, y.first); });
   return image;
 }
 
