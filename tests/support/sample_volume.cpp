@@ -2,9 +2,13 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <functional>
+#include <map>
 #include <stdexcept>
 
 #include "platform/error_codes.h"
+#include "volume/format/attribute.h"
+#include "volume/format/bytes.h"
 #include "volume/format/descriptor.h"
 #include "volume/format/record.h"
 #include "volume/attributes/attributes.h"
@@ -18,62 +22,86 @@ namespace vrax::test {
 SampleVolume BuildSampleVolume(const std::string& image, const std::string& mkfsArguments) {
   FormatImage(image, mkfsArguments);
   ImageBuilder b(image);
-  const uint32_t K = b.geometry().clusterSize;
+  const uint32_t K = b.geometry().clusterSize, R = b.geometry().recordSize, root = record::kRoot;
   SampleVolume v;
-  v.readme = b.AddResidentFile(record::kRoot, "README", PatternBytes(100, 1));
+  v.geometry = b.geometry();
+  v.readme = b.AddResidentFile(root, "README", PatternBytes(100, 1));
+  v.empty = b.AddResidentFile(root, "empty.txt", {});
 
   const uint32_t m = b.FindFreeClusters(48);
   v.multiRuns = {{m + 30, 3}, {m + 8, 5}, {m + 40, 1}, {m, 4}, {m + 20, 2}};
   v.multiSize = 15 * K - K / 2 - 3;
-  v.multi = b.AddRunFile(record::kRoot, "multi.bin", v.multiRuns, PatternBytes(v.multiSize, 2));
+  v.multi = b.AddRunFile(root, "multi.bin", v.multiRuns, PatternBytes(v.multiSize, 2));
 
-  const uint32_t l = b.FindFreeClusters(40);
   v.listedSize = 11 * K - 100;
-  v.listed = b.AddListFile(record::kRoot, "listed.bin", {{l + 20, 3}, {l + 2, 2}},
-                           {{l + 30, 2}, {l + 10, 4}}, PatternBytes(v.listedSize, 3),
-                           ListLayout::kFirstInExtension);
+  for (ListLayout layout : {ListLayout::kFirstInExtension, ListLayout::kFirstInBase}) {
+    const bool inBase = layout == ListLayout::kFirstInBase;
+    std::vector<ClusterRun>* runs = inBase ? v.inBaseRuns : v.listedRuns;
+    const uint32_t l = b.FindFreeClusters(40);
+    runs[0] = {{l + 20, 3}, {l + 2, 2}};
+    runs[1] = {{l + 30, 2}, {l + 10, 4}};
+    (inBase ? v.inBase : v.listed) =
+        b.AddListFile(root, inBase ? "inbase.bin" : "listed.bin", runs[0], runs[1],
+                      PatternBytes(v.listedSize, 3), layout);
+  }
 
-  const uint32_t a = v.a = b.AddDirectory(record::kRoot, "a");
-  const uint32_t bb = b.AddDirectory(a, "b");
-  const uint32_t c = b.AddDirectory(bb, "c");
-  const uint32_t deep = b.AddResidentFile(c, "deep.txt", PatternBytes(300, 4));
-  b.LinkNames(a, {{"b", bb}});
-  b.LinkNames(bb, {{"c", c}});
-  b.LinkNames(c, {{"deep.txt", deep}});
+  v.a = b.AddDirectory(root, "a");
+  v.note = b.AddResidentFile(v.a, "note.txt", PatternBytes(30, 6));
+  v.b = b.AddDirectory(v.a, "b");
+  v.c = b.AddDirectory(v.b, "c");
+  v.deep = b.AddResidentFile(v.c, "deep.txt", PatternBytes(300, 4));
+  b.LinkNames(v.a, {{"b", v.b}, {"note.txt", v.note}});
+  b.LinkNames(v.b, {{"c", v.c}});
+  b.LinkNames(v.c, {{"deep.txt", v.deep}});
+  v.docs = b.AddDirectory(root, "Docs");
 
-  v.tree = b.AddDirectory(record::kRoot, "tree");
+  v.tree = b.AddDirectory(root, "tree");
   std::vector<IndexName> leaves;
   for (int i = 0; i < 26; ++i) {
     const std::string name = "leaf-" + std::string(i < 10 ? "0" : "") + std::to_string(i);
     leaves.push_back({name, b.AddResidentFile(v.tree, name, PatternBytes(10 + i, 5))});
   }
   v.treeIndex = b.BuildIndex(v.tree, IndexShape::Full(3, 2), leaves);
-  b.LinkNames(record::kRoot, {{"README", v.readme},
-                              {"multi.bin", v.multi},
-                              {"listed.bin", v.listed.base},
-                              {"a", a},
-                              {"tree", v.tree}});
 
-  v.paths = {"/1",     "/1/README", "/1/multi.bin",      "/1/listed.bin", "/1/a",
-             "/1/a/b", "/1/a/b/c",  "/1/a/b/c/deep.txt", "/1/tree"};
+  auto damaged = [&](const std::string& name, const std::function<void(uint8_t*)>& edit) {
+    const uint32_t n = b.AddResidentFile(root, name, PatternBytes(10, 7));
+    b.PatchRecord(n, edit);
+    return n;
+  };
+  v.nodata = damaged("nodata", [R](uint8_t* r) { PutLE32(RequireAttribute(r, R, AT_DATA), AT_EA); });
+  v.shortdesc = damaged("shortdesc", [R](uint8_t* r) {
+    SetAttrValueLength(RequireAttribute(r, R, AT_OSK_FILEDES), 10);
+  });
+  v.nodesc = damaged("nodesc",
+                     [R](uint8_t* r) { PutLE32(RequireAttribute(r, R, AT_OSK_FILEDES), AT_EA); });
+  b.LinkNames(root, {{"README", v.readme},       {"empty.txt", v.empty}, {"multi.bin", v.multi},
+                     {"listed.bin", v.listed.base}, {"inbase.bin", v.inBase.base}, {"a", v.a},
+                     {"Docs", v.docs},          {"tree", v.tree},       {"nodata", v.nodata},
+                     {"shortdesc", v.shortdesc}, {"nodesc", v.nodesc}});
+
+  v.paths = {"/1",         "/1/README",       "/1/empty.txt", "/1/multi.bin",      "/1/listed.bin",
+             "/1/inbase.bin", "/1/a",         "/1/a/note.txt", "/1/a/b",           "/1/a/b/c",
+             "/1/a/b/c/deep.txt", "/1/Docs",  "/1/tree"};
   for (const IndexName& leaf : leaves) v.paths.push_back("/1/tree/" + leaf.name);
   return v;
+}
+
+const SampleImage& SharedSample(const std::string& mkfsArguments) {
+  static TempDir dir;
+  static std::map<std::string, SampleImage> built;
+  auto it = built.find(mkfsArguments);
+  if (it == built.end()) {
+    const std::string path = dir.File("sample-" + std::to_string(built.size()) + ".img");
+    it = built.emplace(mkfsArguments, SampleImage{path, BuildSampleVolume(path, mkfsArguments)}).first;
+  }
+  return it->second;
 }
 
 // ---- damaging copies of the sample volume ----
 
 namespace {
 
-struct SampleImage {
-  TempDir dir;
-  std::string path = dir.File("sample.img");
-  SampleVolume volume = BuildSampleVolume(path);
-};
-
-const SampleImage& Sample() {
-  static const SampleImage image;
-  return image;
-}
+const SampleImage& Sample() { return SharedSample(); }
 
 // Runs `f` with standard output and standard error captured and dropped.
 template <typename F>

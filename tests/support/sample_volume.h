@@ -14,29 +14,48 @@
 namespace vrax::test {
 
 // A volume holding one of each thing the builder makes, for tests that
-// damage a good volume and for reading everything back:
+// read it and tests that damage copies of it:
 //
-//   /1/README            a resident file (100 bytes)
+//   /1/README            a resident file (100 bytes), /1/empty.txt (0 bytes)
 //   /1/multi.bin         five runs, two of them below the run before
 //   /1/listed.bin        AT_DATA in extension records A and B, through an
 //                        attribute list (ListLayout::kFirstInExtension)
-//   /1/a/b/c/deep.txt    nested directories, each index one block
+//   /1/inbase.bin        the same data with its first instance in the base
+//                        record (ListLayout::kFirstInBase)
+//   /1/a/note.txt, /1/a/b/c/deep.txt
+//                        nested directories, each index one block
+//   /1/Docs              an empty directory
 //   /1/tree/leaf-00..25  26 files in a three-level index (IndexShape::Full(3, 2))
+//   /1/nodata, /1/shortdesc, /1/nodesc
+//                        files without AT_DATA, with a 10-byte descriptor,
+//                        without a descriptor (the attribute's type changed);
+//                        left out of `paths`, since reading them fails
 struct SampleVolume {
-  std::vector<std::string> paths;  // every file and directory above, the root first
-  uint32_t readme = 0;
-  uint32_t multi = 0;
+  std::vector<std::string> paths;  // every readable file and directory, the root first
+  ImageGeometry geometry;
+  uint32_t readme = 0, empty = 0, multi = 0, a = 0, note = 0, b = 0, c = 0, deep = 0;
+  uint32_t docs = 0, tree = 0, nodata = 0, shortdesc = 0, nodesc = 0;
   std::vector<ClusterRun> multiRuns;
   uint32_t multiSize = 0;
-  ListFile listed;
+  ListFile listed, inBase;
+  std::vector<ClusterRun> listedRuns[2], inBaseRuns[2];  // each file's two instances
   uint32_t listedSize = 0;
-  uint32_t a = 0;
-  uint32_t tree = 0;
   BuiltIndex treeIndex;
 };
 
+// Contents: README PatternBytes(100, 1), multi.bin (multiSize, 2), both
+// list files (listedSize, 3), deep.txt (300, 4), leaf-i (10 + i, 5),
+// note.txt (30, 6).
 SampleVolume BuildSampleVolume(const std::string& image,
                                const std::string& mkfsArguments = "--size 8M");
+
+// The sample volume built with `mkfsArguments`, once per process, for
+// tests that only read it.
+struct SampleImage {
+  std::string path;
+  SampleVolume volume;
+};
+const SampleImage& SharedSample(const std::string& mkfsArguments = "--size 8M");
 
 // Each test gets a fresh copy of the sample volume (built once per process)
 // to damage through builder(); MountCopy() then mounts the copy read-only.

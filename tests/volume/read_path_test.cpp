@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "platform/error_codes.h"
-#include "support/image_toolkit.h"
+#include "support/sample_volume.h"
 #include "support/volume_fixture.h"
 #include "volume/attributes/attributes.h"
 #include "volume/format/attribute.h"
@@ -20,75 +20,10 @@
 namespace vrax {
 namespace {
 
-using test::ImageBuilder;
-
-//   /1/README              resident, 100 bytes
-//   /1/empty.txt           resident, 0 bytes
-//   /1/a/note.txt          resident
-//   /1/a/b/c/deep.txt      resident
-//   /1/Docs                empty directory
-//   /1/nodata, /1/shortdesc, /1/nodesc
-//                          files without AT_DATA, with a 10-byte descriptor,
-//                          without a descriptor (the attribute's type changed)
-struct PathImage {
-  std::string path;
-  uint32_t readme = 0, empty = 0, a = 0, note = 0, b = 0, c = 0, deep = 0, docs = 0;
-  uint32_t nodata = 0, shortdesc = 0, nodesc = 0;
-  std::vector<uint8_t> readmeBytes;
-};
-
-PathImage MakePaths(const std::string& path) {
-  PathImage image;
-  image.path = path;
-  test::FormatImage(image.path, "--size 8M");
-  ImageBuilder b(image.path);
-  image.readmeBytes = test::PatternBytes(100, 21);
-  image.readme = b.AddResidentFile(record::kRoot, "README", image.readmeBytes);
-  image.empty = b.AddResidentFile(record::kRoot, "empty.txt", {});
-  image.a = b.AddDirectory(record::kRoot, "a");
-  image.note = b.AddResidentFile(image.a, "note.txt", test::PatternBytes(30, 22));
-  image.b = b.AddDirectory(image.a, "b");
-  image.c = b.AddDirectory(image.b, "c");
-  image.deep = b.AddResidentFile(image.c, "deep.txt", test::PatternBytes(300, 23));
-  image.docs = b.AddDirectory(record::kRoot, "Docs");
-  const uint32_t recordSize = b.geometry().recordSize;
-  auto damaged = [&](const std::string& name, const std::function<void(uint8_t*)>& edit) {
-    const uint32_t n = b.AddResidentFile(record::kRoot, name, test::PatternBytes(10, 24));
-    b.PatchRecord(n, edit);
-    return n;
-  };
-  auto attribute = [recordSize](uint8_t* r, uint32_t type) {
-    return FindAttributeInRecord(r, recordSize, type);
-  };
-  image.nodata = damaged("nodata", [&](uint8_t* r) { PutLE32(attribute(r, AT_DATA), AT_EA); });
-  image.shortdesc = damaged(
-      "shortdesc", [&](uint8_t* r) { SetAttrValueLength(attribute(r, AT_OSK_FILEDES), 10); });
-  image.nodesc =
-      damaged("nodesc", [&](uint8_t* r) { PutLE32(attribute(r, AT_OSK_FILEDES), AT_EA); });
-  b.LinkNames(image.c, {{"deep.txt", image.deep}});
-  b.LinkNames(image.b, {{"c", image.c}});
-  b.LinkNames(image.a, {{"note.txt", image.note}, {"b", image.b}});
-  b.LinkNames(image.docs, {});
-  b.LinkNames(record::kRoot, {{"README", image.readme},
-                              {"empty.txt", image.empty},
-                              {"a", image.a},
-                              {"Docs", image.docs},
-                              {"nodata", image.nodata},
-                              {"shortdesc", image.shortdesc},
-                              {"nodesc", image.nodesc}});
-  return image;
-}
-
-// Built once and mounted read-only by every test.
-const PathImage& BuildPaths() {
-  static test::TempDir dir;
-  static const PathImage image = MakePaths(dir.File("paths.img"));
-  return image;
-}
-
 class PathTest : public test::VolumeTest {
  protected:
-  void SetUp() override { Mount(BuildPaths().path, false); }
+  // The shared sample volume, mounted read-only by every test.
+  void SetUp() override { Mount(test::SharedSample().path, false); }
 
   // The record a path opens, or all ones when it does not open.
   uint32_t RecordOf(const std::string& path) {
@@ -113,7 +48,7 @@ class PathTest : public test::VolumeTest {
     return {GetLE32(buffer + 28), GetLE32(buffer + 60)};
   }
 
-  const PathImage& paths_ = BuildPaths();
+  const test::SampleVolume& paths_ = test::SharedSample().volume;
 };
 
 class ReadPathWalk : public PathTest {};
@@ -164,10 +99,14 @@ TEST_F(ReadPathWalk, DirectoriesListTheirParentAndThemselves) {
             (std::vector<std::pair<std::string, uint32_t>>{{"a", paths_.a},
                                                            {"Docs", paths_.docs},
                                                            {"empty.txt", paths_.empty},
+                                                           {"inbase.bin", paths_.inBase.base},
+                                                           {"listed.bin", paths_.listed.base},
+                                                           {"multi.bin", paths_.multi},
                                                            {"nodata", paths_.nodata},
                                                            {"nodesc", paths_.nodesc},
                                                            {"README", paths_.readme},
-                                                           {"shortdesc", paths_.shortdesc}}));
+                                                           {"shortdesc", paths_.shortdesc},
+                                                           {"tree", paths_.tree}}));
 }
 
 // ---------------------------------------------------------------------------
@@ -177,7 +116,7 @@ class ReadResidentFile : public PathTest {};
 TEST_F(ReadResidentFile, ReadsStopAtTheSize) {
   Toolkit* t = Open("/1/README");
   ASSERT_NE(t, nullptr);
-  const std::vector<uint8_t>& content = paths_.readmeBytes;
+  const std::vector<uint8_t> content = test::PatternBytes(100, 1);
   for (uint32_t offset : {0u, 1u, 50u, 99u, 100u, 104u}) {
     for (uint32_t count : {0u, 1u, 99u, 100u, 4096u}) {
       std::vector<uint8_t> buffer(count + 8, 0xA5);

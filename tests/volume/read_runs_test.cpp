@@ -11,7 +11,7 @@
 #include <vector>
 
 #include "platform/error_codes.h"
-#include "support/image_toolkit.h"
+#include "support/sample_volume.h"
 #include "support/volume_fixture.h"
 #include "volume/attributes/attributes.h"
 #include "volume/format/bytes.h"
@@ -22,9 +22,7 @@ namespace vrax {
 namespace {
 
 using test::ClusterRun;
-using test::ImageBuilder;
 using test::ListFile;
-using test::ListLayout;
 
 struct Geometry {
   const char* label;
@@ -111,45 +109,57 @@ std::string ExpectedDescriptor(uint32_t size) {
 }
 
 // ---------------------------------------------------------------------------
-// One run list, runs below earlier ones.
+// The sample volume of each geometry, mounted read-only: multi.bin (one run
+// list, runs below earlier ones) and the two list files (runs continued in
+// extension records through an attribute list, the first instance in an
+// extension record or in the base record).
 
-// Each test formats its own image, adds the file and mounts it read-only.
-class ReadMultiRun : public test::VolumeTest, public ::testing::WithParamInterface<Geometry> {
+class ReadRuns : public test::VolumeTest, public ::testing::WithParamInterface<Geometry> {
  protected:
   void SetUp() override {
-    image_ = dir_.File("multi.img");
-    test::FormatImage(image_, GetParam().mkfs);
-    {
-      ImageBuilder b(image_);
-      K_ = b.geometry().clusterSize;
-      S_ = b.geometry().bytesPerSector;
-      const uint32_t m = b.FindFreeClusters(48);
-      // Behind the first run, offsets -24, +28, -40 and +17 from the last
-      // cluster of the run before.
-      runs_ = {{m + 30, 3}, {m + 8, 5}, {m + 40, 1}, {m, 4}, {m + 20, 2}};
-      content_ = test::PatternBytes(15 * K_ - K_ / 2 - 3, 9);
-      b.LinkNames(record::kRoot, {{"multi.bin", b.AddRunFile(record::kRoot, "multi.bin", runs_,
-                                                             content_)}});
-    }
-    Mount(image_, false);
+    VolumeTest::SetUp();
+    const test::SampleImage& sample = test::SharedSample(GetParam().mkfs);
+    v_ = &sample.volume;
+    K_ = v_->geometry.clusterSize;
+    S_ = v_->geometry.bytesPerSector;
+    Mount(sample.path, false);
   }
 
-  uint32_t Size() const { return static_cast<uint32_t>(content_.size()); }
+  struct Listed {
+    std::string path;
+    ListFile records;
+    const std::vector<ClusterRun>* runs;  // the two instances
+  };
+  std::vector<Listed> ListFiles() const {
+    return {{"/1/listed.bin", v_->listed, v_->listedRuns}, {"/1/inbase.bin", v_->inBase, v_->inBaseRuns}};
+  }
 
+  // Opens a file, keeping what the open prints in `printed_`.
+  Toolkit* OpenQuietly(const std::string& path) {
+    Toolkit* t = nullptr;
+    printed_ = test::CapturedStdout([&] {
+      t = Open(path);
+      std::fflush(stdout);
+    });
+    return t;
+  }
+
+  const test::SampleVolume* v_ = nullptr;
   uint32_t K_ = 0;
   uint32_t S_ = 0;
-  std::vector<ClusterRun> runs_;
-  std::vector<uint8_t> content_;
+  std::string printed_;
 };
 
 // Reads across every cluster and run edge, past the size and in
 // sequential pieces give the bytes written; size and descriptor agree.
-TEST_P(ReadMultiRun, EveryBoundaryReadsTheBytesWritten) {
+TEST_P(ReadRuns, MultiRunEveryBoundaryReadsTheBytesWritten) {
   Toolkit* t = Open("/1/multi.bin");
   ASSERT_NE(t, nullptr);
-  ExpectReadsMatch(t, content_, InterestingOffsets(Edges(runs_, K_, Size()), Size()), S_, K_);
-  for (uint32_t offset : {Size() + K_, 0xFFFFFFF0u}) {
-    EXPECT_EQ(CheckRead(t, content_, offset, 100), "");
+  const std::vector<uint8_t> content = test::PatternBytes(v_->multiSize, 2);
+  const uint32_t size = v_->multiSize;
+  ExpectReadsMatch(t, content, InterestingOffsets(Edges(v_->multiRuns, K_, size), size), S_, K_);
+  for (uint32_t offset : {size + K_, 0xFFFFFFF0u}) {
+    EXPECT_EQ(CheckRead(t, content, offset, 100), "");
   }
   std::vector<uint8_t> whole;
   std::vector<uint8_t> piece(1000);
@@ -160,11 +170,11 @@ TEST_P(ReadMultiRun, EveryBoundaryReadsTheBytesWritten) {
     whole.insert(whole.end(), piece.begin(), piece.begin() + done);
     offset += done;
   }
-  EXPECT_EQ(whole, content_);
-  uint32_t size = 0;
-  EXPECT_EQ(FileSize(t, size), 0);
-  EXPECT_EQ(size, Size());
-  EXPECT_EQ(DescriptorSummary(t), ExpectedDescriptor(Size()));
+  EXPECT_EQ(whole, content);
+  uint32_t reported = 0;
+  EXPECT_EQ(FileSize(t, reported), 0);
+  EXPECT_EQ(reported, size);
+  EXPECT_EQ(DescriptorSummary(t), ExpectedDescriptor(size));
   ToolkitClose(t);
 }
 
@@ -184,9 +194,10 @@ std::string FoundLine(uint32_t lcn, uint32_t length) {
 }
 
 // The trace names every run walked on the way, then the one found.
-TEST_P(ReadMultiRun, LookupRunTracesTheRunsItWalks) {
+TEST_P(ReadRuns, LookupRunTracesTheRunsItWalks) {
   Toolkit* t = Open("/1/multi.bin");
   ASSERT_NE(t, nullptr);
+  const std::vector<ClusterRun>& runs = v_->multiRuns;
   const uint8_t* a = FindAttribute(t, t->fileChain, AT_DATA);
   ASSERT_NE(a, nullptr);
   const uint8_t* list = a + AttrRunListOffset(a);
@@ -194,14 +205,14 @@ TEST_P(ReadMultiRun, LookupRunTracesTheRunsItWalks) {
   std::string expected;
   uint32_t vcn = 0, p = 0, pos = 0;
   for (size_t i = 0; i < 4; ++i) {
-    const ClusterRun& r = runs_[i];
+    const ClusterRun& r = runs[i];
     const uint8_t header = list[pos];
     expected += TraceLine(wanted, vcn, vcn + r.length - 1, r.lcn, header, r.length, r.lcn - p);
     pos += 1 + (header & 0x0F) + (header >> 4);
     vcn += r.length;
     p = r.lcn + r.length - 1;
   }
-  expected += FoundLine(runs_[3].lcn, runs_[3].length);
+  expected += FoundLine(runs[3].lcn, runs[3].length);
   uint32_t first = 0, last = 0, length = 0, lcn = 0;
   const std::string printed = test::CapturedStdout([&] {
     EXPECT_EQ(LookupRun(a, wanted, first, last, length, lcn, true), 0);
@@ -211,84 +222,37 @@ TEST_P(ReadMultiRun, LookupRunTracesTheRunsItWalks) {
   EXPECT_EQ(first, 9u);
   EXPECT_EQ(last, 12u);
   EXPECT_EQ(length, 4u);
-  EXPECT_EQ(lcn, runs_[3].lcn);
+  EXPECT_EQ(lcn, runs[3].lcn);
   EXPECT_EQ(LookupRun(a, 15, first, last, length, lcn, false), 0x34FF);  // past the last run
   ToolkitClose(t);
 }
 
-std::string GeometryName(const ::testing::TestParamInfo<Geometry>& p) { return p.param.label; }
-
-INSTANTIATE_TEST_SUITE_P(Geometries, ReadMultiRun, ::testing::ValuesIn(kGeometries), GeometryName);
-
-// ---------------------------------------------------------------------------
-// Runs continued in extension records through an attribute list.
-
-struct ListCase {
-  Geometry geometry;
-  ListLayout layout;
-};
-
-class ReadExtensionRuns : public test::VolumeTest, public ::testing::WithParamInterface<ListCase> {
- protected:
-  void SetUp() override {
-    image_ = dir_.File("listed.img");
-    test::FormatImage(image_, GetParam().geometry.mkfs);
-    {
-      ImageBuilder b(image_);
-      K_ = b.geometry().clusterSize;
-      S_ = b.geometry().bytesPerSector;
-      const uint32_t l = b.FindFreeClusters(40);
-      first_ = {{l + 20, 3}, {l + 2, 2}};
-      second_ = {{l + 30, 2}, {l + 10, 4}};
-      content_ = test::PatternBytes(11 * K_ - 100, 11);
-      file_ = b.AddListFile(record::kRoot, "listed.bin", first_, second_, content_,
-                            GetParam().layout);
-      b.LinkNames(record::kRoot, {{"listed.bin", file_.base}});
-    }
-    Mount(image_, false);
-  }
-
-  // Opens the file, keeping what the open prints in `printed_`.
-  Toolkit* OpenListed() {
-    Toolkit* t = nullptr;
-    printed_ = test::CapturedStdout([&] {
-      t = Open("/1/listed.bin");
-      std::fflush(stdout);
-    });
-    return t;
-  }
-
-  uint32_t Size() const { return static_cast<uint32_t>(content_.size()); }
-
-  uint32_t K_ = 0;
-  uint32_t S_ = 0;
-  std::vector<ClusterRun> first_, second_;
-  std::vector<uint8_t> content_;
-  ListFile file_;
-  std::string printed_;
-};
-
 // Reads across every edge, the instance edge included, give the bytes
 // written and print nothing: the list is printed once, by the open. Size
 // and descriptor come from the base and the first instance.
-TEST_P(ReadExtensionRuns, EveryBoundaryReadsTheBytesWritten) {
-  Toolkit* t = OpenListed();
-  ASSERT_NE(t, nullptr);
-  std::vector<ClusterRun> all = first_;
-  all.insert(all.end(), second_.begin(), second_.end());
-  uint32_t size = 0;
-  std::string descriptor;
-  const std::string printed = test::CapturedStdout([&] {
-    ExpectReadsMatch(t, content_, InterestingOffsets(Edges(all, K_, Size()), Size()), S_, K_);
-    EXPECT_EQ(CheckRead(t, content_, Size() + 3 * K_, 64), "");
-    EXPECT_EQ(FileSize(t, size), 0);
-    descriptor = DescriptorSummary(t);
-    std::fflush(stdout);
-  });
-  EXPECT_EQ(printed, "");
-  EXPECT_EQ(size, Size());
-  EXPECT_EQ(descriptor, ExpectedDescriptor(Size()));
-  ToolkitClose(t);
+TEST_P(ReadRuns, ListedEveryBoundaryReadsTheBytesWritten) {
+  const std::vector<uint8_t> content = test::PatternBytes(v_->listedSize, 3);
+  const uint32_t size = v_->listedSize;
+  for (const Listed& f : ListFiles()) {
+    SCOPED_TRACE(f.path);
+    Toolkit* t = OpenQuietly(f.path);
+    ASSERT_NE(t, nullptr);
+    std::vector<ClusterRun> all = f.runs[0];
+    all.insert(all.end(), f.runs[1].begin(), f.runs[1].end());
+    uint32_t reported = 0;
+    std::string descriptor;
+    const std::string printed = test::CapturedStdout([&] {
+      ExpectReadsMatch(t, content, InterestingOffsets(Edges(all, K_, size), size), S_, K_);
+      EXPECT_EQ(CheckRead(t, content, size + 3 * K_, 64), "");
+      EXPECT_EQ(FileSize(t, reported), 0);
+      descriptor = DescriptorSummary(t);
+      std::fflush(stdout);
+    });
+    EXPECT_EQ(printed, "");
+    EXPECT_EQ(reported, size);
+    EXPECT_EQ(descriptor, ExpectedDescriptor(size));
+    ToolkitClose(t);
+  }
 }
 
 std::string ListLine(uint32_t type, uint32_t firstVcn, uint32_t record) {
@@ -298,52 +262,49 @@ std::string ListLine(uint32_t type, uint32_t firstVcn, uint32_t record) {
   return line;
 }
 
-TEST_P(ReadExtensionRuns, OpeningPrintsTheAttributeList) {
-  Toolkit* t = OpenListed();
-  ASSERT_NE(t, nullptr);
+TEST_P(ReadRuns, OpeningPrintsTheAttributeList) {
   const std::string dash(47, '-');
-  const std::string expected = dash + "\n" + " TYPE RECSIZE NAMEL START_VCN     MFT  ATTR_ID \n" +
-                               ListLine(0x10, 0, file_.base) + ListLine(0x30, 0, file_.base) +
-                               ListLine(0x80, 0, file_.first) + ListLine(0x80, 5, file_.second) +
-                               ListLine(0x1000, 0, file_.base) + dash + "\n";
-  EXPECT_EQ(printed_, expected);
-  EXPECT_EQ(t->fileChain.Size(), file_.first == file_.base ? 2u : 3u);
-  ToolkitClose(t);
+  for (const Listed& f : ListFiles()) {
+    SCOPED_TRACE(f.path);
+    Toolkit* t = OpenQuietly(f.path);
+    ASSERT_NE(t, nullptr);
+    const ListFile& r = f.records;
+    const std::string expected = dash + "\n" + " TYPE RECSIZE NAMEL START_VCN     MFT  ATTR_ID \n" +
+                                 ListLine(0x10, 0, r.base) + ListLine(0x30, 0, r.base) +
+                                 ListLine(0x80, 0, r.first) + ListLine(0x80, 5, r.second) +
+                                 ListLine(0x1000, 0, r.base) + dash + "\n";
+    EXPECT_EQ(printed_, expected);
+    EXPECT_EQ(t->fileChain.Size(), r.first == r.base ? 2u : 3u);
+    ToolkitClose(t);
+  }
 }
 
 // Each instance's run list starts again from its own first VCN and from
 // LCN 0.
-TEST_P(ReadExtensionRuns, LookupRunInTheSecondInstanceCountsFromItsFirstVcn) {
-  Toolkit* t = OpenListed();
-  ASSERT_NE(t, nullptr);
-  const uint8_t* a = FindLastAttribute(t, t->fileChain, AT_DATA);
-  ASSERT_NE(a, nullptr);
-  EXPECT_EQ(AttrFirstVcn(a), 5u);
-  uint32_t first = 0, last = 0, length = 0, lcn = 0;
-  EXPECT_EQ(LookupRun(a, 6, first, last, length, lcn, false), 0);
-  EXPECT_EQ(first, 5u);
-  EXPECT_EQ(last, 6u);
-  EXPECT_EQ(lcn, second_[0].lcn);
-  EXPECT_EQ(LookupRun(a, 9, first, last, length, lcn, false), 0);
-  EXPECT_EQ(first, 7u);
-  EXPECT_EQ(lcn, second_[1].lcn);
-  EXPECT_EQ(LookupRun(a, 11, first, last, length, lcn, false), 0x34FF);
-  ToolkitClose(t);
+TEST_P(ReadRuns, LookupRunInTheSecondInstanceCountsFromItsFirstVcn) {
+  for (const Listed& f : ListFiles()) {
+    SCOPED_TRACE(f.path);
+    Toolkit* t = OpenQuietly(f.path);
+    ASSERT_NE(t, nullptr);
+    const uint8_t* a = FindLastAttribute(t, t->fileChain, AT_DATA);
+    ASSERT_NE(a, nullptr);
+    EXPECT_EQ(AttrFirstVcn(a), 5u);
+    uint32_t first = 0, last = 0, length = 0, lcn = 0;
+    EXPECT_EQ(LookupRun(a, 6, first, last, length, lcn, false), 0);
+    EXPECT_EQ(first, 5u);
+    EXPECT_EQ(last, 6u);
+    EXPECT_EQ(lcn, f.runs[1][0].lcn);
+    EXPECT_EQ(LookupRun(a, 9, first, last, length, lcn, false), 0);
+    EXPECT_EQ(first, 7u);
+    EXPECT_EQ(lcn, f.runs[1][1].lcn);
+    EXPECT_EQ(LookupRun(a, 11, first, last, length, lcn, false), 0x34FF);
+    ToolkitClose(t);
+  }
 }
 
-std::vector<ListCase> ListCases() {
-  return {{kGeometries[0], ListLayout::kFirstInExtension},
-          {kGeometries[0], ListLayout::kFirstInBase},
-          {kGeometries[1], ListLayout::kFirstInExtension}};
-}
+std::string GeometryName(const ::testing::TestParamInfo<Geometry>& p) { return p.param.label; }
 
-std::string ListCaseName(const ::testing::TestParamInfo<ListCase>& p) {
-  return std::string(p.param.geometry.label) +
-         (p.param.layout == ListLayout::kFirstInBase ? "FirstInBase" : "FirstInExtension");
-}
-
-INSTANTIATE_TEST_SUITE_P(Layouts, ReadExtensionRuns, ::testing::ValuesIn(ListCases()),
-                         ListCaseName);
+INSTANTIATE_TEST_SUITE_P(Geometries, ReadRuns, ::testing::ValuesIn(kGeometries), GeometryName);
 
 }  // namespace
 }  // namespace vrax
