@@ -66,18 +66,6 @@ std::vector<uint8_t> FirstAttribute(const mkfs::RecordBuilder& record) {
   return std::vector<uint8_t>(a, a + AttrLength(a));
 }
 
-std::vector<uint8_t> StandardInformation() {
-  std::vector<uint8_t> value(mkfs::kStandardInformationSize, 0);
-  PutLE32(value.data() + 0x20, 0x26);  // as the engine writes it
-  return value;
-}
-
-std::vector<uint8_t> FileNameValue(uint32_t parent, const std::string& name) {
-  std::vector<uint8_t> value(FileNameValueSize(static_cast<uint32_t>(name.size())));
-  EncodeFileName(value.data(), parent, name.data(), static_cast<uint32_t>(name.size()));
-  return value;
-}
-
 std::vector<uint8_t> DescriptorValue(uint8_t bits, uint32_t size) {
   std::vector<uint8_t> value(kDescriptorSize);
   EncodeDescriptor(mkfs::NewDescriptor(bits, size, kWhen), value.data());
@@ -185,13 +173,6 @@ uint32_t IndexShape::Blocks() const {
   return blocks;
 }
 
-const IndexBlockInfo& BuiltIndex::Block(uint32_t vcn) const {
-  for (const IndexBlockInfo& block : blocks) {
-    if (block.vcn == vcn) return block;
-  }
-  Fail("no block at VCN " + std::to_string(vcn));
-}
-
 // ---- opening the image ----
 
 ImageBuilder::ImageBuilder(const std::string& image) {
@@ -227,12 +208,7 @@ void ImageBuilder::LoadVolume() {
   std::vector<uint8_t> bitmapFile = ReadRecord(record::kClusterBitmap);
   const uint8_t* bitmap = RequireAttribute(bitmapFile, AT_DATA);
   bitmapRuns_ = DecodeRuns(bitmap);
-  for (const ClusterRun& run : bitmapRuns_) {
-    const std::vector<uint8_t> held =
-        ReadBytes(ClusterOffset(run.lcn), static_cast<size_t>(run.length) * g.clusterSize);
-    clusterBitmap_.insert(clusterBitmap_.end(), held.begin(), held.end());
-  }
-  clusterBitmap_.resize(AttrInitializedSize(bitmap));
+  clusterBitmap_ = ReadValue(bitmapRuns_, 0, AttrInitializedSize(bitmap));
 }
 
 // ---- raw access ----
@@ -274,12 +250,29 @@ void ImageBuilder::WriteValue(const std::vector<ClusterRun>& runs,
   if (bytes.size() > held) Fail("value larger than its runs");
   std::vector<uint8_t> padded = bytes;
   padded.resize(held, kFiller);
-  uint64_t at = 0;
-  for (const ClusterRun& run : runs) {
-    const uint64_t n = static_cast<uint64_t>(run.length) * geometry_.clusterSize;
-    WriteBytes(ClusterOffset(run.lcn),
-               std::vector<uint8_t>(padded.begin() + at, padded.begin() + at + n));
-    at += n;
+  WriteValueAt(runs, 0, padded);
+}
+
+// Values are read and written cluster by cluster: runs end at cluster edges.
+std::vector<uint8_t> ImageBuilder::ReadValue(const std::vector<ClusterRun>& runs, uint64_t offset,
+                                             size_t length) const {
+  std::vector<uint8_t> bytes;
+  while (bytes.size() < length) {
+    const uint64_t at = offset + bytes.size();
+    const size_t n = std::min<size_t>(length - bytes.size(), geometry_.clusterSize - at % geometry_.clusterSize);
+    const std::vector<uint8_t> part = ReadBytes(ValueOffset(runs, at), n);
+    bytes.insert(bytes.end(), part.begin(), part.end());
+  }
+  return bytes;
+}
+
+void ImageBuilder::WriteValueAt(const std::vector<ClusterRun>& runs, uint64_t offset,
+                                const std::vector<uint8_t>& bytes) {
+  for (size_t done = 0; done < bytes.size();) {
+    const uint64_t at = offset + done;
+    const size_t n = std::min<size_t>(bytes.size() - done, geometry_.clusterSize - at % geometry_.clusterSize);
+    WriteBytes(ValueOffset(runs, at), std::vector<uint8_t>(bytes.begin() + done, bytes.begin() + done + n));
+    done += n;
   }
 }
 
@@ -411,7 +404,7 @@ bool ImageBuilder::ClusterBit(uint32_t lcn) const {
 void ImageBuilder::SetClusterBit(uint32_t lcn, bool used) {
   uint8_t& byte = clusterBitmap_[lcn / 8];
   byte = static_cast<uint8_t>(used ? byte | (1u << (lcn % 8)) : byte & ~(1u << (lcn % 8)));
-  WriteBytes(ValueOffset(bitmapRuns_, lcn / 8), {byte});
+  WriteValueAt(bitmapRuns_, lcn / 8, {byte});
 }
 
 void ImageBuilder::PatchRecord(uint32_t n, const std::function<void(uint8_t*)>& edit) {
@@ -549,8 +542,7 @@ ListFile ImageBuilder::AddListFile(uint32_t parent, const std::string& name,
   two.lastVcn = size == 0 ? 0 : (size - 1) / K;
 
   mkfs::RecordBuilder base(geometry_.recordSize, geometry_.bytesPerSector);
-  bool fits = base.AddResident(AT_STANDARD_INFORMATION, "", StandardInformation()) &&
-              base.AddResident(AT_FILE_NAME, "", FileNameValue(parent, name)) &&
+  bool fits = mkfs::AddNameAttributes(base, parent, name) &&
               base.AddResident(AT_OSK_FILEDES, "", DescriptorValue(kDescNewFile, size)) &&
               base.AddResident(AT_ATTRIBUTE_LIST, "", ListValue(f, two.firstVcn));
   if (layout == ListLayout::kFirstInBase) {
@@ -711,27 +703,15 @@ uint64_t ImageBuilder::IndexBlockOffset(const BuiltIndex& index, uint32_t vcn) c
   return ValueOffset(index.allocation, static_cast<uint64_t>(vcn) * geometry_.clusterSize);
 }
 
-std::vector<uint8_t> ImageBuilder::ReadIndexBlock(const BuiltIndex& index, uint32_t vcn) const {
-  std::vector<uint8_t> block;
-  const uint32_t K = geometry_.clusterSize;
-  for (uint32_t c = 0; c < geometry_.indexBlockSize / K; ++c) {
-    const std::vector<uint8_t> part = ReadBytes(IndexBlockOffset(index, vcn + c), K);
-    block.insert(block.end(), part.begin(), part.end());
-  }
-  if (FixupAfterRead(block.data(), geometry_.indexBlockSize) != kOk) Fail("block fix-up");
-  return block;
-}
-
 void ImageBuilder::PatchIndexBlock(const BuiltIndex& index, uint32_t vcn,
                                    const std::function<void(uint8_t*)>& edit) {
-  std::vector<uint8_t> block = ReadIndexBlock(index, vcn);
+  const uint32_t B = geometry_.indexBlockSize;
+  const uint64_t at = static_cast<uint64_t>(vcn) * geometry_.clusterSize;
+  std::vector<uint8_t> block = ReadValue(index.allocation, at, B);
+  if (FixupAfterRead(block.data(), B) != kOk) Fail("block fix-up mismatch");
   edit(block.data());
-  if (FixupBeforeWrite(block.data(), geometry_.indexBlockSize) != kOk) Fail("block fix-up");
-  const uint32_t K = geometry_.clusterSize;
-  for (uint32_t c = 0; c < geometry_.indexBlockSize / K; ++c) {
-    WriteBytes(IndexBlockOffset(index, vcn + c),
-               std::vector<uint8_t>(block.begin() + c * K, block.begin() + (c + 1) * K));
-  }
+  if (FixupBeforeWrite(block.data(), B) != kOk) Fail("block fix-up");
+  WriteValueAt(index.allocation, at, block);
 }
 
 bool IndexOrderBefore(const std::string& a, const std::string& b) {

@@ -95,7 +95,6 @@ struct BuiltIndex {
   std::vector<IndexBlockInfo> blocks;  // by block number (block k at VCN k x B / C)
   std::vector<IndexName> order;        // every name, in collation order
 
-  const IndexBlockInfo& Block(uint32_t vcn) const;
 };
 
 // Where a list file keeps the first AT_DATA instance: in extension record
@@ -192,8 +191,7 @@ class ImageBuilder {
   // All names in one block under the root (the empty index for none).
   BuiltIndex LinkNames(uint32_t directory, std::vector<IndexName> names);
 
-  // A block in memory form, and an edit of it written back with fix-ups.
-  std::vector<uint8_t> ReadIndexBlock(const BuiltIndex& index, uint32_t vcn) const;
+  // An edit of a block in memory form, written back with fix-ups.
   void PatchIndexBlock(const BuiltIndex& index, uint32_t vcn,
                        const std::function<void(uint8_t* block)>& edit);
   // Byte offset of a block in the image (for damage below the fix-ups).
@@ -208,6 +206,10 @@ class ImageBuilder {
 
   void LoadVolume();
   uint64_t ValueOffset(const std::vector<ClusterRun>& runs, uint64_t offset) const;
+  std::vector<uint8_t> ReadValue(const std::vector<ClusterRun>& runs, uint64_t offset,
+                                 size_t length) const;
+  void WriteValueAt(const std::vector<ClusterRun>& runs, uint64_t offset,
+                    const std::vector<uint8_t>& bytes);
   uint32_t NewFileRecord(uint32_t parent, const std::string& name, uint32_t size,
                          mkfs::RecordBuilder& record);
   void WriteExtension(uint32_t base, uint32_t n, const mkfs::NonResidentInstance& instance);
