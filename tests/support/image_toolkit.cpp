@@ -259,7 +259,8 @@ std::vector<uint8_t> ImageBuilder::ReadValue(const std::vector<ClusterRun>& runs
   std::vector<uint8_t> bytes;
   while (bytes.size() < length) {
     const uint64_t at = offset + bytes.size();
-    const size_t n = std::min<size_t>(length - bytes.size(), geometry_.clusterSize - at % geometry_.clusterSize);
+    const size_t n =
+        std::min<size_t>(length - bytes.size(), geometry_.clusterSize - at % geometry_.clusterSize);
     const std::vector<uint8_t> part = ReadBytes(ValueOffset(runs, at), n);
     bytes.insert(bytes.end(), part.begin(), part.end());
   }
@@ -270,8 +271,10 @@ void ImageBuilder::WriteValueAt(const std::vector<ClusterRun>& runs, uint64_t of
                                 const std::vector<uint8_t>& bytes) {
   for (size_t done = 0; done < bytes.size();) {
     const uint64_t at = offset + done;
-    const size_t n = std::min<size_t>(bytes.size() - done, geometry_.clusterSize - at % geometry_.clusterSize);
-    WriteBytes(ValueOffset(runs, at), std::vector<uint8_t>(bytes.begin() + done, bytes.begin() + done + n));
+    const size_t n =
+        std::min<size_t>(bytes.size() - done, geometry_.clusterSize - at % geometry_.clusterSize);
+    WriteBytes(ValueOffset(runs, at),
+               std::vector<uint8_t>(bytes.begin() + done, bytes.begin() + done + n));
     done += n;
   }
 }
@@ -355,7 +358,8 @@ uint32_t ImageBuilder::MoveToExtension(uint32_t n, uint32_t type) {
 
 void ImageBuilder::GrowMft(uint32_t extra) {
   const uint32_t R = geometry_.recordSize, K = geometry_.clusterSize;
-  if (extra % 8 != 0 || extra * R % K != 0) Fail("MFT growth not in whole bitmap bytes and clusters");
+  if (extra % 8 != 0 || extra * R % K != 0)
+    Fail("MFT growth not in whole bitmap bytes and clusters");
   const uint32_t clusters = extra * R / K;
   const uint32_t lcn = AllocateClusters(clusters);
   mftRuns_.push_back({lcn, clusters});

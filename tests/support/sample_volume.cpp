@@ -54,6 +54,9 @@ SampleVolume BuildSampleVolume(const std::string& image, const std::string& mkfs
   b.LinkNames(v.b, {{"c", v.c}});
   b.LinkNames(v.c, {{"deep.txt", v.deep}});
   v.docs = b.AddDirectory(root, "Docs");
+  v.hollow = b.AddDirectory(root, "hollow");
+  b.PatchRecord(v.hollow,
+                [R](uint8_t* r) { SetAttrValueLength(RequireAttribute(r, R, AT_INDEX_ROOT), 0); });
 
   v.tree = b.AddDirectory(root, "tree");
   std::vector<IndexName> leaves;
@@ -68,16 +71,17 @@ SampleVolume BuildSampleVolume(const std::string& image, const std::string& mkfs
     b.PatchRecord(n, edit);
     return n;
   };
-  v.nodata = damaged("nodata", [R](uint8_t* r) { PutLE32(RequireAttribute(r, R, AT_DATA), AT_EA); });
+  v.nodata =
+      damaged("nodata", [R](uint8_t* r) { PutLE32(RequireAttribute(r, R, AT_DATA), AT_EA); });
   v.shortdesc = damaged("shortdesc", [R](uint8_t* r) {
     SetAttrValueLength(RequireAttribute(r, R, AT_OSK_FILEDES), 10);
   });
   v.nodesc = damaged("nodesc",
                      [R](uint8_t* r) { PutLE32(RequireAttribute(r, R, AT_OSK_FILEDES), AT_EA); });
-  b.LinkNames(root, {{"README", v.readme},       {"empty.txt", v.empty}, {"multi.bin", v.multi},
-                     {"listed.bin", v.listed.base}, {"inbase.bin", v.inBase.base}, {"a", v.a},
-                     {"Docs", v.docs},          {"tree", v.tree},       {"nodata", v.nodata},
-                     {"shortdesc", v.shortdesc}, {"nodesc", v.nodesc}});
+  b.LinkNames(root, {{"README", v.readme}, {"empty.txt", v.empty}, {"multi.bin", v.multi},
+                     {"listed.bin", v.listed.base}, {"inbase.bin", v.inBase.base},
+                     {"a", v.a}, {"Docs", v.docs}, {"hollow", v.hollow}, {"tree", v.tree},
+                     {"nodata", v.nodata}, {"shortdesc", v.shortdesc}, {"nodesc", v.nodesc}});
 
   v.paths = {"/1",         "/1/README",       "/1/empty.txt", "/1/multi.bin",      "/1/listed.bin",
              "/1/inbase.bin", "/1/a",         "/1/a/note.txt", "/1/a/b",           "/1/a/b/c",
@@ -92,7 +96,8 @@ const SampleImage& SharedSample(const std::string& mkfsArguments) {
   auto it = built.find(mkfsArguments);
   if (it == built.end()) {
     const std::string path = dir.File("sample-" + std::to_string(built.size()) + ".img");
-    it = built.emplace(mkfsArguments, SampleImage{path, BuildSampleVolume(path, mkfsArguments)}).first;
+    it = built.emplace(mkfsArguments, SampleImage{path, BuildSampleVolume(path, mkfsArguments)})
+             .first;
   }
   return it->second;
 }

@@ -24,7 +24,7 @@ namespace vrax::test {
 //                        record (ListLayout::kFirstInBase)
 //   /1/a/note.txt, /1/a/b/c/deep.txt
 //                        nested directories, each index one block
-//   /1/Docs              an empty directory
+//   /1/Docs, /1/hollow   empty directories, hollow's index root value 0 bytes
 //   /1/tree/leaf-00..25  26 files in a three-level index (IndexShape::Full(3, 2))
 //   /1/nodata, /1/shortdesc, /1/nodesc
 //                        files without AT_DATA, with a 10-byte descriptor,
@@ -34,7 +34,7 @@ struct SampleVolume {
   std::vector<std::string> paths;  // every readable file and directory, the root first
   ImageGeometry geometry;
   uint32_t readme = 0, empty = 0, multi = 0, a = 0, note = 0, b = 0, c = 0, deep = 0;
-  uint32_t docs = 0, tree = 0, nodata = 0, shortdesc = 0, nodesc = 0;
+  uint32_t docs = 0, hollow = 0, tree = 0, nodata = 0, shortdesc = 0, nodesc = 0;
   std::vector<ClusterRun> multiRuns;
   uint32_t multiSize = 0;
   ListFile listed, inBase;

@@ -56,7 +56,8 @@ TEST(FsckCleanVolume, TreeHundredsOfLevelsDeepIsWalkedWithoutProblems) {
     for (uint32_t i = 0; i < 300; ++i) {
       records.push_back(v.AddDirectory(i == 0 ? kRoot : records.back(), "d"));
     }
-    for (uint32_t i = 0; i + 1 < records.size(); ++i) v.LinkNames(records[i], {{"d", records[i + 1]}});
+    for (uint32_t i = 0; i + 1 < records.size(); ++i)
+      v.LinkNames(records[i], {{"d", records[i + 1]}});
     v.LinkNames(kRoot, {{"d", records[0]}});
   }
   const CheckerResult result = RunChecker(image);
@@ -176,7 +177,8 @@ class FsckDamageTest : public ::testing::Test {
       const std::string copy = DamagedCopy(c.apply);
       const CheckerResult result = RunChecker(copy, "");
       EXPECT_EQ(result.exitCode, 4) << result.output << result.errors;
-      for (const std::string& line : c.lines) EXPECT_TRUE(result.Has(line)) << line << "\n" << result.output;
+      for (const std::string& line : c.lines)
+        EXPECT_TRUE(result.Has(line)) << line << "\n" << result.output;
       if (c.alone) {
         EXPECT_EQ(result.lines.size(), 1u) << result.output;
       }
@@ -255,7 +257,8 @@ TEST_F(FsckDamageTest, ClusterDamage) {
       {"run offset of eight bytes",
        [&](ImageBuilder& v) {
          std::vector<uint8_t> image = v.ReadRecord(alpha_);
-         const uint8_t* data = FindAttributeInRecord(image.data(), v.geometry().recordSize, AT_DATA);
+         const uint8_t* data =
+             FindAttributeInRecord(image.data(), v.geometry().recordSize, AT_DATA);
          std::vector<uint8_t> attribute(data, data + AttrRunListOffset(data));
          // 2 clusters at LCN 18, then 2 at an offset of 0x7FFF...FF from
          // there, then the terminator.
@@ -453,8 +456,8 @@ TEST_F(FsckDamageTest, AttributeListDamage) {
        [&](ImageBuilder& v) {
          v.PatchRecord(extension, [this](uint8_t* r) { SetRecordBaseReference(r, beta_); });
        },
-       {Record(alpha_) + "attribute list names record " + N(extension) +
-            ", whose base record is " + N(beta_),
+       {Record(alpha_) + "attribute list names record " + N(extension) + ", whose base record is " +
+            N(beta_),
         Record(extension) + "in use but unreachable"}},
       {"record beyond the MFT",
        list([](uint8_t* l, uint32_t length) {
@@ -462,9 +465,11 @@ TEST_F(FsckDamageTest, AttributeListDamage) {
        }),
        {Record(alpha_) + "attribute list names record 5000 beyond the MFT (64 records)"}},
       {"instance the record lacks",
-       list([](uint8_t* l, uint32_t length) { PutLE32(l + length - kAttributeListEntrySize, AT_EA); }),
-       {Record(alpha_) + "attribute list names attribute 0xE0 at VCN 0 in record " +
-        N(extension) + ", which does not hold it"}},
+       list([](uint8_t* l, uint32_t length) {
+         PutLE32(l + length - kAttributeListEntrySize, AT_EA);
+       }),
+       {Record(alpha_) + "attribute list names attribute 0xE0 at VCN 0 in record " + N(extension) +
+        ", which does not hold it"}},
       {"malformed list",
        list([](uint8_t* l, uint32_t) { PutLE16(l + 0x04, 5); }),
        {Record(alpha_) + "attribute list is malformed at byte 0"}},
@@ -573,12 +578,14 @@ TEST_F(FsckDamageTest, RandomDamageInsideRecordsAndBlocksPastTheirFixups) {
       const uint32_t R = v.geometry().recordSize, B = v.geometry().indexBlockSize;
       if (round % 3 == 2) {
         v.PatchIndexBlock(docsIndex_, random() % 2, [&](uint8_t* b) {
-          for (int i = 0; i < flips; ++i) b[0x18 + random() % (B - 0x18)] = static_cast<uint8_t>(random());
+          for (int i = 0; i < flips; ++i)
+            b[0x18 + random() % (B - 0x18)] = static_cast<uint8_t>(random());
         });
         return;
       }
       v.PatchRecord(records[random() % records.size()], [&](uint8_t* r) {
-        for (int i = 0; i < flips; ++i) r[0x08 + random() % (R - 0x08)] = static_cast<uint8_t>(random());
+        for (int i = 0; i < flips; ++i)
+          r[0x08 + random() % (R - 0x08)] = static_cast<uint8_t>(random());
         PutLE16(r + 0x04, 0x2C);  // keep the update sequence array where it was
         PutLE16(r + 0x06, static_cast<uint16_t>(R / 512 + 1));
       });

@@ -153,9 +153,11 @@ TEST_F(DamageStructure, EachKindOfDamageFailsTheReadWith114) {
                   a[attr::kNameOffset] = static_cast<uint8_t>(AttrLength(a) - 4);
                 })},
       {"name length beyond the attribute", "/1/tree",
-       InRecord(v.tree, [this](uint8_t* r) { Attribute(r, AT_INDEX_ROOT)[attr::kNameLength] = 0xFF; })},
+       InRecord(v.tree,
+                [this](uint8_t* r) { Attribute(r, AT_INDEX_ROOT)[attr::kNameLength] = 0xFF; })},
       {"resident value past the attribute", "/1/README",
-       InRecord(v.readme, [this](uint8_t* r) { SetAttrValueLength(Attribute(r, AT_DATA), 0x7FFF); })},
+       InRecord(v.readme,
+                [this](uint8_t* r) { SetAttrValueLength(Attribute(r, AT_DATA), 0x7FFF); })},
       {"resident value offset past the attribute", "/1/README",
        InRecord(v.readme,
                 [this](uint8_t* r) {
@@ -169,7 +171,9 @@ TEST_F(DamageStructure, EachKindOfDamageFailsTheReadWith114) {
                   PutLE16(a + attr::kRunListOffset, static_cast<uint16_t>(AttrLength(a) + 8));
                 })},
       {"run list inside the header", "/1/multi.bin",
-       InRecord(v.multi, [this](uint8_t* r) { PutLE16(Attribute(r, AT_DATA) + attr::kRunListOffset, 0x20); })},
+       InRecord(
+           v.multi,
+           [this](uint8_t* r) { PutLE16(Attribute(r, AT_DATA) + attr::kRunListOffset, 0x20); })},
       {"bytes in use beyond the record", "/1/README",
        InRecord(v.readme, [&](uint8_t* r) { SetRecordBytesInUse(r, size + 8); })},
       {"first attribute outside the record", "/1/README",
@@ -183,19 +187,25 @@ TEST_F(DamageStructure, EachKindOfDamageFailsTheReadWith114) {
       // A damaged directory fails every path through it (and only those,
       // checked below); a damaged MFT record fails every open.
       {"directory on the path", "/1/a/b/c/deep.txt",
-       InRecord(v.a, [this](uint8_t* r) { SetAttrValueLength(Attribute(r, AT_INDEX_ROOT), 0x7FF0); })},
-      {"MFT record", "/1", InRecord(0, [this](uint8_t* r) { SetAttrLength(Attribute(r, AT_DATA), 0); })},
+       InRecord(v.a,
+                [this](uint8_t* r) { SetAttrValueLength(Attribute(r, AT_INDEX_ROOT), 0x7FF0); })},
+      {"MFT record", "/1",
+       InRecord(0, [this](uint8_t* r) { SetAttrLength(Attribute(r, AT_DATA), 0); })},
       {"sparse run", "/1/multi.bin", RunList({0x01, 0x03, 0x00})},
       {"run length zero", "/1/multi.bin", RunList({0x11, 0x00, 0x40, 0x00})},
       {"run leaving the volume", "/1/multi.bin",
        RunList({0x31, 0x10, static_cast<uint8_t>(last), static_cast<uint8_t>(last >> 8),
                 static_cast<uint8_t>(last >> 16), 0x00})},
       {"run before cluster 0", "/1/multi.bin", RunList({0x11, 0x02, 0x10, 0x11, 0x01, 0x80, 0x00})},
-      {"offset beyond 32 bits", "/1/multi.bin", RunList({0x51, 0x01, 0x00, 0x00, 0x00, 0x00, 0x01, 0x00})},
-      {"length beyond 32 bits", "/1/multi.bin", RunList({0x15, 0x01, 0x00, 0x00, 0x00, 0x01, 0x10, 0x00})},
+      {"offset beyond 32 bits", "/1/multi.bin",
+       RunList({0x51, 0x01, 0x00, 0x00, 0x00, 0x00, 0x01, 0x00})},
+      {"length beyond 32 bits", "/1/multi.bin",
+       RunList({0x15, 0x01, 0x00, 0x00, 0x00, 0x01, 0x10, 0x00})},
       {"no terminator", "/1/multi.bin", RunList(unterminated)},
-      {"list entry length zero", "/1/listed.bin", ListEntry(2, [](uint8_t* e) { PutLE16(e + 4, 0); })},
-      {"list entry past the value", "/1/listed.bin", ListEntry(4, [](uint8_t* e) { PutLE16(e + 4, 0x40); })},
+      {"list entry length zero", "/1/listed.bin",
+       ListEntry(2, [](uint8_t* e) { PutLE16(e + 4, 0); })},
+      {"list entry past the value", "/1/listed.bin",
+       ListEntry(4, [](uint8_t* e) { PutLE16(e + 4, 0x40); })},
       {"list entry name outside the entry", "/1/listed.bin",
        ListEntry(1,
                  [](uint8_t* e) {
@@ -226,7 +236,8 @@ TEST_F(DamageStructure, EachKindOfDamageFailsTheReadWith114) {
     EXPECT_EQ(ReadResult(c.path), kErrBadStructure);
     if (c.fixup) {
       // The error says which check fired.
-      EXPECT_EQ(LastCorruptionSite().rfind("volume/format/fixup.cpp:", 0), 0u) << LastCorruptionSite();
+      EXPECT_EQ(LastCorruptionSite().rfind("volume/format/fixup.cpp:", 0), 0u)
+          << LastCorruptionSite();
     }
     EXPECT_NE(ReadAllResult(), 0);
     if (std::string(c.what) == "directory on the path") {

@@ -3,7 +3,6 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
-#include <random>
 #include <vector>
 
 #include "support/image_toolkit.h"
@@ -17,23 +16,12 @@ namespace {
 
 class ExtensionGrowthTest : public test::VolumeTest {};
 
-std::vector<uint8_t> Pattern(size_t size, uint32_t seed) {
-  std::vector<uint8_t> bytes(size);
-  std::mt19937 random(seed);
-  for (auto& b : bytes) b = static_cast<uint8_t>(random());
-  return bytes;
-}
-
 // Fills a record to its last byte with an extra resident attribute.
 void FillRecord(uint8_t* image, uint32_t recordSize) {
   const uint32_t room = RecordFreeRoom(image);
   ASSERT_GE(room, 0x18u);
-  const uint32_t value = (room - 0x18) & ~1u;
-  std::vector<uint8_t> a(0x18 + value, 0);
-  PutLE32(a.data() + attr::kType, AT_VOLUME_VERSION);
-  PutLE32(a.data() + attr::kLength, 0x18 + value);
-  PutLE16(a.data() + attr::kValueOffset, 0x18);
-  PutLE16(a.data() + attr::kValueLength, static_cast<uint16_t>(value));
+  const std::vector<uint8_t> a =
+      test::ResidentAttribute(AT_VOLUME_VERSION, std::vector<uint8_t>((room - 0x18) & ~1u));
   ASSERT_TRUE(InsertAttributeBytes(image, recordSize, a.data(), static_cast<uint32_t>(a.size())));
 }
 
@@ -54,7 +42,7 @@ TEST_F(ExtensionGrowthTest, MergedRunThatOutgrowsAFullRecordContinuesCorrectly) 
     const uint32_t lcn = builder.FindFreeClusters(second + 200);
     const std::vector<test::ClusterRun> firstRuns{{lcn + second + 100, 8}};
     const std::vector<test::ClusterRun> secondRuns{{lcn, second}};
-    data = Pattern((8 + second) * 512, 15);
+    data = test::PatternBytes((8 + second) * 512, 15);
     const test::ListFile file = builder.AddListFile(5, "merge", firstRuns, secondRuns, data,
                                                     test::ListLayout::kFirstInExtension);
     record = file.base;
@@ -74,7 +62,7 @@ TEST_F(ExtensionGrowthTest, MergedRunThatOutgrowsAFullRecordContinuesCorrectly) 
   ::testing::internal::GetCapturedStdout();
   ASSERT_EQ(OpenedRecordNumber(t), record);
   const uint32_t before = t->fileChain.Size();
-  const auto more = Pattern(512, 16);
+  const auto more = test::PatternBytes(512, 16);
   uint32_t done = 0;
   ::testing::internal::CaptureStdout();
   ASSERT_EQ(FileWrite(t, static_cast<uint32_t>(data.size()), 512, more.data(), done), 0);

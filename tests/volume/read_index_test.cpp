@@ -10,7 +10,7 @@
 #include <vector>
 
 #include "platform/error_codes.h"
-#include "support/image_toolkit.h"
+#include "support/sample_volume.h"
 #include "support/volume_fixture.h"
 #include "volume/attributes/attributes.h"
 #include "volume/format/attribute.h"
@@ -285,31 +285,14 @@ TEST_F(ReadIndexNames, NamesFillTwentyEightBytesOrArePaddedWithZeros) {
 
 class ReadIndexEmpty : public test::VolumeTest {
  protected:
-  void SetUp() override {
-    image_ = dir_.File("empty.img");
-    test::FormatImage(image_, "--size 8M");
-    ImageBuilder b(image_);
-    empty_ = b.AddDirectory(record::kRoot, "empty");
-    hollow_ = b.AddDirectory(record::kRoot, "hollow");
-    b.LinkNames(empty_, {});
-    b.LinkNames(hollow_, {});
-    b.PatchRecord(hollow_, [&b](uint8_t* r) {  // a root value of 0 bytes
-      uint8_t* root = FindAttributeInRecord(r, b.geometry().recordSize, AT_INDEX_ROOT);
-      SetAttrValueLength(root, 0);
-    });
-    b.LinkNames(record::kRoot, {{"empty", empty_}, {"hollow", hollow_}});
-    Mount(image_, false);
-  }
-
-  uint32_t empty_ = 0;
-  uint32_t hollow_ = 0;
+  void SetUp() override { Mount(test::SharedSample().path, false); }
 };
 
 // An empty index lists only ".." and "." and finds nothing. A root value
 // of no bytes at all answers 0 with the record all ones, which the path
 // walk takes as not found.
 TEST_F(ReadIndexEmpty, AnEmptyIndexListsOnlyDotDotAndDot) {
-  for (const std::string path : {"/1/empty", "/1/hollow"}) {
+  for (const std::string path : {"/1/Docs", "/1/hollow"}) {
     Toolkit* t = Open(path);
     ASSERT_NE(t, nullptr);
     std::vector<uint8_t> buffer(4096);
@@ -322,7 +305,7 @@ TEST_F(ReadIndexEmpty, AnEmptyIndexListsOnlyDotDotAndDot) {
     EXPECT_EQ(delivered, 0u) << path;
     uint32_t record = 0;
     EXPECT_EQ(IndexLookup(t, t->fileChain, "x", 1, record),
-              path == "/1/empty" ? kErrPathNotFound : 0);
+              path == "/1/Docs" ? kErrPathNotFound : 0);
     EXPECT_EQ(record, 0xFFFFFFFFu);
     ToolkitClose(t);
   }

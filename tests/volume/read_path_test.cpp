@@ -99,6 +99,7 @@ TEST_F(ReadPathWalk, DirectoriesListTheirParentAndThemselves) {
             (std::vector<std::pair<std::string, uint32_t>>{{"a", paths_.a},
                                                            {"Docs", paths_.docs},
                                                            {"empty.txt", paths_.empty},
+                                                           {"hollow", paths_.hollow},
                                                            {"inbase.bin", paths_.inBase.base},
                                                            {"listed.bin", paths_.listed.base},
                                                            {"multi.bin", paths_.multi},

@@ -131,7 +131,8 @@ class ReadRuns : public test::VolumeTest, public ::testing::WithParamInterface<G
     const std::vector<ClusterRun>* runs;  // the two instances
   };
   std::vector<Listed> ListFiles() const {
-    return {{"/1/listed.bin", v_->listed, v_->listedRuns}, {"/1/inbase.bin", v_->inBase, v_->inBaseRuns}};
+    return {{"/1/listed.bin", v_->listed, v_->listedRuns},
+            {"/1/inbase.bin", v_->inBase, v_->inBaseRuns}};
   }
 
   // Opens a file, keeping what the open prints in `printed_`.
