@@ -94,7 +94,6 @@ struct BuiltIndex {
   std::vector<ClusterRun> allocation;  // where AT_INDEX_ALLOCATION lies
   std::vector<IndexBlockInfo> blocks;  // by block number (block k at VCN k x B / C)
   std::vector<IndexName> order;        // every name, in collation order
-
 };
 
 // Where a list file keeps the first AT_DATA instance: in extension record
