@@ -116,6 +116,7 @@ INSTANTIATE_TEST_SUITE_P(
     Geometries, MkfsMount,
     ::testing::Values(Geometry{"", 512, 4096, 1024, 4096},
                       Geometry{"--sector-size 4096 --record-size 1K", 4096, 4096, 1024, 4096},
+                      Geometry{"--sector-size 4096", 4096, 4096, 4096, 4096},
                       Geometry{"--cluster-size 512 --record-size 2K", 512, 512, 2048, 4096},
                       Geometry{"--cluster-size 64K --record-size 64K", 512, 65536, 65536, 65536}));
 
