@@ -1,6 +1,5 @@
 // Directory enumeration: snapshots of every size (an empty directory is a
-// failed search), hidden names, long
-// names, patterns, handles and a failing directory read.
+// failed search), hidden names, patterns, handles and failing reads.
 #include <algorithm>
 #include <cstdio>
 #include <set>
@@ -12,7 +11,6 @@
 #include "fileio/drive_table.h"
 #include "fileio_fixture.h"
 #include "support/image_toolkit.h"
-#include "volume/format/record.h"
 
 namespace vrax {
 namespace {
@@ -126,24 +124,6 @@ TEST_F(FindTest, ASearchIsASnapshot) {
   EXPECT_EQ(VRAX_FindNextFile(find, &data), 0u);
   VRAX_FindClose(find);
   EXPECT_EQ(Names("/1/d/*"), (std::vector<std::string>{"a", "c"}));
-}
-
-TEST_F(FindTest, NamesOfTwentyEightCharactersAndMoreComeBackAsTheirFirst28) {
-  image_ = dir_.File("volume.img");
-  ASSERT_EQ(test::FormatVolume(image_, "--size 8M"), 0);
-  const std::string name28 = "abcdefghijklmnopqrstuvwxyz01";
-  const std::string name40 = "Forty-characters-are-more-than-the-field";
-  {
-    test::ImageBuilder b(image_);
-    const uint32_t dir = b.AddDirectory(record::kRoot, "long");
-    const uint32_t f28 = b.AddResidentFile(dir, name28, {1});
-    const uint32_t f40 = b.AddResidentFile(dir, name40, {2});
-    b.LinkNames(dir, {{name28, f28}, {name40, f40}});
-    b.LinkNames(record::kRoot, {{"long", dir}});
-  }
-  Mount();
-  EXPECT_EQ(Names("/1/long/*"), (std::vector<std::string>{name28, name40.substr(0, 28)}));
-  EXPECT_EQ(ReadFile("/1/long/" + name28), std::vector<uint8_t>{1});
 }
 
 // A device read failing after a number of good ones: the first number

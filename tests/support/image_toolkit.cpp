@@ -100,7 +100,6 @@ bool CollatesBefore(const IndexName& a, const IndexName& b) {
 struct PlacedNode {
   std::vector<std::pair<uint32_t, uint32_t>> entries;
   uint32_t endChild = kNoBlock;
-  uint32_t parent = kNoBlock;
 };
 
 uint32_t Place(const IndexShape& shape, uint32_t& nextName, std::vector<PlacedNode>& out) {
@@ -108,11 +107,9 @@ uint32_t Place(const IndexShape& shape, uint32_t& nextName, std::vector<PlacedNo
     if (b.slot > shape.names) Fail("sub-node slot beyond the node's end entry");
   }
   PlacedNode node;
-  std::vector<uint32_t> children;
   for (uint32_t slot = 0; slot <= shape.names; ++slot) {
     uint32_t child = kNoBlock;
     if (const IndexShape* c = shape.At(slot)) child = Place(*c, nextName, out);
-    if (child != kNoBlock) children.push_back(child);
     if (slot < shape.names) {
       node.entries.emplace_back(nextName++, child);
     } else {
@@ -120,9 +117,7 @@ uint32_t Place(const IndexShape& shape, uint32_t& nextName, std::vector<PlacedNo
     }
   }
   out.push_back(node);
-  const uint32_t self = static_cast<uint32_t>(out.size() - 1);
-  for (uint32_t child : children) out[child].parent = self;
-  return self;
+  return static_cast<uint32_t>(out.size() - 1);
 }
 
 }  // namespace
@@ -145,12 +140,6 @@ IndexShape IndexShape::Full(uint32_t levels, uint32_t fanout) {
   if (levels > 1) {
     for (uint32_t slot = 0; slot <= fanout; ++slot) shape.With(slot, Full(levels - 1, fanout));
   }
-  return shape;
-}
-
-IndexShape IndexShape::FirstEntryChain(uint32_t levels, uint32_t names) {
-  IndexShape shape = Leaf(names);
-  if (levels > 1) shape.With(0, FirstEntryChain(levels - 1, names));
   return shape;
 }
 
@@ -321,75 +310,6 @@ void ImageBuilder::SetRuns(uint32_t n, uint32_t type, const std::vector<ClusterR
   ReplaceAttribute(n, type, FirstAttribute(holder));
 }
 
-uint32_t ImageBuilder::MoveToExtension(uint32_t n, uint32_t type) {
-  const uint32_t e = AllocateRecord();
-  std::vector<uint8_t> base = ReadRecord(n);
-  mkfs::RecordBuilder holder(geometry_.recordSize, geometry_.bytesPerSector);
-  holder.SetBaseRecord(n);
-  holder.SetFlags(static_cast<uint16_t>(RecordFlags(base.data()) | record::kFlagInUse));
-  std::vector<uint8_t> extension = holder.image();
-  std::vector<uint8_t> list;
-  auto listEntry = [&list](uint32_t attributeType, uint32_t record) {
-    AttributeListEntry entry;
-    entry.type = attributeType;
-    entry.record = record;
-    list.resize(list.size() + kAttributeListEntrySize);
-    EncodeAttributeListEntry(list.data() + list.size() - kAttributeListEntrySize, entry);
-  };
-  uint8_t* moved = RequireAttribute(base, type);
-  AttributeWalk walk(base.data(), geometry_.recordSize);
-  while (const uint8_t* a = walk.Next()) {
-    if (a != moved) listEntry(AttrType(a), n);
-  }
-  listEntry(type, e);
-  if (!InsertAttributeBytes(extension.data(), geometry_.recordSize, moved, AttrLength(moved))) {
-    Fail("attribute does not fit an extension record");
-  }
-  RemoveAttributeBytes(base.data(), geometry_.recordSize, moved);
-  const std::vector<uint8_t> listAttribute = ResidentAttribute(AT_ATTRIBUTE_LIST, list);
-  if (!InsertAttributeBytes(base.data(), geometry_.recordSize, listAttribute.data(),
-                            static_cast<uint32_t>(listAttribute.size()))) {
-    Fail("attribute list does not fit the base record");
-  }
-  WriteRecord(e, extension);
-  WriteRecord(n, base);
-  return e;
-}
-
-void ImageBuilder::GrowMft(uint32_t extra) {
-  const uint32_t R = geometry_.recordSize, K = geometry_.clusterSize;
-  if (extra % 8 != 0 || extra * R % K != 0)
-    Fail("MFT growth not in whole bitmap bytes and clusters");
-  const uint32_t clusters = extra * R / K;
-  const uint32_t lcn = AllocateClusters(clusters);
-  mftRuns_.push_back({lcn, clusters});
-  const uint32_t records = geometry_.mftRecords + extra;
-  std::vector<uint8_t> empty(R);
-  for (uint32_t i = 0; i < extra; ++i) {
-    BuildEmptyRecord(empty.data(), R, geometry_.bytesPerSector);
-    FixupBeforeWrite(empty.data(), R);
-    WriteBytes(ClusterOffset(lcn) + static_cast<uint64_t>(i) * R, empty);
-  }
-  std::vector<uint8_t> bits = RecordBitmap();
-  bits.resize(records / 8, 0);
-  SetRuns(record::kMft, AT_DATA, mftRuns_);
-  PatchRecord(record::kMft, [&](uint8_t* image) {
-    uint8_t* data = test::RequireAttribute(image, R, AT_DATA);
-    SetAttrDataSize(data, records * R);
-    SetAttrInitializedSize(data, records * R);
-    SetAttrLastVcn(data, records * R / K - 1);
-    SetDescriptorSize(AttrValue(test::RequireAttribute(image, R, AT_OSK_FILEDES)), records * R);
-  });
-  ReplaceAttribute(record::kMft, AT_BITMAP, ResidentAttribute(AT_BITMAP, bits));
-  recordZero_ = ReadRecord(record::kMft);
-  geometry_.mftRecords = records;
-}
-
-std::vector<uint8_t> ImageBuilder::RecordBitmap() {
-  const uint8_t* bitmap = RequireAttribute(recordZero_, AT_BITMAP);
-  return std::vector<uint8_t>(AttrValue(bitmap), AttrValue(bitmap) + AttrValueLength(bitmap));
-}
-
 bool ImageBuilder::RecordBit(uint32_t n) const {
   std::vector<uint8_t> zero = recordZero_;
   return (AttrValue(RequireAttribute(zero, AT_BITMAP))[n / 8] >> (n % 8) & 1) != 0;
@@ -419,9 +339,7 @@ void ImageBuilder::PatchRecord(uint32_t n, const std::function<void(uint8_t*)>& 
 
 // Record 0's resident AT_BITMAP: bit n set while record n is in use.
 uint32_t ImageBuilder::AllocateRecord() {
-  const uint32_t limit = std::min<uint32_t>(geometry_.mftRecords,
-                                            static_cast<uint32_t>(RecordBitmap().size()) * 8u);
-  for (uint32_t n = 0; n < limit; ++n) {
+  for (uint32_t n = 0; n < geometry_.mftRecords; ++n) {
     if (!RecordBit(n)) {
       SetRecordBit(n, true);
       return n;
@@ -616,7 +534,7 @@ IndexBlockInfo BuildBlock(const ImageGeometry& g, uint8_t* b, uint32_t block,
   const uint32_t B = g.indexBlockSize;
   auto vcn = [&g](uint32_t k) { return BlockToVcn(g, k); };
   BuildEmptyBlock(b, B, g.bytesPerSector, vcn(block));
-  IndexBlockInfo info{vcn(block), vcn(node.parent), {}};
+  IndexBlockInfo info{vcn(block), {}};
   uint32_t at = BlockEntriesStart(b);
   for (const auto& [name, child] : node.entries) {
     const std::vector<uint8_t> e = NamedEntry(names[name], directory, vcn(child));

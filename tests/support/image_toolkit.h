@@ -65,10 +65,6 @@ struct IndexShape {
   // Every node has `fanout` names, each with a sub-node, and a sub-node
   // below its end entry too, down to `levels` levels of blocks.
   static IndexShape Full(uint32_t levels, uint32_t fanout);
-  // The shapes this engine grows: each node's first entry carries the
-  // sub-node, `levels` levels of `names` names each.
-  static IndexShape FirstEntryChain(uint32_t levels, uint32_t names);
-
   const IndexShape* At(uint32_t slot) const;
   uint32_t TotalNames() const;
   uint32_t Blocks() const;  // nodes of the shape: the blocks it takes
@@ -83,7 +79,6 @@ constexpr uint32_t kNoBlock = 0xFFFFFFFFu;
 // One INDX block as built.
 struct IndexBlockInfo {
   uint32_t vcn = 0;
-  uint32_t parentVcn = kNoBlock;   // the block pointing here; kNoBlock below the root
   std::vector<std::string> names;  // its named entries, in order
 };
 
@@ -92,7 +87,8 @@ struct BuiltIndex {
   uint32_t directory = 0;
   uint32_t topVcn = kNoBlock;          // kNoBlock for an empty index
   std::vector<ClusterRun> allocation;  // where AT_INDEX_ALLOCATION lies
-  std::vector<IndexBlockInfo> blocks;  // by block number (block k at VCN k x B / C)
+  // By block number, children before their parents (block k at VCN k x B / C).
+  std::vector<IndexBlockInfo> blocks;
   std::vector<IndexName> order;        // every name, in collation order
 };
 
@@ -130,13 +126,9 @@ class ImageBuilder {
   void SetClusterBit(uint32_t lcn, bool used);
   bool RecordBit(uint32_t n) const;
   void SetRecordBit(uint32_t n, bool used);
-  // Adds `extra` (a multiple of 8) empty records to the MFT in a new run,
-  // as the engine grows it: a longer record bitmap and data size.
-  void GrowMft(uint32_t extra);
-
-  // A record in memory form (fix-ups not applied); written with its fix-ups.
+  // A record in memory form (fix-ups not applied); an edit of one, written
+  // back with its fix-ups.
   std::vector<uint8_t> ReadRecord(uint32_t n) const;
-  void WriteRecord(uint32_t n, const std::vector<uint8_t>& image);
   void PatchRecord(uint32_t n, const std::function<void(uint8_t* image)>& edit);
   // The runs of record n's non-resident attribute of `type`.
   std::vector<ClusterRun> Runs(uint32_t n, uint32_t type) const;
@@ -146,19 +138,10 @@ class ImageBuilder {
   // Gives record n's non-resident attribute of `type` the runs `runs`,
   // keeping its name and data size.
   void SetRuns(uint32_t n, uint32_t type, const std::vector<ClusterRun>& runs);
-  // Moves record n's attribute of `type` into a new extension record and
-  // gives record n the attribute list naming it, as the engine does when a
-  // record overflows. Returns the extension's number.
-  uint32_t MoveToExtension(uint32_t n, uint32_t type);
-
   uint64_t RecordOffset(uint32_t n) const;
   uint64_t ClusterOffset(uint32_t lcn) const;
   std::vector<uint8_t> ReadBytes(uint64_t offset, size_t length) const;
   void WriteBytes(uint64_t offset, const std::vector<uint8_t>& bytes);
-  // Writes `bytes` into the clusters of `runs`, one after the other; what
-  // the runs hold beyond `bytes` is filled with 0xEE, so that a read past
-  // the value's end would show.
-  void WriteValue(const std::vector<ClusterRun>& runs, const std::vector<uint8_t>& bytes);
 
   // ---- files and directories ----
   // Each returns the new record. No node is entered in its parent's index:
@@ -204,6 +187,11 @@ class ImageBuilder {
   };
 
   void LoadVolume();
+  void WriteRecord(uint32_t n, const std::vector<uint8_t>& image);
+  // Writes `bytes` into the clusters of `runs`, one after the other; what
+  // the runs hold beyond `bytes` is filled with 0xEE, so that a read past
+  // the value's end would show.
+  void WriteValue(const std::vector<ClusterRun>& runs, const std::vector<uint8_t>& bytes);
   uint64_t ValueOffset(const std::vector<ClusterRun>& runs, uint64_t offset) const;
   std::vector<uint8_t> ReadValue(const std::vector<ClusterRun>& runs, uint64_t offset,
                                  size_t length) const;
@@ -213,7 +201,6 @@ class ImageBuilder {
                          mkfs::RecordBuilder& record);
   void WriteExtension(uint32_t base, uint32_t n, const mkfs::NonResidentInstance& instance);
   std::vector<ClusterRun> TakeAllocation(uint32_t blocks, const std::vector<ClusterRun>& given);
-  std::vector<uint8_t> RecordBitmap();
   const Node& DirectoryNode(uint32_t directory) const;
 
   int fd_ = -1;

@@ -7,7 +7,6 @@
 #include <filesystem>
 #include <functional>
 #include <string>
-#include <tuple>
 #include <vector>
 
 #include "mkfs/node_records.h"
@@ -84,12 +83,6 @@ class DamageStructure : public SampleVolumeTest {
     });
   }
 
-  uint32_t RunRoom() {
-    std::vector<uint8_t> r = builder().ReadRecord(sample().multi);
-    const uint8_t* a = Attribute(r.data(), AT_DATA);
-    return AttrLength(a) - AttrRunListOffset(a);
-  }
-
   // Opens and reads listed.bin quietly; gives the records loaded and the
   // bytes read.
   std::pair<uint32_t, std::vector<uint8_t>> ReadListed() {
@@ -108,12 +101,6 @@ class DamageStructure : public SampleVolumeTest {
     buffer.resize(done);
     return {records, buffer};
   }
-
-  std::vector<uint8_t> ListValue() {
-    std::vector<uint8_t> r = builder().ReadRecord(sample().listed.base);
-    const uint8_t* a = Attribute(r.data(), AT_ATTRIBUTE_LIST);
-    return std::vector<uint8_t>(AttrValue(a), AttrValue(a) + AttrValueLength(a));
-  }
 };
 
 // Record and attribute headers, run lists, attribute list entries and
@@ -131,7 +118,9 @@ TEST_F(DamageStructure, EachKindOfDamageFailsTheReadWith114) {
   const SampleVolume& v = sample();
   const uint32_t last = geometry().clusterCount - 4;
   std::vector<uint8_t> unterminated;
-  const uint32_t room = RunRoom();
+  std::vector<uint8_t> multi = builder().ReadRecord(v.multi);
+  const uint8_t* data = Attribute(multi.data(), AT_DATA);
+  const uint32_t room = AttrLength(data) - AttrRunListOffset(data);
   while (unterminated.size() + 3 <= room) {
     unterminated.insert(unterminated.end(), {0x11, 0x01, 0x08});
   }
@@ -192,15 +181,10 @@ TEST_F(DamageStructure, EachKindOfDamageFailsTheReadWith114) {
       {"MFT record", "/1",
        InRecord(0, [this](uint8_t* r) { SetAttrLength(Attribute(r, AT_DATA), 0); })},
       {"sparse run", "/1/multi.bin", RunList({0x01, 0x03, 0x00})},
-      {"run length zero", "/1/multi.bin", RunList({0x11, 0x00, 0x40, 0x00})},
       {"run leaving the volume", "/1/multi.bin",
        RunList({0x31, 0x10, static_cast<uint8_t>(last), static_cast<uint8_t>(last >> 8),
                 static_cast<uint8_t>(last >> 16), 0x00})},
       {"run before cluster 0", "/1/multi.bin", RunList({0x11, 0x02, 0x10, 0x11, 0x01, 0x80, 0x00})},
-      {"offset beyond 32 bits", "/1/multi.bin",
-       RunList({0x51, 0x01, 0x00, 0x00, 0x00, 0x00, 0x01, 0x00})},
-      {"length beyond 32 bits", "/1/multi.bin",
-       RunList({0x15, 0x01, 0x00, 0x00, 0x00, 0x01, 0x10, 0x00})},
       {"no terminator", "/1/multi.bin", RunList(unterminated)},
       {"list entry length zero", "/1/listed.bin",
        ListEntry(2, [](uint8_t* e) { PutLE16(e + 4, 0); })},
@@ -212,8 +196,6 @@ TEST_F(DamageStructure, EachKindOfDamageFailsTheReadWith114) {
                    e[6] = 8;
                    e[7] = 0x1C;
                  })},
-      {"list entry record all ones", "/1/listed.bin",
-       ListEntry(3, [](uint8_t* e) { PutLE64(e + 0x10, 0xFFFFFFFFu); })},
       {"list entry record beyond the MFT", "/1/listed.bin",
        ListEntry(3, [beyond = geometry().mftRecords](uint8_t* e) { PutLE64(e + 0x10, beyond); })},
       {"list entry naming a record without magic", "/1/listed.bin",
@@ -225,7 +207,6 @@ TEST_F(DamageStructure, EachKindOfDamageFailsTheReadWith114) {
       {"stretch end of the MFT record", "/1/a/b/c/deep.txt",
        Bytes(builder().RecordOffset(0) + 510, {0x5A, 0xA5}), true},
       {"stretch end of an index block", "/1/tree", Bytes(top + 510, {0x5A, 0xA5}), true},
-      {"update sequence count of an index block", "/1/tree", Bytes(top + 6, {0xFF, 0x7F}), true},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
@@ -244,28 +225,8 @@ TEST_F(DamageStructure, EachKindOfDamageFailsTheReadWith114) {
       EXPECT_EQ(ReadResult("/1/README"), 0);
     }
   }
-  // The last damage (the top block's count) fails lookups through the block too.
+  // The last damage (the top block's stretch end) fails lookups through the block too.
   EXPECT_EQ(LookupResult("/1/tree", v.treeIndex.order[0].name), kErrBadStructure);
-}
-
-// LookupRun on an attribute held in a buffer of exactly its length: a
-// malformed list is refused without reading past the buffer.
-TEST_F(DamageStructure, LookupRunStaysInsideTheAttribute) {
-  std::vector<uint8_t> r = builder().ReadRecord(sample().multi);
-  const uint8_t* a = Attribute(r.data(), AT_DATA);
-  const std::vector<std::vector<uint8_t>> lists = {{0x01, 0x03},
-                                                   {0x11, 0x00, 0x40},
-                                                   {0x44, 0x01},
-                                                   {0x51, 0, 0, 0, 0, 0, 0x01},
-                                                   {0x11, 0x02, 0x10, 0x11, 0x01, 0x80}};
-  for (const std::vector<uint8_t>& list : lists) {
-    std::vector<uint8_t> attribute(a, a + AttrRunListOffset(a));
-    attribute.insert(attribute.end(), list.begin(), list.end());
-    SetAttrLength(attribute.data(), static_cast<uint32_t>(attribute.size()));
-    uint32_t first = 0, last = 0, length = 0, lcn = 0;
-    EXPECT_EQ(LookupRun(attribute.data(), 5, first, last, length, lcn, false), kErrBadStructure)
-        << int(list[0]);
-  }
 }
 
 // An entry naming the base record itself names a record already loaded:
@@ -282,7 +243,9 @@ TEST_F(DamageStructure, EntryNamingItsOwnRecord) {
 // Extension records whose own lists name the base and each other are each
 // loaded once: the load ends, and the data reads whole.
 TEST_F(DamageStructure, ListsNamingEachOtherInACycle) {
-  const std::vector<uint8_t> list = ListValue();
+  std::vector<uint8_t> base = builder().ReadRecord(sample().listed.base);
+  const uint8_t* held = Attribute(base.data(), AT_ATTRIBUTE_LIST);
+  const std::vector<uint8_t> list(AttrValue(held), AttrValue(held) + AttrValueLength(held));
   for (uint32_t n : {sample().listed.first, sample().listed.second}) {
     builder().PatchRecord(n, [&](uint8_t* r) {
       const std::vector<uint8_t> a = test::ResidentAttribute(AT_ATTRIBUTE_LIST, list);
@@ -290,17 +253,17 @@ TEST_F(DamageStructure, ListsNamingEachOtherInACycle) {
     });
   }
   MountCopy();
-  EXPECT_EQ(ReadResult("/1/listed.bin"), 0);
   EXPECT_EQ(ReadListed().second, test::PatternBytes(sample().listedSize, 3));
 }
 
 TEST_F(DamageStructure, NonResidentListIsRefused) {
-  const uint32_t K = geometry().clusterSize;
   const uint32_t lcn = builder().AllocateClusters(1);
   mkfs::RecordBuilder base(geometry().recordSize, geometry().bytesPerSector);
   mkfs::AddNodeAttributes(base, 5, "listed.bin", mkfs::NewDescriptor(0x1B, 0, {}));
-  base.AddNonResident(AT_ATTRIBUTE_LIST, "", mkfs::WholeValue({{lcn, 1}}, 0xA0, K));
-  builder().WriteRecord(sample().listed.base, base.image());
+  base.AddNonResident(AT_ATTRIBUTE_LIST, "",
+                      mkfs::WholeValue({{lcn, 1}}, 0xA0, geometry().clusterSize));
+  builder().PatchRecord(sample().listed.base,
+                        [&](uint8_t* r) { std::copy_n(base.image().data(), base.image().size(), r); });
   MountCopy();
   EXPECT_EQ(ReadResult("/1/listed.bin"), kErrListNonResident);
 }
