@@ -186,9 +186,8 @@ void ImageBuilder::LoadVolume() {
   g.indexBlockSize = SizeFromCode(boot.indexBlockSizeCode, g.clusterSize);
   g.clusterCount = boot.totalSectors / boot.sectorsPerCluster;
   g.totalSectors = boot.totalSectors;
-  g.mftLcn = boot.mftLcn;
   // Record 0 lies at the MFT's LCN; every other record where its runs say.
-  mftRuns_ = {{g.mftLcn, std::max(1u, g.recordSize / g.clusterSize)}};
+  mftRuns_ = {{boot.mftLcn, std::max(1u, g.recordSize / g.clusterSize)}};
   g.mftRecords = 1;
   recordZero_ = ReadRecord(record::kMft);
   const uint8_t* mft = RequireAttribute(recordZero_, AT_DATA);
@@ -287,17 +286,6 @@ std::vector<ClusterRun> ImageBuilder::Runs(uint32_t n, uint32_t type) const {
   return DecodeRuns(RequireAttribute(image, type));
 }
 
-void ImageBuilder::ReplaceAttribute(uint32_t n, uint32_t type,
-                                    const std::vector<uint8_t>& attribute) {
-  PatchRecord(n, [&](uint8_t* image) {
-    uint8_t* a = test::RequireAttribute(image, geometry_.recordSize, type);
-    const uint32_t at = static_cast<uint32_t>(a - image), old = AttrLength(a);
-    const int64_t delta = static_cast<int64_t>(attribute.size()) - old;
-    if (!ShiftRecordTail(image, geometry_.recordSize, at + old, delta)) Fail("record full");
-    std::copy(attribute.begin(), attribute.end(), image + at);
-  });
-}
-
 void ImageBuilder::SetRuns(uint32_t n, uint32_t type, const std::vector<ClusterRun>& runs) {
   std::vector<uint8_t> image = ReadRecord(n);
   const uint8_t* a = RequireAttribute(image, type);
@@ -307,7 +295,14 @@ void ImageBuilder::SetRuns(uint32_t n, uint32_t type, const std::vector<ClusterR
   }
   mkfs::RecordBuilder holder(geometry_.recordSize, geometry_.bytesPerSector);
   holder.AddNonResident(type, name, mkfs::WholeValue(runs, AttrDataSize(a), geometry_.clusterSize));
-  ReplaceAttribute(n, type, FirstAttribute(holder));
+  const std::vector<uint8_t> attribute = FirstAttribute(holder);
+  PatchRecord(n, [&](uint8_t* r) {
+    uint8_t* old = test::RequireAttribute(r, geometry_.recordSize, type);
+    const uint32_t at = static_cast<uint32_t>(old - r), length = AttrLength(old);
+    const int64_t delta = static_cast<int64_t>(attribute.size()) - length;
+    if (!ShiftRecordTail(r, geometry_.recordSize, at + length, delta)) Fail("record full");
+    std::copy(attribute.begin(), attribute.end(), r + at);
+  });
 }
 
 bool ImageBuilder::RecordBit(uint32_t n) const {

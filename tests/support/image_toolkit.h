@@ -1,25 +1,15 @@
-// The image toolkit: one reader/writer and builder of volume images for
-// every test that needs a volume the formatter never makes by itself.
-//
-// An ImageBuilder opens an unmounted image formatted by vrax-mkfs and reads
-// and writes it the way the engine does: records with their fix-ups, the
-// record and cluster bitmaps, attribute runs, index blocks. On top of that
-// it adds files whose data lies in scattered runs (some below earlier ones,
-// so run offsets go negative), files whose runs continue in extension
-// records named by an attribute list, directories whose "$I30" index has
-// any shape the test asks for, and the damage tests want: replaced
-// attributes, moved runs, flipped bitmap bits. Every change goes straight
-// into the image file, encoded with the on-disk codecs and the formatter's
-// RecordBuilder, so what the engine or the checker reads afterwards is
-// exactly what the test built.
-//
+// The image toolkit: an ImageBuilder opens an unmounted image formatted by
+// vrax-mkfs and adds what the formatter never makes: files in scattered
+// runs (offsets going negative), files whose runs continue in extension
+// records named by an attribute list, directory indexes of any shape, and
+// the damage tests want. Everything is encoded with the on-disk codecs and
+// the formatter's RecordBuilder and written straight into the image file.
 // Misuse (no free record, clusters already taken, a node that does not fit
 // its block) throws std::runtime_error, which fails the test.
 #pragma once
 
 #include <cstdint>
 #include <functional>
-#include <memory>
 #include <string>
 #include <vector>
 
@@ -38,7 +28,6 @@ struct ImageGeometry {
   uint32_t indexBlockSize = 0;
   uint32_t clusterCount = 0;
   uint32_t totalSectors = 0;
-  uint32_t mftLcn = 0;
   uint32_t mftRecords = 0;  // records the MFT holds
 };
 
@@ -118,13 +107,10 @@ class ImageBuilder {
   uint32_t AllocateRecord();
   // LCN of the first stretch of `count` free clusters (nothing is marked).
   uint32_t FindFreeClusters(uint32_t count) const;
-  // Marks clusters used in the cluster bitmap; they must be free.
-  void MarkClustersUsed(uint32_t lcn, uint32_t count);
   uint32_t AllocateClusters(uint32_t count);
   // The bitmaps' bits, set or cleared whatever they held (for damage).
   bool ClusterBit(uint32_t lcn) const;
   void SetClusterBit(uint32_t lcn, bool used);
-  bool RecordBit(uint32_t n) const;
   void SetRecordBit(uint32_t n, bool used);
   // A record in memory form (fix-ups not applied); an edit of one, written
   // back with its fix-ups.
@@ -132,9 +118,6 @@ class ImageBuilder {
   void PatchRecord(uint32_t n, const std::function<void(uint8_t* image)>& edit);
   // The runs of record n's non-resident attribute of `type`.
   std::vector<ClusterRun> Runs(uint32_t n, uint32_t type) const;
-  // Replaces record n's first attribute of `type` by `attribute` (whole
-  // encoded attribute bytes), in place.
-  void ReplaceAttribute(uint32_t n, uint32_t type, const std::vector<uint8_t>& attribute);
   // Gives record n's non-resident attribute of `type` the runs `runs`,
   // keeping its name and data size.
   void SetRuns(uint32_t n, uint32_t type, const std::vector<ClusterRun>& runs);
@@ -187,6 +170,9 @@ class ImageBuilder {
   };
 
   void LoadVolume();
+  // Marks clusters used in the cluster bitmap; they must be free.
+  void MarkClustersUsed(uint32_t lcn, uint32_t count);
+  bool RecordBit(uint32_t n) const;
   void WriteRecord(uint32_t n, const std::vector<uint8_t>& image);
   // Writes `bytes` into the clusters of `runs`, one after the other; what
   // the runs hold beyond `bytes` is filled with 0xEE, so that a read past
@@ -221,7 +207,7 @@ bool IndexOrderBefore(const std::string& a, const std::string& b);
 // it is missing.
 uint8_t* RequireAttribute(uint8_t* record, uint32_t recordSize, uint32_t type);
 // A resident attribute of `type` holding `value`, encoded as the engine
-// encodes it, for InsertAttributeBytes and ReplaceAttribute.
+// encodes it, for InsertAttributeBytes.
 std::vector<uint8_t> ResidentAttribute(uint32_t type, const std::vector<uint8_t>& value);
 
 }  // namespace vrax::test

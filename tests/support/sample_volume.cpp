@@ -19,6 +19,8 @@ namespace vrax::test {
 
 // ---- the sample volume ----
 
+namespace {
+
 SampleVolume BuildSampleVolume(const std::string& image, const std::string& mkfsArguments) {
   FormatImage(image, mkfsArguments);
   ImageBuilder b(image);
@@ -90,6 +92,8 @@ SampleVolume BuildSampleVolume(const std::string& image, const std::string& mkfs
   return v;
 }
 
+}  // namespace
+
 const SampleImage& SharedSample(const std::string& mkfsArguments) {
   static TempDir dir;
   static std::map<std::string, SampleImage> built;
@@ -100,69 +104,6 @@ const SampleImage& SharedSample(const std::string& mkfsArguments) {
              .first;
   }
   return it->second;
-}
-
-// ---- damaging copies of the sample volume ----
-
-namespace {
-
-const SampleImage& Sample() { return SharedSample(); }
-
-// Runs `f` with standard output and standard error captured and dropped.
-template <typename F>
-int32_t Quietly(F&& f) {
-  ::testing::internal::CaptureStdout();
-  ::testing::internal::CaptureStderr();
-  const int32_t result = f();
-  std::fflush(stdout);
-  ::testing::internal::GetCapturedStderr();
-  ::testing::internal::GetCapturedStdout();
-  return result;
-}
-
-}  // namespace
-
-const SampleVolume& SampleVolumeTest::sample() { return Sample().volume; }
-
-void SampleVolumeTest::SetUp() {
-  image_ = dir_.File("damaged.img");
-  WriteFileBytes(image_, ReadFileBytes(Sample().path));
-  builder_ = std::make_unique<ImageBuilder>(image_);
-  geometry_ = builder_->geometry();
-}
-
-ImageBuilder& SampleVolumeTest::builder() {
-  if (builder_ == nullptr) throw std::runtime_error("the copy is mounted: damage it first");
-  return *builder_;
-}
-
-void SampleVolumeTest::MountCopy() {
-  builder_.reset();
-  Mount(image_, false);
-}
-
-int32_t SampleVolumeTest::ReadResult(const std::string& path) {
-  return Quietly([&] { return ReadEverything({path}); });
-}
-
-int32_t SampleVolumeTest::ReadAllResult() {
-  return Quietly([&] { return ReadEverything(sample().paths); });
-}
-
-int32_t SampleVolumeTest::LookupResult(const std::string& directoryPath, const std::string& name) {
-  return Quietly([&] {
-    Toolkit* t = nullptr;
-    int32_t error = ToolkitOpen(t, directoryPath.c_str());
-    if (error != kOk) return error;
-    uint32_t record = 0;
-    error = IndexLookup(t, t->fileChain, name.data(), static_cast<uint32_t>(name.size()), record);
-    ToolkitClose(t);
-    return error;
-  });
-}
-
-uint8_t* SampleVolumeTest::Attribute(uint8_t* record, uint32_t type) {
-  return RequireAttribute(record, geometry_.recordSize, type);
 }
 
 // ---- reading back ----
@@ -202,8 +143,10 @@ int32_t ReadAll(Toolkit* t) {
   return kOk;
 }
 
-}  // namespace
-
+// Opens every path (drive "/1" mounted) and reads what it names through the
+// engine's entry points: a directory is listed in 4096-byte slices, a file's
+// size, descriptor and data are read. Returns the first error, 0 when every
+// step succeeded. Reads are bounded, so a damaged size cannot make it slow.
 int32_t ReadEverything(const std::vector<std::string>& paths) {
   int32_t first = kOk;
   for (const std::string& path : paths) {
@@ -216,6 +159,65 @@ int32_t ReadEverything(const std::vector<std::string>& paths) {
     if (first == kOk) first = error;
   }
   return first;
+}
+
+// Runs `f` with standard output and standard error captured and dropped.
+template <typename F>
+int32_t Quietly(F&& f) {
+  ::testing::internal::CaptureStdout();
+  ::testing::internal::CaptureStderr();
+  const int32_t result = f();
+  std::fflush(stdout);
+  ::testing::internal::GetCapturedStderr();
+  ::testing::internal::GetCapturedStdout();
+  return result;
+}
+
+}  // namespace
+
+// ---- damaging copies of the sample volume ----
+
+const SampleVolume& SampleVolumeTest::sample() { return SharedSample().volume; }
+
+void SampleVolumeTest::SetUp() {
+  image_ = dir_.File("damaged.img");
+  WriteFileBytes(image_, ReadFileBytes(SharedSample().path));
+  builder_ = std::make_unique<ImageBuilder>(image_);
+  geometry_ = builder_->geometry();
+}
+
+ImageBuilder& SampleVolumeTest::builder() {
+  if (builder_ == nullptr) throw std::runtime_error("the copy is mounted: damage it first");
+  return *builder_;
+}
+
+void SampleVolumeTest::MountCopy() {
+  builder_.reset();
+  Mount(image_, false);
+}
+
+int32_t SampleVolumeTest::ReadResult(const std::string& path) {
+  return Quietly([&] { return ReadEverything({path}); });
+}
+
+int32_t SampleVolumeTest::ReadAllResult() {
+  return Quietly([&] { return ReadEverything(sample().paths); });
+}
+
+int32_t SampleVolumeTest::LookupResult(const std::string& directoryPath, const std::string& name) {
+  return Quietly([&] {
+    Toolkit* t = nullptr;
+    int32_t error = ToolkitOpen(t, directoryPath.c_str());
+    if (error != kOk) return error;
+    uint32_t record = 0;
+    error = IndexLookup(t, t->fileChain, name.data(), static_cast<uint32_t>(name.size()), record);
+    ToolkitClose(t);
+    return error;
+  });
+}
+
+uint8_t* SampleVolumeTest::Attribute(uint8_t* record, uint32_t type) {
+  return RequireAttribute(record, geometry_.recordSize, type);
 }
 
 }  // namespace vrax::test

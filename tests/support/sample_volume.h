@@ -46,9 +46,7 @@ struct SampleVolume {
 // Contents: README PatternBytes(100, 1), multi.bin (multiSize, 2), both
 // list files (listedSize, 3), deep.txt (300, 4), leaf-i (10 + i, 5),
 // note.txt (30, 6).
-SampleVolume BuildSampleVolume(const std::string& image,
-                               const std::string& mkfsArguments = "--size 8M");
-
+//
 // The sample volume built with `mkfsArguments`, once per process, for
 // tests that only read it.
 struct SampleImage {
@@ -90,11 +88,5 @@ class SampleVolumeTest : public VolumeTest {
   ImageGeometry geometry_;
 };
 
-
-// Opens every path (drive "/1" mounted) and reads what it names through the
-// engine's entry points: a directory is listed in 4096-byte slices, a file's
-// size, descriptor and data are read. Returns the first error, 0 when every
-// step succeeded. Reads are bounded, so a damaged size cannot make it slow.
-int32_t ReadEverything(const std::vector<std::string>& paths);
 
 }  // namespace vrax::test

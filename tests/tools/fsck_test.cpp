@@ -229,23 +229,6 @@ TEST_F(FsckDamageTest, ClusterDamage) {
       {"run leaving the volume",
        [&](ImageBuilder& v) { v.SetRuns(alpha_, AT_DATA, {{last, 2}}); },
        {Record(alpha_) + "attribute 0x80 run list leaves the volume"}},
-      {"run offset of eight bytes",
-       [&](ImageBuilder& v) {
-         std::vector<uint8_t> image = v.ReadRecord(alpha_);
-         const uint8_t* data =
-             FindAttributeInRecord(image.data(), v.geometry().recordSize, AT_DATA);
-         std::vector<uint8_t> attribute(data, data + AttrRunListOffset(data));
-         // 2 clusters at LCN 18, then 2 at an offset of 0x7FFF...FF from
-         // there, then the terminator.
-         const uint8_t run[] = {0x11, 0x02, 0x12, 0x81, 0x02, 0xFF, 0xFF, 0xFF,
-                                0xFF, 0xFF, 0xFF, 0xFF, 0x7F, 0x00, 0x00, 0x00};
-         attribute.insert(attribute.end(), std::begin(run), std::end(run));
-         SetAttrLength(attribute.data(), static_cast<uint32_t>(attribute.size()));
-         v.ReplaceAttribute(alpha_, AT_DATA, attribute);
-       },
-       {Record(alpha_) +
-        "attribute 0x80 run list leaves the volume (a run offset of 9223372036854775807 "
-        "clusters)"}},
       {"malformed run list",
        Attr(alpha_, AT_DATA,
             [](uint8_t* data) {

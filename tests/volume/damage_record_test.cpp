@@ -117,75 +117,30 @@ TEST_F(DamageStructure, EachKindOfDamageFailsTheReadWith114) {
   const uint32_t size = geometry().recordSize;
   const SampleVolume& v = sample();
   const uint32_t last = geometry().clusterCount - 4;
-  std::vector<uint8_t> unterminated;
-  std::vector<uint8_t> multi = builder().ReadRecord(v.multi);
-  const uint8_t* data = Attribute(multi.data(), AT_DATA);
-  const uint32_t room = AttrLength(data) - AttrRunListOffset(data);
-  while (unterminated.size() + 3 <= room) {
-    unterminated.insert(unterminated.end(), {0x11, 0x01, 0x08});
-  }
-  while (unterminated.size() < room) unterminated.push_back(0x88);  // fields that do not fit
-  const uint64_t readme = builder().RecordOffset(v.readme);
   const uint64_t top = builder().IndexBlockOffset(v.treeIndex, v.treeIndex.topVcn);
-  const uint8_t usaEnd[] = {static_cast<uint8_t>(size - 2), static_cast<uint8_t>((size - 2) >> 8)};
   const Case cases[] = {
+      // Every check a record passes on loading is in format_record_test.cpp;
+      // these show the refusal reaching the reader, for each kind of record.
       {"wrong magic", "/1/README", InRecord(v.readme, [](uint8_t* r) { r[3] = 'X'; })},
-      {"attribute length zero", "/1/README",
-       InRecord(v.readme, [this](uint8_t* r) { SetAttrLength(Attribute(r, AT_FILE_NAME), 0); })},
       {"attribute past the record", "/1/README",
        InRecord(v.readme, [&](uint8_t* r) { SetAttrLength(Attribute(r, AT_DATA), size); })},
-      {"name outside the attribute", "/1/multi.bin",
-       InRecord(v.multi,
-                [this](uint8_t* r) {
-                  uint8_t* a = Attribute(r, AT_DATA);
-                  a[attr::kNameLength] = 10;
-                  a[attr::kNameOffset] = static_cast<uint8_t>(AttrLength(a) - 4);
-                })},
-      {"name length beyond the attribute", "/1/tree",
-       InRecord(v.tree,
-                [this](uint8_t* r) { Attribute(r, AT_INDEX_ROOT)[attr::kNameLength] = 0xFF; })},
-      {"resident value past the attribute", "/1/README",
-       InRecord(v.readme,
-                [this](uint8_t* r) { SetAttrValueLength(Attribute(r, AT_DATA), 0x7FFF); })},
-      {"resident value offset past the attribute", "/1/README",
-       InRecord(v.readme,
-                [this](uint8_t* r) {
-                  uint8_t* a = Attribute(r, AT_OSK_FILEDES);
-                  PutLE16(a + attr::kValueOffset, static_cast<uint16_t>(AttrLength(a)));
-                })},
       {"run list past the attribute", "/1/multi.bin",
        InRecord(v.multi,
                 [this](uint8_t* r) {
                   uint8_t* a = Attribute(r, AT_DATA);
                   PutLE16(a + attr::kRunListOffset, static_cast<uint16_t>(AttrLength(a) + 8));
                 })},
-      {"run list inside the header", "/1/multi.bin",
-       InRecord(
-           v.multi,
-           [this](uint8_t* r) { PutLE16(Attribute(r, AT_DATA) + attr::kRunListOffset, 0x20); })},
       {"bytes in use beyond the record", "/1/README",
        InRecord(v.readme, [&](uint8_t* r) { SetRecordBytesInUse(r, size + 8); })},
-      {"first attribute outside the record", "/1/README",
-       InRecord(v.readme, [](uint8_t* r) { PutLE16(r + record::kFirstAttribute, 0xFFF0); })},
-      {"end marker overwritten", "/1/README",
-       InRecord(v.readme,
-                [](uint8_t* r) {
-                  PutLE32(r + RecordBytesInUse(r) - record::kEndMarkerSize, AT_EA);
-                  SetRecordAttributeCount(r, 0xFFFF);
-                })},
-      // A damaged directory fails every path through it (and only those,
-      // checked below); a damaged MFT record fails every open.
       {"directory on the path", "/1/a/b/c/deep.txt",
        InRecord(v.a,
                 [this](uint8_t* r) { SetAttrValueLength(Attribute(r, AT_INDEX_ROOT), 0x7FF0); })},
       {"MFT record", "/1",
        InRecord(0, [this](uint8_t* r) { SetAttrLength(Attribute(r, AT_DATA), 0); })},
-      {"sparse run", "/1/multi.bin", RunList({0x01, 0x03, 0x00})},
       {"run leaving the volume", "/1/multi.bin",
        RunList({0x31, 0x10, static_cast<uint8_t>(last), static_cast<uint8_t>(last >> 8),
                 static_cast<uint8_t>(last >> 16), 0x00})},
       {"run before cluster 0", "/1/multi.bin", RunList({0x11, 0x02, 0x10, 0x11, 0x01, 0x80, 0x00})},
-      {"no terminator", "/1/multi.bin", RunList(unterminated)},
       {"list entry length zero", "/1/listed.bin",
        ListEntry(2, [](uint8_t* e) { PutLE16(e + 4, 0); })},
       {"list entry past the value", "/1/listed.bin",
@@ -200,8 +155,6 @@ TEST_F(DamageStructure, EachKindOfDamageFailsTheReadWith114) {
        ListEntry(3, [beyond = geometry().mftRecords](uint8_t* e) { PutLE64(e + 0x10, beyond); })},
       {"list entry naming a record without magic", "/1/listed.bin",
        InRecord(v.listed.second, [](uint8_t* r) { r[0] = 'X'; })},
-      {"update sequence count", "/1/README", Bytes(readme + 6, {0xFF, 0x7F}), true},
-      {"update sequence offset", "/1/README", Bytes(readme + 4, {usaEnd[0], usaEnd[1]}), true},
       {"stretch end of a file record", "/1/multi.bin",
        Bytes(builder().RecordOffset(v.multi) + 1022, {0x5A, 0xA5}), true},
       {"stretch end of the MFT record", "/1/a/b/c/deep.txt",

@@ -5,6 +5,7 @@
 // boundary, with partial sectors at both ends.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <set>
 #include <string>
@@ -236,27 +237,18 @@ TEST_P(ReadRuns, LookupRunTracesTheRunsItWalks) {
   ToolkitClose(t);
 }
 
-std::string ListLine(uint32_t type, uint32_t firstVcn, uint32_t record) {
-  char line[96];
-  std::snprintf(line, sizeof line, " $%2.2x %4u  %4u     %6u       %4u %4u\n", type, 32u, 0u,
-                firstVcn, record, 0u);
-  return line;
-}
-
-// The open prints the list; each instance's run list starts again from its
+// The open prints the attribute list; each instance's run list starts again from its
 // own first VCN and from LCN 0.
 TEST_P(ReadRuns, OpeningPrintsTheListAndEachInstanceCountsFromItsFirstVcn) {
-  const std::string dash(47, '-');
   for (const Listed& f : ListFiles()) {
     SCOPED_TRACE(f.path);
     Toolkit* t = OpenQuietly(f.path);
     ASSERT_NE(t, nullptr);
     const ListFile& r = f.records;
-    const std::string expected = dash + "\n" + " TYPE RECSIZE NAMEL START_VCN     MFT  ATTR_ID \n" +
-                                 ListLine(0x10, 0, r.base) + ListLine(0x30, 0, r.base) +
-                                 ListLine(0x80, 0, r.first) + ListLine(0x80, 5, r.second) +
-                                 ListLine(0x1000, 0, r.base) + dash + "\n";
-    EXPECT_EQ(printed_, expected);
+    // Dashes, the header and one line per entry, each naming its record
+    // (the line format: dump_test.cpp).
+    EXPECT_EQ(std::count(printed_.begin(), printed_.end(), '\n'), 8) << printed_;
+    EXPECT_NE(printed_.find("     " + std::to_string(r.second) + "    0\n"), std::string::npos);
     EXPECT_EQ(t->fileChain.Size(), r.first == r.base ? 2u : 3u);
     const uint8_t* a = FindLastAttribute(t, t->fileChain, AT_DATA);
     ASSERT_NE(a, nullptr);
