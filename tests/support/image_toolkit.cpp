@@ -109,7 +109,9 @@ uint32_t Place(const IndexShape& shape, uint32_t& nextName, std::vector<PlacedNo
   PlacedNode node;
   for (uint32_t slot = 0; slot <= shape.names; ++slot) {
     uint32_t child = kNoBlock;
-    if (const IndexShape* c = shape.At(slot)) child = Place(*c, nextName, out);
+    for (const IndexShape::Below& b : shape.below) {
+      if (b.slot == slot) child = Place(b.node, nextName, out);
+    }
     if (slot < shape.names) {
       node.entries.emplace_back(nextName++, child);
     } else {
@@ -141,13 +143,6 @@ IndexShape IndexShape::Full(uint32_t levels, uint32_t fanout) {
     for (uint32_t slot = 0; slot <= fanout; ++slot) shape.With(slot, Full(levels - 1, fanout));
   }
   return shape;
-}
-
-const IndexShape* IndexShape::At(uint32_t slot) const {
-  for (const Below& b : below) {
-    if (b.slot == slot) return &b.node;
-  }
-  return nullptr;
 }
 
 uint32_t IndexShape::TotalNames() const {
@@ -374,34 +369,24 @@ uint32_t ImageBuilder::AllocateClusters(uint32_t count) {
 
 // ---- files ----
 
-uint32_t ImageBuilder::NewFileRecord(uint32_t parent, const std::string& name, uint32_t size,
-                                     mkfs::RecordBuilder& record) {
-  const Descriptor d = mkfs::NewDescriptor(kDescNewFile, size, kWhen);
-  if (!mkfs::AddNodeAttributes(record, parent, name, d)) Fail("node attributes do not fit");
-  return AllocateRecord();
-}
-
-uint32_t ImageBuilder::AddResidentFile(uint32_t parent, const std::string& name,
-                                       const std::vector<uint8_t>& data) {
-  mkfs::RecordBuilder record(geometry_.recordSize, geometry_.bytesPerSector);
-  const uint32_t n = NewFileRecord(parent, name, static_cast<uint32_t>(data.size()), record);
-  if (!record.AddResident(AT_DATA, "", data)) Fail("resident data does not fit");
-  WriteRecord(n, record.image());
-  return n;
-}
-
-uint32_t ImageBuilder::AddRunFile(uint32_t parent, const std::string& name,
-                                  const std::vector<ClusterRun>& runs,
-                                  const std::vector<uint8_t>& data) {
-  for (const ClusterRun& run : runs) MarkClustersUsed(run.lcn, run.length);
-  WriteValue(runs, data);
+uint32_t ImageBuilder::AddFile(uint32_t parent, const std::string& name,
+                               const std::vector<uint8_t>& data,
+                               const std::vector<ClusterRun>& runs) {
   const uint32_t size = static_cast<uint32_t>(data.size());
   mkfs::RecordBuilder record(geometry_.recordSize, geometry_.bytesPerSector);
-  const uint32_t n = NewFileRecord(parent, name, size, record);
-  if (!record.AddNonResident(AT_DATA, "", mkfs::WholeValue(runs, size, geometry_.clusterSize))) {
-    Fail("run list does not fit the record");
+  const Descriptor d = mkfs::NewDescriptor(kDescNewFile, size, kWhen);
+  bool fits = mkfs::AddNodeAttributes(record, parent, name, d);
+  if (runs.empty()) {
+    fits = fits && record.AddResident(AT_DATA, "", data);
+  } else {
+    for (const ClusterRun& run : runs) MarkClustersUsed(run.lcn, run.length);
+    WriteValue(runs, data);
+    const uint32_t K = geometry_.clusterSize;
+    fits = fits && record.AddNonResident(AT_DATA, "", mkfs::WholeValue(runs, size, K));
+    record.SetFlags(record::kFlagInUse);  // as on a record holding a non-resident value
   }
-  record.SetFlags(record::kFlagInUse);  // as on a record holding a non-resident value
+  if (!fits) Fail("file does not fit its record");
+  const uint32_t n = AllocateRecord();
   WriteRecord(n, record.image());
   return n;
 }
@@ -572,7 +557,6 @@ BuiltIndex ImageBuilder::BuildIndex(uint32_t directory, const IndexShape& shape,
   const Node node = DirectoryNode(directory);
   SortForShape(names, shape);
   BuiltIndex built;
-  built.directory = directory;
   built.order = names;
   mkfs::RecordBuilder record(geometry_.recordSize, geometry_.bytesPerSector);
   const Descriptor d = mkfs::NewDescriptor(kDescNewDirectory, kDirectorySizeField, kWhen);

@@ -54,7 +54,6 @@ struct IndexShape {
   // Every node has `fanout` names, each with a sub-node, and a sub-node
   // below its end entry too, down to `levels` levels of blocks.
   static IndexShape Full(uint32_t levels, uint32_t fanout);
-  const IndexShape* At(uint32_t slot) const;
   uint32_t TotalNames() const;
   uint32_t Blocks() const;  // nodes of the shape: the blocks it takes
 };
@@ -73,7 +72,6 @@ struct IndexBlockInfo {
 
 // What BuildIndex wrote, for the tests to check against and to damage.
 struct BuiltIndex {
-  uint32_t directory = 0;
   uint32_t topVcn = kNoBlock;          // kNoBlock for an empty index
   std::vector<ClusterRun> allocation;  // where AT_INDEX_ALLOCATION lies
   // By block number, children before their parents (block k at VCN k x B / C).
@@ -81,9 +79,8 @@ struct BuiltIndex {
   std::vector<IndexName> order;        // every name, in collation order
 };
 
-// Where a list file keeps the first AT_DATA instance: in extension record
-// A (the base then holds only the list and the node attributes), or in the
-// base record itself. The second instance is always in extension record B.
+// Where a list file keeps its first AT_DATA instance; the second is always
+// in an extension record.
 enum class ListLayout { kFirstInExtension, kFirstInBase };
 
 // The records of a list file: the base and the holders of both instances.
@@ -130,13 +127,9 @@ class ImageBuilder {
   // Each returns the new record. No node is entered in its parent's index:
   // list it with LinkNames or BuildIndex. Every node gets AT_FILE_NAME
   // (parent, name) and a 20-byte AT_OSK_FILEDES carrying its size.
-  //
-  // AT_DATA resident in the record.
-  uint32_t AddResidentFile(uint32_t parent, const std::string& name,
-                           const std::vector<uint8_t>& data);
-  // AT_DATA in `runs` (marked used here), holding `data`.
-  uint32_t AddRunFile(uint32_t parent, const std::string& name, const std::vector<ClusterRun>& runs,
-                      const std::vector<uint8_t>& data);
+  // AT_DATA resident in the record, or in `runs` (marked used here).
+  uint32_t AddFile(uint32_t parent, const std::string& name, const std::vector<uint8_t>& data,
+                   const std::vector<ClusterRun>& runs = {});
   // AT_DATA in two instances: `first` runs from VCN 0 (carrying the sizes),
   // `second` runs from the VCN behind them, listed in the base record's
   // AT_ATTRIBUTE_LIST.
@@ -183,8 +176,6 @@ class ImageBuilder {
                                  size_t length) const;
   void WriteValueAt(const std::vector<ClusterRun>& runs, uint64_t offset,
                     const std::vector<uint8_t>& bytes);
-  uint32_t NewFileRecord(uint32_t parent, const std::string& name, uint32_t size,
-                         mkfs::RecordBuilder& record);
   void WriteExtension(uint32_t base, uint32_t n, const mkfs::NonResidentInstance& instance);
   std::vector<ClusterRun> TakeAllocation(uint32_t blocks, const std::vector<ClusterRun>& given);
   const Node& DirectoryNode(uint32_t directory) const;

@@ -27,13 +27,13 @@ SampleVolume BuildSampleVolume(const std::string& image, const std::string& mkfs
   const uint32_t K = b.geometry().clusterSize, R = b.geometry().recordSize, root = record::kRoot;
   SampleVolume v;
   v.geometry = b.geometry();
-  v.readme = b.AddResidentFile(root, "README", PatternBytes(100, 1));
-  v.empty = b.AddResidentFile(root, "empty.txt", {});
+  v.readme = b.AddFile(root, "README", PatternBytes(100, 1));
+  v.empty = b.AddFile(root, "empty.txt", {});
 
   const uint32_t m = b.FindFreeClusters(48);
   v.multiRuns = {{m + 30, 3}, {m + 8, 5}, {m + 40, 1}, {m, 4}, {m + 20, 2}};
   v.multiSize = 15 * K - K / 2 - 3;
-  v.multi = b.AddRunFile(root, "multi.bin", v.multiRuns, PatternBytes(v.multiSize, 2));
+  v.multi = b.AddFile(root, "multi.bin", PatternBytes(v.multiSize, 2), v.multiRuns);
 
   v.listedSize = 11 * K - 100;
   for (ListLayout layout : {ListLayout::kFirstInExtension, ListLayout::kFirstInBase}) {
@@ -48,10 +48,10 @@ SampleVolume BuildSampleVolume(const std::string& image, const std::string& mkfs
   }
 
   v.a = b.AddDirectory(root, "a");
-  v.note = b.AddResidentFile(v.a, "note.txt", PatternBytes(30, 6));
+  v.note = b.AddFile(v.a, "note.txt", PatternBytes(30, 6));
   v.b = b.AddDirectory(v.a, "b");
   v.c = b.AddDirectory(v.b, "c");
-  v.deep = b.AddResidentFile(v.c, "deep.txt", PatternBytes(300, 4));
+  v.deep = b.AddFile(v.c, "deep.txt", PatternBytes(300, 4));
   b.LinkNames(v.a, {{"b", v.b}, {"note.txt", v.note}});
   b.LinkNames(v.b, {{"c", v.c}});
   b.LinkNames(v.c, {{"deep.txt", v.deep}});
@@ -64,12 +64,12 @@ SampleVolume BuildSampleVolume(const std::string& image, const std::string& mkfs
   std::vector<IndexName> leaves;
   for (int i = 0; i < 26; ++i) {
     const std::string name = "leaf-" + std::string(i < 10 ? "0" : "") + std::to_string(i);
-    leaves.push_back({name, b.AddResidentFile(v.tree, name, PatternBytes(10 + i, 5))});
+    leaves.push_back({name, b.AddFile(v.tree, name, PatternBytes(10 + i, 5))});
   }
   v.treeIndex = b.BuildIndex(v.tree, IndexShape::Full(3, 2), leaves);
 
   auto damaged = [&](const std::string& name, const std::function<void(uint8_t*)>& edit) {
-    const uint32_t n = b.AddResidentFile(root, name, PatternBytes(10, 7));
+    const uint32_t n = b.AddFile(root, name, PatternBytes(10, 7));
     b.PatchRecord(n, edit);
     return n;
   };
@@ -183,7 +183,6 @@ void SampleVolumeTest::SetUp() {
   image_ = dir_.File("damaged.img");
   WriteFileBytes(image_, ReadFileBytes(SharedSample().path));
   builder_ = std::make_unique<ImageBuilder>(image_);
-  geometry_ = builder_->geometry();
 }
 
 ImageBuilder& SampleVolumeTest::builder() {
@@ -217,7 +216,7 @@ int32_t SampleVolumeTest::LookupResult(const std::string& directoryPath, const s
 }
 
 uint8_t* SampleVolumeTest::Attribute(uint8_t* record, uint32_t type) {
-  return RequireAttribute(record, geometry_.recordSize, type);
+  return RequireAttribute(record, geometry().recordSize, type);
 }
 
 }  // namespace vrax::test

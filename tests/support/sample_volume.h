@@ -1,6 +1,5 @@
 // The sample volume: one of each thing the image toolkit makes, built once
-// per process, and a fixture that damages fresh copies of it and reads
-// them back through the engine.
+// per process, and a fixture that damages fresh copies of it.
 #pragma once
 
 #include <cstdint>
@@ -13,9 +12,6 @@
 
 namespace vrax::test {
 
-// A volume holding one of each thing the builder makes, for tests that
-// read it and tests that damage copies of it:
-//
 //   /1/README            a resident file (100 bytes), /1/empty.txt (0 bytes)
 //   /1/multi.bin         five runs, two of them below the run before
 //   /1/listed.bin        AT_DATA in extension records A and B, through an
@@ -30,6 +26,9 @@ namespace vrax::test {
 //                        files without AT_DATA, with a 10-byte descriptor,
 //                        without a descriptor (the attribute's type changed);
 //                        left out of `paths`, since reading them fails
+// Contents: README PatternBytes(100, 1), multi.bin (multiSize, 2), both
+// list files (listedSize, 3), deep.txt (300, 4), leaf-i (10 + i, 5),
+// note.txt (30, 6).
 struct SampleVolume {
   std::vector<std::string> paths;  // every readable file and directory, the root first
   ImageGeometry geometry;
@@ -43,10 +42,6 @@ struct SampleVolume {
   BuiltIndex treeIndex;
 };
 
-// Contents: README PatternBytes(100, 1), multi.bin (multiSize, 2), both
-// list files (listedSize, 3), deep.txt (300, 4), leaf-i (10 + i, 5),
-// note.txt (30, 6).
-//
 // The sample volume built with `mkfsArguments`, once per process, for
 // tests that only read it.
 struct SampleImage {
@@ -64,7 +59,7 @@ class SampleVolumeTest : public VolumeTest {
   static const SampleVolume& sample();
   // The builder on the copy, until MountCopy().
   ImageBuilder& builder();
-  const ImageGeometry& geometry() const { return geometry_; }
+  static const ImageGeometry& geometry() { return sample().geometry; }
   // Closes the builder and mounts the copy, read-only, as drive "/1".
   void MountCopy();
   // Unmounts and starts again from a fresh copy, for a table of damages
@@ -74,8 +69,9 @@ class SampleVolumeTest : public VolumeTest {
     SetUp();
   }
 
-  // What the engine answers for one path (ReadEverything) and for every
-  // path of the sample, with its console output swallowed.
+  // What the engine answers for reading one path or every path of the
+  // sample (a directory listed, a file's size, descriptor and data read),
+  // its console output swallowed.
   int32_t ReadResult(const std::string& path);
   int32_t ReadAllResult();
   // IndexLookup of `name` in the directory at `directoryPath`.
@@ -85,7 +81,6 @@ class SampleVolumeTest : public VolumeTest {
 
  private:
   std::unique_ptr<ImageBuilder> builder_;
-  ImageGeometry geometry_;
 };
 
 

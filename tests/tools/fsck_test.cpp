@@ -119,13 +119,13 @@ class FsckDamageTest : public ::testing::Test {
     path_ = dir_.File("base.img");
     test::FormatImage(path_, "--size 8M");
     ImageBuilder v(path_);
-    alpha_ = v.AddRunFile(kRoot, "alpha", {{v.FindFreeClusters(2), 2}}, test::PatternBytes(5000));
-    beta_ = v.AddResidentFile(kRoot, "beta", {});
+    alpha_ = v.AddFile(kRoot, "alpha", test::PatternBytes(5000), {{v.FindFreeClusters(2), 2}});
+    beta_ = v.AddFile(kRoot, "beta", {});
     docs_ = v.AddDirectory(kRoot, "docs");
     std::vector<test::IndexName> inDocs;
     for (const char* name : {"a1", "b2", "c3", "d4", "e5"}) {
       files_.push_back(
-          v.AddRunFile(docs_, name, {{v.FindFreeClusters(1), 1}}, test::PatternBytes(100)));
+          v.AddFile(docs_, name, test::PatternBytes(100), {{v.FindFreeClusters(1), 1}}));
       inDocs.push_back({name, files_.back()});
     }
     empty_ = v.AddDirectory(docs_, "empty");
@@ -247,7 +247,7 @@ TEST_F(FsckDamageTest, RecordDamage) {
        true, true},
       {"unreachable record",
        [](ImageBuilder& v) {
-         v.AddRunFile(kRoot, "ghost", {{v.FindFreeClusters(1), 1}}, test::PatternBytes(100));
+         v.AddFile(kRoot, "ghost", test::PatternBytes(100), {{v.FindFreeClusters(1), 1}});
        },
        {"leak: " + Record(ghost_) + "in use but unreachable"},
        false, true},
@@ -282,9 +282,6 @@ TEST_F(FsckDamageTest, RecordDamage) {
       {"directory without the descriptor bit",
        Attr(docs_, AT_OSK_FILEDES, [](uint8_t* a) { AttrValue(a)[0] &= 0x7F; }),
        {Record(docs_) + "directory flag 0x0002 is set but descriptor bit 0x80 is clear"}},
-      {"file with the descriptor bit",
-       Attr(beta_, AT_OSK_FILEDES, [](uint8_t* a) { AttrValue(a)[0] |= 0x80; }),
-       {Record(beta_) + "descriptor bit 0x80 is set but the directory flag 0x0002 is clear"}},
       {"file name parent",
        Attr(files_[0], AT_FILE_NAME, [](uint8_t* a) { PutLE32(AttrValue(a), kRoot); }),
        {Record(files_[0]) + "file name gives parent 5, but directory " + N(docs_) + " lists it"},

@@ -5,8 +5,6 @@
 #include "mkfs/geometry.h"
 #include "mkfs/record_builder.h"
 #include "mkfs/size_text.h"
-#include "volume/format/attribute.h"
-#include "volume/format/record.h"
 #include "volume/format/runlist.h"
 
 namespace vrax::mkfs_test {
@@ -48,22 +46,6 @@ TEST(MkfsGeometry, ImpossibleUnitsAreRefused) {
   }
 }
 
-TEST(MkfsGeometry, VolumeSizeLimits) {
-  VolumeLayout l;
-  std::string error;
-  // 18 clusters for the system areas and 64 free ones.
-  EXPECT_TRUE(ComputeLayout(Request(82 * 4096), l, error)) << error;
-  EXPECT_EQ(l.FreeClusters(), 64u);
-  EXPECT_FALSE(ComputeLayout(Request(82 * 4096 - 1), l, error));
-  EXPECT_NE(error.find("too small"), std::string::npos);
-  const uint64_t maxSectors = 0xFFFFFFFFull;
-  EXPECT_TRUE(ComputeLayout(Request(maxSectors * 512 + 511), l, error)) << error;
-  EXPECT_EQ(l.totalSectors, maxSectors);
-  EXPECT_EQ(l.clusterCount, maxSectors / 8);
-  EXPECT_FALSE(ComputeLayout(Request((maxSectors + 1) * 512), l, error));
-  EXPECT_TRUE(ComputeLayout(Request((maxSectors + 1) * 512, 4096), l, error)) << error;
-}
-
 TEST(MkfsSizeText, SuffixesArePowersOf1024) {
   EXPECT_EQ(mkfs::ParseSizeText("4096"), 4096u);
   EXPECT_EQ(mkfs::ParseSizeText("4K"), 4096u);
@@ -90,14 +72,6 @@ TEST(MkfsRecordBuilder, RunListsRoundTrip) {
     EXPECT_EQ(decoded[i].length, runs[i].length) << i;
   }
   EXPECT_TRUE(mkfs::EncodeRunList({}).empty());
-}
-
-TEST(MkfsRecordBuilder, AFullRecordRefusesMoreAndStaysUnchanged) {
-  mkfs::RecordBuilder builder(1024, 512);
-  ASSERT_TRUE(builder.AddResident(AT_DATA, "", std::vector<uint8_t>(900, 1)));
-  const std::vector<uint8_t> before = builder.image();
-  EXPECT_FALSE(builder.AddResident(AT_BITMAP, "", std::vector<uint8_t>(100, 1)));
-  EXPECT_EQ(builder.image(), before);
 }
 
 }  // namespace

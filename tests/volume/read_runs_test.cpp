@@ -38,18 +38,6 @@ const Geometry kGeometries[] = {
 
 constexpr uint8_t kUntouched = 0xA5;
 
-// Offsets worth reading at: both sides of every boundary in `edges`.
-std::vector<uint32_t> InterestingOffsets(const std::vector<uint32_t>& edges, uint32_t size) {
-  std::set<uint32_t> offsets;
-  for (uint32_t e : edges) {
-    for (int64_t d : {-1, 0, 1}) {
-      const int64_t o = static_cast<int64_t>(e) + d;
-      if (o >= 0 && o <= static_cast<int64_t>(size) + 1) offsets.insert(static_cast<uint32_t>(o));
-    }
-  }
-  return {offsets.begin(), offsets.end()};
-}
-
 // Reads `count` bytes at `offset` and compares with `content`: the bytes
 // up to the value's end arrive, nothing beyond them is written.
 std::string CheckRead(Toolkit* t, const std::vector<uint8_t>& content, uint32_t offset,
@@ -71,30 +59,31 @@ std::string CheckRead(Toolkit* t, const std::vector<uint8_t>& content, uint32_t 
   return "";
 }
 
-// Every offset of `offsets` with counts from one byte to several clusters
-// (enough to cross a run), and once to the end of the value.
+// Reads on both sides of the value's start and end and of every cluster
+// edge (every run starts at one), with counts from one byte to several
+// clusters (enough to cross a run) and to the end of the value.
 void ExpectReadsMatch(Toolkit* t, const std::vector<uint8_t>& content,
-                      const std::vector<uint32_t>& offsets, uint32_t S, uint32_t K) {
+                      const std::vector<ClusterRun>& runs, uint32_t S, uint32_t K) {
+  const uint32_t size = static_cast<uint32_t>(content.size());
+  std::vector<uint32_t> edges = {0, size};
+  uint32_t clusters = 0;
+  for (const ClusterRun& run : runs) clusters += run.length;
+  for (uint32_t c = 0; c <= clusters; ++c) edges.push_back(c * K);
+  std::set<uint32_t> offsets;
+  for (uint32_t e : edges) {
+    for (uint32_t o : {e - 1, e, e + 1}) {
+      if (o <= size + 1) offsets.insert(o);  // e - 1 wraps above for e = 0
+    }
+  }
   std::vector<std::string> failures;
   for (uint32_t offset : offsets) {
-    const uint32_t toEnd =
-        offset < content.size() ? static_cast<uint32_t>(content.size()) - offset : 1;
+    const uint32_t toEnd = offset < size ? size - offset : 1;
     for (uint32_t count : {1u, S + 1, K + 1, 3 * K + S + 3, toEnd}) {
       std::string failure = CheckRead(t, content, offset, count);
       if (!failure.empty()) failures.push_back(std::move(failure));
     }
   }
   EXPECT_TRUE(failures.empty()) << failures.size() << " bad reads, first: " << failures[0];
-}
-
-// The edges of a value held in `runs`: its start, its end and every
-// cluster edge (every run starts at one).
-std::vector<uint32_t> Edges(const std::vector<ClusterRun>& runs, uint32_t K, uint32_t size) {
-  std::vector<uint32_t> edges = {0, size};
-  uint32_t clusters = 0;
-  for (const ClusterRun& run : runs) clusters += run.length;
-  for (uint32_t c = 0; c <= clusters; ++c) edges.push_back(c * K);
-  return edges;
 }
 
 // ---------------------------------------------------------------------------
@@ -166,7 +155,7 @@ TEST_P(ReadRuns, EveryBoundaryReadsTheBytesWritten) {
     uint8_t d[kDescriptorSize] = {};
     std::vector<uint8_t> whole, piece(1000);
     const std::string printed = test::CapturedStdout([&] {
-      ExpectReadsMatch(t, content, InterestingOffsets(Edges(f.runs, K_, f.size), f.size), S_, K_);
+      ExpectReadsMatch(t, content, f.runs, S_, K_);
       for (uint32_t offset : {f.size + 3 * K_, 0xFFFFFFF0u}) {
         EXPECT_EQ(CheckRead(t, content, offset, 100), "");
       }
