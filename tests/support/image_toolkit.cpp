@@ -28,7 +28,6 @@ namespace vrax::test {
 
 namespace {
 
-constexpr uint8_t kFiller = 0xEE;
 const std::string kIndexName = "$I30";
 const Stamp kWhen{2024, 5, 6, 7, 8};
 
@@ -227,15 +226,6 @@ uint64_t ImageBuilder::ValueOffset(const std::vector<ClusterRun>& runs, uint64_t
   Fail("offset beyond the runs");
 }
 
-void ImageBuilder::WriteValue(const std::vector<ClusterRun>& runs,
-                              const std::vector<uint8_t>& bytes) {
-  const uint64_t held = static_cast<uint64_t>(ClustersOf(runs)) * geometry_.clusterSize;
-  if (bytes.size() > held) Fail("value larger than its runs");
-  std::vector<uint8_t> padded = bytes;
-  padded.resize(held, kFiller);
-  WriteValueAt(runs, 0, padded);
-}
-
 // Values are read and written cluster by cluster: runs end at cluster edges.
 std::vector<uint8_t> ImageBuilder::ReadValue(const std::vector<ClusterRun>& runs, uint64_t offset,
                                              size_t length) const {
@@ -250,8 +240,8 @@ std::vector<uint8_t> ImageBuilder::ReadValue(const std::vector<ClusterRun>& runs
   return bytes;
 }
 
-void ImageBuilder::WriteValueAt(const std::vector<ClusterRun>& runs, uint64_t offset,
-                                const std::vector<uint8_t>& bytes) {
+void ImageBuilder::WriteValue(const std::vector<ClusterRun>& runs,
+                              const std::vector<uint8_t>& bytes, uint64_t offset) {
   for (size_t done = 0; done < bytes.size();) {
     const uint64_t at = offset + done;
     const size_t n =
@@ -284,12 +274,8 @@ std::vector<ClusterRun> ImageBuilder::Runs(uint32_t n, uint32_t type) const {
 void ImageBuilder::SetRuns(uint32_t n, uint32_t type, const std::vector<ClusterRun>& runs) {
   std::vector<uint8_t> image = ReadRecord(n);
   const uint8_t* a = RequireAttribute(image, type);
-  std::string name;
-  for (uint32_t i = 0; i < AttrNameLength(a); ++i) {
-    name.push_back(static_cast<char>(a[AttrNameOffset(a) + 2 * i]));
-  }
   mkfs::RecordBuilder holder(geometry_.recordSize, geometry_.bytesPerSector);
-  holder.AddNonResident(type, name, mkfs::WholeValue(runs, AttrDataSize(a), geometry_.clusterSize));
+  holder.AddNonResident(type, "", mkfs::WholeValue(runs, AttrDataSize(a), geometry_.clusterSize));
   const std::vector<uint8_t> attribute = FirstAttribute(holder);
   PatchRecord(n, [&](uint8_t* r) {
     uint8_t* old = test::RequireAttribute(r, geometry_.recordSize, type);
@@ -318,7 +304,7 @@ bool ImageBuilder::ClusterBit(uint32_t lcn) const {
 void ImageBuilder::SetClusterBit(uint32_t lcn, bool used) {
   uint8_t& byte = clusterBitmap_[lcn / 8];
   byte = static_cast<uint8_t>(used ? byte | (1u << (lcn % 8)) : byte & ~(1u << (lcn % 8)));
-  WriteValueAt(bitmapRuns_, lcn / 8, {byte});
+  WriteValue(bitmapRuns_, {byte}, lcn / 8);
 }
 
 void ImageBuilder::PatchRecord(uint32_t n, const std::function<void(uint8_t*)>& edit) {
@@ -486,8 +472,7 @@ const ImageBuilder::Node& ImageBuilder::DirectoryNode(uint32_t directory) const 
 // ---- indexes ----
 
 BuiltIndex ImageBuilder::LinkNames(uint32_t directory, std::vector<IndexName> names) {
-  const IndexShape shape =
-      names.empty() ? IndexShape{} : IndexShape::Leaf(static_cast<uint32_t>(names.size()));
+  const IndexShape shape = IndexShape::Leaf(static_cast<uint32_t>(names.size()));
   return BuildIndex(directory, shape, std::move(names));
 }
 
@@ -561,11 +546,6 @@ BuiltIndex ImageBuilder::BuildIndex(uint32_t directory, const IndexShape& shape,
   mkfs::RecordBuilder record(geometry_.recordSize, geometry_.bytesPerSector);
   const Descriptor d = mkfs::NewDescriptor(kDescNewDirectory, kDirectorySizeField, kWhen);
   mkfs::AddNodeAttributes(record, node.parent, node.name, d);
-  if (names.empty() && shape.below.empty()) {
-    mkfs::AddEmptyIndex(record);
-    WriteRecord(directory, record.image());
-    return built;
-  }
   if (geometry_.indexBlockSize % geometry_.clusterSize != 0) Fail("blocks smaller than clusters");
   std::vector<PlacedNode> placed;
   uint32_t nextName = 0;
@@ -612,7 +592,7 @@ void ImageBuilder::PatchIndexBlock(const BuiltIndex& index, uint32_t vcn,
   if (FixupAfterRead(block.data(), B) != kOk) Fail("block fix-up mismatch");
   edit(block.data());
   if (FixupBeforeWrite(block.data(), B) != kOk) Fail("block fix-up");
-  WriteValueAt(index.allocation, at, block);
+  WriteValue(index.allocation, block, at);
 }
 
 bool IndexOrderBefore(const std::string& a, const std::string& b) {

@@ -72,7 +72,7 @@ struct IndexBlockInfo {
 
 // What BuildIndex wrote, for the tests to check against and to damage.
 struct BuiltIndex {
-  uint32_t topVcn = kNoBlock;          // kNoBlock for an empty index
+  uint32_t topVcn = kNoBlock;
   std::vector<ClusterRun> allocation;  // where AT_INDEX_ALLOCATION lies
   // By block number, children before their parents (block k at VCN k x B / C).
   std::vector<IndexBlockInfo> blocks;
@@ -115,8 +115,8 @@ class ImageBuilder {
   void PatchRecord(uint32_t n, const std::function<void(uint8_t* image)>& edit);
   // The runs of record n's non-resident attribute of `type`.
   std::vector<ClusterRun> Runs(uint32_t n, uint32_t type) const;
-  // Gives record n's non-resident attribute of `type` the runs `runs`,
-  // keeping its name and data size.
+  // Gives record n's unnamed non-resident attribute of `type` the runs
+  // `runs`, keeping its data size.
   void SetRuns(uint32_t n, uint32_t type, const std::vector<ClusterRun>& runs);
   uint64_t RecordOffset(uint32_t n) const;
   uint64_t ClusterOffset(uint32_t lcn) const;
@@ -141,12 +141,12 @@ class ImageBuilder {
   // ---- directory indexes ----
   // Rewrites `directory`'s index: the root's end entry points at the top
   // block of `shape`, whose slots receive `names` sorted by the engine's
-  // collation. An empty shape gives the empty index of a new directory.
+  // collation.
   // The allocation is taken from free clusters unless `allocation` names
   // them; blocks it holds beyond the shape's are left empty and unmarked.
   BuiltIndex BuildIndex(uint32_t directory, const IndexShape& shape, std::vector<IndexName> names,
                         const std::vector<ClusterRun>& allocation = {});
-  // All names in one block under the root (the empty index for none).
+  // All names in one block under the root.
   BuiltIndex LinkNames(uint32_t directory, std::vector<IndexName> names);
 
   // An edit of a block in memory form, written back with fix-ups.
@@ -167,15 +167,12 @@ class ImageBuilder {
   void MarkClustersUsed(uint32_t lcn, uint32_t count);
   bool RecordBit(uint32_t n) const;
   void WriteRecord(uint32_t n, const std::vector<uint8_t>& image);
-  // Writes `bytes` into the clusters of `runs`, one after the other; what
-  // the runs hold beyond `bytes` is filled with 0xEE, so that a read past
-  // the value's end would show.
-  void WriteValue(const std::vector<ClusterRun>& runs, const std::vector<uint8_t>& bytes);
+  // Writes `bytes` at `offset` of the value held in `runs`.
+  void WriteValue(const std::vector<ClusterRun>& runs, const std::vector<uint8_t>& bytes,
+                  uint64_t offset = 0);
   uint64_t ValueOffset(const std::vector<ClusterRun>& runs, uint64_t offset) const;
   std::vector<uint8_t> ReadValue(const std::vector<ClusterRun>& runs, uint64_t offset,
                                  size_t length) const;
-  void WriteValueAt(const std::vector<ClusterRun>& runs, uint64_t offset,
-                    const std::vector<uint8_t>& bytes);
   void WriteExtension(uint32_t base, uint32_t n, const mkfs::NonResidentInstance& instance);
   std::vector<ClusterRun> TakeAllocation(uint32_t blocks, const std::vector<ClusterRun>& given);
   const Node& DirectoryNode(uint32_t directory) const;

@@ -34,11 +34,7 @@ const std::string kName40 = "Forty-characters-are-more-than-the-field";
 
 std::string SwapCase(std::string name) {
   for (char& c : name) {
-    if (c >= 'a' && c <= 'z') {
-      c = static_cast<char>(c - 'a' + 'A');
-    } else if (c >= 'A' && c <= 'Z') {
-      c = static_cast<char>(c - 'A' + 'a');
-    }
+    if ((c | 0x20) >= 'a' && (c | 0x20) <= 'z') c = static_cast<char>(c ^ 0x20);
   }
   return name;
 }
@@ -57,16 +53,6 @@ std::vector<IndexName> Names(uint32_t count) {
   return names;
 }
 
-struct Geometry {
-  const char* label;
-  const char* mkfs;
-};
-
-struct ShapeCase {
-  const char* label;
-  IndexShape (*make)();
-};
-
 // Three levels with a sub-node below every entry and every end entry.
 IndexShape EveryEntry() { return IndexShape::Full(3, 5); }
 // Sub-nodes below first, middle and end entries, branches of unequal depth.
@@ -78,21 +64,23 @@ IndexShape Mixed() {
   return shape;
 }
 
-const Geometry kGeometries[] = {
-    {"Sector512", "--size 8M"},
-    {"Sector512Cluster1K", "--size 8M --cluster-size 1024"},  // four VCNs per block
-    {"Sector4K", "--size 16M --sector-size 4096"},
-};
-const ShapeCase kShapes[] = {{"EveryEntry", EveryEntry}, {"Mixed", Mixed}};
-
 struct IndexCase {
-  Geometry geometry;
-  ShapeCase shape;
+  const char* label;
+  const char* mkfs;
+  IndexShape (*shape)();
+};
+
+// Both shapes on 512-byte sectors; one where a block spans several VCNs and
+// one with the fix-ups of 4096-byte sectors.
+const IndexCase kCases[] = {
+    {"Sector512EveryEntry", "--size 8M", EveryEntry},
+    {"Sector512Mixed", "--size 8M", Mixed},
+    {"Sector512Cluster1KMixed", "--size 8M --cluster-size 1024", Mixed},
+    {"Sector4KEveryEntry", "--size 16M --sector-size 4096", EveryEntry},
 };
 
 struct IndexImage {
   std::string path;
-  test::BuiltIndex index;
   Listing sorted;  // the names in the order a directory read must give them
 };
 
@@ -108,12 +96,12 @@ std::vector<ClusterRun> ScatteredAllocation(ImageBuilder& b, const IndexShape& s
 IndexImage MakeIndexImage(const IndexCase& c, const std::string& path) {
   IndexImage image;
   image.path = path;
-  test::FormatImage(path, c.geometry.mkfs);
+  test::FormatImage(path, c.mkfs);
   ImageBuilder b(path);
-  const IndexShape shape = c.shape.make();
+  const IndexShape shape = c.shape();
   const std::vector<IndexName> names = Names(shape.TotalNames());
   const uint32_t dir = b.AddDirectory(record::kRoot, "dir");
-  image.index = b.BuildIndex(dir, shape, names, ScatteredAllocation(b, shape));
+  b.BuildIndex(dir, shape, names, ScatteredAllocation(b, shape));
   b.LinkNames(record::kRoot, {{"dir", dir}});
   for (const IndexName& n : names) image.sorted.emplace_back(n.name, n.record);
   std::sort(image.sorted.begin(), image.sorted.end(),
@@ -124,7 +112,7 @@ IndexImage MakeIndexImage(const IndexCase& c, const std::string& path) {
 const IndexImage& BuildIndexImage(const IndexCase& c) {
   static test::TempDir dir;
   static std::map<std::string, IndexImage> built;
-  const std::string key = std::string(c.geometry.label) + c.shape.label;
+  const std::string key = c.label;
   auto it = built.find(key);
   if (it == built.end()) it = built.emplace(key, MakeIndexImage(c, dir.File(key + ".img"))).first;
   return it->second;
@@ -136,11 +124,12 @@ std::string NameOf(const uint8_t* record) {
   return std::string(name, strnlen(name, kDirRecordNameSize));
 }
 
-class IndexTest : public test::VolumeTest {
+class ReadIndexTree : public test::VolumeTest, public ::testing::WithParamInterface<IndexCase> {
  protected:
-  void MountIndex(const IndexImage& image) {
-    image_ptr_ = &image;
-    Mount(image.path, false);
+  void SetUp() override {
+    VolumeTest::SetUp();
+    image_ptr_ = &BuildIndexImage(GetParam());
+    Mount(image_ptr_->path, false);
     dir_toolkit_ = Open("/1/dir");
     ASSERT_NE(dir_toolkit_, nullptr);
   }
@@ -189,13 +178,6 @@ class IndexTest : public test::VolumeTest {
   Toolkit* dir_toolkit_ = nullptr;
 };
 
-// ---------------------------------------------------------------------------
-
-class ReadIndexTree : public IndexTest, public ::testing::WithParamInterface<IndexCase> {
- protected:
-  void SetUp() override { MountIndex(BuildIndexImage(GetParam())); }
-};
-
 TEST_P(ReadIndexTree, EveryNameIsFoundInAnyLetterCaseAndNoOther) {
   for (const auto& [name, record] : image_ptr_->sorted) {
     for (const std::string& asked : {name, SwapCase(name)}) {
@@ -226,21 +208,9 @@ TEST_P(ReadIndexTree, ReadsDeliverEveryNameOnceInOrder) {
   EXPECT_EQ(ReadFrom(64, 160), Expected(2));
 }
 
-// Every shape on 512-byte sectors; one shape where a block spans several
-// VCNs and one with the fix-ups of 4096-byte sectors.
-std::vector<IndexCase> IndexCases() {
-  std::vector<IndexCase> cases;
-  for (const ShapeCase& s : kShapes) cases.push_back({kGeometries[0], s});
-  cases.push_back({kGeometries[1], kShapes[1]});
-  cases.push_back({kGeometries[2], kShapes[0]});
-  return cases;
-}
+std::string IndexCaseName(const ::testing::TestParamInfo<IndexCase>& p) { return p.param.label; }
 
-std::string IndexCaseName(const ::testing::TestParamInfo<IndexCase>& p) {
-  return std::string(p.param.geometry.label) + p.param.shape.label;
-}
-
-INSTANTIATE_TEST_SUITE_P(Shapes, ReadIndexTree, ::testing::ValuesIn(IndexCases()), IndexCaseName);
+INSTANTIATE_TEST_SUITE_P(Shapes, ReadIndexTree, ::testing::ValuesIn(kCases), IndexCaseName);
 
 // ---------------------------------------------------------------------------
 // Directories without names.
