@@ -2,6 +2,7 @@
 // last one of a full extension record.
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <cstring>
 #include <vector>
 
@@ -56,26 +57,23 @@ TEST_F(ExtensionGrowthTest, MergedRunThatOutgrowsAFullRecordContinuesCorrectly) 
   }
   ASSERT_EQ(test::RunChecker(image_).exitCode, 0) << test::RunChecker(image_).output;
   Mount(image_);
-  Toolkit* t = nullptr;
-  ::testing::internal::CaptureStdout();
-  ASSERT_EQ(ToolkitOpen(t, "/1/merge"), 0);
-  ::testing::internal::GetCapturedStdout();
-  ASSERT_EQ(OpenedRecordNumber(t), record);
-  const uint32_t before = t->fileChain.Size();
   const auto more = test::PatternBytes(512, 16);
+  std::vector<uint8_t> read(data.size() + more.size());
   uint32_t done = 0;
-  ::testing::internal::CaptureStdout();
-  ASSERT_EQ(FileWrite(t, static_cast<uint32_t>(data.size()), 512, more.data(), done), 0);
-  ::testing::internal::GetCapturedStdout();
-  EXPECT_EQ(t->fileChain.Size(), before + 1);
-  ToolkitClose(t);
+  test::CapturedStdout([&] {
+    Toolkit* t = nullptr;
+    ASSERT_EQ(ToolkitOpen(t, "/1/merge"), 0);
+    ASSERT_EQ(OpenedRecordNumber(t), record);
+    const uint32_t before = t->fileChain.Size();
+    EXPECT_EQ(FileWrite(t, static_cast<uint32_t>(data.size()), 512, more.data(), done), 0);
+    EXPECT_EQ(t->fileChain.Size(), before + 1);
+    ToolkitClose(t);
+    ASSERT_EQ(ToolkitOpen(t, "/1/merge"), 0);
+    EXPECT_EQ(FileRead(t, 0, static_cast<uint32_t>(read.size()), read.data(), done), 0);
+    ToolkitClose(t);
+    std::fflush(stdout);
+  });
   data.insert(data.end(), more.begin(), more.end());
-  ::testing::internal::CaptureStdout();
-  ASSERT_EQ(ToolkitOpen(t, "/1/merge"), 0);
-  std::vector<uint8_t> read(data.size());
-  ASSERT_EQ(FileRead(t, 0, static_cast<uint32_t>(read.size()), read.data(), done), 0);
-  ToolkitClose(t);
-  ::testing::internal::GetCapturedStdout();
   EXPECT_EQ(done, data.size());
   EXPECT_TRUE(read == data);
   ExpectClean();
