@@ -65,12 +65,6 @@ std::vector<uint8_t> FirstAttribute(const mkfs::RecordBuilder& record) {
   return std::vector<uint8_t>(a, a + AttrLength(a));
 }
 
-std::vector<uint8_t> DescriptorValue(uint8_t bits, uint32_t size) {
-  std::vector<uint8_t> value(kDescriptorSize);
-  EncodeDescriptor(mkfs::NewDescriptor(bits, size, kWhen), value.data());
-  return value;
-}
-
 // A named index entry: reference, length 2n + 0x5A, flags, the file name
 // key, and the sub-node field (always reserved, filled when `child` is a block).
 std::vector<uint8_t> NamedEntry(const IndexName& n, uint32_t parent, uint32_t childVcn) {
@@ -123,8 +117,6 @@ uint32_t Place(const IndexShape& shape, uint32_t& nextName, std::vector<PlacedNo
 
 }  // namespace
 
-// ---- IndexShape ----
-
 IndexShape IndexShape::Leaf(uint32_t names) {
   IndexShape shape;
   shape.names = names;
@@ -155,8 +147,6 @@ uint32_t IndexShape::Blocks() const {
   for (const Below& b : below) blocks += b.node.Blocks();
   return blocks;
 }
-
-// ---- opening the image ----
 
 ImageBuilder::ImageBuilder(const std::string& image) {
   fd_ = ::open(image.c_str(), O_RDWR);
@@ -192,8 +182,6 @@ void ImageBuilder::LoadVolume() {
   bitmapRuns_ = DecodeRuns(bitmap);
   clusterBitmap_ = ReadValue(bitmapRuns_, 0, AttrInitializedSize(bitmap));
 }
-
-// ---- raw access ----
 
 std::vector<uint8_t> ImageBuilder::ReadBytes(uint64_t offset, size_t length) const {
   std::vector<uint8_t> bytes(length, 0);
@@ -324,8 +312,6 @@ uint32_t ImageBuilder::AllocateRecord() {
   Fail("no free record");
 }
 
-// ---- clusters ----
-
 uint32_t ImageBuilder::FindFreeClusters(uint32_t count) const {
   uint32_t start = 0, found = 0;
   for (uint32_t lcn = 0; lcn < geometry_.clusterCount; ++lcn) {
@@ -352,8 +338,6 @@ uint32_t ImageBuilder::AllocateClusters(uint32_t count) {
   MarkClustersUsed(lcn, count);
   return lcn;
 }
-
-// ---- files ----
 
 uint32_t ImageBuilder::AddFile(uint32_t parent, const std::string& name,
                                const std::vector<uint8_t>& data,
@@ -430,8 +414,10 @@ ListFile ImageBuilder::AddListFile(uint32_t parent, const std::string& name,
   two.lastVcn = size == 0 ? 0 : (size - 1) / K;
 
   mkfs::RecordBuilder base(geometry_.recordSize, geometry_.bytesPerSector);
+  std::vector<uint8_t> descriptor(kDescriptorSize);
+  EncodeDescriptor(mkfs::NewDescriptor(kDescNewFile, size, kWhen), descriptor.data());
   bool fits = mkfs::AddNameAttributes(base, parent, name) &&
-              base.AddResident(AT_OSK_FILEDES, "", DescriptorValue(kDescNewFile, size)) &&
+              base.AddResident(AT_OSK_FILEDES, "", descriptor) &&
               base.AddResident(AT_ATTRIBUTE_LIST, "", ListValue(f, two.firstVcn));
   if (layout == ListLayout::kFirstInBase) {
     fits = fits && base.AddNonResident(AT_DATA, "", one);
@@ -468,8 +454,6 @@ const ImageBuilder::Node& ImageBuilder::DirectoryNode(uint32_t directory) const 
   }
   Fail("record " + std::to_string(directory) + " is not a directory made here");
 }
-
-// ---- indexes ----
 
 BuiltIndex ImageBuilder::LinkNames(uint32_t directory, std::vector<IndexName> names) {
   const IndexShape shape = IndexShape::Leaf(static_cast<uint32_t>(names.size()));

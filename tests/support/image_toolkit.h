@@ -99,7 +99,6 @@ class ImageBuilder {
 
   const ImageGeometry& geometry() const { return geometry_; }
 
-  // ---- records and clusters ----
   // Takes the lowest free record number and marks it in record 0's bitmap.
   uint32_t AllocateRecord();
   // LCN of the first stretch of `count` free clusters (nothing is marked).
@@ -123,7 +122,6 @@ class ImageBuilder {
   std::vector<uint8_t> ReadBytes(uint64_t offset, size_t length) const;
   void WriteBytes(uint64_t offset, const std::vector<uint8_t>& bytes);
 
-  // ---- files and directories ----
   // Each returns the new record. No node is entered in its parent's index:
   // list it with LinkNames or BuildIndex. Every node gets AT_FILE_NAME
   // (parent, name) and a 20-byte AT_OSK_FILEDES carrying its size.
@@ -138,7 +136,6 @@ class ImageBuilder {
                        const std::vector<uint8_t>& data, ListLayout layout);
   uint32_t AddDirectory(uint32_t parent, const std::string& name);
 
-  // ---- directory indexes ----
   // Rewrites `directory`'s index: the root's end entry points at the top
   // block of `shape`, whose slots receive `names` sorted by the engine's
   // collation.

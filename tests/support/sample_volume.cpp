@@ -17,8 +17,6 @@
 
 namespace vrax::test {
 
-// ---- the sample volume ----
-
 namespace {
 
 SampleVolume BuildSampleVolume(const std::string& image, const std::string& mkfsArguments) {
@@ -106,60 +104,11 @@ const SampleImage& SharedSample(const std::string& mkfsArguments) {
   return it->second;
 }
 
-// ---- reading back ----
-
 namespace {
 
 constexpr uint32_t kSlice = 4096;
 constexpr uint32_t kMaxSlices = 64;
 constexpr uint32_t kMaxReadBytes = 1u << 20;
-
-int32_t ListAll(Toolkit* t) {
-  std::vector<uint8_t> buffer(kSlice);
-  uint32_t offset = 0;
-  for (uint32_t slice = 0; slice < kMaxSlices; ++slice) {
-    uint32_t delivered = 0;
-    const int32_t error = ReadDirectory(t, offset, kSlice, buffer.data(), delivered);
-    if (error != kOk || delivered < kSlice) return error;
-    offset += delivered;
-  }
-  return kOk;
-}
-
-int32_t ReadAll(Toolkit* t) {
-  uint32_t size = 0;
-  int32_t error = FileSize(t, size);
-  if (error != kOk) return error;
-  uint8_t descriptor[kDescriptorSize] = {};
-  error = ReadDescriptor(t, descriptor);
-  if (error != kOk) return error;
-  std::vector<uint8_t> buffer(kSlice);
-  for (uint32_t offset = 0; offset < std::min(size, kMaxReadBytes);) {
-    uint32_t done = 0;
-    error = FileRead(t, offset, kSlice, buffer.data(), done);
-    if (error != kOk || done == 0) return error;
-    offset += done;
-  }
-  return kOk;
-}
-
-// Opens every path (drive "/1" mounted) and reads what it names through the
-// engine's entry points: a directory is listed in 4096-byte slices, a file's
-// size, descriptor and data are read. Returns the first error, 0 when every
-// step succeeded. Reads are bounded, so a damaged size cannot make it slow.
-int32_t ReadEverything(const std::vector<std::string>& paths) {
-  int32_t first = kOk;
-  for (const std::string& path : paths) {
-    Toolkit* t = nullptr;
-    int32_t error = ToolkitOpen(t, path.c_str());
-    if (error == kOk) {
-      error = IsDirectory(t) ? ListAll(t) : ReadAll(t);
-      ToolkitClose(t);
-    }
-    if (first == kOk) first = error;
-  }
-  return first;
-}
 
 // Runs `f` with standard output and standard error captured and dropped.
 template <typename F>
@@ -173,9 +122,33 @@ int32_t Quietly(F&& f) {
   return result;
 }
 
-}  // namespace
+// Opens every path (drive "/1" mounted) and reads what it names through the
+// engine's entry points: a directory is listed in 4096-byte slices, a file's
+// size, descriptor and data are read. Returns the first error, 0 when every
+// step succeeded. Reads are bounded, so a damaged size cannot make it slow.
+int32_t ReadEverything(const std::vector<std::string>& paths) {
+  int32_t first = kOk;
+  std::vector<uint8_t> buffer(kSlice);
+  for (const std::string& path : paths) {
+    Toolkit* t = nullptr;
+    int32_t error = ToolkitOpen(t, path.c_str());
+    uint32_t size = IsDirectory(t) ? kSlice * kMaxSlices : 0, done = kSlice;
+    uint8_t descriptor[kDescriptorSize] = {};
+    if (error == kOk && !IsDirectory(t) && (error = FileSize(t, size)) == kOk) {
+      error = ReadDescriptor(t, descriptor);
+    }
+    for (uint32_t offset = 0; error == kOk && offset < std::min(size, kMaxReadBytes) &&
+                              done == kSlice; offset += done) {
+      error = IsDirectory(t) ? ReadDirectory(t, offset, kSlice, buffer.data(), done)
+                             : FileRead(t, offset, kSlice, buffer.data(), done);
+    }
+    ToolkitClose(t);
+    if (first == kOk) first = error;
+  }
+  return first;
+}
 
-// ---- damaging copies of the sample volume ----
+}  // namespace
 
 const SampleVolume& SampleVolumeTest::sample() { return SharedSample().volume; }
 

@@ -40,7 +40,6 @@ void FlipByte(ImageBuilder& v, uint64_t offset) {
   v.WriteBytes(offset, {static_cast<uint8_t>(v.ReadBytes(offset, 1)[0] ^ 0xFF)});
 }
 
-// ---------------------------------------------------------------------------
 // (Fresh volumes of every geometry are checked in mkfs_mount_test.cpp.)
 
 TEST(FsckClusterBitmap, ClearBitPastTheLastClusterIsReported) {
@@ -60,7 +59,6 @@ TEST(FsckClusterBitmap, ClearBitPastTheLastClusterIsReported) {
       << result.output;
 }
 
-// ---------------------------------------------------------------------------
 // A populated volume and damaged copies of it.
 //
 //   root:  alpha (5000 bytes), beta (empty), docs/, gamma (6000 bytes, its
@@ -378,7 +376,6 @@ TEST_F(FsckDamageTest, AttributeListDamage) {
   });
 }
 
-// ---------------------------------------------------------------------------
 // Images that cannot be read at all (exit 2), or only in part.
 
 TEST(FsckUnreadable, BrokenImages) {
@@ -429,7 +426,6 @@ TEST(FsckUnreadable, BrokenImages) {
   EXPECT_EQ(RunChecker(path, "'" + path + "'").exitCode, 2);  // two images
 }
 
-// ---------------------------------------------------------------------------
 // Damage anywhere in the metadata: problem lines or exit 2, never a crash
 // (a signal, or under the sanitizers exit 86) and never a hang (the time
 // limit of RunChecker turns one into exit 124); a repair that reports

@@ -1,13 +1,8 @@
 // Damaged directory indexes: INDX blocks with broken headers, entries and
-// sub-node links, and index roots without a proper end. Each makes listing
-// and looking up through the damaged node fail with 114, without a crash, a
-// hang or a read outside a buffer.
-//
-// The index damaged is the sample volume's /1/tree, three levels of blocks:
-// the top block, its children ("middle" blocks) and their children (leaves),
-// every entry with a sub-node except in the leaves. The first middle block
-// hangs below the top block's first entry, the first leaf below that
-// block's first entry, so the smallest name is reached through both.
+// sub-node links, and index roots without a proper end, in the sample
+// volume's three-level /1/tree. Each makes listing and looking up through
+// the damaged node fail with 114, without a crash, a hang or a read outside
+// a buffer.
 #include <gtest/gtest.h>
 
 #include <functional>

@@ -28,7 +28,6 @@ using test::ClusterRun;
 using test::SampleVolume;
 using test::SampleVolumeTest;
 
-// ---------------------------------------------------------------------------
 // Images cut short: every cut makes some read fail.
 
 class DamageTruncated : public SampleVolumeTest {};
@@ -52,7 +51,6 @@ TEST_F(DamageTruncated, EveryCutFailsSomeRead) {
   }
 }
 
-// ---------------------------------------------------------------------------
 // Damaged structures, each answered with 114 on the path through it.
 
 using Damage = std::function<void(test::ImageBuilder&)>;

@@ -212,7 +212,6 @@ std::string IndexCaseName(const ::testing::TestParamInfo<IndexCase>& p) { return
 
 INSTANTIATE_TEST_SUITE_P(Shapes, ReadIndexTree, ::testing::ValuesIn(kCases), IndexCaseName);
 
-// ---------------------------------------------------------------------------
 // Directories without names.
 
 class ReadIndexEmpty : public test::VolumeTest {

@@ -99,8 +99,6 @@ TEST_F(ReadPathWalk, DirectoriesListTheirParentAndThemselves) {
   EXPECT_EQ(List("/1").size(), 12u);
 }
 
-// ---------------------------------------------------------------------------
-
 class ReadResidentFile : public PathTest {};
 
 TEST_F(ReadResidentFile, ReadsStopAtTheSize) {

@@ -86,7 +86,6 @@ void ExpectReadsMatch(Toolkit* t, const std::vector<uint8_t>& content,
   EXPECT_TRUE(failures.empty()) << failures.size() << " bad reads, first: " << failures[0];
 }
 
-// ---------------------------------------------------------------------------
 // The sample volume of each geometry, mounted read-only: multi.bin (one run
 // list, runs below earlier ones) and the two list files (runs continued in
 // extension records through an attribute list, the first instance in an
