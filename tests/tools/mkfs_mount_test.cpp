@@ -28,45 +28,31 @@ void PrintTo(const Geometry& g, std::ostream* os) {
   *os << g.sectorSize << "/" << g.clusterSize << "/" << g.recordSize << "/" << g.indexSize;
 }
 
-class MkfsMount : public test::VolumeTest, public ::testing::WithParamInterface<Geometry> {
- protected:
-  void SetUp() override {
-    VolumeTest::SetUp();
-    image_ = dir_.File("volume.img");
-    test::FormatImage(image_, "--size 16M " + GetParam().options);
-    {
-      test::ImageBuilder b(image_);  // decodes the boot sector and record 0, or throws
-      geometry_ = b.geometry();
-      firstFree_ = b.FindFreeClusters(1);
-      for (uint32_t n = 0; n < geometry_.mftRecords; ++n) {
-        EXPECT_EQ(ValidateRecord(b.ReadRecord(n).data(), geometry_.recordSize,
-                                 geometry_.clusterCount), 0) << "record " << n;
-      }
-    }
-    Mount(image_);
-  }
+class MkfsMount : public test::VolumeTest, public ::testing::WithParamInterface<Geometry> {};
 
-  test::ImageGeometry geometry_;
-  uint32_t firstFree_ = 0;
-};
-
-TEST_P(MkfsMount, TheVolumeHasTheGeometryAskedForAndChecksClean) {
+TEST_P(MkfsMount, TheVolumeIsSoundAndGrows) {
   const Geometry& g = GetParam();
-  EXPECT_EQ(geometry_.bytesPerSector, g.sectorSize);
-  EXPECT_EQ(geometry_.clusterSize, g.clusterSize);
-  EXPECT_EQ(geometry_.recordSize, g.recordSize);
-  EXPECT_EQ(geometry_.indexBlockSize, g.indexSize);
-  EXPECT_EQ(geometry_.totalSectors, (16u << 20) / g.sectorSize);
+  image_ = dir_.File("volume.img");
+  test::FormatImage(image_, "--size 16M " + g.options);
+  uint32_t firstFree = 0;
+  {
+    test::ImageBuilder b(image_);  // decodes the boot sector and record 0, or throws
+    const test::ImageGeometry& v = b.geometry();
+    EXPECT_EQ(v.bytesPerSector, g.sectorSize);
+    EXPECT_EQ(v.clusterSize, g.clusterSize);
+    EXPECT_EQ(v.recordSize, g.recordSize);
+    EXPECT_EQ(v.indexBlockSize, g.indexSize);
+    EXPECT_EQ(v.totalSectors, (16u << 20) / g.sectorSize);
+    firstFree = b.FindFreeClusters(1);
+    for (uint32_t n = 0; n < v.mftRecords; ++n) {
+      EXPECT_EQ(ValidateRecord(b.ReadRecord(n).data(), v.recordSize, v.clusterCount), 0) << n;
+    }
+  }
   EXPECT_EQ(test::FileSize(image_), 16u << 20);
-  Unmount();
   const test::CheckerResult check = test::RunChecker(image_, "");
   EXPECT_EQ(check.exitCode, 0) << check.output;
   EXPECT_TRUE(check.output.empty()) << check.output;
-}
-
-// The root opens as an empty directory and takes names; records and
-// clusters come from what the format left free, and the MFT grows.
-TEST_P(MkfsMount, RootOpensEmptyAndTheVolumeGrows) {
+  Mount(image_);
   Toolkit* root = Open("/1");
   ASSERT_NE(root, nullptr);
   EXPECT_TRUE(IsDirectory(root));
@@ -94,7 +80,7 @@ TEST_P(MkfsMount, RootOpensEmptyAndTheVolumeGrows) {
   uint32_t lcn = 0, count = 0;
   ASSERT_EQ(AllocateClusters(root, 1, 4, lcn, count), 0);
   EXPECT_EQ(count, 4u);
-  EXPECT_GE(lcn, firstFree_);
+  EXPECT_GE(lcn, firstFree);
   ToolkitClose(root);
   EXPECT_EQ(List("/1").size(), held + 9);
   EXPECT_EQ(OpenResult("/1/.."), 0);
