@@ -1,10 +1,11 @@
 // How vrax-mkfs treats its target and its command line: sizes, refusals,
-// existing volumes, exit codes.
+// existing volumes, exit codes; and its geometry rules.
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <filesystem>
 
+#include "mkfs/geometry.h"
 #include "support/image_toolkit.h"
 #include "support/temp_file.h"
 
@@ -48,8 +49,7 @@ TEST_F(MkfsTarget, ExistingFileKeepsItsSizeAndLosesItsContents) {
   EXPECT_EQ(std::count(bytes.end() - (1 << 20), bytes.end(), 0), 1 << 20);  // free clusters
 }
 
-// Impossible geometries (the whole matrix of rules: mkfs_units_test.cpp)
-// and volumes that cannot hold enough are refused before anything is made.
+// Impossible geometries (the whole matrix of rules: below) and volumes that cannot hold enough are refused before anything is made.
 TEST_F(MkfsTarget, ImpossibleVolumesAreRefused) {
   EXPECT_EQ(
       RunMkfs({"--sector-size", "4096", "--cluster-size", "2048", "--size", "64M", image_}), 2);
@@ -87,6 +87,26 @@ TEST_F(MkfsTarget, AnExistingVolumeIsOnlyReplacedWithForce) {
   ASSERT_EQ(RunMkfs({"--force", "--size", "16M", "--sector-size", "4096", image_}), 0);
   EXPECT_EQ(ImageBuilder(image_).geometry().bytesPerSector, 4096u);
   EXPECT_EQ(FileSize(image_), 16u << 20);
+}
+
+// Sector, cluster, record and index sizes each broken, on 64M.
+TEST(MkfsGeometry, ImpossibleUnitsAreRefused) {
+  const mkfs::GeometryRequest refused[] = {
+      {64 << 20, 1024},
+      {64 << 20, 4096, 2048},
+      {64 << 20, 0, 3000},
+      {64 << 20, 0, 128 << 10},
+      {64 << 20, 0, 0, 512},
+      {64 << 20, 0, 0, 0, 2048},
+      {64 << 20, 0, 16384, 0, 8192},
+  };
+  for (const mkfs::GeometryRequest& r : refused) {
+    mkfs::VolumeLayout l;
+    std::string error;
+    EXPECT_FALSE(mkfs::ComputeLayout(r, l, error))
+        << r.sectorSize << "/" << r.clusterSize << "/" << r.recordSize << "/" << r.indexBlockSize;
+    EXPECT_FALSE(error.empty());
+  }
 }
 
 }  // namespace

@@ -119,9 +119,6 @@ TEST_F(ReadResidentFile, ReadsStopAtTheSize) {
   uint32_t size = 0;
   EXPECT_EQ(FileSize(t, size), 0);
   EXPECT_EQ(size, 100u);
-  uint8_t d[kDescriptorSize] = {};
-  EXPECT_EQ(ReadDescriptor(t, d), 0);
-  EXPECT_EQ(GetBE32(d + 9), 100u);
   uint8_t bits = 0;
   EXPECT_EQ(ReadDescriptorAttributes(t, bits), 0);
   EXPECT_EQ(bits, kDescNewFile);
