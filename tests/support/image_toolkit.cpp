@@ -96,9 +96,6 @@ struct PlacedNode {
 };
 
 uint32_t Place(const IndexShape& shape, uint32_t& nextName, std::vector<PlacedNode>& out) {
-  for (const IndexShape::Below& b : shape.below) {
-    if (b.slot > shape.names) Fail("sub-node slot beyond the node's end entry");
-  }
   PlacedNode node;
   for (uint32_t slot = 0; slot <= shape.names; ++slot) {
     uint32_t child = kNoBlock;

@@ -28,12 +28,10 @@ using test::ClusterRun;
 using test::SampleVolume;
 using test::SampleVolumeTest;
 
-// Images cut short: every cut makes some read fail.
+// Images cut short inside the boot cluster, the MFT's own record, file data
+// and the index blocks: every cut makes some read fail.
+using DamageTruncated = SampleVolumeTest;
 
-class DamageTruncated : public SampleVolumeTest {};
-
-// Cut inside the boot cluster, the MFT's own record, file data and the
-// index blocks.
 TEST_F(DamageTruncated, EveryCutFailsSomeRead) {
   const SampleVolume& v = sample();
   const uint64_t cuts[] = {

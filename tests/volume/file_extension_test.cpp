@@ -17,15 +17,6 @@ namespace {
 
 class ExtensionGrowthTest : public test::VolumeTest {};
 
-// Fills a record to its last byte with an extra resident attribute.
-void FillRecord(uint8_t* image, uint32_t recordSize) {
-  const uint32_t room = RecordFreeRoom(image);
-  ASSERT_GE(room, 0x18u);
-  const std::vector<uint8_t> a =
-      test::ResidentAttribute(AT_VOLUME_VERSION, std::vector<uint8_t>((room - 0x18) & ~1u));
-  ASSERT_TRUE(InsertAttributeBytes(image, recordSize, a.data(), static_cast<uint32_t>(a.size())));
-}
-
 // The file's second instance lies in a full extension record and ends right
 // before the first free cluster of the volume, with a run of 0x7FFF
 // clusters: the next cluster the file gets continues that run, and the
@@ -52,8 +43,16 @@ TEST_F(ExtensionGrowthTest, MergedRunThatOutgrowsAFullRecordContinuesCorrectly) 
     const uint32_t blockClusters = builder.geometry().indexBlockSize / 512;
     builder.BuildIndex(5, test::IndexShape::Leaf(1), {{"merge", file.base}},
                        {{lcn + second + 1000, blockClusters}});
-    const uint32_t recordSize = builder.geometry().recordSize;
-    builder.PatchRecord(file.second, [&](uint8_t* image) { FillRecord(image, recordSize); });
+    // An extra resident attribute fills the second instance's record to its
+    // last byte.
+    builder.PatchRecord(file.second, [&](uint8_t* image) {
+      const uint32_t room = RecordFreeRoom(image);
+      ASSERT_GE(room, 0x18u);
+      const std::vector<uint8_t> a =
+          test::ResidentAttribute(AT_VOLUME_VERSION, std::vector<uint8_t>((room - 0x18) & ~1u));
+      ASSERT_TRUE(InsertAttributeBytes(image, builder.geometry().recordSize, a.data(),
+                                       static_cast<uint32_t>(a.size())));
+    });
   }
   ASSERT_EQ(test::RunChecker(image_).exitCode, 0) << test::RunChecker(image_).output;
   Mount(image_);

@@ -118,12 +118,6 @@ const IndexImage& BuildIndexImage(const IndexCase& c) {
   return it->second;
 }
 
-// Name as delivered: up to 28 bytes, no terminator at 28.
-std::string NameOf(const uint8_t* record) {
-  const char* name = reinterpret_cast<const char*>(record);
-  return std::string(name, strnlen(name, kDirRecordNameSize));
-}
-
 class ReadIndexTree : public test::VolumeTest, public ::testing::WithParamInterface<IndexCase> {
  protected:
   void SetUp() override {
@@ -155,7 +149,9 @@ class ReadIndexTree : public test::VolumeTest, public ::testing::WithParamInterf
       EXPECT_EQ(ReadDirectory(dir_toolkit_, offset, slice, buffer.data(), delivered), 0);
       EXPECT_EQ(buffer[delivered], 0xA5);
       for (uint32_t i = 0; i < delivered; i += kDirRecordSize) {
-        listing.emplace_back(NameOf(buffer.data() + i), GetLE32(buffer.data() + i + 28));
+        const char* name = reinterpret_cast<const char*>(buffer.data() + i);
+        listing.emplace_back(std::string(name, strnlen(name, kDirRecordNameSize)),
+                             GetLE32(buffer.data() + i + 28));
         for (size_t j = listing.back().first.size(); j < kDirRecordNameSize; ++j)
           EXPECT_EQ(buffer[i + j], 0) << listing.back().first;
       }
@@ -211,37 +207,6 @@ TEST_P(ReadIndexTree, ReadsDeliverEveryNameOnceInOrder) {
 std::string IndexCaseName(const ::testing::TestParamInfo<IndexCase>& p) { return p.param.label; }
 
 INSTANTIATE_TEST_SUITE_P(Shapes, ReadIndexTree, ::testing::ValuesIn(kCases), IndexCaseName);
-
-// Directories without names.
-
-class ReadIndexEmpty : public test::VolumeTest {
- protected:
-  void SetUp() override { Mount(test::SharedSample().path, false); }
-};
-
-// An empty index lists only ".." and "." and finds nothing. A root value
-// of no bytes at all answers 0 with the record all ones, which the path
-// walk takes as not found.
-TEST_F(ReadIndexEmpty, AnEmptyIndexListsOnlyDotDotAndDot) {
-  for (const std::string path : {"/1/Docs", "/1/hollow"}) {
-    Toolkit* t = Open(path);
-    ASSERT_NE(t, nullptr);
-    std::vector<uint8_t> buffer(4096);
-    uint32_t delivered = 0;
-    EXPECT_EQ(ReadDirectory(t, 0, 4096, buffer.data(), delivered), 0) << path;
-    EXPECT_EQ(delivered, 64u) << path;
-    EXPECT_EQ(GetLE32(buffer.data() + 28), 5u);
-    EXPECT_EQ(GetLE32(buffer.data() + 60), OpenedRecordNumber(t));
-    EXPECT_EQ(ReadDirectory(t, 64, 4096, buffer.data(), delivered), 0) << path;
-    EXPECT_EQ(delivered, 0u) << path;
-    uint32_t record = 0;
-    EXPECT_EQ(IndexLookup(t, t->fileChain, "x", 1, record),
-              path == "/1/Docs" ? kErrPathNotFound : 0);
-    EXPECT_EQ(record, 0xFFFFFFFFu);
-    ToolkitClose(t);
-  }
-  EXPECT_EQ(OpenResult("/1/hollow/x"), kErrPathNotFound);
-}
 
 }  // namespace
 }  // namespace vrax

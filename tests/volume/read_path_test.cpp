@@ -99,6 +99,30 @@ TEST_F(ReadPathWalk, DirectoriesListTheirParentAndThemselves) {
   EXPECT_EQ(List("/1").size(), 12u);
 }
 
+// An empty index lists only ".." and "." and finds nothing. A root value
+// of no bytes at all answers 0 with the record all ones, which the path
+// walk takes as not found.
+TEST_F(ReadPathWalk, AnEmptyIndexListsOnlyDotDotAndDot) {
+  for (const std::string path : {"/1/Docs", "/1/hollow"}) {
+    Toolkit* t = Open(path);
+    ASSERT_NE(t, nullptr);
+    std::vector<uint8_t> buffer(4096);
+    uint32_t delivered = 0;
+    EXPECT_EQ(ReadDirectory(t, 0, 4096, buffer.data(), delivered), 0) << path;
+    EXPECT_EQ(delivered, 64u) << path;
+    EXPECT_EQ(GetLE32(buffer.data() + 28), 5u);
+    EXPECT_EQ(GetLE32(buffer.data() + 60), OpenedRecordNumber(t));
+    EXPECT_EQ(ReadDirectory(t, 64, 4096, buffer.data(), delivered), 0) << path;
+    EXPECT_EQ(delivered, 0u) << path;
+    uint32_t record = 0;
+    EXPECT_EQ(IndexLookup(t, t->fileChain, "x", 1, record),
+              path == "/1/Docs" ? kErrPathNotFound : 0);
+    EXPECT_EQ(record, 0xFFFFFFFFu);
+    ToolkitClose(t);
+  }
+  EXPECT_EQ(OpenResult("/1/hollow/x"), kErrPathNotFound);
+}
+
 class ReadResidentFile : public PathTest {};
 
 TEST_F(ReadResidentFile, ReadsStopAtTheSize) {
