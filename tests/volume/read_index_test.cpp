@@ -10,10 +10,8 @@
 #include <vector>
 
 #include "platform/error_codes.h"
-#include "support/sample_volume.h"
+#include "support/image_toolkit.h"
 #include "support/volume_fixture.h"
-#include "volume/attributes/attributes.h"
-#include "volume/format/attribute.h"
 #include "volume/format/bytes.h"
 #include "volume/format/record.h"
 #include "volume/index/index.h"

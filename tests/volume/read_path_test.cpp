@@ -1,9 +1,8 @@
-// Paths through nested directories, names in any letter case, and files
-// whose data is resident in their record.
+// Paths through nested directories, names in any letter case, empty
+// indexes, and files whose data is resident in their record.
 #include <gtest/gtest.h>
 
 #include <cstring>
-#include <functional>
 #include <string>
 #include <vector>
 
@@ -34,7 +33,8 @@ class PathTest : public test::VolumeTest {
     return n;
   }
 
-  // ".." and "." of a directory as ReadDirectory delivers them.
+  // The records of ".." and "." as ReadDirectory delivers them (their names:
+  // read_index_test.cpp).
   std::vector<uint32_t> DotRecords(const std::string& path) {
     Toolkit* t = Open(path);
     if (t == nullptr) return {};
@@ -42,9 +42,6 @@ class PathTest : public test::VolumeTest {
     uint32_t delivered = 0;
     EXPECT_EQ(ReadDirectory(t, 0, 64, buffer, delivered), 0);
     ToolkitClose(t);
-    EXPECT_EQ(delivered, 64u);
-    EXPECT_STREQ(reinterpret_cast<char*>(buffer), "..");
-    EXPECT_STREQ(reinterpret_cast<char*>(buffer + 32), ".");
     return {GetLE32(buffer + 28), GetLE32(buffer + 60)};
   }
 
@@ -156,11 +153,12 @@ TEST_F(ReadResidentFile, ReadsStopAtTheSize) {
   ToolkitClose(t);
 }
 
-// Missing data, a descriptor too short or missing: each call says so.
-TEST_F(ReadResidentFile, MissingDataOrDescriptorsAreReported) {
+// Missing data, a descriptor too short or missing, a call meant for the
+// other kind of node: each call says so.
+TEST_F(ReadResidentFile, CallsThatCannotBeAnsweredSaySo) {
   Toolkit* t = Open("/1/nodata");
   ASSERT_NE(t, nullptr);
-  uint8_t buffer[16];
+  uint8_t buffer[64];
   uint32_t n = 1;
   EXPECT_EQ(FileRead(t, 0, 16, buffer, n), kErrPathNotFound);
   EXPECT_EQ(n, 0u);
@@ -178,19 +176,14 @@ TEST_F(ReadResidentFile, MissingDataOrDescriptorsAreReported) {
   ASSERT_NE(t, nullptr);
   EXPECT_EQ(ReadDescriptor(t, d), kErrPathNotFound);
   ToolkitClose(t);
-}
-
-TEST_F(ReadResidentFile, FileAndDirectoryCallsRefuseTheOtherKind) {
+  // File and directory calls refuse the other kind.
   Toolkit* file = Open("/1/README");
   Toolkit* directory = Open("/1/a");
   ASSERT_NE(file, nullptr);
   ASSERT_NE(directory, nullptr);
-  uint8_t buffer[64];
-  uint32_t n = 0;
   EXPECT_EQ(ReadDirectory(file, 0, 64, buffer, n), kErrAccessDenied);
   EXPECT_EQ(FileRead(directory, 0, 10, buffer, n), kErrAccessDenied);
   EXPECT_EQ(FileSize(directory, n), kErrAccessDenied);
-  uint8_t d[kDescriptorSize] = {};
   EXPECT_EQ(ReadDescriptor(directory, d), 0);
   EXPECT_EQ(d[0], kDescNewDirectory);
   EXPECT_EQ(GetBE32(d + 9), kDirectorySizeField);
