@@ -120,12 +120,7 @@ TEST_F(FindTest, PatternsNameTheDirectoryUpToTheirFirstWildcardOrFail) {
 // block of the directory's index, read after the names before it.
 TEST_F(FindTest, AFailingDirectoryReadKeepsTheNamesReadBeforeIt) {
   FormatAndMount("--size 16M");
-  std::vector<std::string> names;
-  for (int i = 0; i < 300; ++i) {
-    char text[16];
-    std::snprintf(text, sizeof text, "name%03d", i);
-    names.push_back(text);
-  }
+  const std::vector<std::string> names = InIndexOrder(MakeNames(300));
   CreateAll("/1/d", names);
   BlockDevice* device = CurrentDrive();
   ASSERT_NE(device, nullptr);
