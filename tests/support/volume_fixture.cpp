@@ -6,30 +6,8 @@
 #include "fileio/drive_table.h"
 #include "volume/format/bytes.h"
 #include "volume/index/index.h"
-#include <sys/wait.h>
 
 namespace vrax::test {
-
-int FormatVolume(const std::string& image, const std::string& arguments) {
-  const std::string command = std::string(VRAX_MKFS_PATH) + " --force " + arguments + " '" + image +
-                              "' > '" + image + ".log' 2>&1";
-  const int status = std::system(command.c_str());
-  return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-}
-
-CheckerResult RunChecker(const std::string& image) {
-  CheckerResult result;
-  const std::string log = image + ".fsck";
-  // The checker's own sanitizer reports must not pass for "problems found".
-  const std::string command = "ASAN_OPTIONS=exitcode=86 UBSAN_OPTIONS=exitcode=86 timeout 120 " +
-                              std::string(VRAX_FSCK_PATH) + " -v '" + image + "' > '" + log +
-                              "' 2>&1";
-  const int status = std::system(command.c_str());
-  result.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-  const auto bytes = ReadFileBytes(log);
-  result.output.assign(bytes.begin(), bytes.end());
-  return result;
-}
 
 void VolumeTest::ExpectClean() {
   const CheckerResult result = RunChecker(image_);

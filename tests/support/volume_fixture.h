@@ -11,20 +11,10 @@
 #include "blockdev/block_device.h"
 #include "platform/settings.h"
 #include "support/temp_file.h"
+#include "support/tool_runs.h"
 #include "volume/toolkit/toolkit.h"
 
 namespace vrax::test {
-
-// Runs vrax-mkfs on `image` with extra arguments (e.g. "--size 8M");
-// returns its exit code. Its output goes to `image`.log.
-int FormatVolume(const std::string& image, const std::string& arguments);
-
-struct CheckerResult {
-  int exitCode = -1;
-  std::string output;
-};
-// Runs the real vrax-fsck on `image` (unmounted or mounted: it only reads).
-CheckerResult RunChecker(const std::string& image);
 
 // Output of a command run while a lambda runs, from standard output.
 template <typename F>

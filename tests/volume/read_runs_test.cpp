@@ -5,13 +5,14 @@
 // boundary, with partial sectors at both ends.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <set>
 #include <string>
 #include <vector>
 
 #include "platform/error_codes.h"
-#include "support/image_builder.h"
+#include "support/sample_volume.h"
 #include "support/volume_fixture.h"
 #include "volume/attributes/attributes.h"
 #include "volume/format/bytes.h"
@@ -22,9 +23,7 @@ namespace vrax {
 namespace {
 
 using test::ClusterRun;
-using test::ImageBuilder;
 using test::ListFile;
-using test::ListLayout;
 
 struct Geometry {
   const char* label;
@@ -38,18 +37,6 @@ const Geometry kGeometries[] = {
 };
 
 constexpr uint8_t kUntouched = 0xA5;
-
-// Offsets worth reading at: both sides of every boundary in `edges`.
-std::vector<uint32_t> InterestingOffsets(const std::vector<uint32_t>& edges, uint32_t size) {
-  std::set<uint32_t> offsets;
-  for (uint32_t e : edges) {
-    for (int64_t d : {-1, 0, 1}) {
-      const int64_t o = static_cast<int64_t>(e) + d;
-      if (o >= 0 && o <= static_cast<int64_t>(size) + 1) offsets.insert(static_cast<uint32_t>(o));
-    }
-  }
-  return {offsets.begin(), offsets.end()};
-}
 
 // Reads `count` bytes at `offset` and compares with `content`: the bytes
 // up to the value's end arrive, nothing beyond them is written.
@@ -72,14 +59,25 @@ std::string CheckRead(Toolkit* t, const std::vector<uint8_t>& content, uint32_t 
   return "";
 }
 
-// Every offset of `offsets` with counts from one byte to several clusters
-// (enough to cross a run), and once to the end of the value.
+// Reads on both sides of the value's start and end and of every cluster
+// edge (every run starts at one), with counts from one byte to several
+// clusters (enough to cross a run) and to the end of the value.
 void ExpectReadsMatch(Toolkit* t, const std::vector<uint8_t>& content,
-                      const std::vector<uint32_t>& offsets, uint32_t S, uint32_t K) {
+                      const std::vector<ClusterRun>& runs, uint32_t S, uint32_t K) {
+  const uint32_t size = static_cast<uint32_t>(content.size());
+  std::vector<uint32_t> edges = {0, size};
+  uint32_t clusters = 0;
+  for (const ClusterRun& run : runs) clusters += run.length;
+  for (uint32_t c = 0; c <= clusters; ++c) edges.push_back(c * K);
+  std::set<uint32_t> offsets;
+  for (uint32_t e : edges) {
+    for (uint32_t o : {e - 1, e, e + 1}) {
+      if (o <= size + 1) offsets.insert(o);  // e - 1 wraps above for e = 0
+    }
+  }
   std::vector<std::string> failures;
   for (uint32_t offset : offsets) {
-    const uint32_t toEnd =
-        offset < content.size() ? static_cast<uint32_t>(content.size()) - offset : 1;
+    const uint32_t toEnd = offset < size ? size - offset : 1;
     for (uint32_t count : {1u, S + 1, K + 1, 3 * K + S + 3, toEnd}) {
       std::string failure = CheckRead(t, content, offset, count);
       if (!failure.empty()) failures.push_back(std::move(failure));
@@ -88,262 +86,149 @@ void ExpectReadsMatch(Toolkit* t, const std::vector<uint8_t>& content,
   EXPECT_TRUE(failures.empty()) << failures.size() << " bad reads, first: " << failures[0];
 }
 
-// The edges of a value held in `runs`: its start, its end and every
-// cluster edge (every run starts at one).
-std::vector<uint32_t> Edges(const std::vector<ClusterRun>& runs, uint32_t K, uint32_t size) {
-  std::vector<uint32_t> edges = {0, size};
-  uint32_t clusters = 0;
-  for (const ClusterRun& run : runs) clusters += run.length;
-  for (uint32_t c = 0; c <= clusters; ++c) edges.push_back(c * K);
-  return edges;
-}
+// The sample volume of each geometry, mounted read-only: multi.bin (one run
+// list, runs below earlier ones) and the two list files (runs continued in
+// extension records through an attribute list, the first instance in an
+// extension record or in the base record).
 
-std::string DescriptorSummary(Toolkit* t) {
-  uint8_t d[kDescriptorSize] = {};
-  const int32_t error = ReadDescriptor(t, d);
-  char text[64];
-  std::snprintf(text, sizeof text, "error %d bits %02x size %u", error, d[0], GetBE32(d + 9));
-  return text;
-}
-
-std::string ExpectedDescriptor(uint32_t size) {
-  return "error 0 bits 1b size " + std::to_string(size);
-}
-
-// ---------------------------------------------------------------------------
-// One run list, runs below earlier ones.
-
-// Each test formats its own image, adds the file and mounts it read-only.
-class ReadMultiRun : public test::VolumeTest, public ::testing::WithParamInterface<Geometry> {
+class ReadRuns : public test::VolumeTest, public ::testing::WithParamInterface<Geometry> {
  protected:
   void SetUp() override {
-    image_ = dir_.File("multi.img");
-    test::FormatImage(image_, GetParam().mkfs);
-    {
-      ImageBuilder b(image_);
-      K_ = b.geometry().clusterSize;
-      S_ = b.geometry().bytesPerSector;
-      const uint32_t m = b.FindFreeClusters(48);
-      // Behind the first run, offsets -24, +28, -40 and +17 from the last
-      // cluster of the run before.
-      runs_ = {{m + 30, 3}, {m + 8, 5}, {m + 40, 1}, {m, 4}, {m + 20, 2}};
-      content_ = test::PatternBytes(15 * K_ - K_ / 2 - 3, 9);
-      b.LinkNames(record::kRoot, {{"multi.bin", b.AddRunFile(record::kRoot, "multi.bin", runs_,
-                                                             content_)}});
-    }
-    Mount(image_, false);
+    VolumeTest::SetUp();
+    const test::SampleImage& sample = test::SharedSample(GetParam().mkfs);
+    v_ = &sample.volume;
+    K_ = v_->geometry.clusterSize;
+    S_ = v_->geometry.bytesPerSector;
+    Mount(sample.path, false);
   }
 
-  uint32_t Size() const { return static_cast<uint32_t>(content_.size()); }
-
-  uint32_t K_ = 0;
-  uint32_t S_ = 0;
-  std::vector<ClusterRun> runs_;
-  std::vector<uint8_t> content_;
-};
-
-// Reads across every cluster and run edge, past the size and in
-// sequential pieces give the bytes written; size and descriptor agree.
-TEST_P(ReadMultiRun, EveryBoundaryReadsTheBytesWritten) {
-  Toolkit* t = Open("/1/multi.bin");
-  ASSERT_NE(t, nullptr);
-  ExpectReadsMatch(t, content_, InterestingOffsets(Edges(runs_, K_, Size()), Size()), S_, K_);
-  for (uint32_t offset : {Size() + K_, 0xFFFFFFF0u}) {
-    EXPECT_EQ(CheckRead(t, content_, offset, 100), "");
-  }
-  std::vector<uint8_t> whole;
-  std::vector<uint8_t> piece(1000);
-  for (uint32_t offset = 0;;) {
-    uint32_t done = 0;
-    ASSERT_EQ(FileRead(t, offset, 1000, piece.data(), done), 0);
-    if (done == 0) break;
-    whole.insert(whole.end(), piece.begin(), piece.begin() + done);
-    offset += done;
-  }
-  EXPECT_EQ(whole, content_);
-  uint32_t size = 0;
-  EXPECT_EQ(FileSize(t, size), 0);
-  EXPECT_EQ(size, Size());
-  EXPECT_EQ(DescriptorSummary(t), ExpectedDescriptor(Size()));
-  ToolkitClose(t);
-}
-
-std::string TraceLine(uint32_t vcn, uint32_t first, uint32_t last, uint32_t lcn, uint8_t header,
-                      uint32_t length, uint32_t raw) {
-  char line[128];
-  std::snprintf(line, sizeof line,
-                "VCN=%08x VCNS=%08x VCNL=%08x COFF=%08x ORS=%d CRS=%d CR=%08x OR=%08x\n", vcn,
-                first, last, lcn, header >> 4, header & 0x0F, length, raw);
-  return line;
-}
-
-std::string FoundLine(uint32_t lcn, uint32_t length) {
-  char line[64];
-  std::snprintf(line, sizeof line, "--> PH_START=%08x RUN_LENGTH=%08x\n", lcn, length);
-  return line;
-}
-
-// The trace names every run walked on the way, then the one found.
-TEST_P(ReadMultiRun, LookupRunTracesTheRunsItWalks) {
-  Toolkit* t = Open("/1/multi.bin");
-  ASSERT_NE(t, nullptr);
-  const uint8_t* a = FindAttribute(t, t->fileChain, AT_DATA);
-  ASSERT_NE(a, nullptr);
-  const uint8_t* list = a + AttrRunListOffset(a);
-  const uint32_t wanted = 10;  // in the fourth run (VCN 9 to 12), 40 clusters back
-  std::string expected;
-  uint32_t vcn = 0, p = 0, pos = 0;
-  for (size_t i = 0; i < 4; ++i) {
-    const ClusterRun& r = runs_[i];
-    const uint8_t header = list[pos];
-    expected += TraceLine(wanted, vcn, vcn + r.length - 1, r.lcn, header, r.length, r.lcn - p);
-    pos += 1 + (header & 0x0F) + (header >> 4);
-    vcn += r.length;
-    p = r.lcn + r.length - 1;
-  }
-  expected += FoundLine(runs_[3].lcn, runs_[3].length);
-  uint32_t first = 0, last = 0, length = 0, lcn = 0;
-  const std::string printed = test::CapturedStdout([&] {
-    EXPECT_EQ(LookupRun(a, wanted, first, last, length, lcn, true), 0);
-    std::fflush(stdout);
-  });
-  EXPECT_EQ(printed, expected);
-  EXPECT_EQ(first, 9u);
-  EXPECT_EQ(last, 12u);
-  EXPECT_EQ(length, 4u);
-  EXPECT_EQ(lcn, runs_[3].lcn);
-  EXPECT_EQ(LookupRun(a, 15, first, last, length, lcn, false), 0x34FF);  // past the last run
-  ToolkitClose(t);
-}
-
-std::string GeometryName(const ::testing::TestParamInfo<Geometry>& p) { return p.param.label; }
-
-INSTANTIATE_TEST_SUITE_P(Geometries, ReadMultiRun, ::testing::ValuesIn(kGeometries), GeometryName);
-
-// ---------------------------------------------------------------------------
-// Runs continued in extension records through an attribute list.
-
-struct ListCase {
-  Geometry geometry;
-  ListLayout layout;
-};
-
-class ReadExtensionRuns : public test::VolumeTest, public ::testing::WithParamInterface<ListCase> {
- protected:
-  void SetUp() override {
-    image_ = dir_.File("listed.img");
-    test::FormatImage(image_, GetParam().geometry.mkfs);
-    {
-      ImageBuilder b(image_);
-      K_ = b.geometry().clusterSize;
-      S_ = b.geometry().bytesPerSector;
-      const uint32_t l = b.FindFreeClusters(40);
-      first_ = {{l + 20, 3}, {l + 2, 2}};
-      second_ = {{l + 30, 2}, {l + 10, 4}};
-      content_ = test::PatternBytes(11 * K_ - 100, 11);
-      file_ = b.AddListFile(record::kRoot, "listed.bin", first_, second_, content_,
-                            GetParam().layout);
-      b.LinkNames(record::kRoot, {{"listed.bin", file_.base}});
-    }
-    Mount(image_, false);
+  struct Listed {
+    std::string path;
+    ListFile records;
+    const std::vector<ClusterRun>* runs;  // the two instances
+  };
+  std::vector<Listed> ListFiles() const {
+    return {{"/1/listed.bin", v_->listed, v_->listedRuns},
+            {"/1/inbase.bin", v_->inBase, v_->inBaseRuns}};
   }
 
-  // Opens the file, keeping what the open prints in `printed_`.
-  Toolkit* OpenListed() {
+  // Opens a file, keeping what the open prints in `printed_`.
+  Toolkit* OpenQuietly(const std::string& path) {
     Toolkit* t = nullptr;
     printed_ = test::CapturedStdout([&] {
-      t = Open("/1/listed.bin");
+      t = Open(path);
       std::fflush(stdout);
     });
     return t;
   }
 
-  uint32_t Size() const { return static_cast<uint32_t>(content_.size()); }
-
+  const test::SampleVolume* v_ = nullptr;
   uint32_t K_ = 0;
   uint32_t S_ = 0;
-  std::vector<ClusterRun> first_, second_;
-  std::vector<uint8_t> content_;
-  ListFile file_;
   std::string printed_;
 };
 
-// Reads across every edge, the instance edge included, give the bytes
-// written and print nothing: the list is printed once, by the open. Size
-// and descriptor come from the base and the first instance.
-TEST_P(ReadExtensionRuns, EveryBoundaryReadsTheBytesWritten) {
-  Toolkit* t = OpenListed();
+// Reads across every cluster, run and instance edge and past the size
+// give the bytes written and print nothing (a list file's
+// list is printed once, by the open); size and descriptor agree.
+TEST_P(ReadRuns, EveryBoundaryReadsTheBytesWritten) {
+  struct File {
+    std::string path;
+    uint32_t size;
+    uint8_t seed;
+    std::vector<ClusterRun> runs;
+  };
+  std::vector<File> files = {{"/1/multi.bin", v_->multiSize, 2, v_->multiRuns}};
+  for (const Listed& f : ListFiles()) {
+    std::vector<ClusterRun> all = f.runs[0];
+    all.insert(all.end(), f.runs[1].begin(), f.runs[1].end());
+    files.push_back({f.path, v_->listedSize, 3, all});
+  }
+  for (const File& f : files) {
+    SCOPED_TRACE(f.path);
+    Toolkit* t = OpenQuietly(f.path);
+    ASSERT_NE(t, nullptr);
+    const std::vector<uint8_t> content = test::PatternBytes(f.size, f.seed);
+    uint32_t reported = 0;
+    int32_t descriptorError = -1;
+    uint8_t d[kDescriptorSize] = {};
+    const std::string printed = test::CapturedStdout([&] {
+      ExpectReadsMatch(t, content, f.runs, S_, K_);
+      for (uint32_t offset : {f.size + 3 * K_, 0xFFFFFFF0u}) {
+        EXPECT_EQ(CheckRead(t, content, offset, 100), "");
+      }
+      EXPECT_EQ(FileSize(t, reported), 0);
+      descriptorError = ReadDescriptor(t, d);
+      std::fflush(stdout);
+    });
+    EXPECT_EQ(printed, "");
+    EXPECT_EQ(reported, f.size);
+    EXPECT_EQ(descriptorError, 0);
+    EXPECT_EQ(d[0], 0x1B);
+    EXPECT_EQ(GetBE32(d + 9), f.size);
+    ToolkitClose(t);
+  }
+}
+
+// The run of a VCN in the fourth run, 40 clusters below the third; the
+// trace names the four runs walked on the way, then the one found.
+TEST_P(ReadRuns, LookupRunFindsARunBelowTheOneBefore) {
+  Toolkit* t = Open("/1/multi.bin");
   ASSERT_NE(t, nullptr);
-  std::vector<ClusterRun> all = first_;
-  all.insert(all.end(), second_.begin(), second_.end());
-  uint32_t size = 0;
-  std::string descriptor;
+  const uint8_t* a = FindAttribute(t, t->fileChain, AT_DATA);
+  ASSERT_NE(a, nullptr);
+  const uint32_t fourth = v_->multiRuns[3].lcn;  // VCN 9 to 12
+  uint32_t first = 0, last = 0, length = 0, lcn = 0;
   const std::string printed = test::CapturedStdout([&] {
-    ExpectReadsMatch(t, content_, InterestingOffsets(Edges(all, K_, Size()), Size()), S_, K_);
-    EXPECT_EQ(CheckRead(t, content_, Size() + 3 * K_, 64), "");
-    EXPECT_EQ(FileSize(t, size), 0);
-    descriptor = DescriptorSummary(t);
+    EXPECT_EQ(LookupRun(a, 10, first, last, length, lcn, true), 0);
     std::fflush(stdout);
   });
-  EXPECT_EQ(printed, "");
-  EXPECT_EQ(size, Size());
-  EXPECT_EQ(descriptor, ExpectedDescriptor(Size()));
+  char lines[160];
+  std::snprintf(lines, sizeof lines,
+                "VCN=0000000a VCNS=00000009 VCNL=0000000c COFF=%08x ORS=1 CRS=1 CR=00000004 "
+                "OR=%08x\n--> PH_START=%08x RUN_LENGTH=00000004\n",
+                fourth, fourth - (v_->multiRuns[2].lcn), fourth);
+  EXPECT_EQ(std::count(printed.begin(), printed.end(), '\n'), 5) << printed;
+  EXPECT_NE(printed.find(lines), std::string::npos) << printed;
+  EXPECT_EQ(first, 9u);
+  EXPECT_EQ(last, 12u);
+  EXPECT_EQ(length, 4u);
+  EXPECT_EQ(lcn, fourth);
+  EXPECT_EQ(LookupRun(a, 15, first, last, length, lcn, false), 0x34FF);  // past the last run
   ToolkitClose(t);
 }
 
-std::string ListLine(uint32_t type, uint32_t firstVcn, uint32_t record) {
-  char line[96];
-  std::snprintf(line, sizeof line, " $%2.2x %4u  %4u     %6u       %4u %4u\n", type, 32u, 0u,
-                firstVcn, record, 0u);
-  return line;
+// The open prints the attribute list; each instance's run list starts again from its
+// own first VCN and from LCN 0.
+TEST_P(ReadRuns, OpeningPrintsTheListAndEachInstanceCountsFromItsFirstVcn) {
+  for (const Listed& f : ListFiles()) {
+    SCOPED_TRACE(f.path);
+    Toolkit* t = OpenQuietly(f.path);
+    ASSERT_NE(t, nullptr);
+    const ListFile& r = f.records;
+    // Dashes, the header and one line per entry, each naming its record
+    // (the line format: dump_test.cpp).
+    EXPECT_EQ(std::count(printed_.begin(), printed_.end(), '\n'), 8) << printed_;
+    EXPECT_NE(printed_.find("     " + std::to_string(r.second) + "    0\n"), std::string::npos);
+    EXPECT_EQ(t->fileChain.Size(), r.first == r.base ? 2u : 3u);
+    const uint8_t* a = FindLastAttribute(t, t->fileChain, AT_DATA);
+    ASSERT_NE(a, nullptr);
+    uint32_t first = 0, last = 0, length = 0, lcn = 0;
+    EXPECT_EQ(LookupRun(a, 6, first, last, length, lcn, false), 0);
+    EXPECT_EQ(first, 5u);
+    EXPECT_EQ(last, 6u);
+    EXPECT_EQ(lcn, f.runs[1][0].lcn);
+    EXPECT_EQ(LookupRun(a, 9, first, last, length, lcn, false), 0);
+    EXPECT_EQ(first, 7u);
+    EXPECT_EQ(lcn, f.runs[1][1].lcn);
+    EXPECT_EQ(LookupRun(a, 11, first, last, length, lcn, false), 0x34FF);
+    ToolkitClose(t);
+  }
 }
 
-TEST_P(ReadExtensionRuns, OpeningPrintsTheAttributeList) {
-  Toolkit* t = OpenListed();
-  ASSERT_NE(t, nullptr);
-  const std::string dash(47, '-');
-  const std::string expected = dash + "\n" + " TYPE RECSIZE NAMEL START_VCN     MFT  ATTR_ID \n" +
-                               ListLine(0x10, 0, file_.base) + ListLine(0x30, 0, file_.base) +
-                               ListLine(0x80, 0, file_.first) + ListLine(0x80, 5, file_.second) +
-                               ListLine(0x1000, 0, file_.base) + dash + "\n";
-  EXPECT_EQ(printed_, expected);
-  EXPECT_EQ(t->fileChain.Size(), file_.first == file_.base ? 2u : 3u);
-  ToolkitClose(t);
-}
+std::string GeometryName(const ::testing::TestParamInfo<Geometry>& p) { return p.param.label; }
 
-// Each instance's run list starts again from its own first VCN and from
-// LCN 0.
-TEST_P(ReadExtensionRuns, LookupRunInTheSecondInstanceCountsFromItsFirstVcn) {
-  Toolkit* t = OpenListed();
-  ASSERT_NE(t, nullptr);
-  const uint8_t* a = FindLastAttribute(t, t->fileChain, AT_DATA);
-  ASSERT_NE(a, nullptr);
-  EXPECT_EQ(AttrFirstVcn(a), 5u);
-  uint32_t first = 0, last = 0, length = 0, lcn = 0;
-  EXPECT_EQ(LookupRun(a, 6, first, last, length, lcn, false), 0);
-  EXPECT_EQ(first, 5u);
-  EXPECT_EQ(last, 6u);
-  EXPECT_EQ(lcn, second_[0].lcn);
-  EXPECT_EQ(LookupRun(a, 9, first, last, length, lcn, false), 0);
-  EXPECT_EQ(first, 7u);
-  EXPECT_EQ(lcn, second_[1].lcn);
-  EXPECT_EQ(LookupRun(a, 11, first, last, length, lcn, false), 0x34FF);
-  ToolkitClose(t);
-}
-
-std::vector<ListCase> ListCases() {
-  return {{kGeometries[0], ListLayout::kFirstInExtension},
-          {kGeometries[0], ListLayout::kFirstInBase},
-          {kGeometries[1], ListLayout::kFirstInExtension}};
-}
-
-std::string ListCaseName(const ::testing::TestParamInfo<ListCase>& p) {
-  return std::string(p.param.geometry.label) +
-         (p.param.layout == ListLayout::kFirstInBase ? "FirstInBase" : "FirstInExtension");
-}
-
-INSTANTIATE_TEST_SUITE_P(Layouts, ReadExtensionRuns, ::testing::ValuesIn(ListCases()),
-                         ListCaseName);
+INSTANTIATE_TEST_SUITE_P(Geometries, ReadRuns, ::testing::ValuesIn(kGeometries), GeometryName);
 
 }  // namespace
 }  // namespace vrax

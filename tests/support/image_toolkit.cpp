@@ -1,4 +1,4 @@
-#include "support/image_builder.h"
+#include "support/image_toolkit.h"
 
 #include <fcntl.h>
 #include <unistd.h>
@@ -9,9 +9,8 @@
 
 #include "mkfs/node_records.h"
 #include "platform/error_codes.h"
-#include "support/temp_file.h"
-#include "support/volume_fixture.h"
 #include "volume/attributes/attributes.h"
+#include "volume/attributes/record_edit.h"
 #include "volume/format/attribute.h"
 #include "volume/format/attribute_list.h"
 #include "volume/format/boot_sector.h"
@@ -29,7 +28,6 @@ namespace vrax::test {
 
 namespace {
 
-constexpr uint8_t kFiller = 0xEE;
 const std::string kIndexName = "$I30";
 const Stamp kWhen{2024, 5, 6, 7, 8};
 
@@ -46,41 +44,25 @@ uint32_t ClustersOf(const std::vector<ClusterRun>& runs) {
 // The runs of a non-resident attribute header, decoded as the engine does.
 std::vector<ClusterRun> DecodeRuns(const uint8_t* a) {
   const uint32_t offset = AttrRunListOffset(a);
-  if (!AttrIsNonResident(a) || offset >= AttrLength(a)) Fail("attribute has no run list");
   std::vector<ClusterRun> runs;
-  uint32_t pos = 0, p = 0;
-  DecodedRun run;
-  for (;;) {
-    const RunStatus status = DecodeRun(a + offset, AttrLength(a) - offset, pos, run);
-    if (status == RunStatus::kEnd) return runs;
-    uint32_t lcn = 0;
-    if (status == RunStatus::kMalformed || !AdvanceRun(run, p, lcn)) Fail("malformed run list");
-    runs.push_back({lcn, run.length});
+  if (!AttrIsNonResident(a) || offset >= AttrLength(a) ||
+      !DecodeRunList(a + offset, AttrLength(a) - offset, runs)) {
+    Fail("attribute has no sound run list");
   }
+  return runs;
 }
 
 uint8_t* RequireAttribute(std::vector<uint8_t>& image, uint32_t type) {
-  uint8_t* a = FindAttributeInRecord(image.data(), static_cast<uint32_t>(image.size()), type);
-  if (a == nullptr) Fail("record lacks attribute type " + std::to_string(type));
-  return a;
+  return test::RequireAttribute(image.data(), static_cast<uint32_t>(image.size()), type);
 }
 
-std::vector<uint8_t> StandardInformation() {
-  std::vector<uint8_t> value(mkfs::kStandardInformationSize, 0);
-  PutLE32(value.data() + 0x20, 0x26);  // as the engine writes it
-  return value;
-}
-
-std::vector<uint8_t> FileNameValue(uint32_t parent, const std::string& name) {
-  std::vector<uint8_t> value(FileNameValueSize(static_cast<uint32_t>(name.size())));
-  EncodeFileName(value.data(), parent, name.data(), static_cast<uint32_t>(name.size()));
-  return value;
-}
-
-std::vector<uint8_t> DescriptorValue(uint8_t bits, uint32_t size) {
-  std::vector<uint8_t> value(kDescriptorSize);
-  EncodeDescriptor(mkfs::NewDescriptor(bits, size, kWhen), value.data());
-  return value;
+// The bytes of the first attribute a record builder holds.
+std::vector<uint8_t> FirstAttribute(const mkfs::RecordBuilder& record) {
+  std::vector<uint8_t> image = record.image();
+  AttributeWalk walk(image.data(), static_cast<uint32_t>(image.size()));
+  const uint8_t* a = walk.Next();
+  if (a == nullptr) Fail("attribute does not fit a record");
+  return std::vector<uint8_t>(a, a + AttrLength(a));
 }
 
 // A named index entry: reference, length 2n + 0x5A, flags, the file name
@@ -111,19 +93,15 @@ bool CollatesBefore(const IndexName& a, const IndexName& b) {
 struct PlacedNode {
   std::vector<std::pair<uint32_t, uint32_t>> entries;
   uint32_t endChild = kNoBlock;
-  uint32_t parent = kNoBlock;
 };
 
 uint32_t Place(const IndexShape& shape, uint32_t& nextName, std::vector<PlacedNode>& out) {
-  for (const IndexShape::Below& b : shape.below) {
-    if (b.slot > shape.names) Fail("sub-node slot beyond the node's end entry");
-  }
   PlacedNode node;
-  std::vector<uint32_t> children;
   for (uint32_t slot = 0; slot <= shape.names; ++slot) {
     uint32_t child = kNoBlock;
-    if (const IndexShape* c = shape.At(slot)) child = Place(*c, nextName, out);
-    if (child != kNoBlock) children.push_back(child);
+    for (const IndexShape::Below& b : shape.below) {
+      if (b.slot == slot) child = Place(b.node, nextName, out);
+    }
     if (slot < shape.names) {
       node.entries.emplace_back(nextName++, child);
     } else {
@@ -131,14 +109,10 @@ uint32_t Place(const IndexShape& shape, uint32_t& nextName, std::vector<PlacedNo
     }
   }
   out.push_back(node);
-  const uint32_t self = static_cast<uint32_t>(out.size() - 1);
-  for (uint32_t child : children) out[child].parent = self;
-  return self;
+  return static_cast<uint32_t>(out.size() - 1);
 }
 
 }  // namespace
-
-// ---- IndexShape ----
 
 IndexShape IndexShape::Leaf(uint32_t names) {
   IndexShape shape;
@@ -159,19 +133,6 @@ IndexShape IndexShape::Full(uint32_t levels, uint32_t fanout) {
   return shape;
 }
 
-IndexShape IndexShape::FirstEntryChain(uint32_t levels, uint32_t names) {
-  IndexShape shape = Leaf(names);
-  if (levels > 1) shape.With(0, FirstEntryChain(levels - 1, names));
-  return shape;
-}
-
-const IndexShape* IndexShape::At(uint32_t slot) const {
-  for (const Below& b : below) {
-    if (b.slot == slot) return &b.node;
-  }
-  return nullptr;
-}
-
 uint32_t IndexShape::TotalNames() const {
   uint32_t total = names;
   for (const Below& b : below) total += b.node.TotalNames();
@@ -183,15 +144,6 @@ uint32_t IndexShape::Blocks() const {
   for (const Below& b : below) blocks += b.node.Blocks();
   return blocks;
 }
-
-const IndexBlockInfo& BuiltIndex::Block(uint32_t vcn) const {
-  for (const IndexBlockInfo& block : blocks) {
-    if (block.vcn == vcn) return block;
-  }
-  Fail("no block at VCN " + std::to_string(vcn));
-}
-
-// ---- opening the image ----
 
 ImageBuilder::ImageBuilder(const std::string& image) {
   fd_ = ::open(image.c_str(), O_RDWR);
@@ -214,25 +166,19 @@ void ImageBuilder::LoadVolume() {
   g.recordSize = SizeFromCode(boot.recordSizeCode, g.clusterSize);
   g.indexBlockSize = SizeFromCode(boot.indexBlockSizeCode, g.clusterSize);
   g.clusterCount = boot.totalSectors / boot.sectorsPerCluster;
-  g.mftLcn = boot.mftLcn;
-  g.mftRecords = 1;  // enough to reach record 0 until the MFT's size is known
+  g.totalSectors = boot.totalSectors;
+  // Record 0 lies at the MFT's LCN; every other record where its runs say.
+  mftRuns_ = {{boot.mftLcn, std::max(1u, g.recordSize / g.clusterSize)}};
+  g.mftRecords = 1;
   recordZero_ = ReadRecord(record::kMft);
   const uint8_t* mft = RequireAttribute(recordZero_, AT_DATA);
-  const std::vector<ClusterRun> mftRuns = DecodeRuns(mft);
-  if (mftRuns.size() != 1 || mftRuns[0].lcn != g.mftLcn) Fail("the MFT is not in one run");
+  mftRuns_ = DecodeRuns(mft);
   g.mftRecords = AttrInitializedSize(mft) / g.recordSize;
   std::vector<uint8_t> bitmapFile = ReadRecord(record::kClusterBitmap);
   const uint8_t* bitmap = RequireAttribute(bitmapFile, AT_DATA);
   bitmapRuns_ = DecodeRuns(bitmap);
-  for (const ClusterRun& run : bitmapRuns_) {
-    const std::vector<uint8_t> held =
-        ReadBytes(ClusterOffset(run.lcn), static_cast<size_t>(run.length) * g.clusterSize);
-    clusterBitmap_.insert(clusterBitmap_.end(), held.begin(), held.end());
-  }
-  clusterBitmap_.resize(AttrInitializedSize(bitmap));
+  clusterBitmap_ = ReadValue(bitmapRuns_, 0, AttrInitializedSize(bitmap));
 }
-
-// ---- raw access ----
 
 std::vector<uint8_t> ImageBuilder::ReadBytes(uint64_t offset, size_t length) const {
   std::vector<uint8_t> bytes(length, 0);
@@ -252,7 +198,7 @@ uint64_t ImageBuilder::ClusterOffset(uint32_t lcn) const {
 
 uint64_t ImageBuilder::RecordOffset(uint32_t n) const {
   if (n >= geometry_.mftRecords) Fail("record " + std::to_string(n) + " beyond the MFT");
-  return ClusterOffset(geometry_.mftLcn) + static_cast<uint64_t>(n) * geometry_.recordSize;
+  return ValueOffset(mftRuns_, static_cast<uint64_t>(n) * geometry_.recordSize);
 }
 
 // Image offset of byte `offset` of a value held in `runs`.
@@ -265,18 +211,29 @@ uint64_t ImageBuilder::ValueOffset(const std::vector<ClusterRun>& runs, uint64_t
   Fail("offset beyond the runs");
 }
 
+// Values are read and written cluster by cluster: runs end at cluster edges.
+std::vector<uint8_t> ImageBuilder::ReadValue(const std::vector<ClusterRun>& runs, uint64_t offset,
+                                             size_t length) const {
+  std::vector<uint8_t> bytes;
+  while (bytes.size() < length) {
+    const uint64_t at = offset + bytes.size();
+    const size_t n =
+        std::min<size_t>(length - bytes.size(), geometry_.clusterSize - at % geometry_.clusterSize);
+    const std::vector<uint8_t> part = ReadBytes(ValueOffset(runs, at), n);
+    bytes.insert(bytes.end(), part.begin(), part.end());
+  }
+  return bytes;
+}
+
 void ImageBuilder::WriteValue(const std::vector<ClusterRun>& runs,
-                              const std::vector<uint8_t>& bytes) {
-  const uint64_t held = static_cast<uint64_t>(ClustersOf(runs)) * geometry_.clusterSize;
-  if (bytes.size() > held) Fail("value larger than its runs");
-  std::vector<uint8_t> padded = bytes;
-  padded.resize(held, kFiller);
-  uint64_t at = 0;
-  for (const ClusterRun& run : runs) {
-    const uint64_t n = static_cast<uint64_t>(run.length) * geometry_.clusterSize;
-    WriteBytes(ClusterOffset(run.lcn),
-               std::vector<uint8_t>(padded.begin() + at, padded.begin() + at + n));
-    at += n;
+                              const std::vector<uint8_t>& bytes, uint64_t offset) {
+  for (size_t done = 0; done < bytes.size();) {
+    const uint64_t at = offset + done;
+    const size_t n =
+        std::min<size_t>(bytes.size() - done, geometry_.clusterSize - at % geometry_.clusterSize);
+    WriteBytes(ValueOffset(runs, at),
+               std::vector<uint8_t>(bytes.begin() + done, bytes.begin() + done + n));
+    done += n;
   }
 }
 
@@ -294,6 +251,47 @@ void ImageBuilder::WriteRecord(uint32_t n, const std::vector<uint8_t>& image) {
   if (n == record::kMft) recordZero_ = image;
 }
 
+std::vector<ClusterRun> ImageBuilder::Runs(uint32_t n, uint32_t type) const {
+  std::vector<uint8_t> image = ReadRecord(n);
+  return DecodeRuns(RequireAttribute(image, type));
+}
+
+void ImageBuilder::SetRuns(uint32_t n, uint32_t type, const std::vector<ClusterRun>& runs) {
+  std::vector<uint8_t> image = ReadRecord(n);
+  const uint8_t* a = RequireAttribute(image, type);
+  mkfs::RecordBuilder holder(geometry_.recordSize, geometry_.bytesPerSector);
+  holder.AddNonResident(type, "", mkfs::WholeValue(runs, AttrDataSize(a), geometry_.clusterSize));
+  const std::vector<uint8_t> attribute = FirstAttribute(holder);
+  PatchRecord(n, [&](uint8_t* r) {
+    uint8_t* old = test::RequireAttribute(r, geometry_.recordSize, type);
+    const uint32_t at = static_cast<uint32_t>(old - r), length = AttrLength(old);
+    const int64_t delta = static_cast<int64_t>(attribute.size()) - length;
+    if (!ShiftRecordTail(r, geometry_.recordSize, at + length, delta)) Fail("record full");
+    std::copy(attribute.begin(), attribute.end(), r + at);
+  });
+}
+
+bool ImageBuilder::RecordBit(uint32_t n) const {
+  std::vector<uint8_t> zero = recordZero_;
+  return (AttrValue(RequireAttribute(zero, AT_BITMAP))[n / 8] >> (n % 8) & 1) != 0;
+}
+
+void ImageBuilder::SetRecordBit(uint32_t n, bool used) {
+  uint8_t& byte = AttrValue(RequireAttribute(recordZero_, AT_BITMAP))[n / 8];
+  byte = static_cast<uint8_t>(used ? byte | (1u << (n % 8)) : byte & ~(1u << (n % 8)));
+  WriteRecord(record::kMft, recordZero_);
+}
+
+bool ImageBuilder::ClusterBit(uint32_t lcn) const {
+  return (clusterBitmap_[lcn / 8] >> (lcn % 8) & 1) != 0;
+}
+
+void ImageBuilder::SetClusterBit(uint32_t lcn, bool used) {
+  uint8_t& byte = clusterBitmap_[lcn / 8];
+  byte = static_cast<uint8_t>(used ? byte | (1u << (lcn % 8)) : byte & ~(1u << (lcn % 8)));
+  WriteValue(bitmapRuns_, {byte}, lcn / 8);
+}
+
 void ImageBuilder::PatchRecord(uint32_t n, const std::function<void(uint8_t*)>& edit) {
   std::vector<uint8_t> image = ReadRecord(n);
   edit(image.data());
@@ -302,26 +300,19 @@ void ImageBuilder::PatchRecord(uint32_t n, const std::function<void(uint8_t*)>& 
 
 // Record 0's resident AT_BITMAP: bit n set while record n is in use.
 uint32_t ImageBuilder::AllocateRecord() {
-  uint8_t* bitmap = RequireAttribute(recordZero_, AT_BITMAP);
-  uint8_t* bits = AttrValue(bitmap);
-  const uint32_t limit = std::min<uint32_t>(geometry_.mftRecords, AttrValueLength(bitmap) * 8u);
-  for (uint32_t n = 0; n < limit; ++n) {
-    if ((bits[n / 8] & (1u << (n % 8))) == 0) {
-      bits[n / 8] = static_cast<uint8_t>(bits[n / 8] | (1u << (n % 8)));
-      WriteRecord(record::kMft, recordZero_);
+  for (uint32_t n = 0; n < geometry_.mftRecords; ++n) {
+    if (!RecordBit(n)) {
+      SetRecordBit(n, true);
       return n;
     }
   }
   Fail("no free record");
 }
 
-// ---- clusters ----
-
 uint32_t ImageBuilder::FindFreeClusters(uint32_t count) const {
   uint32_t start = 0, found = 0;
   for (uint32_t lcn = 0; lcn < geometry_.clusterCount; ++lcn) {
-    const bool used = (clusterBitmap_[lcn / 8] & (1u << (lcn % 8))) != 0;
-    if (used) {
+    if (ClusterBit(lcn)) {
       found = 0;
       continue;
     }
@@ -334,11 +325,9 @@ uint32_t ImageBuilder::FindFreeClusters(uint32_t count) const {
 void ImageBuilder::MarkClustersUsed(uint32_t lcn, uint32_t count) {
   if (static_cast<uint64_t>(lcn) + count > geometry_.clusterCount) Fail("clusters beyond volume");
   for (uint32_t c = lcn; c < lcn + count; ++c) {
-    uint8_t& byte = clusterBitmap_[c / 8];
-    if (byte & (1u << (c % 8))) Fail("cluster " + std::to_string(c) + " already used");
-    byte = static_cast<uint8_t>(byte | (1u << (c % 8)));
+    if (ClusterBit(c)) Fail("cluster " + std::to_string(c) + " already used");
+    SetClusterBit(c, true);
   }
-  WriteClusterBitmap();
 }
 
 uint32_t ImageBuilder::AllocateClusters(uint32_t count) {
@@ -347,47 +336,24 @@ uint32_t ImageBuilder::AllocateClusters(uint32_t count) {
   return lcn;
 }
 
-void ImageBuilder::WriteClusterBitmap() {
-  for (size_t at = 0; at < clusterBitmap_.size();) {
-    const uint64_t disk = ValueOffset(bitmapRuns_, at);
-    const size_t inCluster = geometry_.clusterSize - at % geometry_.clusterSize;
-    const size_t n = std::min(inCluster, clusterBitmap_.size() - at);
-    WriteBytes(disk,
-               std::vector<uint8_t>(clusterBitmap_.begin() + at, clusterBitmap_.begin() + at + n));
-    at += n;
-  }
-}
-
-// ---- files ----
-
-uint32_t ImageBuilder::NewFileRecord(uint32_t parent, const std::string& name, uint32_t size,
-                                     mkfs::RecordBuilder& record) {
-  const Descriptor d = mkfs::NewDescriptor(kDescNewFile, size, kWhen);
-  if (!mkfs::AddNodeAttributes(record, parent, name, d)) Fail("node attributes do not fit");
-  return AllocateRecord();
-}
-
-uint32_t ImageBuilder::AddResidentFile(uint32_t parent, const std::string& name,
-                                       const std::vector<uint8_t>& data) {
-  mkfs::RecordBuilder record(geometry_.recordSize, geometry_.bytesPerSector);
-  const uint32_t n = NewFileRecord(parent, name, static_cast<uint32_t>(data.size()), record);
-  if (!record.AddResident(AT_DATA, "", data)) Fail("resident data does not fit");
-  WriteRecord(n, record.image());
-  return n;
-}
-
-uint32_t ImageBuilder::AddRunFile(uint32_t parent, const std::string& name,
-                                  const std::vector<ClusterRun>& runs,
-                                  const std::vector<uint8_t>& data) {
-  for (const ClusterRun& run : runs) MarkClustersUsed(run.lcn, run.length);
-  WriteValue(runs, data);
+uint32_t ImageBuilder::AddFile(uint32_t parent, const std::string& name,
+                               const std::vector<uint8_t>& data,
+                               const std::vector<ClusterRun>& runs) {
   const uint32_t size = static_cast<uint32_t>(data.size());
   mkfs::RecordBuilder record(geometry_.recordSize, geometry_.bytesPerSector);
-  const uint32_t n = NewFileRecord(parent, name, size, record);
-  if (!record.AddNonResident(AT_DATA, "", mkfs::WholeValue(runs, size, geometry_.clusterSize))) {
-    Fail("run list does not fit the record");
+  const Descriptor d = mkfs::NewDescriptor(kDescNewFile, size, kWhen);
+  bool fits = mkfs::AddNodeAttributes(record, parent, name, d);
+  if (runs.empty()) {
+    fits = fits && record.AddResident(AT_DATA, "", data);
+  } else {
+    for (const ClusterRun& run : runs) MarkClustersUsed(run.lcn, run.length);
+    WriteValue(runs, data);
+    const uint32_t K = geometry_.clusterSize;
+    fits = fits && record.AddNonResident(AT_DATA, "", mkfs::WholeValue(runs, size, K));
+    record.SetFlags(record::kFlagInUse);  // as on a record holding a non-resident value
   }
-  record.SetFlags(record::kFlagInUse);  // as on a record holding a non-resident value
+  if (!fits) Fail("file does not fit its record");
+  const uint32_t n = AllocateRecord();
   WriteRecord(n, record.image());
   return n;
 }
@@ -445,9 +411,10 @@ ListFile ImageBuilder::AddListFile(uint32_t parent, const std::string& name,
   two.lastVcn = size == 0 ? 0 : (size - 1) / K;
 
   mkfs::RecordBuilder base(geometry_.recordSize, geometry_.bytesPerSector);
-  bool fits = base.AddResident(AT_STANDARD_INFORMATION, "", StandardInformation()) &&
-              base.AddResident(AT_FILE_NAME, "", FileNameValue(parent, name)) &&
-              base.AddResident(AT_OSK_FILEDES, "", DescriptorValue(kDescNewFile, size)) &&
+  std::vector<uint8_t> descriptor(kDescriptorSize);
+  EncodeDescriptor(mkfs::NewDescriptor(kDescNewFile, size, kWhen), descriptor.data());
+  bool fits = mkfs::AddNameAttributes(base, parent, name) &&
+              base.AddResident(AT_OSK_FILEDES, "", descriptor) &&
               base.AddResident(AT_ATTRIBUTE_LIST, "", ListValue(f, two.firstVcn));
   if (layout == ListLayout::kFirstInBase) {
     fits = fits && base.AddNonResident(AT_DATA, "", one);
@@ -485,11 +452,8 @@ const ImageBuilder::Node& ImageBuilder::DirectoryNode(uint32_t directory) const 
   Fail("record " + std::to_string(directory) + " is not a directory made here");
 }
 
-// ---- indexes ----
-
 BuiltIndex ImageBuilder::LinkNames(uint32_t directory, std::vector<IndexName> names) {
-  const IndexShape shape =
-      names.empty() ? IndexShape{} : IndexShape::Leaf(static_cast<uint32_t>(names.size()));
+  const IndexShape shape = IndexShape::Leaf(static_cast<uint32_t>(names.size()));
   return BuildIndex(directory, shape, std::move(names));
 }
 
@@ -516,7 +480,7 @@ IndexBlockInfo BuildBlock(const ImageGeometry& g, uint8_t* b, uint32_t block,
   const uint32_t B = g.indexBlockSize;
   auto vcn = [&g](uint32_t k) { return BlockToVcn(g, k); };
   BuildEmptyBlock(b, B, g.bytesPerSector, vcn(block));
-  IndexBlockInfo info{vcn(block), vcn(node.parent), {}};
+  IndexBlockInfo info{vcn(block), {}};
   uint32_t at = BlockEntriesStart(b);
   for (const auto& [name, child] : node.entries) {
     const std::vector<uint8_t> e = NamedEntry(names[name], directory, vcn(child));
@@ -534,15 +498,15 @@ IndexBlockInfo BuildBlock(const ImageGeometry& g, uint8_t* b, uint32_t block,
 
 // The root's end entry points at the top block; the bitmap marks every block.
 void AddIndexAttributes(const ImageGeometry& g, mkfs::RecordBuilder& record,
-                        const BuiltIndex& built, uint32_t blocks) {
+                        const BuiltIndex& built, uint32_t blocks, uint32_t held) {
   std::vector<uint8_t> root(ie::kNewRootSize);
   BuildEmptyRoot(root.data());
   WriteEndEntry(root.data() + ie::kRootFirstEntry, true, built.topVcn);
-  std::vector<uint8_t> bitmap((blocks + 7) / 8, 0);
+  std::vector<uint8_t> bitmap((held + 7) / 8, 0);
   for (uint32_t k = 0; k < blocks; ++k)
     bitmap[k / 8] = static_cast<uint8_t>(bitmap[k / 8] | (1u << (k % 8)));
   const mkfs::NonResidentInstance allocation =
-      mkfs::WholeValue(built.allocation, blocks * g.indexBlockSize, g.clusterSize);
+      mkfs::WholeValue(built.allocation, held * g.indexBlockSize, g.clusterSize);
   if (!record.AddResident(AT_INDEX_ROOT, kIndexName, root) ||
       !record.AddNonResident(AT_INDEX_ALLOCATION, kIndexName, allocation) ||
       !record.AddResident(AT_BITMAP, kIndexName, bitmap)) {
@@ -559,31 +523,31 @@ BuiltIndex ImageBuilder::BuildIndex(uint32_t directory, const IndexShape& shape,
   const Node node = DirectoryNode(directory);
   SortForShape(names, shape);
   BuiltIndex built;
-  built.directory = directory;
   built.order = names;
   mkfs::RecordBuilder record(geometry_.recordSize, geometry_.bytesPerSector);
   const Descriptor d = mkfs::NewDescriptor(kDescNewDirectory, kDirectorySizeField, kWhen);
   mkfs::AddNodeAttributes(record, node.parent, node.name, d);
-  if (names.empty() && shape.below.empty()) {
-    mkfs::AddEmptyIndex(record);
-    WriteRecord(directory, record.image());
-    return built;
-  }
   if (geometry_.indexBlockSize % geometry_.clusterSize != 0) Fail("blocks smaller than clusters");
   std::vector<PlacedNode> placed;
   uint32_t nextName = 0;
   const uint32_t top = Place(shape, nextName, placed);
   const uint32_t blocks = static_cast<uint32_t>(placed.size());
   built.allocation = TakeAllocation(blocks, allocation);
-  std::vector<uint8_t> value(static_cast<size_t>(blocks) * geometry_.indexBlockSize, 0);
-  for (uint32_t k = 0; k < blocks; ++k) {
-    built.blocks.push_back(
-        BuildBlock(geometry_, value.data() + static_cast<size_t>(k) * geometry_.indexBlockSize, k,
-                   placed[k], names, directory));
+  const uint32_t B = geometry_.indexBlockSize;
+  const uint32_t held = ClustersOf(built.allocation) / (B / geometry_.clusterSize);
+  std::vector<uint8_t> value(static_cast<size_t>(held) * B, 0);
+  for (uint32_t k = 0; k < held; ++k) {
+    uint8_t* block = value.data() + static_cast<size_t>(k) * B;
+    if (k < blocks) {
+      built.blocks.push_back(BuildBlock(geometry_, block, k, placed[k], names, directory));
+    } else {  // a spare block: empty, its bitmap bit clear
+      BuildEmptyBlock(block, B, geometry_.bytesPerSector, BlockToVcn(geometry_, k));
+      FixupBeforeWrite(block, B);
+    }
   }
   WriteValue(built.allocation, value);
   built.topVcn = BlockToVcn(geometry_, top);
-  AddIndexAttributes(geometry_, record, built, blocks);
+  AddIndexAttributes(geometry_, record, built, blocks, held);
   WriteRecord(directory, record.image());
   return built;
 }
@@ -592,7 +556,7 @@ std::vector<ClusterRun> ImageBuilder::TakeAllocation(uint32_t blocks,
                                                      const std::vector<ClusterRun>& given) {
   const uint32_t clusters = blocks * (geometry_.indexBlockSize / geometry_.clusterSize);
   if (given.empty()) return {ClusterRun{AllocateClusters(clusters), clusters}};
-  if (ClustersOf(given) != clusters) Fail("allocation of the wrong size");
+  if (ClustersOf(given) < clusters) Fail("allocation too small for the shape");
   for (const ClusterRun& run : given) MarkClustersUsed(run.lcn, run.length);
   return given;
 }
@@ -601,205 +565,37 @@ uint64_t ImageBuilder::IndexBlockOffset(const BuiltIndex& index, uint32_t vcn) c
   return ValueOffset(index.allocation, static_cast<uint64_t>(vcn) * geometry_.clusterSize);
 }
 
-std::vector<uint8_t> ImageBuilder::ReadIndexBlock(const BuiltIndex& index, uint32_t vcn) const {
-  std::vector<uint8_t> block;
-  const uint32_t K = geometry_.clusterSize;
-  for (uint32_t c = 0; c < geometry_.indexBlockSize / K; ++c) {
-    const std::vector<uint8_t> part = ReadBytes(IndexBlockOffset(index, vcn + c), K);
-    block.insert(block.end(), part.begin(), part.end());
-  }
-  if (FixupAfterRead(block.data(), geometry_.indexBlockSize) != kOk) Fail("block fix-up");
-  return block;
-}
-
 void ImageBuilder::PatchIndexBlock(const BuiltIndex& index, uint32_t vcn,
                                    const std::function<void(uint8_t*)>& edit) {
-  std::vector<uint8_t> block = ReadIndexBlock(index, vcn);
+  const uint32_t B = geometry_.indexBlockSize;
+  const uint64_t at = static_cast<uint64_t>(vcn) * geometry_.clusterSize;
+  std::vector<uint8_t> block = ReadValue(index.allocation, at, B);
+  if (FixupAfterRead(block.data(), B) != kOk) Fail("block fix-up mismatch");
   edit(block.data());
-  if (FixupBeforeWrite(block.data(), geometry_.indexBlockSize) != kOk) Fail("block fix-up");
-  const uint32_t K = geometry_.clusterSize;
-  for (uint32_t c = 0; c < geometry_.indexBlockSize / K; ++c) {
-    WriteBytes(IndexBlockOffset(index, vcn + c),
-               std::vector<uint8_t>(block.begin() + c * K, block.begin() + (c + 1) * K));
+  if (FixupBeforeWrite(block.data(), B) != kOk) Fail("block fix-up");
+  WriteValue(index.allocation, block, at);
+}
+
+bool IndexOrderBefore(const std::string& a, const std::string& b) {
+  auto fold = [](char c) {
+    return static_cast<signed char>(c >= 'a' && c <= 'z' ? c - 'a' + 'A' : c);
+  };
+  for (size_t i = 0; i < std::min(a.size(), b.size()); ++i) {
+    if (fold(a[i]) != fold(b[i])) return fold(a[i]) < fold(b[i]);
   }
+  return a.size() < b.size();
 }
 
-// ---- the sample volume ----
-
-SampleVolume BuildSampleVolume(const std::string& image, const std::string& mkfsArguments) {
-  FormatImage(image, mkfsArguments);
-  ImageBuilder b(image);
-  const uint32_t K = b.geometry().clusterSize;
-  SampleVolume v;
-  v.readme = b.AddResidentFile(record::kRoot, "README", PatternBytes(100, 1));
-
-  const uint32_t m = b.FindFreeClusters(48);
-  v.multiRuns = {{m + 30, 3}, {m + 8, 5}, {m + 40, 1}, {m, 4}, {m + 20, 2}};
-  v.multiSize = 15 * K - K / 2 - 3;
-  v.multi = b.AddRunFile(record::kRoot, "multi.bin", v.multiRuns, PatternBytes(v.multiSize, 2));
-
-  const uint32_t l = b.FindFreeClusters(40);
-  v.listedSize = 11 * K - 100;
-  v.listed = b.AddListFile(record::kRoot, "listed.bin", {{l + 20, 3}, {l + 2, 2}},
-                           {{l + 30, 2}, {l + 10, 4}}, PatternBytes(v.listedSize, 3),
-                           ListLayout::kFirstInExtension);
-
-  const uint32_t a = v.a = b.AddDirectory(record::kRoot, "a");
-  const uint32_t bb = b.AddDirectory(a, "b");
-  const uint32_t c = b.AddDirectory(bb, "c");
-  const uint32_t deep = b.AddResidentFile(c, "deep.txt", PatternBytes(300, 4));
-  b.LinkNames(a, {{"b", bb}});
-  b.LinkNames(bb, {{"c", c}});
-  b.LinkNames(c, {{"deep.txt", deep}});
-
-  v.tree = b.AddDirectory(record::kRoot, "tree");
-  std::vector<IndexName> leaves;
-  for (int i = 0; i < 26; ++i) {
-    const std::string name = "leaf-" + std::string(i < 10 ? "0" : "") + std::to_string(i);
-    leaves.push_back({name, b.AddResidentFile(v.tree, name, PatternBytes(10 + i, 5))});
-  }
-  v.treeIndex = b.BuildIndex(v.tree, IndexShape::Full(3, 2), leaves);
-  b.LinkNames(record::kRoot, {{"README", v.readme},
-                              {"multi.bin", v.multi},
-                              {"listed.bin", v.listed.base},
-                              {"a", a},
-                              {"tree", v.tree}});
-
-  v.paths = {"/1",     "/1/README", "/1/multi.bin",      "/1/listed.bin", "/1/a",
-             "/1/a/b", "/1/a/b/c",  "/1/a/b/c/deep.txt", "/1/tree"};
-  for (const IndexName& leaf : leaves) v.paths.push_back("/1/tree/" + leaf.name);
-  return v;
-}
-
-// ---- damaging copies of the sample volume ----
-
-namespace {
-
-struct SampleImage {
-  TempDir dir;
-  std::string path = dir.File("sample.img");
-  SampleVolume volume = BuildSampleVolume(path);
-};
-
-const SampleImage& Sample() {
-  static const SampleImage image;
-  return image;
-}
-
-// Runs `f` with standard output and standard error captured and dropped.
-template <typename F>
-int32_t Quietly(F&& f) {
-  ::testing::internal::CaptureStdout();
-  ::testing::internal::CaptureStderr();
-  const int32_t result = f();
-  std::fflush(stdout);
-  ::testing::internal::GetCapturedStderr();
-  ::testing::internal::GetCapturedStdout();
-  return result;
-}
-
-}  // namespace
-
-const SampleVolume& SampleVolumeTest::sample() { return Sample().volume; }
-
-void SampleVolumeTest::SetUp() {
-  image_ = dir_.File("damaged.img");
-  WriteFileBytes(image_, ReadFileBytes(Sample().path));
-  builder_ = std::make_unique<ImageBuilder>(image_);
-  geometry_ = builder_->geometry();
-}
-
-ImageBuilder& SampleVolumeTest::builder() {
-  if (builder_ == nullptr) Fail("the copy is mounted: damage it before MountCopy()");
-  return *builder_;
-}
-
-void SampleVolumeTest::MountCopy() {
-  builder_.reset();
-  Mount(image_, false);
-}
-
-int32_t SampleVolumeTest::ReadResult(const std::string& path) {
-  return Quietly([&] { return ReadEverything({path}); });
-}
-
-int32_t SampleVolumeTest::ReadAllResult() {
-  return Quietly([&] { return ReadEverything(sample().paths); });
-}
-
-int32_t SampleVolumeTest::LookupResult(const std::string& directoryPath, const std::string& name) {
-  return Quietly([&] {
-    Toolkit* t = nullptr;
-    int32_t error = ToolkitOpen(t, directoryPath.c_str());
-    if (error != kOk) return error;
-    uint32_t record = 0;
-    error = IndexLookup(t, t->fileChain, name.data(), static_cast<uint32_t>(name.size()), record);
-    ToolkitClose(t);
-    return error;
-  });
-}
-
-uint8_t* SampleVolumeTest::Attribute(uint8_t* record, uint32_t type) {
-  uint8_t* a = FindAttributeInRecord(record, geometry_.recordSize, type);
+uint8_t* RequireAttribute(uint8_t* record, uint32_t recordSize, uint32_t type) {
+  uint8_t* a = FindAttributeInRecord(record, recordSize, type);
   if (a == nullptr) Fail("record lacks attribute type " + std::to_string(type));
   return a;
 }
 
-// ---- formatting and reading back ----
-
-void FormatImage(const std::string& image, const std::string& arguments) {
-  if (FormatVolume(image, arguments) != 0) Fail("vrax-mkfs " + arguments + " failed");
-}
-
-namespace {
-
-constexpr uint32_t kSlice = 4096;
-constexpr uint32_t kMaxSlices = 64;
-constexpr uint32_t kMaxReadBytes = 1u << 20;
-
-int32_t ListAll(Toolkit* t) {
-  std::vector<uint8_t> buffer(kSlice);
-  uint32_t offset = 0;
-  for (uint32_t slice = 0; slice < kMaxSlices; ++slice) {
-    uint32_t delivered = 0;
-    const int32_t error = ReadDirectory(t, offset, kSlice, buffer.data(), delivered);
-    if (error != kOk || delivered < kSlice) return error;
-    offset += delivered;
-  }
-  return kOk;
-}
-
-int32_t ReadAll(Toolkit* t) {
-  uint32_t size = 0;
-  int32_t error = FileSize(t, size);
-  if (error != kOk) return error;
-  uint8_t descriptor[kDescriptorSize] = {};
-  error = ReadDescriptor(t, descriptor);
-  if (error != kOk) return error;
-  std::vector<uint8_t> buffer(kSlice);
-  for (uint32_t offset = 0; offset < std::min(size, kMaxReadBytes);) {
-    uint32_t done = 0;
-    error = FileRead(t, offset, kSlice, buffer.data(), done);
-    if (error != kOk || done == 0) return error;
-    offset += done;
-  }
-  return kOk;
-}
-
-}  // namespace
-
-int32_t ReadEverything(const std::vector<std::string>& paths) {
-  int32_t first = kOk;
-  for (const std::string& path : paths) {
-    Toolkit* t = nullptr;
-    int32_t error = ToolkitOpen(t, path.c_str());
-    if (error == kOk) {
-      error = IsDirectory(t) ? ListAll(t) : ReadAll(t);
-      ToolkitClose(t);
-    }
-    if (first == kOk) first = error;
-  }
-  return first;
+std::vector<uint8_t> ResidentAttribute(uint32_t type, const std::vector<uint8_t>& value) {
+  mkfs::RecordBuilder holder(4096, 512);
+  if (!holder.AddResident(type, "", value)) Fail("resident value too large");
+  return FirstAttribute(holder);
 }
 
 }  // namespace vrax::test
