@@ -127,6 +127,25 @@ class Server:
                 stream.close()
 
 
+def eventually(probe, expected=True, seconds=10.0):
+    """True when probe() returns `expected` within `seconds`."""
+    deadline = time.monotonic() + seconds
+    while probe() != expected:
+        if time.monotonic() > deadline:
+            return False
+        time.sleep(0.05)
+    return True
+
+
+def listen_on(host="127.0.0.1"):
+    """A listening socket for active mode; (socket, EPRT argument)."""
+    s = socket.socket(socket.AF_INET6 if ":" in host else socket.AF_INET)
+    s.bind((host, 0))
+    s.listen(1)
+    s.settimeout(IO_TIMEOUT)
+    return s, "|%d|%s|%d|" % (2 if ":" in host else 1, host, s.getsockname()[1])
+
+
 def ipv6_loopback():
     """True when this host can listen on ::1."""
     try:
@@ -205,14 +224,19 @@ class Raw:
         return socket.create_connection((host, int(match.group(1))), timeout=IO_TIMEOUT)
 
     def transfer(self, command, upload=None, data=None):
-        """`command` over `data` (default: a fresh passive connection):
-        sends `upload` or reads what comes. Returns the bytes read, or the
-        reply when the command opens no transfer; checks the 150 and 226."""
+        """`command` over `data` (default: a fresh passive connection; a
+        listening socket for active mode): sends `upload` or reads what comes.
+        Returns the bytes read, or the reply when the command opens no
+        transfer; checks the 150 and 226."""
         data = data or self.data_connection()
         try:
             self.opened = reply = self.cmd(command)
             if not reply.startswith("150 "):
                 return reply
+            if data.getsockopt(socket.SOL_SOCKET, socket.SO_ACCEPTCONN):
+                with data:  # closes the listener
+                    data = data.accept()[0]
+                    self.data_source_port = data.getpeername()[1]
             listing = command.split()[0] in ("LIST", "NLST", "MLSD")
             assert reply == "150 Opening data connection" + (
                 " for directory list." if listing else ".") or reply.startswith("150 FILE: "), reply
@@ -309,6 +333,11 @@ class ServedVolume(unittest.TestCase):
         f.set_pasv(passive)
         self.addCleanup(f.close)
         return f
+
+    def replies(self, r, rows):
+        """Sends each command of the (command, reply) rows in turn."""
+        for command, reply in rows:
+            self.assertEqual(r.cmd(command), reply, command)
 
     def local(self, name, data=None):
         """A path in the class's work folder; written with `data` when given."""

@@ -101,18 +101,15 @@ class Ftps(TlsServed):
     def test_replies_of_the_protection_commands(self):
         plain = self.raw(login=False)
         first = "503 Protect the control connection first (AUTH TLS)."
-        rows = [("PBSZ 0", first), ("PROT P", first), ("AUTH KERBEROS", "504 Unknown AUTH type.")]
-        for command, reply in rows:
-            self.assertEqual(plain.cmd(command), reply)
+        self.replies(plain, [("PBSZ 0", first), ("PROT P", first), ("AUTH KERBEROS", "504 Unknown AUTH type.")])
         plain.send("FEAT\r\n")
         self.assertLessEqual({" AUTH TLS", " PBSZ", " PROT"}, set(plain.lines_until("211 ")))
         r = self.tls_raw()
-        rows = [("AUTH TLS", "503 The connection is already protected."),
-                ("PBSZ", "501 Invalid number of arguments."), ("PBSZ 0", "200 PBSZ=0"),
-                ("PROT S", "536 Only PROT C and PROT P are supported."), ("PROT X", "504 Unknown PROT level."),
-                ("PROT P", "200 PROT now Private."), ("CCC", "534 The control connection stays protected.")]
-        for command, reply in rows:
-            self.assertEqual(r.cmd(command), reply)
+        self.replies(r, [("AUTH TLS", "503 The connection is already protected."),
+                         ("PBSZ", "501 Invalid number of arguments."), ("PBSZ 0", "200 PBSZ=0"),
+                         ("PROT S", "536 Only PROT C and PROT P are supported."),
+                         ("PROT X", "504 Unknown PROT level."), ("PROT P", "200 PROT now Private."),
+                         ("CCC", "534 The control connection stays protected.")])
         self.assertEqual(r.login().cmd("NOOP"), "200 NOOP Command Successful.")
 
     def test_no_auth_while_a_transfer_runs(self):

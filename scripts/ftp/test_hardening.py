@@ -19,9 +19,8 @@ import unittest
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 import harness  # noqa: E402
-from harness import Raw, Server, ServedVolume, make_image  # noqa: E402
+from harness import Raw, Server, ServedVolume, eventually, make_image  # noqa: E402
 
-SETTLE_SECONDS = 10.0
 A = b"hello from the volume\n"
 LINGER_NOT = b"\x01\x00\x00\x00\x00\x00\x00\x00"  # close with a reset
 
@@ -29,16 +28,6 @@ LINGER_NOT = b"\x01\x00\x00\x00\x00\x00\x00\x00"  # close with a reset
 def held(pid):
     """(threads, descriptors) of a process."""
     return (len(os.listdir("/proc/%d/task" % pid)), len(os.listdir("/proc/%d/fd" % pid)))
-
-
-def settles(probe, expected):
-    """True when probe() returns `expected` within SETTLE_SECONDS."""
-    deadline = time.monotonic() + SETTLE_SECONDS
-    while probe() != expected:
-        if time.monotonic() > deadline:
-            return False
-        time.sleep(0.05)
-    return True
 
 
 class Hostile(ServedVolume):
@@ -65,9 +54,8 @@ class Hostile(ServedVolume):
         data = r.data_connection()
         self.assertEqual(r.cmd("RETR huge.bin"), "150 Opening data connection.")
         data.recv(1000)
-        self.assertEqual(r.cmd("PASV"), "425 You're already connected.")
-        self.assertEqual(r.cmd("REST 5"), "501 Syntax error in arguments.")
-        self.assertEqual(r.cmd("PORT 127,0,0,1,4,1"), "501 Syntax error in arguments.")
+        self.replies(r, [("PASV", "425 You're already connected."), ("REST 5", "501 Syntax error in arguments."),
+                         ("PORT 127,0,0,1,4,1", "501 Syntax error in arguments.")])
         replies = self.abort(r)
         data.close()
         aborted = "426 Previous command has been finished abnormally."
@@ -114,7 +102,7 @@ class Hostile(ServedVolume):
         data.close()
         self.assertIsNone(self.server.process.poll())
         check = self.raw()
-        self.assertTrue(settles(lambda: check.cmd("SIZE vanished.bin"), "550 No such file."))
+        self.assertTrue(eventually(lambda: check.cmd("SIZE vanished.bin"), "550 No such file."))
 
 
 class VanishedClients(ServedVolume):
@@ -129,7 +117,7 @@ class VanishedClients(ServedVolume):
             r.pasv()
             r.send("LIST\r\n" if n % 2 else "RETR a.txt\r\n")
             r.close()
-        self.assertTrue(settles(lambda: held(pid), before), (before, held(pid)))
+        self.assertTrue(eventually(lambda: held(pid), before), (before, held(pid)))
         # The passive ports came back: listings work for the next client.
         f = self.ftp()
         self.assertEqual(f.nlst(), ["a.txt"])

@@ -118,19 +118,10 @@ class Startup(unittest.TestCase):
         self.assertGreaterEqual(port, 1024)
         data = socket.create_connection((host, port), timeout=harness.IO_TIMEOUT)
         self.assertEqual(r.transfer("RETR a.txt", data=data), b"x")
-        listener = socket.socket()
-        self.addCleanup(listener.close)
-        listener.bind(("127.0.0.1", 0))
-        listener.listen(1)
-        p = listener.getsockname()[1]
-        self.assertEqual(r.cmd("PORT 127,0,0,1,%d,%d" % (p // 256, p % 256)),
-                         "200 PORT command successful.")
-        r.send("RETR a.txt\r\n")
-        data, _ = listener.accept()
-        self.assertGreaterEqual(data.getpeername()[1], 1024)
-        self.assertEqual(harness.read_all(data), b"x")
-        data.close()
-        self.assertEqual(r.lines_until("226 "), ["150 Opening data connection.", "226 Transfer complete."])
+        listener, argument = harness.listen_on()
+        self.assertEqual(r.cmd("EPRT " + argument), "200 EPRT command successful.")
+        self.assertEqual(r.transfer("RETR a.txt", data=listener), b"x")
+        self.assertGreaterEqual(r.data_source_port, 1024)
 
 
 if __name__ == "__main__":

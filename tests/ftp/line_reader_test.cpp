@@ -70,21 +70,22 @@ TEST(LineReader, SplitsTheStreamIntoLines) {
 }
 
 TEST(CommandLine, SplitsAtTheFirstBlank) {
-  CommandLine c = ParseCommandLine("stor my file.txt");
-  EXPECT_EQ(c.word, "STOR");
-  EXPECT_TRUE(c.hasArgument);
-  EXPECT_EQ(c.argument, "my file.txt");
-  CommandLine blank = ParseCommandLine("CWD ");
-  EXPECT_TRUE(blank.hasArgument);
-  EXPECT_EQ(blank.argument, "");
-  CommandLine none = ParseCommandLine("Pwd");
-  EXPECT_EQ(none.word, "PWD");
-  EXPECT_FALSE(none.hasArgument);
-  EXPECT_EQ(ParseCommandLine("type A N").argument, "A N");
-  EXPECT_EQ(ParseCommandLine("x\xe9y").word, "X\xe9Y");  // only ASCII letters are raised
-  CommandLine zero = ParseCommandLine(std::string("DELE a\0b", 8));  // a zero byte: no command
-  EXPECT_EQ(zero.word, "");
-  EXPECT_FALSE(zero.hasArgument);
+  const struct {
+    std::string text, word;
+    bool hasArgument;
+    std::string argument;
+  } cases[] = {
+      {"stor my file.txt", "STOR", true, "my file.txt"}, {"CWD ", "CWD", true, ""},
+      {"Pwd", "PWD", false, ""}, {"type A N", "TYPE", true, "A N"},
+      {"x\xe9y", "X\xe9Y", false, ""},  // only ASCII letters are raised
+      {std::string("DELE a\0b", 8), "", false, ""},  // a zero byte: no command
+  };
+  for (const auto& c : cases) {
+    const CommandLine parsed = ParseCommandLine(c.text);
+    EXPECT_EQ(parsed.word, c.word) << c.word;
+    EXPECT_EQ(parsed.hasArgument, c.hasArgument) << c.word;
+    EXPECT_EQ(parsed.argument, c.argument) << c.word;
+  }
 }
 
 TEST(CommandLine, TelnetSequencesAreDropped) {
