@@ -4,8 +4,6 @@ active mode over IPv4 and IPv6: Python's ftplib (EPSV and EPRT on IPv6),
 lftp (MLSD, mirrors, moves, wildcards), curl (directories made on upload,
 ranges, quoted commands) and tnftp (mget/mput with wildcards). One class
 per client; CTest runs each on its own (test_clients.py ... Lftp).
-
-Usage: test_clients.py --vrax PATH --mkfs PATH --fsck PATH [unittest args]
 """
 
 import ftplib

@@ -4,8 +4,6 @@ real vrax program: overlong lines, aborts and vanishing mid-transfer,
 sessions that vanish while the server waits for their data connection,
 running out of descriptors and slow transfers.
 (Connection limits and the idle timeout are tests of tests/ftp.)
-
-Usage: test_hardening.py --vrax PATH --mkfs PATH --fsck PATH [unittest args]
 """
 
 import os

@@ -2,8 +2,6 @@
 """End-to-end tests of vrax's replies, driven line by line over IPv4 and
 IPv6 loopback: login, settings, paths, transfers, listings, the protocol's
 extensions, and the refusals of a read-only or full volume.
-
-Usage: test_protocol.py --vrax PATH --mkfs PATH --fsck PATH [unittest args]
 """
 
 import os

@@ -3,8 +3,6 @@
 code and message of each kind of start-up failure, the listening address,
 signals, restarts and running without privileges.
 
-Usage: test_startup.py --vrax PATH --mkfs PATH --fsck PATH [unittest args]
-
 Every run names an image file and a free port, so that no run can reach a
 real disk or a port in use, whatever the parser does with the words under
 test.

@@ -19,10 +19,8 @@ std::string PortCommand(const char* verb, uint16_t port) {
 }
 
 TEST_F(Hardening, AnUnansweredDataConnectionIsGivenUpAndItsPortReleased) {
-  AddFullUser("u", "p");
   ASSERT_TRUE(server_->SetDataConnectTimeout(1));
-  auto c = Connect();
-  ASSERT_TRUE(c->Login("u", "p"));
+  auto c = LoggedIn();
   const uint16_t port = c->PassivePort();
   ASSERT_NE(port, 0);
   EXPECT_EQ(c->Command("LIST"), "425 Can't open data connection.");
@@ -39,11 +37,9 @@ TEST_F(Hardening, AnUnansweredDataConnectionIsGivenUpAndItsPortReleased) {
 // are answered in order. (ftp_hardening counts what sessions that vanish in
 // the wait leave behind.)
 TEST_F(Hardening, AbortAndQuitEndADataConnectionWait) {
-  AddFullUser("u", "p");
   for (const char* commands : {"RETR a.txt\r\nABOR\r\n", "LIST\r\nQUIT\r\n"}) {
     const bool quit = std::string(commands).ends_with("QUIT\r\n");
-    auto c = Connect();
-    ASSERT_TRUE(c->Login("u", "p"));
+    auto c = LoggedIn();
     ASSERT_NE(c->PassivePort(), 0);
     c->Send(commands);
     ASSERT_TRUE(c->ReplyWaiting(5000)) << commands;
@@ -78,11 +74,9 @@ TEST_F(Hardening, ConnectionsBeyondALimitAreToldAndClosed) {
 }
 
 TEST_F(Hardening, AnIdleSessionIsTimedOut) {
-  AddFullUser("u", "p");
   ASSERT_TRUE(server_->SetIdleTimeout(1));
   EXPECT_FALSE(server_->SetIdleTimeout(0));
-  auto c = Connect();
-  ASSERT_TRUE(c->Login("u", "p"));
+  auto c = LoggedIn();
   EXPECT_EQ(c->ReadLine(), "421 Timeout.");
   EXPECT_TRUE(c->ClosedByServer());
 }
@@ -108,9 +102,7 @@ TEST_F(Hardening, FailedLoginsArePausedAndEndTheSessionAtTheThird) {
 }
 
 TEST_F(Hardening, DataTargetsArePortsOfTheClientAboveTheReservedRange) {
-  AddFullUser("u", "p");
-  auto c = Connect();
-  ASSERT_TRUE(c->Login("u", "p"));
+  auto c = LoggedIn();
   for (const char* verb : {"PORT", "EPRT"}) {
     const std::string refused = std::string("500 Illegal ") + verb + " command.";
     EXPECT_EQ(c->Command(PortCommand(verb, 22)), refused);

@@ -21,12 +21,6 @@ namespace vrax::ftp::test {
 
 namespace {
 
-void SetTimeouts(int s) {
-  timeval limit{10, 0};
-  setsockopt(s, SOL_SOCKET, SO_RCVTIMEO, &limit, sizeof limit);
-  setsockopt(s, SOL_SOCKET, SO_SNDTIMEO, &limit, sizeof limit);
-}
-
 sockaddr_in Loopback(uint16_t port, const char* address = "127.0.0.1") {
   sockaddr_in a{};
   a.sin_family = AF_INET;
@@ -117,7 +111,9 @@ uint16_t ControlClient::PassivePort(const std::string& command) {
 int ConnectFrom(const char* source, uint16_t port) {
   const int s = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
   if (s < 0) return -1;
-  SetTimeouts(s);
+  const timeval limit{10, 0};
+  setsockopt(s, SOL_SOCKET, SO_RCVTIMEO, &limit, sizeof limit);
+  setsockopt(s, SOL_SOCKET, SO_SNDTIMEO, &limit, sizeof limit);
   const sockaddr_in from = Loopback(0, source ? source : "127.0.0.1");
   if (source != nullptr && bind(s, reinterpret_cast<const sockaddr*>(&from), sizeof from) != 0) {
     close(s);
@@ -182,6 +178,13 @@ std::unique_ptr<ControlClient> ServedImage::Connect() {
   auto client = std::make_unique<ControlClient>(port_);
   EXPECT_TRUE(client->connected());
   EXPECT_EQ(client->greeting(), "220 Corvane Ftp Server.");
+  return client;
+}
+
+std::unique_ptr<ControlClient> ServedImage::LoggedIn() {
+  if (server_->FindUser("u") == nullptr) AddFullUser("u", "p");
+  auto client = Connect();
+  EXPECT_TRUE(client->Login("u", "p"));
   return client;
 }
 

@@ -67,6 +67,8 @@ class ServedImage : public ::testing::Test {
   // An account with every privilege and no limit.
   FtpUser* AddFullUser(const char* name, const char* password, const char* start = "/1");
   std::unique_ptr<ControlClient> Connect();
+  // A client logged in as "u" with password "p" (made by AddFullUser on first use).
+  std::unique_ptr<ControlClient> LoggedIn();
   // Waits until `condition` holds (up to 5 seconds).
   static bool Eventually(const std::function<bool()>& condition);
 

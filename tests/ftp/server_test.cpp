@@ -84,8 +84,7 @@ TEST(ServerConfiguration, ListeningOnceAndStopping) {
 using Clients = ServedImage;
 
 TEST_F(Clients, RemovingAClientClosesItsConnection) {
-  AddFullUser("u", "p");
-  auto c = Connect();
+  auto c = LoggedIn();
   ASSERT_TRUE(Eventually([&] { return server_->clientCount() == 1; }));
   server_->RemoveAllClients();
   EXPECT_TRUE(c->ClosedByServer());
@@ -95,10 +94,8 @@ TEST_F(Clients, RemovingAClientClosesItsConnection) {
 // Destroying the server ends sessions that are blocked anywhere: reading a
 // command, waiting for a passive data connection, sending a file.
 TEST_F(Clients, DestructionEndsEverySessionPromptly) {
-  AddFullUser("u", "p");
   std::vector<char> big(8 * 1024 * 1024, 'b');
-  auto uploader = Connect();
-  ASSERT_TRUE(uploader->Login("u", "p"));
+  auto uploader = LoggedIn();
   int data = uploader->OpenPassiveData();
   ASSERT_GE(data, 0);
   ASSERT_EQ(uploader->Command("STOR big.bin"), "150 Opening data connection.");
@@ -107,12 +104,10 @@ TEST_F(Clients, DestructionEndsEverySessionPromptly) {
   ASSERT_EQ(uploader->ReadLine(), "226 Transfer complete.");
 
   auto idle = Connect();
-  auto waiting = Connect();
-  ASSERT_TRUE(waiting->Login("u", "p"));
+  auto waiting = LoggedIn();
   ASSERT_EQ(waiting->Command("PASV").substr(0, 4), "227 ");
   waiting->Send("LIST\r\n");  // blocks its session in the passive accept
-  auto sending = Connect();
-  ASSERT_TRUE(sending->Login("u", "p"));
+  auto sending = LoggedIn();
   const int slowData = sending->OpenPassiveData();
   ASSERT_GE(slowData, 0);
   ASSERT_EQ(sending->Command("RETR big.bin"), "150 Opening data connection.");

@@ -36,10 +36,8 @@ TEST_F(Sessions, AnAccountNeverLeavesItsStartPath) {
 }
 
 TEST_F(Sessions, APassiveConnectionIsTakenOnlyFromTheClient) {
-  AddFullUser("u", "p");
   for (const char* command : {"PASV", "EPSV"}) {
-    auto c = Connect();
-    ASSERT_TRUE(c->Login("u", "p"));
+    auto c = LoggedIn();
     const uint16_t port = c->PassivePort(command);
     ASSERT_NE(port, 0) << command;
     c->Send("RETR a.txt\r\n");
@@ -58,7 +56,6 @@ TEST_F(Sessions, APassiveConnectionIsTakenOnlyFromTheClient) {
 
 // When every port of the range is taken, PASV gives up and ends the session.
 TEST_F(Sessions, PassiveModeWithoutAFreePortEndsTheSession) {
-  AddFullUser("u", "p");
   const int blocker = socket(AF_INET, SOCK_STREAM, 0);
   sockaddr_in any{};
   any.sin_family = AF_INET;
@@ -68,8 +65,7 @@ TEST_F(Sessions, PassiveModeWithoutAFreePortEndsTheSession) {
   socklen_t length = sizeof any;
   getsockname(blocker, reinterpret_cast<sockaddr*>(&any), &length);
   ASSERT_TRUE(server_->SetDataPortRange(ntohs(any.sin_port), 1));
-  auto c = Connect();
-  ASSERT_TRUE(c->Login("u", "p"));
+  auto c = LoggedIn();
   EXPECT_EQ(c->Command("PASV"), "451 Internal error - No more data port available.");
   EXPECT_TRUE(c->ClosedByServer());
   close(blocker);
