@@ -277,12 +277,7 @@ def fetch(f, command, rest=None):
 
 
 def read_all(sock):
-    parts = []
-    while True:
-        chunk = sock.recv(65536)
-        if not chunk:
-            return b"".join(parts)
-        parts.append(chunk)
+    return b"".join(iter(lambda: sock.recv(65536), b""))
 
 
 class ServedVolume(unittest.TestCase):

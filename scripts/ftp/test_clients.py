@@ -6,7 +6,6 @@ ranges, quoted commands) and tnftp (mget/mput with wildcards). One class
 per client; CTest runs each on its own (test_clients.py ... Lftp).
 """
 
-import ftplib
 import io
 import os
 import shutil
@@ -14,7 +13,6 @@ import subprocess
 import sys
 import threading
 import time
-import unittest
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 import harness  # noqa: E402
@@ -63,7 +61,6 @@ class Ftplib(Client):
                 f.delete("up.bin")
                 f.cwd("..")
                 f.rmd(directory)
-                self.assertEqual(f.quit(), "221 Goodbye.")
 
     def test_many_sequential_downloads(self):
         """Data ports and sessions are given back: 300 passive and 100 active
@@ -80,9 +77,7 @@ class Ftplib(Client):
 
         def worker(k):
             try:
-                f = ftplib.FTP()
-                f.connect("127.0.0.1", self.server.port, timeout=harness.IO_TIMEOUT)
-                f.login("u", "p")
+                f = self.ftp()
                 data = bytes([k]) * (300000 + k)
                 f.storbinary("STOR par%d.bin" % k, io.BytesIO(data))
                 for name, expected in (("par%d.bin" % k, data), ("big.bin", BIG)):
@@ -154,11 +149,10 @@ class Curl(Client):
                     base = "ftp://%s:%d/" % (host if ":" not in host else "[%s]" % host, self.server.port)
                     self.assertEqual(self.curl(base + "docs/", "-l", *way).splitlines(), [b"inner", b"readme.txt"])
                     self.assertEqual(self.curl(base + "big.bin", "-r", "100-", *way), BIG[100:])
-                    source = self.local("up%d.bin" % n, os.urandom(70000))
+                    payload = os.urandom(70000)
                     target = "new%d/deeper/up.bin" % n
-                    self.curl(base + target, "--ftp-create-dirs", "-T", source, *way)
-                    with open(source, "rb") as f:
-                        self.assertEqual(self.curl(base + target, *way), f.read())
+                    self.curl(base + target, "--ftp-create-dirs", "-T", self.local("up%d.bin" % n, payload), *way)
+                    self.assertEqual(self.curl(base + target, *way), payload)
                     self.curl(base, "-Q", "DELE " + target, "-Q", "RMD new%d/deeper" % n,
                               "-Q", "RMD new%d" % n, *way)
 
@@ -169,10 +163,9 @@ class Tnftp(Client):
         for host, passive in harness.MODES:
             with self.subTest(host=host, passive=passive):
                 t = tag(host, passive)
-                local = self.local(t)
-                os.makedirs(local)
                 for name in ("x.tmp", "y.tmp"):
                     self.local(os.path.join(t, name), name.encode())
+                local = self.local(t)
                 script = "open %s %d\nuser u p\npassive %s\nbinary\n%s\nbye\n" % (
                     host, self.server.port, "on" if passive else "off",
                     "\n".join(["cd docs", "mget *.txt", "mkdir /" + t, "cd /" + t, "mput *.tmp",

@@ -5,7 +5,6 @@ extensions, and the refusals of a read-only or full volume.
 """
 
 import os
-import re
 import socket
 import sys
 import time
@@ -38,11 +37,7 @@ def pwd(path):
     return '257 "%s" is current directory.' % path
 
 
-class Served(harness.ServedVolume):
-    size = "16M"
-
-
-class Protocol(Served):
+class Protocol(harness.ServedVolume):
     files = FILES
 
     def test_login(self):
@@ -331,7 +326,7 @@ class Protocol(Served):
             self.assertTrue(r.cmd(command).startswith("250 "), command)
 
 
-class ReadOnly(Served):
+class ReadOnly(harness.ServedVolume):
     extra = ("-w",)
     files = {"a.txt": b"read only\n", "d/": b""}
 
@@ -354,7 +349,7 @@ DEEP = "/".join(["d" * 27] * 9)  # 254 characters below the drive "/1"
 LONGEST_NAME = "n" * 28
 
 
-class DeepTree(Served):
+class DeepTree(harness.ServedVolume):
     """Listings of a directory whose path is nearly as long as a path may be,
     holding a name as long as a volume name may be."""
 
@@ -371,7 +366,7 @@ class DeepTree(Served):
         self.assertEqual(r.cmd("SIZE " + LONGEST_NAME), "550 No such file.")
 
 
-class FullVolume(Served):
+class FullVolume(harness.ServedVolume):
     """A volume with little room: uploads that do not fit are told so and
     leave nothing behind."""
 

@@ -18,7 +18,6 @@ import io
 import os
 import random
 import shutil
-import subprocess
 import sys
 import tempfile
 import threading
@@ -50,8 +49,7 @@ def random_size(rng):
 
 def read_back(port, home):
     """What vrax serves in home, with the content of every file."""
-    ftp = ftplib.FTP()
-    try:
+    with ftplib.FTP() as ftp:
         ftp.connect("127.0.0.1", port, timeout=IO_TIMEOUT)
         ftp.login("u", "p")
         lines, found = [], {}
@@ -63,8 +61,6 @@ def read_back(port, home):
                 ftp.retrbinary("RETR %s/%s" % (home, name), chunks.append)
             found[name] = DIR if line.startswith("d") else b"".join(chunks)
         return found
-    finally:
-        ftp.close()
 
 
 class Client(threading.Thread):
@@ -81,18 +77,16 @@ class Client(threading.Thread):
         self.count, self.pending, self.uploading, self.refusal = 0, None, False, None
 
     def run(self):
-        ftp = ftplib.FTP()
         try:
-            ftp.connect("127.0.0.1", self.port, timeout=IO_TIMEOUT)
-            ftp.login("u", "p")
-            while True:
-                self.step(ftp)
+            with ftplib.FTP() as ftp:
+                ftp.connect("127.0.0.1", self.port, timeout=IO_TIMEOUT)
+                ftp.login("u", "p")
+                while True:
+                    self.step(ftp)
         except ftplib.Error as e:
             self.refusal = "%s: %s" % (sorted(self.pending or ["login"]), e)
         except (OSError, EOFError):
             pass  # the server is gone
-        finally:
-            ftp.close()
 
     def fresh(self, prefix, suffix=""):
         self.count += 1
@@ -205,8 +199,7 @@ class Soak:
 
     def repair(self, image, label):
         """Repairs the image, which must then check clean."""
-        done = subprocess.run([harness.TOOLS["fsck"], "--repair", image], stdout=subprocess.PIPE,
-                              stderr=subprocess.STDOUT, timeout=120)
+        done = harness.run([harness.TOOLS["fsck"], "--repair", image], timeout=120)
         if done.returncode not in (0, 1):
             raise AssertionError("%s: vrax-fsck --repair exit %d:\n%s"
                                  % (label, done.returncode, done.stdout.decode(errors="replace")))

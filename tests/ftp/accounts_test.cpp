@@ -1,6 +1,4 @@
 // Accounts: creation rules, limits, exact login counts and deletion.
-#include <gtest/gtest.h>
-
 #include "served_image.h"
 
 namespace vrax::ftp::test {

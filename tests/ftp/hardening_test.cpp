@@ -1,11 +1,6 @@
 // What a vanished, idle, flooding or guessing client can hold of the
 // server: data-connection waits, connection limits, idle sessions, failed
 // logins and PORT targets.
-#include <gtest/gtest.h>
-
-#include <sys/socket.h>
-#include <unistd.h>
-
 #include "served_image.h"
 
 namespace vrax::ftp::test {

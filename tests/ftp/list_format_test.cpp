@@ -29,11 +29,7 @@ constexpr int64_t kNow = 1710504000;
 constexpr int64_t kDay = 86400;
 
 ListEntry File(std::string name, int64_t size, int64_t modified) {
-  ListEntry e;
-  e.name = std::move(name);
-  e.size = size;
-  e.modified = modified;
-  return e;
+  return {.size = size, .modified = modified, .name = std::move(name)};
 }
 
 // Times within 180 days before now (and any future time) show the time of
@@ -53,10 +49,7 @@ TEST_F(ListFormat, TheTimeOfDayOrTheYear) {
 }
 
 TEST_F(ListFormat, DirectoriesSuffixAndLargeSizes) {
-  ListEntry e = File("docs", 0, 0);
-  e.directory = true;
-  e.slash = true;
-  EXPECT_EQ(FormatLongLine(e, kNow),
+  EXPECT_EQ(FormatLongLine({.directory = true, .name = "docs", .slash = true}, kNow),
             "drwx------ 1 user group              0 Jan  1  1970 docs/\r\n");
   const std::string line = FormatLongLine(File("big", 123456789012345LL, kNow), kNow);
   EXPECT_NE(line.find(" group 123456789012345 Mar"), std::string::npos) << line;

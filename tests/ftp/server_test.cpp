@@ -1,6 +1,4 @@
 // The server object: configuration, clients, shutdown and concurrency.
-#include <gtest/gtest.h>
-
 #include <arpa/inet.h>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
@@ -72,7 +70,6 @@ TEST(ServerConfiguration, ListeningOnceAndStopping) {
   EXPECT_FALSE(server.SetPort(static_cast<uint16_t>(port + 1)));
   EXPECT_EQ(server.port(), port);
   EXPECT_TRUE(server.StopListening());  // no accept thread yet
-  EXPECT_FALSE(server.listening());
   EXPECT_FALSE(server.StartAccepting());  // not listening
   // The port can be taken again at once.
   ASSERT_TRUE(server.StartListening());

@@ -1,7 +1,5 @@
 // Sessions against an account whose start path lies below the drive's root,
 // and passive connections from strangers.
-#include <gtest/gtest.h>
-
 #include <netinet/in.h>
 #include <sys/socket.h>
 #include <unistd.h>
