@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "helpers.h"
 #include "volume/format/attribute_list.h"
 #include "volume/format/bytes.h"
 #include "volume/format/descriptor.h"
@@ -60,21 +61,10 @@ TEST(FileName, DecodesWhatWasEncoded) {
   EXPECT_FALSE(DecodeFileName(value.data(), 0x41, name));
 }
 
-AttributeListEntry ListEntry(uint32_t type, uint32_t record, uint16_t id) {
-  AttributeListEntry e;
-  e.type = type;
-  e.firstVcn = 0;
-  e.record = record;
-  e.identifier = id;
-  return e;
-}
-
 Bytes TwoEntryList() {
   Bytes list(2 * kAttributeListEntrySize, 0xEE);
-  EncodeAttributeListEntry(list.data(), ListEntry(0x10, 5, 0));
-  AttributeListEntry data = ListEntry(0x80, 37, 2);
-  data.firstVcn = 0x1000;
-  EncodeAttributeListEntry(list.data() + kAttributeListEntrySize, data);
+  EncodeAttributeListEntry(list.data(), test::Listed(0x10, 5, 0));
+  EncodeAttributeListEntry(list.data() + kAttributeListEntrySize, test::Listed(0x80, 37, 2, 0x1000));
   return list;
 }
 
