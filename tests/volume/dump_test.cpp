@@ -3,14 +3,11 @@
 // change).
 #include <gtest/gtest.h>
 
-#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <functional>
 #include <regex>
-#include <string>
-#include <vector>
 
 #include "helpers.h"
 #include "support/volume_fixture.h"

@@ -12,7 +12,6 @@
 #include "volume/attributes/record_edit.h"
 #include "volume/fileops/fileops.h"
 #include "volume/format/descriptor.h"
-#include "volume/format/record.h"
 
 namespace vrax {
 namespace {

@@ -2,10 +2,6 @@
 // and the attribute list entry.
 #include <gtest/gtest.h>
 
-#include <cstdint>
-#include <string>
-#include <vector>
-
 #include "helpers.h"
 #include "volume/format/attribute_list.h"
 #include "volume/format/bytes.h"
@@ -15,7 +11,7 @@
 namespace vrax {
 namespace {
 
-using Bytes = std::vector<uint8_t>;
+using test::Bytes;
 
 Descriptor SampleDescriptor() {
   Descriptor d;
