@@ -365,31 +365,5 @@ TEST_F(AttachmentTest, CountingSharers) {
   EXPECT_EQ(CountSharers(never, true), 0);
 }
 
-// Lookups run on every FTP thread while mount and unmount switch the drive.
-TEST(DriveTable, LookupsRaceFreeWithMountAndUnmount) {
-  BlockDevice drive;
-  std::strcpy(drive.name, "/1");
-  std::atomic<bool> stop{false};
-  std::atomic<int> found{0};
-  ::testing::internal::CaptureStderr();
-  std::vector<std::thread> readers;
-  for (int i = 0; i < 3; ++i) {
-    readers.emplace_back([&] {
-      while (!stop.load()) {
-        int32_t error = 0;
-        if (VRAX_FindDrive("/1", error) == &drive) found.fetch_add(1);
-      }
-    });
-  }
-  for (int i = 0; i < 2000; ++i) SetCurrentDrive(i % 2 == 0 ? &drive : nullptr);
-  SetCurrentDrive(&drive);
-  while (found.load() == 0) std::this_thread::yield();
-  stop.store(true);
-  for (auto& t : readers) t.join();
-  ::testing::internal::GetCapturedStderr();
-  SetCurrentDrive(nullptr);
-  EXPECT_GT(found.load(), 0);
-}
-
 }  // namespace
 }  // namespace vrax

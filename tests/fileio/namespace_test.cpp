@@ -31,7 +31,6 @@ TEST_F(NamespaceTest, RenamesRemovalsAndDirectories) {
   EXPECT_EQ(VRAX_remove("/1/x", 0), 0);  // and remove an empty directory
   VraxFindData data;
   EXPECT_EQ(VRAX_FindFirstFile("/1/*", &data), kInvalidFind);
-  Unmount();
   ExpectClean();
 }
 
@@ -85,7 +84,6 @@ TEST_F(NamespaceTest, FailuresPrintTheCallThePathsAndTheErrorText) {
   VRAX_fclose(open);
   EXPECT_EQ(Names("/1/*"), (std::vector<std::string>{"a", "b", "d", "f"}));
   EXPECT_EQ(VRAX_remove("/1/f", 0), 0);
-  Unmount();
   ExpectClean();
 }
 

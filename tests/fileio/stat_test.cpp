@@ -57,7 +57,6 @@ TEST_F(StatTest, FilesAndDirectoriesShowTheirTypeSizeAndTimes) {
     EXPECT_EQ(Stat(path).st_mode, static_cast<mode_t>(S_IFDIR)) << path;
     EXPECT_EQ(Stat(path).st_size, 32768) << path;
   }
-  Unmount();
   ExpectClean();
 }
 
@@ -108,7 +107,6 @@ TEST_F(StatTest, TheTimeIsSetToTheMinuteAndChangingTheDataSetsItAgain) {
     VRAX_fclose(file);
     EXPECT_TRUE(recent(Stat("/1/f").st_mtime)) << mode;
   }
-  Unmount();
   ExpectClean();
 }
 
