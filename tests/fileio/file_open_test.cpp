@@ -8,8 +8,7 @@
 namespace vrax {
 namespace {
 
-using test::CapturedStderr;
-using test::ReadAt;
+using namespace test;
 
 class FileOpenTest : public test::FileioTest {
  protected:

@@ -10,8 +10,7 @@
 namespace vrax {
 namespace {
 
-using test::CapturedStderr;
-using test::PatternBytes;
+using namespace test;
 
 class ReadOnlyTest : public test::FileioTest {};
 
@@ -63,8 +62,6 @@ TEST_F(ReadOnlyTest, EveryChangeIsRefusedAndNothingIsWritten) {
         EXPECT_EQ(Open(path, mode), -1) << path << " " << mode;
       }
     }
-    EXPECT_EQ(VRAX_mkdir("/1/full/new"), -1);
-    EXPECT_EQ(VRAX_rmdir("/1/full/n7"), -1);
   });
   // Writes through a read handle are refused; reading calls work.
   VRAX_FILE* file = VRAX_fopen64("/1/big", "rb");
