@@ -11,14 +11,12 @@ namespace vrax::test {
 
 void FileioTest::SetUp() {
   savedWriteThrough_ = g_writeThrough;
-  savedDebug_ = g_debug;
   g_writeThrough = 0;
 }
 
 void FileioTest::TearDown() {
   Unmount();
   g_writeThrough = savedWriteThrough_;
-  g_debug = savedDebug_;
 }
 
 void FileioTest::FormatAndMount(const std::string& arguments, bool writable) {

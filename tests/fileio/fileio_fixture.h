@@ -59,7 +59,6 @@ class FileioTest : public ::testing::Test {
 
  private:
   int savedWriteThrough_ = 1;
-  int savedDebug_ = 0;
 };
 
 // What VRAX_stat64 shows for a stamp written from `when`: its local

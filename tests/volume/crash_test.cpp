@@ -26,8 +26,6 @@
 #include "volume/attributes/attributes.h"
 #include "volume/attributes/record_edit.h"
 #include "volume/fileops/fileops.h"
-#include "volume/format/bytes.h"
-#include "volume/index/index.h"
 
 namespace vrax {
 namespace {
@@ -85,10 +83,8 @@ void UseAllRecords(const std::string& dir) {
 
 // --- checking -------------------------------------------------------------------
 
-struct Verdict {
-  bool readable = false;
-  uint64_t problems = 0;
-  uint64_t leaks = 0;
+// The checker's figures and what it printed.
+struct Verdict : fsck::CheckPass {
   std::string text;
 };
 
@@ -105,9 +101,11 @@ std::string Printed(const std::function<void(std::FILE*)>& run) {
 }
 
 Verdict Check(const std::string& image) {
-  fsck::CheckPass pass;
-  const std::string text = Printed([&](std::FILE* out) { pass = fsck::CheckOnce(image, false, out, out); });
-  return Verdict{pass.readable, pass.problems, pass.leaks, text};
+  Verdict v;
+  v.text = Printed([&](std::FILE* out) {
+    static_cast<fsck::CheckPass&>(v) = fsck::CheckOnce(image, false, out, out);
+  });
+  return v;
 }
 
 int Repair(const std::string& image, std::string& text) {
@@ -270,7 +268,6 @@ class CrashTest : public test::VolumeTest {
 
   void TakesNewWork() {
     Write("/1/new-work", 0, PatternBytes(12000, 3));
-    EXPECT_EQ(SizeOf("/1/new-work"), 12000u);
     EXPECT_EQ(ToolkitMakeDirectory("/1/new-dir"), 0);
     Create("/1/new-dir/inner");
   }

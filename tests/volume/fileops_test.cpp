@@ -1,8 +1,6 @@
 // Creating, renaming and removing files and directories.
 #include <gtest/gtest.h>
 
-#include <algorithm>
-#include <cstdio>
 #include <functional>
 #include <string>
 
@@ -13,7 +11,6 @@
 #include "volume/attributes/attributes.h"
 #include "volume/fileops/fileops.h"
 #include "volume/format/descriptor.h"
-#include "volume/format/record.h"
 
 namespace vrax {
 namespace {

@@ -2,10 +2,7 @@
 // and the attribute list entry.
 #include <gtest/gtest.h>
 
-#include <cstdint>
-#include <string>
-#include <vector>
-
+#include "helpers.h"
 #include "volume/format/attribute_list.h"
 #include "volume/format/bytes.h"
 #include "volume/format/descriptor.h"
@@ -14,7 +11,7 @@
 namespace vrax {
 namespace {
 
-using Bytes = std::vector<uint8_t>;
+using test::Bytes;
 
 Descriptor SampleDescriptor() {
   Descriptor d;
@@ -60,21 +57,10 @@ TEST(FileName, DecodesWhatWasEncoded) {
   EXPECT_FALSE(DecodeFileName(value.data(), 0x41, name));
 }
 
-AttributeListEntry ListEntry(uint32_t type, uint32_t record, uint16_t id) {
-  AttributeListEntry e;
-  e.type = type;
-  e.firstVcn = 0;
-  e.record = record;
-  e.identifier = id;
-  return e;
-}
-
 Bytes TwoEntryList() {
   Bytes list(2 * kAttributeListEntrySize, 0xEE);
-  EncodeAttributeListEntry(list.data(), ListEntry(0x10, 5, 0));
-  AttributeListEntry data = ListEntry(0x80, 37, 2);
-  data.firstVcn = 0x1000;
-  EncodeAttributeListEntry(list.data() + kAttributeListEntrySize, data);
+  EncodeAttributeListEntry(list.data(), test::Listed(0x10, 5, 0));
+  EncodeAttributeListEntry(list.data() + kAttributeListEntrySize, test::Listed(0x80, 37, 2, 0x1000));
   return list;
 }
 

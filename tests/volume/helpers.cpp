@@ -5,8 +5,10 @@
 
 #include "volume/attributes/attributes.h"
 #include "volume/fileops/fileops.h"
+#include "volume/format/attribute.h"
 #include "volume/format/bytes.h"
 #include "volume/format/index_node.h"
+#include "volume/format/record.h"
 #include "volume/index/index.h"
 #include "volume/toolkit/toolkit.h"
 
@@ -134,6 +136,57 @@ Bytes NamedEntry(const std::string& name, uint32_t record, uint8_t flags, uint32
 Bytes EndEntry(bool hasSubNode, uint32_t vcn) {
   Bytes e(ie::kEndEntrySize, 0);
   WriteEndEntry(e.data(), hasSubNode, vcn);
+  return e;
+}
+
+Bytes BlockWith(uint32_t size, uint32_t bytesPerSector, uint32_t vcn,
+                const std::vector<Bytes>& entries, uint32_t inUse) {
+  Bytes block(size);
+  BuildEmptyBlock(block.data(), size, bytesPerSector, vcn);
+  uint32_t at = BlockEntriesStart(block.data());
+  for (const Bytes& e : entries) {
+    std::memcpy(block.data() + at, e.data(), e.size());
+    at += static_cast<uint32_t>(e.size());
+  }
+  SetBlockBytesInUse(block.data(), inUse != 0 ? inUse : at);
+  return block;
+}
+
+uint8_t* AppendAttribute(uint8_t* image, uint32_t type, uint32_t length) {
+  const uint32_t at = RecordBytesInUse(image) - record::kEndMarkerSize;
+  uint8_t* a = image + at;
+  std::memset(a, 0, length + record::kEndMarkerSize);
+  PutLE32(a + attr::kType, type);
+  PutLE32(a + attr::kLength, length);
+  PutLE32(a + length, record::kEndMarker);
+  SetRecordBytesInUse(image, at + length + record::kEndMarkerSize);
+  SetRecordAttributeCount(image, static_cast<uint16_t>(RecordAttributeCount(image) + 1));
+  return a;
+}
+
+uint8_t* AppendResident(uint8_t* image, uint32_t type, uint16_t valueLength) {
+  uint8_t* a =
+      AppendAttribute(image, type, attr::kResidentHeader + ResidentValueSpace(type, valueLength));
+  PutLE16(a + attr::kValueOffset, attr::kResidentHeader);
+  SetAttrValueLength(a, valueLength);
+  return a;
+}
+
+uint8_t* AppendNonResident(uint8_t* image, uint32_t type, const Bytes& runs) {
+  const uint32_t length = (attr::kNonResidentHeader + static_cast<uint32_t>(runs.size()) + 4) & ~1u;
+  uint8_t* a = AppendAttribute(image, type, length);
+  a[attr::kNonResident] = 1;
+  PutLE16(a + attr::kRunListOffset, attr::kNonResidentHeader);
+  std::memcpy(a + attr::kNonResidentHeader, runs.data(), runs.size());
+  return a;
+}
+
+AttributeListEntry Listed(uint32_t type, uint32_t record, uint16_t id, uint32_t firstVcn) {
+  AttributeListEntry e;
+  e.type = type;
+  e.record = record;
+  e.identifier = id;
+  e.firstVcn = firstVcn;
   return e;
 }
 

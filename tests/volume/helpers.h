@@ -9,6 +9,8 @@
 #include <string>
 #include <vector>
 
+#include "volume/format/attribute_list.h"
+
 namespace vrax::test {
 
 using Bytes = std::vector<uint8_t>;
@@ -38,5 +40,18 @@ Bytes RandomBytes(size_t size, uint32_t seed);
 // root) carries its sub-node's VCN in its last 8 bytes when `flags` say so.
 Bytes NamedEntry(const std::string& name, uint32_t record, uint8_t flags = 0, uint32_t subNode = 0);
 Bytes EndEntry(bool hasSubNode = false, uint32_t vcn = 0);
+// A fresh index block for `vcn` holding `entries` as given; its bytes in
+// use count them unless `inUse` says otherwise.
+Bytes BlockWith(uint32_t size, uint32_t bytesPerSector, uint32_t vcn,
+                const std::vector<Bytes>& entries, uint32_t inUse = 0);
+
+// Attributes appended to a record image at its end marker (zeroed, the end
+// marker, bytes in use and attribute count kept right); a non-resident one
+// has `runs` behind its header.
+uint8_t* AppendAttribute(uint8_t* image, uint32_t type, uint32_t length);
+uint8_t* AppendResident(uint8_t* image, uint32_t type, uint16_t valueLength);
+uint8_t* AppendNonResident(uint8_t* image, uint32_t type, const Bytes& runs);
+
+AttributeListEntry Listed(uint32_t type, uint32_t record, uint16_t id, uint32_t firstVcn = 0);
 
 }  // namespace vrax::test
