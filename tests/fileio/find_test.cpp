@@ -1,5 +1,4 @@
-// Directory enumeration: snapshots of every size (an empty directory is a
-// failed search), hidden names, patterns, handles and failing reads.
+// Directory enumeration: sizes, hidden names, patterns, handles, failing reads.
 #include <algorithm>
 #include <cstdio>
 #include <set>
@@ -56,8 +55,7 @@ TEST_F(FindTest, DirectoriesOfEverySizeListEveryNameOnceInIndexOrder) {
   ExpectClean();
 }
 
-// Names come one by one, from a snapshot taken by the first call, and then
-// the search stops.
+// Names come one by one from a snapshot taken by the first call, then stop.
 TEST_F(FindTest, TheSearchHandsOutASnapshotOneByOneAndThenStops) {
   FormatAndMount("--size 8M");
   CreateAll("/1/d", {"b", "a", "c"});
@@ -115,9 +113,8 @@ TEST_F(FindTest, PatternsNameTheDirectoryUpToTheirFirstWildcardOrFail) {
   EXPECT_EQ(err, "Drive /2 not found\n");
 }
 
-// A device read failing after a number of good ones: the first number
-// at which the listing comes back partial has the failure in a later
-// block of the directory's index, read after the names before it.
+// The first read failure that leaves a partial listing lies in a later
+// index block: the names before it are kept.
 TEST_F(FindTest, AFailingDirectoryReadKeepsTheNamesReadBeforeIt) {
   FormatAndMount("--size 16M");
   const std::vector<std::string> names = InIndexOrder(MakeNames(300));
@@ -139,8 +136,7 @@ TEST_F(FindTest, AFailingDirectoryReadKeepsTheNamesReadBeforeIt) {
   EXPECT_EQ(Names("/1/d/*"), names);
 }
 
-// An entry whose record cannot be read is listed all the same, as
-// unreadable (what a failed stat of its path gave).
+// An entry whose record cannot be read is listed, as unreadable.
 TEST_F(FindTest, AnEntryWhoseRecordCannotBeReadShowsAsUnreadable) {
   FormatAndMount("--size 8M");
   WriteFile("/1/a", {1});
@@ -161,7 +157,6 @@ TEST_F(FindTest, AnEntryWhoseRecordCannotBeReadShowsAsUnreadable) {
   EXPECT_EQ(Names("/1/*"), std::vector<std::string>{"a"});
 }
 
-// Each entry comes with the stat record its own path gives.
 TEST_F(FindTest, EntriesCarryWhatAStatOfTheirPathGives) {
   FormatAndMount("--size 8M");
   ASSERT_EQ(VRAX_mkdir("/1/d"), 0);

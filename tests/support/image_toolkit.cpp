@@ -4,12 +4,10 @@
 #include <unistd.h>
 
 #include <algorithm>
-#include <cstdio>
 #include <stdexcept>
 
 #include "mkfs/node_records.h"
 #include "platform/error_codes.h"
-#include "volume/attributes/attributes.h"
 #include "volume/attributes/record_edit.h"
 #include "volume/format/attribute.h"
 #include "volume/format/attribute_list.h"
@@ -22,7 +20,6 @@
 #include "volume/format/record.h"
 #include "volume/format/runlist.h"
 #include "volume/index/index.h"
-#include "volume/toolkit/toolkit.h"
 
 namespace vrax::test {
 
@@ -65,8 +62,7 @@ std::vector<uint8_t> FirstAttribute(const mkfs::RecordBuilder& record) {
   return std::vector<uint8_t>(a, a + AttrLength(a));
 }
 
-// A named index entry: reference, length 2n + 0x5A, flags, the file name
-// key, and the sub-node field (always reserved, filled when `child` is a block).
+// A named index entry; its sub-node field is filled when `childVcn` is a block.
 std::vector<uint8_t> NamedEntry(const IndexName& n, uint32_t parent, uint32_t childVcn) {
   if (n.name.empty() || n.name.size() > 255) Fail("index name length out of range");
   const uint32_t length = static_cast<uint32_t>(n.name.size());
@@ -81,15 +77,13 @@ std::vector<uint8_t> NamedEntry(const IndexName& n, uint32_t parent, uint32_t ch
   return e;
 }
 
-// a sorts before b by the engine's collation.
 bool CollatesBefore(const IndexName& a, const IndexName& b) {
   const std::vector<uint8_t> entry = NamedEntry(a, 0, kNoBlock);
   return CollateNames(entry.data(), b.name.data(), static_cast<uint32_t>(b.name.size())) < 0;
 }
 
-// One node of a shape with its names filled in: named entries (index into
-// the sorted names, block of the sub-node or kNoBlock) and the end entry's
-// sub-node. Blocks are numbered children first, so the top block is last.
+// A node with its names placed: (name index, sub-node block or kNoBlock)
+// per entry. Blocks are numbered children first, so the top block is last.
 struct PlacedNode {
   std::vector<std::pair<uint32_t, uint32_t>> entries;
   uint32_t endChild = kNoBlock;
@@ -167,7 +161,6 @@ void ImageBuilder::LoadVolume() {
   g.indexBlockSize = SizeFromCode(boot.indexBlockSizeCode, g.clusterSize);
   g.clusterCount = boot.totalSectors / boot.sectorsPerCluster;
   g.totalSectors = boot.totalSectors;
-  // Record 0 lies at the MFT's LCN; every other record where its runs say.
   mftRuns_ = {{boot.mftLcn, std::max(1u, g.recordSize / g.clusterSize)}};
   g.mftRecords = 1;
   recordZero_ = ReadRecord(record::kMft);
@@ -201,7 +194,6 @@ uint64_t ImageBuilder::RecordOffset(uint32_t n) const {
   return ValueOffset(mftRuns_, static_cast<uint64_t>(n) * geometry_.recordSize);
 }
 
-// Image offset of byte `offset` of a value held in `runs`.
 uint64_t ImageBuilder::ValueOffset(const std::vector<ClusterRun>& runs, uint64_t offset) const {
   for (const ClusterRun& run : runs) {
     const uint64_t bytes = static_cast<uint64_t>(run.length) * geometry_.clusterSize;
@@ -298,7 +290,6 @@ void ImageBuilder::PatchRecord(uint32_t n, const std::function<void(uint8_t*)>& 
   WriteRecord(n, image);
 }
 
-// Record 0's resident AT_BITMAP: bit n set while record n is in use.
 uint32_t ImageBuilder::AllocateRecord() {
   for (uint32_t n = 0; n < geometry_.mftRecords; ++n) {
     if (!RecordBit(n)) {
@@ -360,7 +351,7 @@ uint32_t ImageBuilder::AddFile(uint32_t parent, const std::string& name,
 
 namespace {
 
-// The list of a list file (see AddListFile).
+// One entry per attribute instance, in type order, naming its record.
 std::vector<uint8_t> ListValue(const ListFile& f, uint32_t secondVcn) {
   const AttributeListEntry entries[] = {
       {AT_STANDARD_INFORMATION, 0, 0, 0, 0, f.base, 0},
@@ -378,15 +369,7 @@ std::vector<uint8_t> ListValue(const ListFile& f, uint32_t secondVcn) {
 
 }  // namespace
 
-// A list file's records:
-//
-//   base   AT_STANDARD_INFORMATION, AT_FILE_NAME, AT_OSK_FILEDES,
-//          AT_ATTRIBUTE_LIST (and AT_DATA instance 1 with kFirstInBase)
-//   A      AT_DATA instance 1: VCN 0 .. c1 - 1, the value's sizes
-//   B      AT_DATA instance 2: VCN c1 .. the value's last VCN, sizes 0
-//
-// The list has one 0x20-byte entry per attribute instance, in type order,
-// each naming the record that holds it; the list itself is not listed.
+// Instance 1 carries the value's sizes; instance 2 has sizes 0.
 ListFile ImageBuilder::AddListFile(uint32_t parent, const std::string& name,
                                    const std::vector<ClusterRun>& first,
                                    const std::vector<ClusterRun>& second,
@@ -471,9 +454,7 @@ void SortForShape(std::vector<IndexName>& names, const IndexShape& shape) {
   }
 }
 
-// One block in disk form: BuildEmptyBlock, the named entries from the
-// entries offset, the end entry behind them, bytes in use grown by the
-// named entries' lengths.
+// One block in disk form: named entries, then the end entry.
 IndexBlockInfo BuildBlock(const ImageGeometry& g, uint8_t* b, uint32_t block,
                           const PlacedNode& node, const std::vector<IndexName>& names,
                           uint32_t directory) {

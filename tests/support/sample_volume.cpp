@@ -7,13 +7,9 @@
 #include <stdexcept>
 
 #include "platform/error_codes.h"
-#include "volume/format/attribute.h"
-#include "volume/format/bytes.h"
-#include "volume/format/descriptor.h"
 #include "volume/format/record.h"
 #include "volume/attributes/attributes.h"
 #include "volume/index/index.h"
-#include "volume/toolkit/toolkit.h"
 
 namespace vrax::test {
 
@@ -122,10 +118,8 @@ int32_t Quietly(F&& f) {
   return result;
 }
 
-// Opens every path (drive "/1" mounted) and reads what it names through the
-// engine's entry points: a directory is listed in 4096-byte slices, a file's
-// size, descriptor and data are read. Returns the first error, 0 when every
-// step succeeded. Reads are bounded, so a damaged size cannot make it slow.
+// Lists each directory, reads each file's size, descriptor and data, in
+// bounded slices (a damaged size cannot make it slow); the first error or 0.
 int32_t ReadEverything(const std::vector<std::string>& paths) {
   int32_t first = kOk;
   std::vector<uint8_t> buffer(kSlice);

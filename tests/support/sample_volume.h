@@ -42,8 +42,7 @@ struct SampleVolume {
   BuiltIndex treeIndex;
 };
 
-// The sample volume built with `mkfsArguments`, once per process, for
-// tests that only read it.
+// The sample volume for `mkfsArguments`, built once per process.
 struct SampleImage {
   std::string path;
   SampleVolume volume;
@@ -57,31 +56,25 @@ class SampleVolumeTest : public VolumeTest {
   void SetUp() override;
 
   static const SampleVolume& sample();
-  // The builder on the copy, until MountCopy().
-  ImageBuilder& builder();
+  ImageBuilder& builder();  // until MountCopy()
   static const ImageGeometry& geometry() { return sample().geometry; }
   // Closes the builder and mounts the copy, read-only, as drive "/1".
   void MountCopy();
-  // Unmounts and starts again from a fresh copy, for a table of damages
-  // run inside one test.
+  // Unmounts and starts from a fresh copy, for a table of damages.
   void FreshCopy() {
     Unmount();
     SetUp();
   }
 
-  // What the engine answers for reading one path or every path of the
-  // sample (a directory listed, a file's size, descriptor and data read),
-  // its console output swallowed.
+  // The first error reading one path or every path of the sample, quietly.
   int32_t ReadResult(const std::string& path);
   int32_t ReadAllResult();
   // IndexLookup of `name` in the directory at `directoryPath`.
   int32_t LookupResult(const std::string& directoryPath, const std::string& name);
-  // An attribute of a record image in memory, failing the test when missing.
   uint8_t* Attribute(uint8_t* record, uint32_t type);
 
  private:
   std::unique_ptr<ImageBuilder> builder_;
 };
-
 
 }  // namespace vrax::test

@@ -1,6 +1,5 @@
 #include "support/volume_fixture.h"
 
-#include <cstdlib>
 #include <cstring>
 
 #include "fileio/drive_table.h"

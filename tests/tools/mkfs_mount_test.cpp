@@ -1,9 +1,6 @@
-// What vrax-mkfs writes, in every geometry it offers: the boot sector
-// carries the geometry asked for, every record the MFT holds is sound, the
-// checker finds nothing to report, and the engine mounts the volume and
-// can grow it: the root opens, lists empty, takes names; records and
-// clusters are handed out from what the format left free, and the MFT
-// grows past its first records.
+// vrax-mkfs in every geometry it offers: the boot sector carries it, every
+// record is sound, the checker is silent, and the engine mounts the volume
+// and grows it from what the format left free.
 #include <gtest/gtest.h>
 
 #include "support/image_toolkit.h"
@@ -24,10 +21,6 @@ struct Geometry {
   uint32_t sectorSize, clusterSize, recordSize, indexSize;
 };
 
-void PrintTo(const Geometry& g, std::ostream* os) {
-  *os << g.sectorSize << "/" << g.clusterSize << "/" << g.recordSize << "/" << g.indexSize;
-}
-
 class MkfsMount : public test::VolumeTest, public ::testing::WithParamInterface<Geometry> {};
 
 TEST_P(MkfsMount, TheVolumeIsSoundAndGrows) {
@@ -36,7 +29,7 @@ TEST_P(MkfsMount, TheVolumeIsSoundAndGrows) {
   test::FormatImage(image_, "--size 16M " + g.options);
   uint32_t firstFree = 0;
   {
-    test::ImageBuilder b(image_);  // decodes the boot sector and record 0, or throws
+    test::ImageBuilder b(image_);
     const test::ImageGeometry& v = b.geometry();
     EXPECT_EQ(v.bytesPerSector, g.sectorSize);
     EXPECT_EQ(v.clusterSize, g.clusterSize);

@@ -1,5 +1,3 @@
-// Values that continue in extension records: a run that merges with the
-// last one of a full extension record.
 #include <gtest/gtest.h>
 
 #include <cstdio>
@@ -17,12 +15,10 @@ namespace {
 
 class ExtensionGrowthTest : public test::VolumeTest {};
 
-// The file's second instance lies in a full extension record and ends right
-// before the first free cluster of the volume, with a run of 0x7FFF
-// clusters: the next cluster the file gets continues that run, and the
-// merged run of 0x8000 clusters needs a length byte more than the record
-// can give. The value must go on in a new extension record whose first VCN
-// follows what the full record holds, and read back exactly.
+// The second instance, a run of 0x7FFF clusters in a full extension record,
+// ends right before the first free cluster: the next cluster merges into a
+// run of 0x8000, whose extra length byte the record cannot hold. The value
+// must go on in a new extension record and read back exactly.
 TEST_F(ExtensionGrowthTest, MergedRunThatOutgrowsAFullRecordContinuesCorrectly) {
   image_ = dir_.File("merge.img");
   ASSERT_EQ(test::FormatVolume(image_, "--size 32M --cluster-size 512"), 0);
@@ -38,13 +34,11 @@ TEST_F(ExtensionGrowthTest, MergedRunThatOutgrowsAFullRecordContinuesCorrectly) 
     const test::ListFile file = builder.AddListFile(5, "merge", firstRuns, secondRuns, data,
                                                     test::ListLayout::kFirstInExtension);
     record = file.base;
-    // The root's index block goes far away, so that the first free cluster
-    // of the volume is the one right after the second instance.
+    // The root's index block goes far away: the first free cluster follows the run.
     const uint32_t blockClusters = builder.geometry().indexBlockSize / 512;
     builder.BuildIndex(5, test::IndexShape::Leaf(1), {{"merge", file.base}},
                        {{lcn + second + 1000, blockClusters}});
-    // An extra resident attribute fills the second instance's record to its
-    // last byte.
+    // An extra attribute fills the second instance's record to its last byte.
     builder.PatchRecord(file.second, [&](uint8_t* image) {
       const uint32_t room = RecordFreeRoom(image);
       ASSERT_GE(room, 0x18u);

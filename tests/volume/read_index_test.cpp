@@ -1,6 +1,5 @@
-// Directory indexes of several levels and shapes: every name is found,
-// whatever its letter case, and a directory read at any offset and in any
-// slice size delivers every name exactly once, in name order.
+// Indexes of several levels and shapes: every name is found in any letter
+// case, and reads at any offset and slice size give each name once, in order.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -24,7 +23,6 @@ using test::ImageBuilder;
 using test::IndexName;
 using test::IndexShape;
 
-// What a directory read delivers, one entry per 32-byte record.
 using Listing = std::vector<std::pair<std::string, uint32_t>>;
 
 const std::string kName28 = "abcdefghijklmnopqrstuvwxyz01";
@@ -37,8 +35,7 @@ std::string SwapCase(std::string name) {
   return name;
 }
 
-// `count` distinct names: the awkward ones first, then plain ones. Records
-// are made-up numbers: the index is all these tests read.
+// `count` distinct names, the awkward ones first; made-up record numbers.
 std::vector<IndexName> Names(uint32_t count) {
   const std::vector<std::string> awkward = {
       "\x80start", "\xFF" "end", "\xC3\xA9t\xC3\xA9", "abc", "abcd", "_x", "Zz", "`tick",
@@ -51,7 +48,6 @@ std::vector<IndexName> Names(uint32_t count) {
   return names;
 }
 
-// Three levels with a sub-node below every entry and every end entry.
 IndexShape EveryEntry() { return IndexShape::Full(3, 5); }
 // Sub-nodes below first, middle and end entries, branches of unequal depth.
 IndexShape Mixed() {
@@ -68,8 +64,7 @@ struct IndexCase {
   IndexShape (*shape)();
 };
 
-// Both shapes on 512-byte sectors; one where a block spans several VCNs and
-// one with the fix-ups of 4096-byte sectors.
+// Also a block spanning several VCNs, and 4096-byte sectors' fix-ups.
 const IndexCase kCases[] = {
     {"Sector512EveryEntry", "--size 8M", EveryEntry},
     {"Sector512Mixed", "--size 8M", Mixed},
@@ -82,8 +77,7 @@ struct IndexImage {
   Listing sorted;  // the names in the order a directory read must give them
 };
 
-// The index allocation is split in two runs, the second below the first,
-// and blocks may straddle them.
+// Two runs, the second below the first; blocks may straddle them.
 std::vector<ClusterRun> ScatteredAllocation(ImageBuilder& b, const IndexShape& shape) {
   const uint32_t clusters = shape.Blocks() * b.geometry().indexBlockSize / b.geometry().clusterSize;
   const uint32_t base = b.FindFreeClusters(clusters + 7);
@@ -135,10 +129,8 @@ class ReadIndexTree : public test::VolumeTest, public ::testing::WithParamInterf
                        static_cast<uint32_t>(name.size()), record);
   }
 
-  // Reads the directory from `offset` in slices of `slice` bytes until a
-  // slice comes back short. A name of 28 bytes or more fills the field
-  // without terminator, a shorter one is padded with zeros, and nothing is
-  // written past what is delivered.
+  // Reads from `offset` in slices until one is short. Short names are
+  // zero-padded; nothing is written past what is delivered.
   Listing ReadFrom(uint32_t offset, uint32_t slice) {
     Listing listing;
     for (int guard = 0; guard < 10000; ++guard) {
@@ -159,7 +151,6 @@ class ReadIndexTree : public test::VolumeTest, public ::testing::WithParamInterf
     return listing;
   }
 
-  // The whole stream: "..", ".", then the names in order.
   Listing Expected(uint32_t fromRecord) const {
     Listing all = {{"..", 5u}, {".", OpenedRecordNumber(dir_toolkit_)}};
     for (const auto& [name, record] : image_ptr_->sorted) {
@@ -190,8 +181,6 @@ TEST_P(ReadIndexTree, EveryNameIsFoundInAnyLetterCaseAndNoOther) {
   }
 }
 
-// Any record offset and any slice size give the same stream of names,
-// each once, in order.
 TEST_P(ReadIndexTree, ReadsDeliverEveryNameOnceInOrder) {
   EXPECT_EQ(ReadFrom(0, 4096), Expected(0));
   const uint32_t total = static_cast<uint32_t>(image_ptr_->sorted.size()) + 2;
