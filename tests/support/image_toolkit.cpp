@@ -96,11 +96,8 @@ uint32_t Place(const IndexShape& shape, uint32_t& nextName, std::vector<PlacedNo
     for (const IndexShape::Below& b : shape.below) {
       if (b.slot == slot) child = Place(b.node, nextName, out);
     }
-    if (slot < shape.names) {
-      node.entries.emplace_back(nextName++, child);
-    } else {
-      node.endChild = child;
-    }
+    if (slot < shape.names) node.entries.emplace_back(nextName++, child);
+    else node.endChild = child;
   }
   out.push_back(node);
   return static_cast<uint32_t>(out.size() - 1);
@@ -121,9 +118,8 @@ IndexShape& IndexShape::With(uint32_t slot, IndexShape child) {
 
 IndexShape IndexShape::Full(uint32_t levels, uint32_t fanout) {
   IndexShape shape = Leaf(fanout);
-  if (levels > 1) {
-    for (uint32_t slot = 0; slot <= fanout; ++slot) shape.With(slot, Full(levels - 1, fanout));
-  }
+  for (uint32_t slot = 0; levels > 1 && slot <= fanout; ++slot)
+    shape.With(slot, Full(levels - 1, fanout));
   return shape;
 }
 
@@ -303,11 +299,8 @@ uint32_t ImageBuilder::AllocateRecord() {
 uint32_t ImageBuilder::FindFreeClusters(uint32_t count) const {
   uint32_t start = 0, found = 0;
   for (uint32_t lcn = 0; lcn < geometry_.clusterCount; ++lcn) {
-    if (ClusterBit(lcn)) {
-      found = 0;
-      continue;
-    }
-    if (found++ == 0) start = lcn;
+    found = ClusterBit(lcn) ? 0 : found + 1;
+    if (found == 1) start = lcn;
     if (found == count) return start;
   }
   Fail("no " + std::to_string(count) + " free clusters");

@@ -17,13 +17,8 @@ namespace vrax::test {
 using mkfs::ClusterRun;
 
 struct ImageGeometry {
-  uint32_t bytesPerSector = 0;
-  uint32_t clusterSize = 0;
-  uint32_t recordSize = 0;
-  uint32_t indexBlockSize = 0;
-  uint32_t clusterCount = 0;
-  uint32_t totalSectors = 0;
-  uint32_t mftRecords = 0;  // records the MFT holds
+  uint32_t bytesPerSector = 0, clusterSize = 0, recordSize = 0, indexBlockSize = 0;
+  uint32_t clusterCount = 0, totalSectors = 0, mftRecords = 0;  // records the MFT holds
 };
 
 struct IndexName {
@@ -71,9 +66,7 @@ struct BuiltIndex {
 enum class ListLayout { kFirstInExtension, kFirstInBase };
 
 struct ListFile {
-  uint32_t base = 0;
-  uint32_t first = 0;
-  uint32_t second = 0;
+  uint32_t base = 0, first = 0, second = 0;  // the base and the holders of the instances
 };
 
 class ImageBuilder {
@@ -129,8 +122,7 @@ class ImageBuilder {
 
  private:
   struct Node {
-    uint32_t number;
-    uint32_t parent;
+    uint32_t number, parent;
     std::string name;
   };
 

@@ -34,10 +34,7 @@ void WriteFileBytes(const std::string& path, const std::vector<uint8_t>& bytes) 
 std::vector<uint8_t> ReadFileBytes(const std::string& path) {
   std::ifstream in(path, std::ios::binary);
   if (!in) throw std::runtime_error("cannot read " + path);
-  std::vector<uint8_t> bytes(std::filesystem::file_size(path));
-  in.read(reinterpret_cast<char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
-  if (!in) throw std::runtime_error("cannot read " + path);
-  return bytes;
+  return std::vector<uint8_t>(std::istreambuf_iterator<char>(in), {});
 }
 
 void PatchFileBytes(const std::string& path, uint64_t offset, const std::vector<uint8_t>& bytes) {

@@ -1,5 +1,4 @@
-// Scoped temporary directories and files for tests that need real disk
-// images. Everything is created under a fresh directory and removed with it.
+// Scoped temporary directories and the files tests keep in them.
 #pragma once
 
 #include <cstdint>
@@ -10,21 +9,18 @@ namespace vrax::test {
 
 class TempDir {
  public:
-  // Creates a fresh directory under `base` (which must exist).
   explicit TempDir(const std::string& base = "/tmp");
   ~TempDir();
   TempDir(const TempDir&) = delete;
   TempDir& operator=(const TempDir&) = delete;
 
   const std::string& path() const { return path_; }
-  // The path of `name` inside the directory (nothing is created).
   std::string File(const std::string& name) const;
 
  private:
   std::string path_;
 };
 
-// Writes `bytes` to `path`, replacing it.
 void WriteFileBytes(const std::string& path, const std::vector<uint8_t>& bytes);
 std::vector<uint8_t> ReadFileBytes(const std::string& path);
 // Overwrites bytes at `offset` of an existing file in place.

@@ -45,6 +45,9 @@ void FlipByte(ImageBuilder& v, uint64_t offset) {
 
 using Apply = std::function<void(ImageBuilder&)>;
 
+Apply InRecord(uint32_t n, std::function<void(uint8_t* record)> change) {
+  return [=](ImageBuilder& v) { v.PatchRecord(n, change); };
+}
 Apply Attr(uint32_t n, uint32_t type, std::function<void(uint8_t* attribute)> change) {
   return [=](ImageBuilder& v) {
     v.PatchRecord(n, [&](uint8_t* r) {
@@ -154,21 +157,16 @@ TEST_F(FsckDamageTest, ClusterDamage) {
   const uint32_t last = base.geometry().clusterCount - 1;
   const uint32_t alphaLcn = base.Runs(alpha_, AT_DATA).at(0).lcn;
   const uint32_t a1Lcn = base.Runs(a1, AT_DATA).at(0).lcn;
+  const std::string bitmap = "cluster bitmap: 1 clusters ";
   CheckAll({
-      {"leaked cluster",
-       [&](ImageBuilder& v) { v.SetClusterBit(last, true); },
-       {"cluster bitmap: 1 clusters marked in use but used by no record (first: " + N(last) +
-        ")"},
-       true, true},
+      {"leaked cluster", [&](ImageBuilder& v) { v.SetClusterBit(last, true); },
+       {bitmap + "marked in use but used by no record (first: " + N(last) + ")"}, true, true},
       {"bit past the last cluster clear",
        [&](ImageBuilder& v) { v.SetClusterBit(last + 9, false); },
-       {"cluster bitmap: 1 bits past the last cluster are clear (first: bit " + N(last + 9) +
-        ")"},
+       {"cluster bitmap: 1 bits past the last cluster are clear (first: bit " + N(last + 9) + ")"},
        true, true},
-      {"used cluster not marked",
-       [&](ImageBuilder& v) { v.SetClusterBit(alphaLcn, false); },
-       {"cluster bitmap: 1 clusters used but not marked in use (first: " + N(alphaLcn) + ")"},
-       true, true},
+      {"used cluster not marked", [&](ImageBuilder& v) { v.SetClusterBit(alphaLcn, false); },
+       {bitmap + "used but not marked in use (first: " + N(alphaLcn) + ")"}, true, true},
       {"cluster used twice",
        [&](ImageBuilder& v) { v.SetRuns(b2, AT_DATA, v.Runs(a1, AT_DATA)); },
        {"cluster " + N(a1Lcn) + " used by record " + N(a1) + " (attribute 0x80) and by record " +
@@ -176,11 +174,8 @@ TEST_F(FsckDamageTest, ClusterDamage) {
       {"run leaving the volume",
        [&](ImageBuilder& v) { v.SetRuns(alpha_, AT_DATA, {{last, 2}}); },
        {Record(alpha_) + "attribute 0x80 run list leaves the volume"}},
-      {"malformed run list",
-       Attr(alpha_, AT_DATA,
-            [](uint8_t* data) {
-              data[AttrRunListOffset(data)] = 0x01;  // a run without offset bytes
-            }),
+      {"malformed run list",  // a run without offset bytes
+       Attr(alpha_, AT_DATA, [](uint8_t* data) { data[AttrRunListOffset(data)] = 0x01; }),
        {Record(alpha_) + "attribute 0x80 run list is malformed"}},
   });
 }
@@ -193,16 +188,10 @@ TEST_F(FsckDamageTest, RecordDamage) {
        {Record(c3) + "reachable but not marked in use in the MFT bitmap"},
        true, true},
       {"unreachable record",
-       [](ImageBuilder& v) {
-         v.AddFile(kRoot, "ghost", test::PatternBytes(100), {{v.FindFreeClusters(1), 1}});
-       },
+       [](ImageBuilder& v) { v.AddFile(kRoot, "ghost", {9}, {{v.FindFreeClusters(1), 1}}); },
        {"leak: " + Record(ghost_) + "in use but unreachable"},
        false, true},
-      {"record bitmap length",
-       Attr(0, AT_BITMAP,
-            [](uint8_t* bitmap) {
-              SetAttrValueLength(bitmap, static_cast<uint16_t>(AttrValueLength(bitmap) - 2));
-            }),
+      {"record bitmap length", Attr(0, AT_BITMAP, [](uint8_t* a) { SetAttrValueLength(a, 6); }),
        {"MFT: record bitmap is 6 bytes, expected 8 for 64 records"}},
       {"no magic",
        [&](ImageBuilder& v) { v.WriteBytes(v.RecordOffset(beta_), {'X'}); },
@@ -214,11 +203,7 @@ TEST_F(FsckDamageTest, RecordDamage) {
        Attr(beta_, AT_FILE_NAME, [](uint8_t* a) { SetAttrLength(a, 0x10000); }),
        {Record(beta_) + "attribute 2 runs outside the record"}},
       {"attribute count",
-       [&](ImageBuilder& v) {
-         v.PatchRecord(beta_, [](uint8_t* r) {
-           SetRecordAttributeCount(r, static_cast<uint16_t>(RecordAttributeCount(r) + 1));
-         });
-       },
+       InRecord(beta_, [](uint8_t* r) { SetRecordAttributeCount(r, 6); }),
        {Record(beta_) + "attribute count 6 but 5 attributes"}},
       {"descriptor size",
        Attr(alpha_, AT_OSK_FILEDES, [](uint8_t* a) { SetDescriptorSize(AttrValue(a), 1234); }),
@@ -282,11 +267,8 @@ TEST_F(FsckDamageTest, IndexDamage) {
        block(child_, [](uint8_t* b) { PutLE32(FirstEntry(b) + ie::kReference, 100000); }),
        {"entry \"a1\" names record 100000 beyond the MFT (64 records)"},
        false, true},
-      {"record listed twice",
-       block(child_,
-             [a1 = files_[0]](uint8_t* b) {
-               PutLE32(NextEntry(FirstEntry(b)) + ie::kReference, a1);  // b2 names a1's record
-             }),
+      {"record listed twice",  // b2 names a1's record
+       block(child_, [a1 = files_[0]](uint8_t* b) { PutLE32(NextEntry(FirstEntry(b)), a1); }),
        {"entry \"b2\" names record " + N(files_[0]) + ", which is already reached"},
        false, true},
       {"name rules",
@@ -324,9 +306,7 @@ TEST_F(FsckDamageTest, AttributeListDamage) {
   };
   CheckAll({
       {"extension of another base",
-       [&](ImageBuilder& v) {
-         v.PatchRecord(extension, [this](uint8_t* r) { SetRecordBaseReference(r, beta_); });
-       },
+       InRecord(extension, [this](uint8_t* r) { SetRecordBaseReference(r, beta_); }),
        {Record(base) + "attribute list names record " + N(extension) + ", whose base record is " +
         N(beta_)}},
       {"record beyond the MFT",

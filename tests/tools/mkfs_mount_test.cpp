@@ -50,10 +50,7 @@ TEST_P(MkfsMount, TheVolumeIsSoundAndGrows) {
   ASSERT_NE(root, nullptr);
   EXPECT_TRUE(IsDirectory(root));
   EXPECT_EQ(OpenedRecordNumber(root), 5u);
-  std::vector<uint8_t> buffer(4096);
-  uint32_t delivered = 0;
-  EXPECT_EQ(ReadDirectory(root, 0, 4096, buffer.data(), delivered), 0);
-  EXPECT_EQ(delivered, 64u);  // ".." and "." only
+  EXPECT_TRUE(List("/1").empty());  // ".." and "." only
   uint8_t d[kDescriptorSize] = {};
   EXPECT_EQ(ReadDescriptor(root, d), 0);
   EXPECT_EQ(d[0], 0x9B);

@@ -119,8 +119,7 @@ TEST_F(DamageStructure, EachKindOfDamageFailsTheReadWith114) {
       {"bytes in use beyond the record", "/1/README",
        InRecord(v.readme, [&](uint8_t* r) { SetRecordBytesInUse(r, size + 8); })},
       {"directory on the path", "/1/a/b/c/deep.txt",
-       InRecord(v.a,
-                [this](uint8_t* r) { SetAttrValueLength(Attribute(r, AT_INDEX_ROOT), 0x7FF0); })},
+       InRecord(v.a, [&](uint8_t* r) { SetAttrValueLength(Attribute(r, AT_INDEX_ROOT), 0x7FF0); })},
       {"MFT record", "/1",
        InRecord(0, [this](uint8_t* r) { SetAttrLength(Attribute(r, AT_DATA), 0); })},
       {"run leaving the volume", "/1/multi.bin",
@@ -131,12 +130,8 @@ TEST_F(DamageStructure, EachKindOfDamageFailsTheReadWith114) {
        ListEntry(2, [](uint8_t* e) { PutLE16(e + 4, 0); })},
       {"list entry past the value", "/1/listed.bin",
        ListEntry(4, [](uint8_t* e) { PutLE16(e + 4, 0x40); })},
-      {"list entry name outside the entry", "/1/listed.bin",
-       ListEntry(1,
-                 [](uint8_t* e) {
-                   e[6] = 8;
-                   e[7] = 0x1C;
-                 })},
+      {"list entry name outside the entry", "/1/listed.bin",  // 8 characters at 0x1C
+       ListEntry(1, [](uint8_t* e) { PutLE16(e + 6, 0x1C08); })},
       {"list entry record beyond the MFT", "/1/listed.bin",
        ListEntry(3, [beyond = geometry().mftRecords](uint8_t* e) { PutLE64(e + 0x10, beyond); })},
       {"list entry naming a record without magic", "/1/listed.bin",

@@ -4,7 +4,6 @@
 
 #include <algorithm>
 #include <cstring>
-#include <map>
 #include <string>
 #include <vector>
 
@@ -86,8 +85,7 @@ std::vector<ClusterRun> ScatteredAllocation(ImageBuilder& b, const IndexShape& s
 }
 
 IndexImage MakeIndexImage(const IndexCase& c, const std::string& path) {
-  IndexImage image;
-  image.path = path;
+  IndexImage image{path, {}};
   test::FormatImage(path, c.mkfs);
   ImageBuilder b(path);
   const IndexShape shape = c.shape();
@@ -101,21 +99,12 @@ IndexImage MakeIndexImage(const IndexCase& c, const std::string& path) {
   return image;
 }
 
-const IndexImage& BuildIndexImage(const IndexCase& c) {
-  static test::TempDir dir;
-  static std::map<std::string, IndexImage> built;
-  const std::string key = c.label;
-  auto it = built.find(key);
-  if (it == built.end()) it = built.emplace(key, MakeIndexImage(c, dir.File(key + ".img"))).first;
-  return it->second;
-}
-
 class ReadIndexTree : public test::VolumeTest, public ::testing::WithParamInterface<IndexCase> {
  protected:
   void SetUp() override {
     VolumeTest::SetUp();
-    image_ptr_ = &BuildIndexImage(GetParam());
-    Mount(image_ptr_->path, false);
+    index_ = MakeIndexImage(GetParam(), dir_.File("index.img"));
+    Mount(index_.path, false);
     dir_toolkit_ = Open("/1/dir");
     ASSERT_NE(dir_toolkit_, nullptr);
   }
@@ -153,18 +142,18 @@ class ReadIndexTree : public test::VolumeTest, public ::testing::WithParamInterf
 
   Listing Expected(uint32_t fromRecord) const {
     Listing all = {{"..", 5u}, {".", OpenedRecordNumber(dir_toolkit_)}};
-    for (const auto& [name, record] : image_ptr_->sorted) {
+    for (const auto& [name, record] : index_.sorted) {
       all.emplace_back(name.substr(0, kDirRecordNameSize), record);
     }
     return Listing(all.begin() + std::min<size_t>(fromRecord, all.size()), all.end());
   }
 
-  const IndexImage* image_ptr_ = nullptr;
+  IndexImage index_;
   Toolkit* dir_toolkit_ = nullptr;
 };
 
 TEST_P(ReadIndexTree, EveryNameIsFoundInAnyLetterCaseAndNoOther) {
-  for (const auto& [name, record] : image_ptr_->sorted) {
+  for (const auto& [name, record] : index_.sorted) {
     for (const std::string& asked : {name, SwapCase(name)}) {
       uint32_t found = 0;
       EXPECT_EQ(Lookup(asked, found), 0) << asked;
@@ -173,7 +162,7 @@ TEST_P(ReadIndexTree, EveryNameIsFoundInAnyLetterCaseAndNoOther) {
   }
   std::vector<std::string> absent = {
       "", "\x7F", "\x80", "ab", "abce", "zzzzzzzz", "n0999", kName28 + "x", kName40.substr(0, 28)};
-  for (const auto& entry : image_ptr_->sorted) absent.push_back(entry.first + "~");
+  for (const auto& entry : index_.sorted) absent.push_back(entry.first + "~");
   for (const std::string& name : absent) {
     uint32_t found = 0;
     EXPECT_EQ(Lookup(name, found), kErrPathNotFound) << name;
@@ -183,7 +172,7 @@ TEST_P(ReadIndexTree, EveryNameIsFoundInAnyLetterCaseAndNoOther) {
 
 TEST_P(ReadIndexTree, ReadsDeliverEveryNameOnceInOrder) {
   EXPECT_EQ(ReadFrom(0, 4096), Expected(0));
-  const uint32_t total = static_cast<uint32_t>(image_ptr_->sorted.size()) + 2;
+  const uint32_t total = static_cast<uint32_t>(index_.sorted.size()) + 2;
   for (uint32_t k : {1u, 2u, 33u, total - 1, total, total + 5}) {
     EXPECT_EQ(ReadFrom(32 * k, 4096), Expected(k)) << "record " << k;
   }
