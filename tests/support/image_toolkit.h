@@ -94,7 +94,7 @@ class ImageBuilder {
   // Replaces the runs of record n's attribute of `type`, keeping its size.
   void SetRuns(uint32_t n, uint32_t type, const std::vector<ClusterRun>& runs);
   uint64_t RecordOffset(uint32_t n) const;
-  uint64_t ClusterOffset(uint32_t lcn) const;
+  uint64_t ClusterOffset(uint32_t lcn) const { return uint64_t{lcn} * geometry_.clusterSize; }
   std::vector<uint8_t> ReadBytes(uint64_t offset, size_t length) const;
   void WriteBytes(uint64_t offset, const std::vector<uint8_t>& bytes);
 

@@ -7,6 +7,9 @@
 #include <stdexcept>
 
 #include "platform/error_codes.h"
+#include "volume/format/attribute.h"
+#include "volume/format/bytes.h"
+#include "volume/format/descriptor.h"
 #include "volume/format/record.h"
 #include "volume/attributes/attributes.h"
 #include "volume/index/index.h"
@@ -87,6 +90,18 @@ SampleVolume BuildSampleVolume(const std::string& image, const std::string& mkfs
 }
 
 }  // namespace
+
+bool ReadMatches(Toolkit* t, const std::vector<uint8_t>& content, uint32_t offset,
+                 uint32_t count) {
+  std::vector<uint8_t> buffer(count + 16, 0xA5);
+  uint32_t done = 0xFFFFFFFFu;
+  const uint32_t from = std::min(offset, static_cast<uint32_t>(content.size()));
+  const uint32_t expected = std::min<uint32_t>(count, content.size() - from);
+  if (FileRead(t, offset, count, buffer.data(), done) != 0 || done != expected) return false;
+  std::vector<uint8_t> want(content.begin() + from, content.begin() + from + done);
+  want.resize(buffer.size(), 0xA5);
+  return buffer == want;
+}
 
 const SampleImage& SharedSample(const std::string& mkfsArguments) {
   static TempDir dir;

@@ -37,6 +37,11 @@ struct SampleVolume {
   BuiltIndex treeIndex;
 };
 
+// A read of `count` bytes at `offset` of a file holding `content` gives the
+// bytes up to its end and writes nothing beyond them.
+bool ReadMatches(Toolkit* t, const std::vector<uint8_t>& content, uint32_t offset,
+                 uint32_t count);
+
 // The sample volume for `mkfsArguments`, built once per process.
 struct SampleImage {
   std::string path;

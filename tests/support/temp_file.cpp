@@ -11,9 +11,7 @@ namespace vrax::test {
 
 TempDir::TempDir(const std::string& base) {
   std::string pattern = base + "/tarnview-test-XXXXXX";
-  if (mkdtemp(pattern.data()) == nullptr) {
-    throw std::runtime_error("cannot create a temporary directory under " + base);
-  }
+  if (mkdtemp(pattern.data()) == nullptr) throw std::runtime_error("mkdtemp in " + base);
   path_ = pattern;
 }
 

@@ -23,7 +23,6 @@ class TempDir {
 
 void WriteFileBytes(const std::string& path, const std::vector<uint8_t>& bytes);
 std::vector<uint8_t> ReadFileBytes(const std::string& path);
-// Overwrites bytes at `offset` of an existing file in place.
 void PatchFileBytes(const std::string& path, uint64_t offset, const std::vector<uint8_t>& bytes);
 uint64_t FileSize(const std::string& path);
 
@@ -31,7 +30,6 @@ uint64_t FileSize(const std::string& path);
 // at the wrong offset is visible.
 std::vector<uint8_t> PatternBytes(size_t size, uint8_t seed = 0);
 
-// A file of `size` pattern bytes in `dir`; returns its path.
 std::string MakeImage(const TempDir& dir, const std::string& name, size_t size,
                       uint8_t seed = 0);
 

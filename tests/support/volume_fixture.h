@@ -35,7 +35,6 @@ class VolumeTest : public ::testing::Test {
 
   // Formats a fresh image (mkfs arguments, --size included) and mounts it.
   void FormatAndMount(const std::string& arguments, bool writable = true);
-  // Mounts an existing image as drive "/1".
   void Mount(const std::string& image, bool writable = true);
   void Unmount();
 
@@ -45,8 +44,9 @@ class VolumeTest : public ::testing::Test {
 
   void ExpectClean();
 
-  // Names and record numbers of ReadDirectory at offset 64 onwards.
-  std::vector<std::pair<std::string, uint32_t>> List(const std::string& path);
+  // Names and record numbers ReadDirectory gives from `offset` (64: past "..", ".").
+  std::vector<std::pair<std::string, uint32_t>> List(const std::string& path,
+                                                     uint32_t offset = 64);
 
   TempDir dir_;
   std::string image_;

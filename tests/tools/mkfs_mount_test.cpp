@@ -10,7 +10,6 @@
 #include "volume/format/attribute.h"
 #include "volume/format/descriptor.h"
 #include "volume/format/record.h"
-#include "volume/index/index.h"
 #include "volume/index/index_update.h"
 
 namespace vrax {

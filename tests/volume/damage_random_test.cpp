@@ -46,9 +46,8 @@ TEST_F(DamageRandomFlips, FlippedBytesNeverCrashTheReader) {
     Mount(image_, false);
     if (ReadAllResult() != 0) ++failed;
     Unmount();
-    for (auto it = saved.rbegin(); it != saved.rend(); ++it) {
+    for (auto it = saved.rbegin(); it != saved.rend(); ++it)
       builder().WriteBytes(it->first, {it->second});
-    }
   }
   EXPECT_GT(failed, 0);  // the damage was seen at all
   Mount(image_, false);

@@ -1,7 +1,6 @@
 #include <gtest/gtest.h>
 
 #include <cstdio>
-#include <cstring>
 #include <vector>
 
 #include "support/image_toolkit.h"
@@ -24,7 +23,6 @@ TEST_F(ExtensionGrowthTest, MergedRunThatOutgrowsAFullRecordContinuesCorrectly) 
   ASSERT_EQ(test::FormatVolume(image_, "--size 32M --cluster-size 512"), 0);
   const uint32_t second = 0x7FFF;
   std::vector<uint8_t> data;
-  uint32_t record = 0;
   {
     test::ImageBuilder builder(image_);
     const uint32_t lcn = builder.FindFreeClusters(second + 200);
@@ -33,7 +31,6 @@ TEST_F(ExtensionGrowthTest, MergedRunThatOutgrowsAFullRecordContinuesCorrectly) 
     data = test::PatternBytes((8 + second) * 512, 15);
     const test::ListFile file = builder.AddListFile(5, "merge", firstRuns, secondRuns, data,
                                                     test::ListLayout::kFirstInExtension);
-    record = file.base;
     // The root's index block goes far away: the first free cluster follows the run.
     const uint32_t blockClusters = builder.geometry().indexBlockSize / 512;
     builder.BuildIndex(5, test::IndexShape::Leaf(1), {{"merge", file.base}},
@@ -48,7 +45,7 @@ TEST_F(ExtensionGrowthTest, MergedRunThatOutgrowsAFullRecordContinuesCorrectly) 
                                        static_cast<uint32_t>(a.size())));
     });
   }
-  ASSERT_EQ(test::RunChecker(image_).exitCode, 0) << test::RunChecker(image_).output;
+  ExpectClean();
   Mount(image_);
   const auto more = test::PatternBytes(512, 16);
   std::vector<uint8_t> read(data.size() + more.size());
@@ -56,7 +53,6 @@ TEST_F(ExtensionGrowthTest, MergedRunThatOutgrowsAFullRecordContinuesCorrectly) 
   test::CapturedStdout([&] {
     Toolkit* t = nullptr;
     ASSERT_EQ(ToolkitOpen(t, "/1/merge"), 0);
-    ASSERT_EQ(OpenedRecordNumber(t), record);
     const uint32_t before = t->fileChain.Size();
     EXPECT_EQ(FileWrite(t, static_cast<uint32_t>(data.size()), 512, more.data(), done), 0);
     EXPECT_EQ(t->fileChain.Size(), before + 1);

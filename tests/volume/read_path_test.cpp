@@ -2,18 +2,14 @@
 // indexes, and files whose data is resident in their record.
 #include <gtest/gtest.h>
 
-#include <cstring>
 #include <string>
 #include <vector>
 
 #include "platform/error_codes.h"
 #include "support/sample_volume.h"
-#include "support/volume_fixture.h"
 #include "volume/attributes/attributes.h"
-#include "volume/format/attribute.h"
 #include "volume/format/bytes.h"
 #include "volume/format/descriptor.h"
-#include "volume/format/record.h"
 #include "volume/index/index.h"
 
 namespace vrax {
@@ -34,13 +30,8 @@ class PathTest : public test::VolumeTest {
 
   // The records ReadDirectory gives ".." and "." (names: read_index_test.cpp).
   std::vector<uint32_t> DotRecords(const std::string& path) {
-    Toolkit* t = Open(path);
-    if (t == nullptr) return {};
-    uint8_t buffer[64] = {};
-    uint32_t delivered = 0;
-    EXPECT_EQ(ReadDirectory(t, 0, 64, buffer, delivered), 0);
-    ToolkitClose(t);
-    return {GetLE32(buffer + 28), GetLE32(buffer + 60)};
+    const auto listing = List(path, 0);
+    return {listing.at(0).second, listing.at(1).second};
   }
 
   const test::SampleVolume& paths_ = test::SharedSample().volume;
@@ -90,7 +81,6 @@ TEST_F(ReadPathWalk, DirectoriesListTheirParentAndThemselves) {
   EXPECT_EQ(DotRecords("/1"), (std::vector<uint32_t>{5u, 5u}));
   EXPECT_EQ(List("/1/a"), (std::vector<std::pair<std::string, uint32_t>>{
                               {"b", paths_.b}, {"note.txt", paths_.note}}));
-  // The root lists every name of the sample (their order: read_index_test.cpp).
   EXPECT_EQ(List("/1").size(), 12u);
 }
 
@@ -118,15 +108,8 @@ TEST_F(ReadResidentFile, ReadsStopAtTheSize) {
   ASSERT_NE(t, nullptr);
   const std::vector<uint8_t> content = test::PatternBytes(100, 1);
   for (uint32_t offset : {0u, 1u, 50u, 99u, 100u, 104u}) {
-    for (uint32_t count : {0u, 1u, 99u, 100u, 4096u}) {
-      std::vector<uint8_t> buffer(count + 8, 0xA5);
-      uint32_t done = 77;
-      ASSERT_EQ(FileRead(t, offset, count, buffer.data(), done), 0);
-      const uint32_t expected = offset >= 100 ? 0 : std::min(count, 100 - offset);
-      ASSERT_EQ(done, expected) << offset << " " << count;
-      EXPECT_TRUE(std::equal(buffer.begin(), buffer.begin() + done, content.begin() + offset));
-      EXPECT_EQ(buffer[done], 0xA5);
-    }
+    for (uint32_t count : {0u, 1u, 99u, 100u, 4096u})
+      EXPECT_TRUE(test::ReadMatches(t, content, offset, count)) << offset << " " << count;
   }
   uint32_t size = 0;
   EXPECT_EQ(FileSize(t, size), 0);
@@ -137,10 +120,7 @@ TEST_F(ReadResidentFile, ReadsStopAtTheSize) {
   ToolkitClose(t);
   t = Open("/1/empty.txt");
   ASSERT_NE(t, nullptr);
-  uint8_t byte = 0;
-  uint32_t done = 1;
-  EXPECT_EQ(FileRead(t, 0, 1, &byte, done), 0);
-  EXPECT_EQ(done, 0u);
+  EXPECT_TRUE(test::ReadMatches(t, {}, 0, 1));
   ToolkitClose(t);
 }
 
