@@ -4,12 +4,10 @@
 #include <unistd.h>
 
 #include <algorithm>
-#include <cstdio>
 #include <stdexcept>
 
 #include "mkfs/node_records.h"
 #include "platform/error_codes.h"
-#include "volume/attributes/attributes.h"
 #include "volume/attributes/record_edit.h"
 #include "volume/format/attribute.h"
 #include "volume/format/attribute_list.h"
@@ -22,7 +20,6 @@
 #include "volume/format/record.h"
 #include "volume/format/runlist.h"
 #include "volume/index/index.h"
-#include "volume/toolkit/toolkit.h"
 
 namespace vrax::test {
 
@@ -41,7 +38,6 @@ uint32_t ClustersOf(const std::vector<ClusterRun>& runs) {
   return clusters;
 }
 
-// The runs of a non-resident attribute header, decoded as the engine does.
 std::vector<ClusterRun> DecodeRuns(const uint8_t* a) {
   const uint32_t offset = AttrRunListOffset(a);
   std::vector<ClusterRun> runs;
@@ -56,7 +52,6 @@ uint8_t* RequireAttribute(std::vector<uint8_t>& image, uint32_t type) {
   return test::RequireAttribute(image.data(), static_cast<uint32_t>(image.size()), type);
 }
 
-// The bytes of the first attribute a record builder holds.
 std::vector<uint8_t> FirstAttribute(const mkfs::RecordBuilder& record) {
   std::vector<uint8_t> image = record.image();
   AttributeWalk walk(image.data(), static_cast<uint32_t>(image.size()));
@@ -65,10 +60,8 @@ std::vector<uint8_t> FirstAttribute(const mkfs::RecordBuilder& record) {
   return std::vector<uint8_t>(a, a + AttrLength(a));
 }
 
-// A named index entry: reference, length 2n + 0x5A, flags, the file name
-// key, and the sub-node field (always reserved, filled when `child` is a block).
+// A named index entry; its sub-node field is filled when `childVcn` is a block.
 std::vector<uint8_t> NamedEntry(const IndexName& n, uint32_t parent, uint32_t childVcn) {
-  if (n.name.empty() || n.name.size() > 255) Fail("index name length out of range");
   const uint32_t length = static_cast<uint32_t>(n.name.size());
   std::vector<uint8_t> e(NamedEntrySize(length), 0);
   PutLE64(e.data() + ie::kReference, n.record);
@@ -81,15 +74,13 @@ std::vector<uint8_t> NamedEntry(const IndexName& n, uint32_t parent, uint32_t ch
   return e;
 }
 
-// a sorts before b by the engine's collation.
 bool CollatesBefore(const IndexName& a, const IndexName& b) {
   const std::vector<uint8_t> entry = NamedEntry(a, 0, kNoBlock);
   return CollateNames(entry.data(), b.name.data(), static_cast<uint32_t>(b.name.size())) < 0;
 }
 
-// One node of a shape with its names filled in: named entries (index into
-// the sorted names, block of the sub-node or kNoBlock) and the end entry's
-// sub-node. Blocks are numbered children first, so the top block is last.
+// A node with its names placed: (name index, sub-node block or kNoBlock)
+// per entry. Blocks are numbered children first, so the top block is last.
 struct PlacedNode {
   std::vector<std::pair<uint32_t, uint32_t>> entries;
   uint32_t endChild = kNoBlock;
@@ -102,11 +93,8 @@ uint32_t Place(const IndexShape& shape, uint32_t& nextName, std::vector<PlacedNo
     for (const IndexShape::Below& b : shape.below) {
       if (b.slot == slot) child = Place(b.node, nextName, out);
     }
-    if (slot < shape.names) {
-      node.entries.emplace_back(nextName++, child);
-    } else {
-      node.endChild = child;
-    }
+    if (slot < shape.names) node.entries.emplace_back(nextName++, child);
+    else node.endChild = child;
   }
   out.push_back(node);
   return static_cast<uint32_t>(out.size() - 1);
@@ -114,11 +102,7 @@ uint32_t Place(const IndexShape& shape, uint32_t& nextName, std::vector<PlacedNo
 
 }  // namespace
 
-IndexShape IndexShape::Leaf(uint32_t names) {
-  IndexShape shape;
-  shape.names = names;
-  return shape;
-}
+IndexShape IndexShape::Leaf(uint32_t names) { return IndexShape{names, {}}; }
 
 IndexShape& IndexShape::With(uint32_t slot, IndexShape child) {
   below.push_back(Below{slot, std::move(child)});
@@ -127,9 +111,8 @@ IndexShape& IndexShape::With(uint32_t slot, IndexShape child) {
 
 IndexShape IndexShape::Full(uint32_t levels, uint32_t fanout) {
   IndexShape shape = Leaf(fanout);
-  if (levels > 1) {
-    for (uint32_t slot = 0; slot <= fanout; ++slot) shape.With(slot, Full(levels - 1, fanout));
-  }
+  for (uint32_t slot = 0; levels > 1 && slot <= fanout; ++slot)
+    shape.With(slot, Full(levels - 1, fanout));
   return shape;
 }
 
@@ -167,7 +150,6 @@ void ImageBuilder::LoadVolume() {
   g.indexBlockSize = SizeFromCode(boot.indexBlockSizeCode, g.clusterSize);
   g.clusterCount = boot.totalSectors / boot.sectorsPerCluster;
   g.totalSectors = boot.totalSectors;
-  // Record 0 lies at the MFT's LCN; every other record where its runs say.
   mftRuns_ = {{boot.mftLcn, std::max(1u, g.recordSize / g.clusterSize)}};
   g.mftRecords = 1;
   recordZero_ = ReadRecord(record::kMft);
@@ -192,16 +174,11 @@ void ImageBuilder::WriteBytes(uint64_t offset, const std::vector<uint8_t>& bytes
   if (put != static_cast<ssize_t>(bytes.size())) Fail("short write at " + std::to_string(offset));
 }
 
-uint64_t ImageBuilder::ClusterOffset(uint32_t lcn) const {
-  return static_cast<uint64_t>(lcn) * geometry_.clusterSize;
-}
-
 uint64_t ImageBuilder::RecordOffset(uint32_t n) const {
   if (n >= geometry_.mftRecords) Fail("record " + std::to_string(n) + " beyond the MFT");
   return ValueOffset(mftRuns_, static_cast<uint64_t>(n) * geometry_.recordSize);
 }
 
-// Image offset of byte `offset` of a value held in `runs`.
 uint64_t ImageBuilder::ValueOffset(const std::vector<ClusterRun>& runs, uint64_t offset) const {
   for (const ClusterRun& run : runs) {
     const uint64_t bytes = static_cast<uint64_t>(run.length) * geometry_.clusterSize;
@@ -244,7 +221,6 @@ std::vector<uint8_t> ImageBuilder::ReadRecord(uint32_t n) const {
 }
 
 void ImageBuilder::WriteRecord(uint32_t n, const std::vector<uint8_t>& image) {
-  if (image.size() != geometry_.recordSize) Fail("record image of the wrong size");
   std::vector<uint8_t> disk = image;
   if (FixupBeforeWrite(disk.data(), geometry_.recordSize) != kOk) Fail("record fix-up");
   WriteBytes(RecordOffset(n), disk);
@@ -298,7 +274,6 @@ void ImageBuilder::PatchRecord(uint32_t n, const std::function<void(uint8_t*)>& 
   WriteRecord(n, image);
 }
 
-// Record 0's resident AT_BITMAP: bit n set while record n is in use.
 uint32_t ImageBuilder::AllocateRecord() {
   for (uint32_t n = 0; n < geometry_.mftRecords; ++n) {
     if (!RecordBit(n)) {
@@ -312,11 +287,8 @@ uint32_t ImageBuilder::AllocateRecord() {
 uint32_t ImageBuilder::FindFreeClusters(uint32_t count) const {
   uint32_t start = 0, found = 0;
   for (uint32_t lcn = 0; lcn < geometry_.clusterCount; ++lcn) {
-    if (ClusterBit(lcn)) {
-      found = 0;
-      continue;
-    }
-    if (found++ == 0) start = lcn;
+    found = ClusterBit(lcn) ? 0 : found + 1;
+    if (found == 1) start = lcn;
     if (found == count) return start;
   }
   Fail("no " + std::to_string(count) + " free clusters");
@@ -360,7 +332,7 @@ uint32_t ImageBuilder::AddFile(uint32_t parent, const std::string& name,
 
 namespace {
 
-// The list of a list file (see AddListFile).
+// One entry per attribute instance, in type order, naming its record.
 std::vector<uint8_t> ListValue(const ListFile& f, uint32_t secondVcn) {
   const AttributeListEntry entries[] = {
       {AT_STANDARD_INFORMATION, 0, 0, 0, 0, f.base, 0},
@@ -378,15 +350,7 @@ std::vector<uint8_t> ListValue(const ListFile& f, uint32_t secondVcn) {
 
 }  // namespace
 
-// A list file's records:
-//
-//   base   AT_STANDARD_INFORMATION, AT_FILE_NAME, AT_OSK_FILEDES,
-//          AT_ATTRIBUTE_LIST (and AT_DATA instance 1 with kFirstInBase)
-//   A      AT_DATA instance 1: VCN 0 .. c1 - 1, the value's sizes
-//   B      AT_DATA instance 2: VCN c1 .. the value's last VCN, sizes 0
-//
-// The list has one 0x20-byte entry per attribute instance, in type order,
-// each naming the record that holds it; the list itself is not listed.
+// Instance 1 carries the value's sizes; instance 2 has sizes 0.
 ListFile ImageBuilder::AddListFile(uint32_t parent, const std::string& name,
                                    const std::vector<ClusterRun>& first,
                                    const std::vector<ClusterRun>& second,
@@ -466,14 +430,9 @@ uint32_t BlockToVcn(const ImageGeometry& g, uint32_t block) {
 void SortForShape(std::vector<IndexName>& names, const IndexShape& shape) {
   if (names.size() != shape.TotalNames()) Fail("the shape holds a different number of names");
   std::stable_sort(names.begin(), names.end(), CollatesBefore);
-  for (size_t i = 1; i < names.size(); ++i) {
-    if (!CollatesBefore(names[i - 1], names[i])) Fail("duplicate name " + names[i].name);
-  }
 }
 
-// One block in disk form: BuildEmptyBlock, the named entries from the
-// entries offset, the end entry behind them, bytes in use grown by the
-// named entries' lengths.
+// One block in disk form: named entries, then the end entry.
 IndexBlockInfo BuildBlock(const ImageGeometry& g, uint8_t* b, uint32_t block,
                           const PlacedNode& node, const std::vector<IndexName>& names,
                           uint32_t directory) {
@@ -491,7 +450,6 @@ IndexBlockInfo BuildBlock(const ImageGeometry& g, uint8_t* b, uint32_t block,
   }
   SetBlockBytesInUse(b, BlockBytesInUse(b) + at - BlockEntriesStart(b));
   WriteEndEntry(b + at, node.endChild != kNoBlock, vcn(node.endChild));
-  if (BlockBytesInUse(b) > BlockBytesAllocated(b)) Fail("node does not fit its block");
   FixupBeforeWrite(b, B);
   return info;
 }
@@ -527,7 +485,6 @@ BuiltIndex ImageBuilder::BuildIndex(uint32_t directory, const IndexShape& shape,
   mkfs::RecordBuilder record(geometry_.recordSize, geometry_.bytesPerSector);
   const Descriptor d = mkfs::NewDescriptor(kDescNewDirectory, kDirectorySizeField, kWhen);
   mkfs::AddNodeAttributes(record, node.parent, node.name, d);
-  if (geometry_.indexBlockSize % geometry_.clusterSize != 0) Fail("blocks smaller than clusters");
   std::vector<PlacedNode> placed;
   uint32_t nextName = 0;
   const uint32_t top = Place(shape, nextName, placed);

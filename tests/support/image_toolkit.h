@@ -1,11 +1,7 @@
-// The image toolkit: an ImageBuilder opens an unmounted image formatted by
-// vrax-mkfs and adds what the formatter never makes: files in scattered
-// runs (offsets going negative), files whose runs continue in extension
-// records named by an attribute list, directory indexes of any shape, and
-// the damage tests want. Everything is encoded with the on-disk codecs and
-// the formatter's RecordBuilder and written straight into the image file.
-// Misuse (no free record, clusters already taken, a node that does not fit
-// its block) throws std::runtime_error, which fails the test.
+// ImageBuilder edits an unmounted image formatted by vrax-mkfs, adding what
+// the formatter never makes (scattered runs, attribute lists, index trees of
+// any shape, damage), encoded with the on-disk codecs. Misuse throws
+// std::runtime_error, which fails the test.
 #pragma once
 
 #include <cstdint>
@@ -20,29 +16,19 @@ namespace vrax::test {
 
 using mkfs::ClusterRun;
 
-// The volume's geometry and where its metadata lies.
 struct ImageGeometry {
-  uint32_t bytesPerSector = 0;
-  uint32_t clusterSize = 0;
-  uint32_t recordSize = 0;
-  uint32_t indexBlockSize = 0;
-  uint32_t clusterCount = 0;
-  uint32_t totalSectors = 0;
-  uint32_t mftRecords = 0;  // records the MFT holds
+  uint32_t bytesPerSector = 0, clusterSize = 0, recordSize = 0, indexBlockSize = 0;
+  uint32_t clusterCount = 0, totalSectors = 0, mftRecords = 0;  // records the MFT holds
 };
 
-// One name of a directory index and the record its entry refers to.
 struct IndexName {
   std::string name;
   uint32_t record = 0;
 };
 
-// The shape of one index node: `names` named entries and the sub-nodes
-// hanging below some of them. A sub-node at slot i (i < names) hangs below
-// named entry i and holds names that sort before it; slot `names` is the
-// node's end entry, whose sub-node holds names that sort after all of them.
-// The builder fills the names in, in collation order, by an in-order walk,
-// so any shape gives a correctly ordered tree.
+// One index node: `names` named entries; a sub-node at slot i hangs below
+// entry i (slot `names`: the end entry). Names are filled in collation order
+// by an in-order walk, so any shape gives a correctly ordered tree.
 struct IndexShape {
   struct Below;
   uint32_t names = 0;
@@ -51,8 +37,7 @@ struct IndexShape {
   static IndexShape Leaf(uint32_t names);
   // Hangs `child` below slot `slot`; returns *this for chaining.
   IndexShape& With(uint32_t slot, IndexShape child);
-  // Every node has `fanout` names, each with a sub-node, and a sub-node
-  // below its end entry too, down to `levels` levels of blocks.
+  // `levels` levels; every node has `fanout` names and a sub-node at every slot.
   static IndexShape Full(uint32_t levels, uint32_t fanout);
   uint32_t TotalNames() const;
   uint32_t Blocks() const;  // nodes of the shape: the blocks it takes
@@ -64,13 +49,11 @@ struct IndexShape::Below {
 
 constexpr uint32_t kNoBlock = 0xFFFFFFFFu;
 
-// One INDX block as built.
 struct IndexBlockInfo {
   uint32_t vcn = 0;
   std::vector<std::string> names;  // its named entries, in order
 };
 
-// What BuildIndex wrote, for the tests to check against and to damage.
 struct BuiltIndex {
   uint32_t topVcn = kNoBlock;
   std::vector<ClusterRun> allocation;  // where AT_INDEX_ALLOCATION lies
@@ -79,15 +62,11 @@ struct BuiltIndex {
   std::vector<IndexName> order;        // every name, in collation order
 };
 
-// Where a list file keeps its first AT_DATA instance; the second is always
-// in an extension record.
+// Where a list file's first AT_DATA instance lies (the second: an extension).
 enum class ListLayout { kFirstInExtension, kFirstInBase };
 
-// The records of a list file: the base and the holders of both instances.
 struct ListFile {
-  uint32_t base = 0;
-  uint32_t first = 0;
-  uint32_t second = 0;
+  uint32_t base = 0, first = 0, second = 0;  // the base and the holders of the instances
 };
 
 class ImageBuilder {
@@ -108,63 +87,49 @@ class ImageBuilder {
   bool ClusterBit(uint32_t lcn) const;
   void SetClusterBit(uint32_t lcn, bool used);
   void SetRecordBit(uint32_t n, bool used);
-  // A record in memory form (fix-ups not applied); an edit of one, written
-  // back with its fix-ups.
+  // A record in memory form; an edit of one, written back with fix-ups.
   std::vector<uint8_t> ReadRecord(uint32_t n) const;
   void PatchRecord(uint32_t n, const std::function<void(uint8_t* image)>& edit);
-  // The runs of record n's non-resident attribute of `type`.
   std::vector<ClusterRun> Runs(uint32_t n, uint32_t type) const;
-  // Gives record n's unnamed non-resident attribute of `type` the runs
-  // `runs`, keeping its data size.
+  // Replaces the runs of record n's attribute of `type`, keeping its size.
   void SetRuns(uint32_t n, uint32_t type, const std::vector<ClusterRun>& runs);
   uint64_t RecordOffset(uint32_t n) const;
-  uint64_t ClusterOffset(uint32_t lcn) const;
+  uint64_t ClusterOffset(uint32_t lcn) const { return uint64_t{lcn} * geometry_.clusterSize; }
   std::vector<uint8_t> ReadBytes(uint64_t offset, size_t length) const;
   void WriteBytes(uint64_t offset, const std::vector<uint8_t>& bytes);
 
-  // Each returns the new record. No node is entered in its parent's index:
-  // list it with LinkNames or BuildIndex. Every node gets AT_FILE_NAME
-  // (parent, name) and a 20-byte AT_OSK_FILEDES carrying its size.
-  // AT_DATA resident in the record, or in `runs` (marked used here).
+  // Each returns the new record, not yet in its parent's index (LinkNames,
+  // BuildIndex). AT_DATA is resident, or in `runs` (marked used here).
   uint32_t AddFile(uint32_t parent, const std::string& name, const std::vector<uint8_t>& data,
                    const std::vector<ClusterRun>& runs = {});
-  // AT_DATA in two instances: `first` runs from VCN 0 (carrying the sizes),
-  // `second` runs from the VCN behind them, listed in the base record's
-  // AT_ATTRIBUTE_LIST.
+  // AT_DATA in two instances (`first` from VCN 0, `second` behind it) named
+  // by the base record's AT_ATTRIBUTE_LIST.
   ListFile AddListFile(uint32_t parent, const std::string& name,
                        const std::vector<ClusterRun>& first, const std::vector<ClusterRun>& second,
                        const std::vector<uint8_t>& data, ListLayout layout);
   uint32_t AddDirectory(uint32_t parent, const std::string& name);
 
-  // Rewrites `directory`'s index: the root's end entry points at the top
-  // block of `shape`, whose slots receive `names` sorted by the engine's
-  // collation.
-  // The allocation is taken from free clusters unless `allocation` names
-  // them; blocks it holds beyond the shape's are left empty and unmarked.
+  // Rewrites `directory`'s index as `shape` holding `names`, in free
+  // clusters or `allocation` (blocks beyond the shape's left empty, unmarked).
   BuiltIndex BuildIndex(uint32_t directory, const IndexShape& shape, std::vector<IndexName> names,
                         const std::vector<ClusterRun>& allocation = {});
   // All names in one block under the root.
   BuiltIndex LinkNames(uint32_t directory, std::vector<IndexName> names);
 
-  // An edit of a block in memory form, written back with fix-ups.
   void PatchIndexBlock(const BuiltIndex& index, uint32_t vcn,
                        const std::function<void(uint8_t* block)>& edit);
-  // Byte offset of a block in the image (for damage below the fix-ups).
   uint64_t IndexBlockOffset(const BuiltIndex& index, uint32_t vcn) const;
 
  private:
   struct Node {
-    uint32_t number;
-    uint32_t parent;
+    uint32_t number, parent;
     std::string name;
   };
 
   void LoadVolume();
-  // Marks clusters used in the cluster bitmap; they must be free.
   void MarkClustersUsed(uint32_t lcn, uint32_t count);
   bool RecordBit(uint32_t n) const;
   void WriteRecord(uint32_t n, const std::vector<uint8_t>& image);
-  // Writes `bytes` at `offset` of the value held in `runs`.
   void WriteValue(const std::vector<ClusterRun>& runs, const std::vector<uint8_t>& bytes,
                   uint64_t offset = 0);
   uint64_t ValueOffset(const std::vector<ClusterRun>& runs, uint64_t offset) const;
@@ -183,16 +148,13 @@ class ImageBuilder {
   std::vector<Node> directories_;
 };
 
-// Sorts `a` before `b` in the order a directory index keeps, stated
-// independently of the engine: a-z compare as A-Z, bytes compare as signed
-// values, a prefix comes first.
+// Index order stated independently of the engine: a-z as A-Z, bytes signed,
+// a prefix first.
 bool IndexOrderBefore(const std::string& a, const std::string& b);
 
-// The first attribute of `type` in a record image, failing the test when
-// it is missing.
+// The first attribute of `type` in a record image; throws when missing.
 uint8_t* RequireAttribute(uint8_t* record, uint32_t recordSize, uint32_t type);
-// A resident attribute of `type` holding `value`, encoded as the engine
-// encodes it, for InsertAttributeBytes.
+// A resident attribute of `type` holding `value`, for InsertAttributeBytes.
 std::vector<uint8_t> ResidentAttribute(uint32_t type, const std::vector<uint8_t>& value);
 
 }  // namespace vrax::test

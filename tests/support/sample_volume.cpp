@@ -13,7 +13,6 @@
 #include "volume/format/record.h"
 #include "volume/attributes/attributes.h"
 #include "volume/index/index.h"
-#include "volume/toolkit/toolkit.h"
 
 namespace vrax::test {
 
@@ -92,6 +91,18 @@ SampleVolume BuildSampleVolume(const std::string& image, const std::string& mkfs
 
 }  // namespace
 
+bool ReadMatches(Toolkit* t, const std::vector<uint8_t>& content, uint32_t offset,
+                 uint32_t count) {
+  std::vector<uint8_t> buffer(count + 16, 0xA5);
+  uint32_t done = 0xFFFFFFFFu;
+  const uint32_t from = std::min(offset, static_cast<uint32_t>(content.size()));
+  const uint32_t expected = std::min<uint32_t>(count, content.size() - from);
+  if (FileRead(t, offset, count, buffer.data(), done) != 0 || done != expected) return false;
+  std::vector<uint8_t> want(content.begin() + from, content.begin() + from + done);
+  want.resize(buffer.size(), 0xA5);
+  return buffer == want;
+}
+
 const SampleImage& SharedSample(const std::string& mkfsArguments) {
   static TempDir dir;
   static std::map<std::string, SampleImage> built;
@@ -122,10 +133,8 @@ int32_t Quietly(F&& f) {
   return result;
 }
 
-// Opens every path (drive "/1" mounted) and reads what it names through the
-// engine's entry points: a directory is listed in 4096-byte slices, a file's
-// size, descriptor and data are read. Returns the first error, 0 when every
-// step succeeded. Reads are bounded, so a damaged size cannot make it slow.
+// Lists each directory, reads each file's size, descriptor and data, in
+// bounded slices (a damaged size cannot make it slow); the first error or 0.
 int32_t ReadEverything(const std::vector<std::string>& paths) {
   int32_t first = kOk;
   std::vector<uint8_t> buffer(kSlice);

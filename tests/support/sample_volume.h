@@ -1,5 +1,5 @@
-// The sample volume: one of each thing the image toolkit makes, built once
-// per process, and a fixture that damages fresh copies of it.
+// The sample volume (one of each thing the image toolkit makes) and a
+// fixture that damages fresh copies of it.
 #pragma once
 
 #include <cstdint>
@@ -12,22 +12,17 @@
 
 namespace vrax::test {
 
-//   /1/README            a resident file (100 bytes), /1/empty.txt (0 bytes)
+//   /1/README (resident, 100 bytes), /1/empty.txt (0 bytes)
 //   /1/multi.bin         five runs, two of them below the run before
-//   /1/listed.bin        AT_DATA in extension records A and B, through an
-//                        attribute list (ListLayout::kFirstInExtension)
-//   /1/inbase.bin        the same data with its first instance in the base
-//                        record (ListLayout::kFirstInBase)
-//   /1/a/note.txt, /1/a/b/c/deep.txt
-//                        nested directories, each index one block
-//   /1/Docs, /1/hollow   empty directories, hollow's index root value 0 bytes
-//   /1/tree/leaf-00..25  26 files in a three-level index (IndexShape::Full(3, 2))
-//   /1/nodata, /1/shortdesc, /1/nodesc
-//                        files without AT_DATA, with a 10-byte descriptor,
-//                        without a descriptor (the attribute's type changed);
-//                        left out of `paths`, since reading them fails
-// Contents: README PatternBytes(100, 1), multi.bin (multiSize, 2), both
-// list files (listedSize, 3), deep.txt (300, 4), leaf-i (10 + i, 5),
+//   /1/listed.bin        AT_DATA in two extension records via an attribute list
+//   /1/inbase.bin        the same, its first instance in the base record
+//   /1/a/note.txt, /1/a/b/c/deep.txt; /1/Docs, /1/hollow (empty; hollow's
+//                        index root value 0 bytes)
+//   /1/tree/leaf-00..25  in a three-level index (IndexShape::Full(3, 2))
+//   /1/nodata, /1/shortdesc, /1/nodesc: no AT_DATA, a 10-byte descriptor,
+//                        no descriptor; not in `paths` (reading them fails)
+// Contents: PatternBytes(size, seed): README (100, 1), multi.bin (multiSize,
+// 2), list files (listedSize, 3), deep.txt (300, 4), leaf-i (10 + i, 5),
 // note.txt (30, 6).
 struct SampleVolume {
   std::vector<std::string> paths;  // every readable file and directory, the root first
@@ -42,46 +37,41 @@ struct SampleVolume {
   BuiltIndex treeIndex;
 };
 
-// The sample volume built with `mkfsArguments`, once per process, for
-// tests that only read it.
+// A read of `count` bytes at `offset` of a file holding `content` gives the
+// bytes up to its end and writes nothing beyond them.
+bool ReadMatches(Toolkit* t, const std::vector<uint8_t>& content, uint32_t offset,
+                 uint32_t count);
+
+// The sample volume for `mkfsArguments`, built once per process.
 struct SampleImage {
   std::string path;
   SampleVolume volume;
 };
 const SampleImage& SharedSample(const std::string& mkfsArguments = "--size 8M");
 
-// Each test gets a fresh copy of the sample volume (built once per process)
-// to damage through builder(); MountCopy() then mounts the copy read-only.
+// Each test damages a fresh copy through builder(), then mounts it read-only.
 class SampleVolumeTest : public VolumeTest {
  protected:
   void SetUp() override;
 
   static const SampleVolume& sample();
-  // The builder on the copy, until MountCopy().
-  ImageBuilder& builder();
+  ImageBuilder& builder();  // until MountCopy()
   static const ImageGeometry& geometry() { return sample().geometry; }
-  // Closes the builder and mounts the copy, read-only, as drive "/1".
   void MountCopy();
-  // Unmounts and starts again from a fresh copy, for a table of damages
-  // run inside one test.
+  // Unmounts and starts from a fresh copy, for a table of damages.
   void FreshCopy() {
     Unmount();
     SetUp();
   }
 
-  // What the engine answers for reading one path or every path of the
-  // sample (a directory listed, a file's size, descriptor and data read),
-  // its console output swallowed.
+  // The first error reading one path or every path of the sample, quietly.
   int32_t ReadResult(const std::string& path);
   int32_t ReadAllResult();
-  // IndexLookup of `name` in the directory at `directoryPath`.
   int32_t LookupResult(const std::string& directoryPath, const std::string& name);
-  // An attribute of a record image in memory, failing the test when missing.
   uint8_t* Attribute(uint8_t* record, uint32_t type);
 
  private:
   std::unique_ptr<ImageBuilder> builder_;
 };
-
 
 }  // namespace vrax::test

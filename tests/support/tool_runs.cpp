@@ -3,10 +3,10 @@
 #include <sys/wait.h>
 
 #include <cstdlib>
-#include <fstream>
-#include <iterator>
 #include <sstream>
 #include <stdexcept>
+
+#include "support/temp_file.h"
 
 namespace vrax::test {
 
@@ -16,11 +16,6 @@ std::string Quote(const std::string& s) {
   std::string quoted = "'";
   for (const char c : s) quoted += c == '\'' ? std::string("'\\''") : std::string(1, c);
   return quoted + "'";
-}
-
-std::string Slurp(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  return std::string(std::istreambuf_iterator<char>(in), {});
 }
 
 int Run(const std::string& command) {
@@ -62,8 +57,9 @@ CheckerResult RunChecker(const std::string& image, const std::string& options) {
       "UBSAN_OPTIONS=${UBSAN_OPTIONS:+$UBSAN_OPTIONS:}exitcode=86 timeout 120 " +
       Quote(VRAX_FSCK_PATH) + " " + options + " " + Quote(image) + " >" + Quote(out) + " 2>" +
       Quote(err));
-  result.output = Slurp(out);
-  result.errors = Slurp(err);
+  const std::vector<uint8_t> output = ReadFileBytes(out), errors = ReadFileBytes(err);
+  result.output.assign(output.begin(), output.end());
+  result.errors.assign(errors.begin(), errors.end());
   std::istringstream lines(result.output);
   for (std::string line; std::getline(lines, line);) result.lines.push_back(line);
   return result;

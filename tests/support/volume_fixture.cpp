@@ -1,6 +1,5 @@
 #include "support/volume_fixture.h"
 
-#include <cstdlib>
 #include <cstring>
 
 #include "fileio/drive_table.h"
@@ -40,8 +39,7 @@ void VolumeTest::Unmount() {
 
 Toolkit* VolumeTest::Open(const std::string& path) {
   Toolkit* t = nullptr;
-  const int32_t error = ToolkitOpen(t, path.c_str());
-  EXPECT_EQ(error, 0) << path;
+  EXPECT_EQ(ToolkitOpen(t, path.c_str()), 0) << path;
   return t;
 }
 
@@ -52,12 +50,13 @@ int32_t VolumeTest::OpenResult(const std::string& path) {
   return error;
 }
 
-std::vector<std::pair<std::string, uint32_t>> VolumeTest::List(const std::string& path) {
+std::vector<std::pair<std::string, uint32_t>> VolumeTest::List(const std::string& path,
+                                                               uint32_t offset) {
   std::vector<std::pair<std::string, uint32_t>> names;
   Toolkit* t = Open(path);
   if (t == nullptr) return names;
   std::vector<uint8_t> buffer(4096);
-  for (uint32_t offset = 64;; ) {
+  for (;;) {
     uint32_t delivered = 0;
     const int32_t error = ReadDirectory(t, offset, 4096, buffer.data(), delivered);
     EXPECT_EQ(error, 0);

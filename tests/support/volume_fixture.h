@@ -1,5 +1,5 @@
-// Volumes for engine tests: images formatted by the real vrax-mkfs, mounted
-// through the real device layer as drive "/1".
+// Images formatted by the real vrax-mkfs, mounted through the device layer
+// as drive "/1".
 #pragma once
 
 #include <gtest/gtest.h>
@@ -16,7 +16,7 @@
 
 namespace vrax::test {
 
-// Output of a command run while a lambda runs, from standard output.
+// What `f` writes to standard output.
 template <typename F>
 std::string CapturedStdout(F&& f) {
   ::testing::internal::CaptureStdout();
@@ -26,8 +26,7 @@ std::string CapturedStdout(F&& f) {
 
 class VolumeTest : public ::testing::Test {
  protected:
-  // The images are thrown away after each test: writes need not wait for
-  // stable storage.
+  // The images are thrown away: writes need not wait for stable storage.
   void SetUp() override { g_writeThrough = 0; }
   void TearDown() override {
     Unmount();
@@ -36,20 +35,18 @@ class VolumeTest : public ::testing::Test {
 
   // Formats a fresh image (mkfs arguments, --size included) and mounts it.
   void FormatAndMount(const std::string& arguments, bool writable = true);
-  // Mounts an existing image as drive "/1".
   void Mount(const std::string& image, bool writable = true);
   void Unmount();
 
-  // ToolkitOpen on `path`, expecting success.
   Toolkit* Open(const std::string& path);
   // ToolkitOpen's result for `path` (the Toolkit is closed again).
   int32_t OpenResult(const std::string& path);
 
-  // Runs vrax-fsck on the image and expects it clean.
   void ExpectClean();
 
-  // Names and record numbers of ReadDirectory at offset 64 onwards.
-  std::vector<std::pair<std::string, uint32_t>> List(const std::string& path);
+  // Names and record numbers ReadDirectory gives from `offset` (64: past "..", ".").
+  std::vector<std::pair<std::string, uint32_t>> List(const std::string& path,
+                                                     uint32_t offset = 64);
 
   TempDir dir_;
   std::string image_;

@@ -1,9 +1,6 @@
-// What vrax-mkfs writes, in every geometry it offers: the boot sector
-// carries the geometry asked for, every record the MFT holds is sound, the
-// checker finds nothing to report, and the engine mounts the volume and
-// can grow it: the root opens, lists empty, takes names; records and
-// clusters are handed out from what the format left free, and the MFT
-// grows past its first records.
+// vrax-mkfs in every geometry it offers: the boot sector carries it, every
+// record is sound, the checker is silent, and the engine mounts the volume
+// and grows it from what the format left free.
 #include <gtest/gtest.h>
 
 #include "support/image_toolkit.h"
@@ -13,7 +10,6 @@
 #include "volume/format/attribute.h"
 #include "volume/format/descriptor.h"
 #include "volume/format/record.h"
-#include "volume/index/index.h"
 #include "volume/index/index_update.h"
 
 namespace vrax {
@@ -24,10 +20,6 @@ struct Geometry {
   uint32_t sectorSize, clusterSize, recordSize, indexSize;
 };
 
-void PrintTo(const Geometry& g, std::ostream* os) {
-  *os << g.sectorSize << "/" << g.clusterSize << "/" << g.recordSize << "/" << g.indexSize;
-}
-
 class MkfsMount : public test::VolumeTest, public ::testing::WithParamInterface<Geometry> {};
 
 TEST_P(MkfsMount, TheVolumeIsSoundAndGrows) {
@@ -36,7 +28,7 @@ TEST_P(MkfsMount, TheVolumeIsSoundAndGrows) {
   test::FormatImage(image_, "--size 16M " + g.options);
   uint32_t firstFree = 0;
   {
-    test::ImageBuilder b(image_);  // decodes the boot sector and record 0, or throws
+    test::ImageBuilder b(image_);
     const test::ImageGeometry& v = b.geometry();
     EXPECT_EQ(v.bytesPerSector, g.sectorSize);
     EXPECT_EQ(v.clusterSize, g.clusterSize);
@@ -57,10 +49,7 @@ TEST_P(MkfsMount, TheVolumeIsSoundAndGrows) {
   ASSERT_NE(root, nullptr);
   EXPECT_TRUE(IsDirectory(root));
   EXPECT_EQ(OpenedRecordNumber(root), 5u);
-  std::vector<uint8_t> buffer(4096);
-  uint32_t delivered = 0;
-  EXPECT_EQ(ReadDirectory(root, 0, 4096, buffer.data(), delivered), 0);
-  EXPECT_EQ(delivered, 64u);  // ".." and "." only
+  EXPECT_TRUE(List("/1").empty());  // ".." and "." only
   uint8_t d[kDescriptorSize] = {};
   EXPECT_EQ(ReadDescriptor(root, d), 0);
   EXPECT_EQ(d[0], 0x9B);

@@ -1,8 +1,5 @@
-// Damaged directory indexes: INDX blocks with broken headers, entries and
-// sub-node links, and index roots without a proper end, in the sample
-// volume's three-level /1/tree. Each makes listing and looking up through
-// the damaged node fail with 114, without a crash, a hang or a read outside
-// a buffer.
+// Damaged index blocks and roots in the sample's three-level /1/tree:
+// listing and looking up through them fail with 114, never crash or hang.
 #include <gtest/gtest.h>
 
 #include <functional>
@@ -27,23 +24,19 @@ class DamageIndex : public SampleVolumeTest {
  protected:
   const test::BuiltIndex& Tree() { return sample().treeIndex; }
 
-  // Blocks are numbered children first: block 0 is the first leaf, block 3
-  // the middle block above it.
+  // Blocks are numbered children first: block 3 is the middle above leaf 0.
   const IndexBlockInfo& Middle() { return Tree().blocks[3]; }
   const IndexBlockInfo& Leaf() { return Tree().blocks[0]; }
 
-  // The entry at `index` of a block image in memory.
   static uint8_t* EntryOf(uint8_t* block, uint32_t index) {
     uint8_t* e = block + BlockEntriesStart(block);
     for (uint32_t i = 0; i < index; ++i) e += EntryLength(e);
     return e;
   }
-  // An edit of block `vcn` of /1/tree.
   Damage Block(uint32_t vcn, std::function<void(uint8_t*)> edit) {
     return [this, vcn, edit](test::ImageBuilder& b) { b.PatchIndexBlock(Tree(), vcn, edit); };
   }
-  // An edit of the root value of /1/tree: 0x20 bytes of header, then the
-  // end entry at 0x20 pointing at the top block.
+  // An edit of /1/tree's root attribute and its end entry.
   Damage Root(std::function<void(uint8_t* attribute, uint8_t* entry)> edit) {
     return [this, edit](test::ImageBuilder& b) {
       b.PatchRecord(sample().tree, [&](uint8_t* r) {
@@ -54,9 +47,8 @@ class DamageIndex : public SampleVolumeTest {
   }
 };
 
-// Each damage makes listing /1/tree, looking up and opening `through` (a
-// name reached through the damage) fail with 114, and some read of the
-// volume fail.
+// Listing /1/tree, looking up and opening `through` (reached through the
+// damage) fail with 114, and so does some read of the volume.
 TEST_F(DamageIndex, EachKindOfDamageIsFound) {
   struct Case {
     const char* what;
@@ -68,8 +60,7 @@ TEST_F(DamageIndex, EachKindOfDamageIsFound) {
   const IndexBlockInfo leaf = Leaf();
   const uint32_t names = static_cast<uint32_t>(leaf.names.size());
   const std::string smallest = Tree().order[0].name;
-  // Every header and entry check: format_index_node_test.cpp; one of each
-  // here shows the refusal reaching the reader.
+  // One of each (every check: format_index_node_test.cpp).
   const Case cases[] = {
       {"bad magic", leaf.names[0], Block(leaf.vcn, [](uint8_t* b) { b[0] = 'J'; })},
       {"entries offset past the block", smallest,

@@ -1,9 +1,6 @@
-// Values that continue in extension records: a run that merges with the
-// last one of a full extension record.
 #include <gtest/gtest.h>
 
 #include <cstdio>
-#include <cstring>
 #include <vector>
 
 #include "support/image_toolkit.h"
@@ -17,18 +14,15 @@ namespace {
 
 class ExtensionGrowthTest : public test::VolumeTest {};
 
-// The file's second instance lies in a full extension record and ends right
-// before the first free cluster of the volume, with a run of 0x7FFF
-// clusters: the next cluster the file gets continues that run, and the
-// merged run of 0x8000 clusters needs a length byte more than the record
-// can give. The value must go on in a new extension record whose first VCN
-// follows what the full record holds, and read back exactly.
+// The second instance, a run of 0x7FFF clusters in a full extension record,
+// ends right before the first free cluster: the next cluster merges into a
+// run of 0x8000, whose extra length byte the record cannot hold. The value
+// must go on in a new extension record and read back exactly.
 TEST_F(ExtensionGrowthTest, MergedRunThatOutgrowsAFullRecordContinuesCorrectly) {
   image_ = dir_.File("merge.img");
   ASSERT_EQ(test::FormatVolume(image_, "--size 32M --cluster-size 512"), 0);
   const uint32_t second = 0x7FFF;
   std::vector<uint8_t> data;
-  uint32_t record = 0;
   {
     test::ImageBuilder builder(image_);
     const uint32_t lcn = builder.FindFreeClusters(second + 200);
@@ -37,14 +31,11 @@ TEST_F(ExtensionGrowthTest, MergedRunThatOutgrowsAFullRecordContinuesCorrectly) 
     data = test::PatternBytes((8 + second) * 512, 15);
     const test::ListFile file = builder.AddListFile(5, "merge", firstRuns, secondRuns, data,
                                                     test::ListLayout::kFirstInExtension);
-    record = file.base;
-    // The root's index block goes far away, so that the first free cluster
-    // of the volume is the one right after the second instance.
+    // The root's index block goes far away: the first free cluster follows the run.
     const uint32_t blockClusters = builder.geometry().indexBlockSize / 512;
     builder.BuildIndex(5, test::IndexShape::Leaf(1), {{"merge", file.base}},
                        {{lcn + second + 1000, blockClusters}});
-    // An extra resident attribute fills the second instance's record to its
-    // last byte.
+    // An extra attribute fills the second instance's record to its last byte.
     builder.PatchRecord(file.second, [&](uint8_t* image) {
       const uint32_t room = RecordFreeRoom(image);
       ASSERT_GE(room, 0x18u);
@@ -54,7 +45,7 @@ TEST_F(ExtensionGrowthTest, MergedRunThatOutgrowsAFullRecordContinuesCorrectly) 
                                        static_cast<uint32_t>(a.size())));
     });
   }
-  ASSERT_EQ(test::RunChecker(image_).exitCode, 0) << test::RunChecker(image_).output;
+  ExpectClean();
   Mount(image_);
   const auto more = test::PatternBytes(512, 16);
   std::vector<uint8_t> read(data.size() + more.size());
@@ -62,7 +53,6 @@ TEST_F(ExtensionGrowthTest, MergedRunThatOutgrowsAFullRecordContinuesCorrectly) 
   test::CapturedStdout([&] {
     Toolkit* t = nullptr;
     ASSERT_EQ(ToolkitOpen(t, "/1/merge"), 0);
-    ASSERT_EQ(OpenedRecordNumber(t), record);
     const uint32_t before = t->fileChain.Size();
     EXPECT_EQ(FileWrite(t, static_cast<uint32_t>(data.size()), 512, more.data(), done), 0);
     EXPECT_EQ(t->fileChain.Size(), before + 1);

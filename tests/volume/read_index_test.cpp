@@ -1,11 +1,9 @@
-// Directory indexes of several levels and shapes: every name is found,
-// whatever its letter case, and a directory read at any offset and in any
-// slice size delivers every name exactly once, in name order.
+// Indexes of several levels and shapes: every name is found in any letter
+// case, and reads at any offset and slice size give each name once, in order.
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <cstring>
-#include <map>
 #include <string>
 #include <vector>
 
@@ -24,7 +22,6 @@ using test::ImageBuilder;
 using test::IndexName;
 using test::IndexShape;
 
-// What a directory read delivers, one entry per 32-byte record.
 using Listing = std::vector<std::pair<std::string, uint32_t>>;
 
 const std::string kName28 = "abcdefghijklmnopqrstuvwxyz01";
@@ -37,8 +34,7 @@ std::string SwapCase(std::string name) {
   return name;
 }
 
-// `count` distinct names: the awkward ones first, then plain ones. Records
-// are made-up numbers: the index is all these tests read.
+// `count` distinct names, the awkward ones first; made-up record numbers.
 std::vector<IndexName> Names(uint32_t count) {
   const std::vector<std::string> awkward = {
       "\x80start", "\xFF" "end", "\xC3\xA9t\xC3\xA9", "abc", "abcd", "_x", "Zz", "`tick",
@@ -51,7 +47,6 @@ std::vector<IndexName> Names(uint32_t count) {
   return names;
 }
 
-// Three levels with a sub-node below every entry and every end entry.
 IndexShape EveryEntry() { return IndexShape::Full(3, 5); }
 // Sub-nodes below first, middle and end entries, branches of unequal depth.
 IndexShape Mixed() {
@@ -68,8 +63,7 @@ struct IndexCase {
   IndexShape (*shape)();
 };
 
-// Both shapes on 512-byte sectors; one where a block spans several VCNs and
-// one with the fix-ups of 4096-byte sectors.
+// Also a block spanning several VCNs, and 4096-byte sectors' fix-ups.
 const IndexCase kCases[] = {
     {"Sector512EveryEntry", "--size 8M", EveryEntry},
     {"Sector512Mixed", "--size 8M", Mixed},
@@ -82,8 +76,7 @@ struct IndexImage {
   Listing sorted;  // the names in the order a directory read must give them
 };
 
-// The index allocation is split in two runs, the second below the first,
-// and blocks may straddle them.
+// Two runs, the second below the first; blocks may straddle them.
 std::vector<ClusterRun> ScatteredAllocation(ImageBuilder& b, const IndexShape& shape) {
   const uint32_t clusters = shape.Blocks() * b.geometry().indexBlockSize / b.geometry().clusterSize;
   const uint32_t base = b.FindFreeClusters(clusters + 7);
@@ -92,8 +85,7 @@ std::vector<ClusterRun> ScatteredAllocation(ImageBuilder& b, const IndexShape& s
 }
 
 IndexImage MakeIndexImage(const IndexCase& c, const std::string& path) {
-  IndexImage image;
-  image.path = path;
+  IndexImage image{path, {}};
   test::FormatImage(path, c.mkfs);
   ImageBuilder b(path);
   const IndexShape shape = c.shape();
@@ -107,21 +99,12 @@ IndexImage MakeIndexImage(const IndexCase& c, const std::string& path) {
   return image;
 }
 
-const IndexImage& BuildIndexImage(const IndexCase& c) {
-  static test::TempDir dir;
-  static std::map<std::string, IndexImage> built;
-  const std::string key = c.label;
-  auto it = built.find(key);
-  if (it == built.end()) it = built.emplace(key, MakeIndexImage(c, dir.File(key + ".img"))).first;
-  return it->second;
-}
-
 class ReadIndexTree : public test::VolumeTest, public ::testing::WithParamInterface<IndexCase> {
  protected:
   void SetUp() override {
     VolumeTest::SetUp();
-    image_ptr_ = &BuildIndexImage(GetParam());
-    Mount(image_ptr_->path, false);
+    index_ = MakeIndexImage(GetParam(), dir_.File("index.img"));
+    Mount(index_.path, false);
     dir_toolkit_ = Open("/1/dir");
     ASSERT_NE(dir_toolkit_, nullptr);
   }
@@ -135,10 +118,8 @@ class ReadIndexTree : public test::VolumeTest, public ::testing::WithParamInterf
                        static_cast<uint32_t>(name.size()), record);
   }
 
-  // Reads the directory from `offset` in slices of `slice` bytes until a
-  // slice comes back short. A name of 28 bytes or more fills the field
-  // without terminator, a shorter one is padded with zeros, and nothing is
-  // written past what is delivered.
+  // Reads from `offset` in slices until one is short. Short names are
+  // zero-padded; nothing is written past what is delivered.
   Listing ReadFrom(uint32_t offset, uint32_t slice) {
     Listing listing;
     for (int guard = 0; guard < 10000; ++guard) {
@@ -159,21 +140,20 @@ class ReadIndexTree : public test::VolumeTest, public ::testing::WithParamInterf
     return listing;
   }
 
-  // The whole stream: "..", ".", then the names in order.
   Listing Expected(uint32_t fromRecord) const {
     Listing all = {{"..", 5u}, {".", OpenedRecordNumber(dir_toolkit_)}};
-    for (const auto& [name, record] : image_ptr_->sorted) {
+    for (const auto& [name, record] : index_.sorted) {
       all.emplace_back(name.substr(0, kDirRecordNameSize), record);
     }
     return Listing(all.begin() + std::min<size_t>(fromRecord, all.size()), all.end());
   }
 
-  const IndexImage* image_ptr_ = nullptr;
+  IndexImage index_;
   Toolkit* dir_toolkit_ = nullptr;
 };
 
 TEST_P(ReadIndexTree, EveryNameIsFoundInAnyLetterCaseAndNoOther) {
-  for (const auto& [name, record] : image_ptr_->sorted) {
+  for (const auto& [name, record] : index_.sorted) {
     for (const std::string& asked : {name, SwapCase(name)}) {
       uint32_t found = 0;
       EXPECT_EQ(Lookup(asked, found), 0) << asked;
@@ -182,7 +162,7 @@ TEST_P(ReadIndexTree, EveryNameIsFoundInAnyLetterCaseAndNoOther) {
   }
   std::vector<std::string> absent = {
       "", "\x7F", "\x80", "ab", "abce", "zzzzzzzz", "n0999", kName28 + "x", kName40.substr(0, 28)};
-  for (const auto& entry : image_ptr_->sorted) absent.push_back(entry.first + "~");
+  for (const auto& entry : index_.sorted) absent.push_back(entry.first + "~");
   for (const std::string& name : absent) {
     uint32_t found = 0;
     EXPECT_EQ(Lookup(name, found), kErrPathNotFound) << name;
@@ -190,11 +170,9 @@ TEST_P(ReadIndexTree, EveryNameIsFoundInAnyLetterCaseAndNoOther) {
   }
 }
 
-// Any record offset and any slice size give the same stream of names,
-// each once, in order.
 TEST_P(ReadIndexTree, ReadsDeliverEveryNameOnceInOrder) {
   EXPECT_EQ(ReadFrom(0, 4096), Expected(0));
-  const uint32_t total = static_cast<uint32_t>(image_ptr_->sorted.size()) + 2;
+  const uint32_t total = static_cast<uint32_t>(index_.sorted.size()) + 2;
   for (uint32_t k : {1u, 2u, 33u, total - 1, total, total + 5}) {
     EXPECT_EQ(ReadFrom(32 * k, 4096), Expected(k)) << "record " << k;
   }

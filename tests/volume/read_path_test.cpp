@@ -2,18 +2,14 @@
 // indexes, and files whose data is resident in their record.
 #include <gtest/gtest.h>
 
-#include <cstring>
 #include <string>
 #include <vector>
 
 #include "platform/error_codes.h"
 #include "support/sample_volume.h"
-#include "support/volume_fixture.h"
 #include "volume/attributes/attributes.h"
-#include "volume/format/attribute.h"
 #include "volume/format/bytes.h"
 #include "volume/format/descriptor.h"
-#include "volume/format/record.h"
 #include "volume/index/index.h"
 
 namespace vrax {
@@ -21,7 +17,6 @@ namespace {
 
 class PathTest : public test::VolumeTest {
  protected:
-  // The shared sample volume, mounted read-only by every test.
   void SetUp() override { Mount(test::SharedSample().path, false); }
 
   // The record a path opens, or all ones when it does not open.
@@ -33,16 +28,10 @@ class PathTest : public test::VolumeTest {
     return n;
   }
 
-  // The records of ".." and "." as ReadDirectory delivers them (their names:
-  // read_index_test.cpp).
+  // The records ReadDirectory gives ".." and "." (names: read_index_test.cpp).
   std::vector<uint32_t> DotRecords(const std::string& path) {
-    Toolkit* t = Open(path);
-    if (t == nullptr) return {};
-    uint8_t buffer[64] = {};
-    uint32_t delivered = 0;
-    EXPECT_EQ(ReadDirectory(t, 0, 64, buffer, delivered), 0);
-    ToolkitClose(t);
-    return {GetLE32(buffer + 28), GetLE32(buffer + 60)};
+    const auto listing = List(path, 0);
+    return {listing.at(0).second, listing.at(1).second};
   }
 
   const test::SampleVolume& paths_ = test::SharedSample().volume;
@@ -92,25 +81,17 @@ TEST_F(ReadPathWalk, DirectoriesListTheirParentAndThemselves) {
   EXPECT_EQ(DotRecords("/1"), (std::vector<uint32_t>{5u, 5u}));
   EXPECT_EQ(List("/1/a"), (std::vector<std::pair<std::string, uint32_t>>{
                               {"b", paths_.b}, {"note.txt", paths_.note}}));
-  // The root lists every name of the sample (their order: read_index_test.cpp).
   EXPECT_EQ(List("/1").size(), 12u);
 }
 
 // An empty index lists only ".." and "." and finds nothing. A root value
-// of no bytes at all answers 0 with the record all ones, which the path
-// walk takes as not found.
+// of no bytes answers 0 with the record all ones: not found for the walk.
 TEST_F(ReadPathWalk, AnEmptyIndexListsOnlyDotDotAndDot) {
   for (const std::string path : {"/1/Docs", "/1/hollow"}) {
+    EXPECT_EQ(DotRecords(path), (std::vector<uint32_t>{5u, RecordOf(path)})) << path;
+    EXPECT_TRUE(List(path).empty()) << path;
     Toolkit* t = Open(path);
     ASSERT_NE(t, nullptr);
-    std::vector<uint8_t> buffer(4096);
-    uint32_t delivered = 0;
-    EXPECT_EQ(ReadDirectory(t, 0, 4096, buffer.data(), delivered), 0) << path;
-    EXPECT_EQ(delivered, 64u) << path;
-    EXPECT_EQ(GetLE32(buffer.data() + 28), 5u);
-    EXPECT_EQ(GetLE32(buffer.data() + 60), OpenedRecordNumber(t));
-    EXPECT_EQ(ReadDirectory(t, 64, 4096, buffer.data(), delivered), 0) << path;
-    EXPECT_EQ(delivered, 0u) << path;
     uint32_t record = 0;
     EXPECT_EQ(IndexLookup(t, t->fileChain, "x", 1, record),
               path == "/1/Docs" ? kErrPathNotFound : 0);
@@ -127,15 +108,8 @@ TEST_F(ReadResidentFile, ReadsStopAtTheSize) {
   ASSERT_NE(t, nullptr);
   const std::vector<uint8_t> content = test::PatternBytes(100, 1);
   for (uint32_t offset : {0u, 1u, 50u, 99u, 100u, 104u}) {
-    for (uint32_t count : {0u, 1u, 99u, 100u, 4096u}) {
-      std::vector<uint8_t> buffer(count + 8, 0xA5);
-      uint32_t done = 77;
-      ASSERT_EQ(FileRead(t, offset, count, buffer.data(), done), 0);
-      const uint32_t expected = offset >= 100 ? 0 : std::min(count, 100 - offset);
-      ASSERT_EQ(done, expected) << offset << " " << count;
-      EXPECT_TRUE(std::equal(buffer.begin(), buffer.begin() + done, content.begin() + offset));
-      EXPECT_EQ(buffer[done], 0xA5);
-    }
+    for (uint32_t count : {0u, 1u, 99u, 100u, 4096u})
+      EXPECT_TRUE(test::ReadMatches(t, content, offset, count)) << offset << " " << count;
   }
   uint32_t size = 0;
   EXPECT_EQ(FileSize(t, size), 0);
@@ -146,10 +120,7 @@ TEST_F(ReadResidentFile, ReadsStopAtTheSize) {
   ToolkitClose(t);
   t = Open("/1/empty.txt");
   ASSERT_NE(t, nullptr);
-  uint8_t byte = 0;
-  uint32_t done = 1;
-  EXPECT_EQ(FileRead(t, 0, 1, &byte, done), 0);
-  EXPECT_EQ(done, 0u);
+  EXPECT_TRUE(test::ReadMatches(t, {}, 0, 1));
   ToolkitClose(t);
 }
 
