@@ -1,10 +1,7 @@
-"""Starts the real vrax program on a fresh volume image and talks to it.
+"""Starts the real vrax program on a fresh volume image and talks to it over
+loopback; every process started here is stopped again (SIGKILL at worst)."""
 
-Everything runs on loopback. Every process started here is stopped again:
-by SIGINT when a test ends normally, by SIGKILL when it does not stop in time
-or a test fails half-way.
-"""
-
+import argparse
 import errno
 import ftplib
 import os
@@ -13,6 +10,7 @@ import re
 import signal
 import socket
 import subprocess
+import sys
 import tempfile
 import threading
 import time
@@ -24,9 +22,8 @@ IO_TIMEOUT = 20.0
 
 
 def free_port():
-    """A loopback TCP port that nothing listens on now. It is drawn below the
-    kernel's range of ephemeral ports (32768-60999), so that no client
-    connection made meanwhile can take it before the server binds it."""
+    """A free loopback port below the kernel's ephemeral range, so that no
+    client connection made meanwhile can take it before the server binds it."""
     for _ in range(1000):
         port = random.randint(10000, 32000)
         with socket.socket() as s:
@@ -39,8 +36,7 @@ def free_port():
 
 
 def make_image(directory, files, size="32M"):
-    """A volume image formatted by vrax-mkfs holding `files` ({relative path:
-    bytes}; directories end in '/')."""
+    """A vrax-mkfs image holding `files` ({path: bytes}; directories end in '/')."""
     tree = os.path.join(directory, "tree")
     os.makedirs(tree, exist_ok=True)
     for name, data in files.items():
@@ -56,13 +52,11 @@ def make_image(directory, files, size="32M"):
 
 
 def check_image(image):
-    """vrax-fsck's exit code and output for the image."""
     done = run([TOOLS["fsck"], image], timeout=120)
     return done.returncode, done.stdout.decode(errors="replace")
 
 
 def run(args, timeout=60, **kwargs):
-    """Runs a program without input; its output and errors together."""
     return subprocess.run(args, stdin=subprocess.DEVNULL, stdout=subprocess.PIPE,
                           stderr=subprocess.STDOUT, timeout=timeout, **kwargs)
 
@@ -119,7 +113,6 @@ class Server:
             self._release()
 
     def _release(self):
-        """Closes the pipes once the process has ended and its output is read."""
         for reader in self.readers:
             reader.join(STOP_TIMEOUT)
         for stream in (self.process.stdin, self.process.stdout, self.process.stderr):
@@ -128,7 +121,6 @@ class Server:
 
 
 def eventually(probe, expected=True, seconds=10.0):
-    """True when probe() returns `expected` within `seconds`."""
     deadline = time.monotonic() + seconds
     while probe() != expected:
         if time.monotonic() > deadline:
@@ -147,7 +139,6 @@ def listen_on(host="127.0.0.1"):
 
 
 def ipv6_loopback():
-    """True when this host can listen on ::1."""
     try:
         with socket.socket(socket.AF_INET6) as s:
             s.bind(("::1", 0))
@@ -157,7 +148,6 @@ def ipv6_loopback():
 
 
 HOSTS = ["127.0.0.1"] + (["::1"] if ipv6_loopback() else [])
-# (host, passive) for passive and active data connections over each family.
 MODES = [(host, passive) for host in HOSTS for passive in (True, False)]
 
 
@@ -165,7 +155,6 @@ class Raw:
     """A control connection driven byte by byte."""
 
     def __init__(self, port, host="127.0.0.1", source=None):
-        """`source`: the local address to connect from (default: any)."""
         self.sock = socket.create_connection((host, port), timeout=IO_TIMEOUT,
                                              source_address=(source, 0) if source else None)
         self.buffer = b""
@@ -215,8 +204,7 @@ class Raw:
         return socket.create_connection(self.pasv(), timeout=IO_TIMEOUT)
 
     def epsv(self):
-        """Sends EPSV; returns a connection to the announced port on the
-        control connection's own server address."""
+        """Sends EPSV; returns a connection to the announced port."""
         reply = self.cmd("EPSV")
         match = re.match(r"^229 Entering Extended Passive Mode \(\|\|\|(\d+)\|\)$", reply)
         assert match, reply
@@ -224,10 +212,9 @@ class Raw:
         return socket.create_connection((host, int(match.group(1))), timeout=IO_TIMEOUT)
 
     def transfer(self, command, upload=None, data=None):
-        """`command` over `data` (default: a fresh passive connection; a
-        listening socket for active mode): sends `upload` or reads what comes.
-        Returns the bytes read, or the reply when the command opens no
-        transfer; checks the 150 and 226."""
+        """`command` over `data` (default: a fresh passive connection; or a
+        listening socket): sends `upload` or returns the bytes read (the reply
+        when no transfer opens); checks the 150 and 226."""
         data = data or self.data_connection()
         try:
             self.opened = reply = self.cmd(command)
@@ -251,15 +238,12 @@ class Raw:
 
     def names(self, command):
         """The sorted lines of a listing (last words for LIST and MLSD)."""
-        text = self.transfer(command)
-        assert isinstance(text, bytes), text
-        lines = text.decode().split("\r\n")
+        lines = self.transfer(command).decode().split("\r\n")
         assert lines[-1] == "", lines
         return sorted(l.split()[-1] if command.startswith(("LIST", "MLSD")) else l
                       for l in lines[:-1])
 
     def lines_until(self, last):
-        """Reads reply lines up to and including the one starting with `last`."""
         lines = [self.line()]
         while not lines[-1].startswith(last):
             lines.append(self.line())
@@ -270,7 +254,6 @@ class Raw:
 
 
 def fetch(f, command, rest=None):
-    """The bytes an ftplib client receives for `command`."""
     parts = []
     f.retrbinary(command, parts.append, rest=rest)
     return b"".join(parts)
@@ -310,8 +293,7 @@ class ServedVolume(unittest.TestCase):
             cls.work.cleanup()
 
     def raw(self, login=True, host="127.0.0.1", source=None):
-        """A control connection; from the local address `source` when given
-        (the test is skipped where that address cannot be used)."""
+        """A control connection from `source` (skipped where it is unusable)."""
         try:
             r = Raw(self.server.port, host=host, source=source)
         except OSError as error:
@@ -330,7 +312,6 @@ class ServedVolume(unittest.TestCase):
         return f
 
     def replies(self, r, rows):
-        """Sends each command of the (command, reply) rows in turn."""
         for command, reply in rows:
             self.assertEqual(r.cmd(command), reply, command)
 
@@ -344,13 +325,19 @@ class ServedVolume(unittest.TestCase):
         return path
 
 
-def main(doc):
-    """Runs the unittest module that calls it, with the tools' paths."""
-    import argparse
-    import sys
-    parser = argparse.ArgumentParser(description=doc)
+def tool_args(doc, *numbers):
+    """Reads the tools' paths into TOOLS and the (--flag, default) numbers;
+    returns (the arguments, the words left over)."""
+    parser = argparse.ArgumentParser(description=doc, formatter_class=argparse.RawDescriptionHelpFormatter)
     for tool in TOOLS:
         parser.add_argument("--" + tool, required=True)
+    for flag, default in numbers:
+        parser.add_argument(flag, type=int, default=default)
     args, rest = parser.parse_known_args()
-    TOOLS.update(vrax=args.vrax, mkfs=args.mkfs, fsck=args.fsck)
-    unittest.main(module="__main__", argv=[sys.argv[0]] + rest, verbosity=2)
+    TOOLS.update((tool, getattr(args, tool)) for tool in TOOLS)
+    return args, rest
+
+
+def main(doc):
+    """Runs the unittest module that calls it."""
+    unittest.main(module="__main__", argv=[sys.argv[0]] + tool_args(doc)[1], verbosity=2)

@@ -1,19 +1,15 @@
 #!/usr/bin/env python3
-"""End-to-end tests of how the real vrax program starts and stops: the exit
-code and message of each kind of start-up failure, the listening address,
-signals, restarts and running without privileges.
-
-Every run names an image file and a free port, so that no run can reach a
-real disk or a port in use, whatever the parser does with the words under
-test.
-"""
+"""How the real vrax program starts and stops. Every run names an image file
+and a free port, so that no run can reach a real disk or a port in use."""
 
 import os
+import resource
 import shutil
 import signal
 import socket
 import sys
 import tempfile
+import time
 import unittest
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
@@ -41,8 +37,7 @@ class Startup(unittest.TestCase):
         self.addCleanup(blocker.close)
         blocker.bind(("127.0.0.1", 0))
         blocker.listen(1)
-        # (words, exit code, what stdout ends with); the image and a free port
-        # come first, so a later word overrides them.
+        # (words, exit code, what stdout ends with); a later word overrides the image and port.
         cases = [
             (["--help"], 0, "exit codes: 0 stopped by a signal"),
             (["--bogus"], 1, "exit codes: 0 stopped by a signal"),
@@ -53,6 +48,7 @@ class Startup(unittest.TestCase):
              "belongs to the anonymous account (-a)\n----> Exiting\n"),
             (["-f=%d" % blocker.getsockname()[1]], 4,
              "----> FtpUser Created\n----> Unable to Listen: Address already in use\n----> Exiting\n"),
+            (["-k=" + os.path.abspath(__file__)], 6, "----> Unable to Use TLS Certificate: "),
         ]
         for words, expected, tail in cases:
             done = harness.run([harness.TOOLS["vrax"], "-i=" + self.image,
@@ -70,10 +66,8 @@ class Startup(unittest.TestCase):
         port = harness.free_port()
         for sig in (signal.SIGINT, signal.SIGTERM, signal.SIGHUP):
             server = self.serve(("-p=",), password=None, port=port)
-            r = Raw(server.port)
+            r = Raw(server.port).login(password="")
             self.addCleanup(r.close)
-            self.assertEqual(r.cmd("USER u"), "331 Password required for this user.")
-            self.assertEqual(r.cmd("PASS "), "230 User Logged In.")
             self.assertEqual(r.transfer("RETR a.txt"), b"x")
             data = r.data_connection()  # left waiting
             self.addCleanup(data.close)
@@ -120,6 +114,28 @@ class Startup(unittest.TestCase):
         self.assertEqual(r.cmd("EPRT " + argument), "200 EPRT command successful.")
         self.assertEqual(r.transfer("RETR a.txt", data=listener), b"x")
         self.assertGreaterEqual(r.data_source_port, 1024)
+
+    def test_running_out_of_descriptors_only_pauses_accepting(self):
+        # Under the sanitizers a thread start that fails for want of
+        # resources trips a false report inside the standard library.
+        linked = harness.run(["ldd", harness.TOOLS["vrax"]]).stdout
+        if b"libasan" in linked or b"libtsan" in linked or b"libubsan" in linked:
+            self.skipTest("sanitizer build")
+        server = self.serve(preexec=lambda: resource.setrlimit(resource.RLIMIT_NOFILE, (24, 24)))
+        crowd = []
+        for _ in range(30):  # more than the server has descriptors for
+            try:
+                crowd.append(socket.create_connection(("127.0.0.1", server.port), timeout=2))
+            except OSError:
+                break  # the backlog is full as well
+        self.assertGreater(len(crowd), 20)
+        time.sleep(0.5)
+        for s in crowd:
+            s.close()
+        r = Raw(server.port).login()
+        self.assertEqual(r.cmd("SIZE a.txt"), "213 1")
+        r.close()
+        self.assertEqual(server.stop()[0], 0)
 
 
 if __name__ == "__main__":

@@ -11,7 +11,6 @@ may have landed either way.
 Usage: crash_soak.py --vrax PATH --mkfs PATH --fsck PATH [--rounds N] [--seed S]
 """
 
-import argparse
 import concurrent.futures
 import ftplib
 import io
@@ -56,10 +55,7 @@ def read_back(port, home):
         ftp.retrlines("LIST " + home, lines.append)
         for line in lines:
             name = line.split(None, 8)[-1]
-            chunks = []
-            if not line.startswith("d"):
-                ftp.retrbinary("RETR %s/%s" % (home, name), chunks.append)
-            found[name] = DIR if line.startswith("d") else b"".join(chunks)
+            found[name] = DIR if line.startswith("d") else harness.fetch(ftp, "RETR %s/%s" % (home, name))
         return found
 
 
@@ -198,7 +194,6 @@ class Soak:
         self.repair(copy, "round %d, copy" % round_no)
 
     def repair(self, image, label):
-        """Repairs the image, which must then check clean."""
         done = harness.run([harness.TOOLS["fsck"], "--repair", image], timeout=120)
         if done.returncode not in (0, 1):
             raise AssertionError("%s: vrax-fsck --repair exit %d:\n%s"
@@ -224,14 +219,7 @@ class Soak:
 
 def main():
     """Any failure ends the run with a traceback and exit code 1."""
-    parser = argparse.ArgumentParser(description=__doc__,
-                                     formatter_class=argparse.RawDescriptionHelpFormatter)
-    for tool in harness.TOOLS:
-        parser.add_argument("--" + tool, required=True)
-    parser.add_argument("--rounds", type=int, default=10)
-    parser.add_argument("--seed", type=int, default=1)
-    args = parser.parse_args()
-    harness.TOOLS.update(vrax=args.vrax, mkfs=args.mkfs, fsck=args.fsck)
+    args = harness.tool_args(__doc__, ("--rounds", 10), ("--seed", 1))[0]
     with tempfile.TemporaryDirectory(prefix="vrax-soak-") as work:
         Soak(args, work).run()
     print("OK")

@@ -16,11 +16,7 @@ bool Parse(const std::vector<std::string>& words, Options& options,
   return ParseOptions(static_cast<int>(argv.size()), argv.data(), options, invalidWord);
 }
 
-TEST(Options, DefaultsAndCombinedLettersWithValues) {
-  Options d;
-  ASSERT_TRUE(Parse({}, d));
-  EXPECT_EQ(DrivePath(d), "/1");
-  EXPECT_EQ(d.login, "kel");
+TEST(Options, CombinedLettersWithValues) {
   Options o;
   ASSERT_TRUE(Parse({"-awz", "-d=2", "-f=2121", "-U=bob", "-p=a=b-c", "-i=/tmp/disk.img"}, o));
   EXPECT_EQ(o.anonymous, 1);

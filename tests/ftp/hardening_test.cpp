@@ -28,9 +28,8 @@ TEST_F(Hardening, AnUnansweredDataConnectionIsGivenUpAndItsPortReleased) {
   EXPECT_EQ(c->ReadLine(), "226 Transfer complete.");
 }
 
-// The default wait is long; ABOR and QUIT end it at once, and the commands
-// are answered in order. (ftp_hardening counts what sessions that vanish in
-// the wait leave behind.)
+// The default wait is long; ABOR and QUIT end it at once, answered in order.
+// (ftp_hardening counts what sessions that vanish in the wait leave behind.)
 TEST_F(Hardening, AbortAndQuitEndADataConnectionWait) {
   for (const char* commands : {"RETR a.txt\r\nABOR\r\n", "LIST\r\nQUIT\r\n"}) {
     const bool quit = std::string(commands).ends_with("QUIT\r\n");

@@ -1,7 +1,5 @@
-// A server object in this process, serving an image formatted by the real
-// vrax-mkfs and mounted as drive "/1" on a free loopback port, and a control
-// connection client with time limits, so that a test that goes wrong fails
-// instead of hanging.
+// A server in this process serving a vrax-mkfs image as drive "/1", and a
+// control connection client with time limits, so that a test fails instead of hanging.
 #pragma once
 
 #include <gtest/gtest.h>
