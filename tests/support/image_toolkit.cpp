@@ -432,7 +432,6 @@ void SortForShape(std::vector<IndexName>& names, const IndexShape& shape) {
   std::stable_sort(names.begin(), names.end(), CollatesBefore);
 }
 
-// One block in disk form: named entries, then the end entry.
 IndexBlockInfo BuildBlock(const ImageGeometry& g, uint8_t* b, uint32_t block,
                           const PlacedNode& node, const std::vector<IndexName>& names,
                           uint32_t directory) {
@@ -454,7 +453,6 @@ IndexBlockInfo BuildBlock(const ImageGeometry& g, uint8_t* b, uint32_t block,
   return info;
 }
 
-// The root's end entry points at the top block; the bitmap marks every block.
 void AddIndexAttributes(const ImageGeometry& g, mkfs::RecordBuilder& record,
                         const BuiltIndex& built, uint32_t blocks, uint32_t held) {
   std::vector<uint8_t> root(ie::kNewRootSize);

@@ -121,7 +121,6 @@ constexpr uint32_t kSlice = 4096;
 constexpr uint32_t kMaxSlices = 64;
 constexpr uint32_t kMaxReadBytes = 1u << 20;
 
-// Runs `f` with standard output and standard error captured and dropped.
 template <typename F>
 int32_t Quietly(F&& f) {
   ::testing::internal::CaptureStdout();

@@ -35,13 +35,6 @@ std::vector<uint8_t> ReadFileBytes(const std::string& path) {
   return std::vector<uint8_t>(std::istreambuf_iterator<char>(in), {});
 }
 
-void PatchFileBytes(const std::string& path, uint64_t offset, const std::vector<uint8_t>& bytes) {
-  std::fstream io(path, std::ios::binary | std::ios::in | std::ios::out);
-  io.seekp(static_cast<std::streamoff>(offset));
-  io.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
-  if (!io) throw std::runtime_error("cannot patch " + path);
-}
-
 uint64_t FileSize(const std::string& path) { return std::filesystem::file_size(path); }
 
 std::vector<uint8_t> PatternBytes(size_t size, uint8_t seed) {

@@ -23,7 +23,6 @@ class TempDir {
 
 void WriteFileBytes(const std::string& path, const std::vector<uint8_t>& bytes);
 std::vector<uint8_t> ReadFileBytes(const std::string& path);
-void PatchFileBytes(const std::string& path, uint64_t offset, const std::vector<uint8_t>& bytes);
 uint64_t FileSize(const std::string& path);
 
 // `size` bytes in which every byte depends on its position, so a transfer

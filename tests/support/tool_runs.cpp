@@ -43,10 +43,7 @@ int RunMkfs(const std::vector<std::string>& args) {
 }
 
 bool CheckerResult::Has(const std::string& text) const {
-  for (const std::string& line : lines) {
-    if (line.find(text) != std::string::npos) return true;
-  }
-  return false;
+  return output.find(text) != std::string::npos;
 }
 
 CheckerResult RunChecker(const std::string& image, const std::string& options) {

@@ -50,25 +50,33 @@ int32_t VolumeTest::OpenResult(const std::string& path) {
   return error;
 }
 
-std::vector<std::pair<std::string, uint32_t>> VolumeTest::List(const std::string& path,
-                                                               uint32_t offset) {
+std::vector<std::pair<std::string, uint32_t>> ListEntries(const std::string& path,
+                                                          uint32_t offset, int32_t* error) {
   std::vector<std::pair<std::string, uint32_t>> names;
-  Toolkit* t = Open(path);
-  if (t == nullptr) return names;
+  Toolkit* t = nullptr;
+  int32_t failed = ToolkitOpen(t, path.c_str());
   std::vector<uint8_t> buffer(4096);
-  for (;;) {
+  while (failed == 0) {
     uint32_t delivered = 0;
-    const int32_t error = ReadDirectory(t, offset, 4096, buffer.data(), delivered);
-    EXPECT_EQ(error, 0);
+    failed = ReadDirectory(t, offset, 4096, buffer.data(), delivered);
     for (uint32_t i = 0; i + kDirRecordSize <= delivered; i += kDirRecordSize) {
       const char* name = reinterpret_cast<const char*>(buffer.data() + i);
       names.emplace_back(std::string(name, strnlen(name, kDirRecordNameSize)),
                          GetLE32(buffer.data() + i + kDirRecordNameSize));
     }
-    if (error != 0 || delivered < 4096) break;
+    if (delivered < 4096) break;
     offset += delivered;
   }
   ToolkitClose(t);
+  if (error != nullptr) *error = failed;
+  return names;
+}
+
+std::vector<std::pair<std::string, uint32_t>> VolumeTest::List(const std::string& path,
+                                                               uint32_t offset) {
+  int32_t error = 0;
+  auto names = ListEntries(path, offset, &error);
+  EXPECT_EQ(error, 0) << path;
   return names;
 }
 

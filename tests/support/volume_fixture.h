@@ -24,6 +24,12 @@ std::string CapturedStdout(F&& f) {
   return ::testing::internal::GetCapturedStdout();
 }
 
+// Names and record numbers ReadDirectory gives for `path` from `offset`
+// (64: past "..", "."), up to a failure, whose error goes to `error`.
+std::vector<std::pair<std::string, uint32_t>> ListEntries(const std::string& path,
+                                                          uint32_t offset = 64,
+                                                          int32_t* error = nullptr);
+
 class VolumeTest : public ::testing::Test {
  protected:
   // The images are thrown away: writes need not wait for stable storage.
@@ -44,7 +50,7 @@ class VolumeTest : public ::testing::Test {
 
   void ExpectClean();
 
-  // Names and record numbers ReadDirectory gives from `offset` (64: past "..", ".").
+  // ListEntries, expecting no error.
   std::vector<std::pair<std::string, uint32_t>> List(const std::string& path,
                                                      uint32_t offset = 64);
 

@@ -1,4 +1,3 @@
-// vrax-mkfs's target, command line, exit codes and geometry rules.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -42,7 +41,6 @@ TEST_F(MkfsTarget, ExistingFileKeepsItsSizeAndLosesItsContents) {
   EXPECT_EQ(std::count(bytes.end() - (1 << 20), bytes.end(), 0), 1 << 20);  // free clusters
 }
 
-// Impossible volumes are refused before anything is made.
 TEST_F(MkfsTarget, ImpossibleVolumesAreRefused) {
   EXPECT_EQ(
       RunMkfs({"--sector-size", "4096", "--cluster-size", "2048", "--size", "64M", image_}), 2);
@@ -61,9 +59,7 @@ TEST_F(MkfsTarget, UsageErrorsAndBadValuesHaveTheirOwnCodes) {
   EXPECT_EQ(RunMkfs({"--size", "64M"}), 1);
   EXPECT_EQ(RunMkfs({"--bogus", "--size", "64M", image_}), 1);
   EXPECT_EQ(RunMkfs({"--size", "64M", image_, "second.img"}), 1);
-  EXPECT_EQ(RunMkfs({image_, "--size"}), 1);
   EXPECT_EQ(RunMkfs({"--size", "64Q", image_}), 2);
-  EXPECT_EQ(RunMkfs({"--size", "-64M", image_}), 2);
   EXPECT_EQ(RunMkfs({"--size", "99999999999999999999", image_}), 2);
   EXPECT_FALSE(std::filesystem::exists(image_));
   EXPECT_EQ(RunMkfs({"--help"}), 0);
@@ -82,7 +78,6 @@ TEST_F(MkfsTarget, AnExistingVolumeIsOnlyReplacedWithForce) {
   EXPECT_EQ(FileSize(image_), 16u << 20);
 }
 
-// Sector, cluster, record and index sizes each broken, on 64M.
 TEST(MkfsGeometry, ImpossibleUnitsAreRefused) {
   const mkfs::GeometryRequest refused[] = {
       {64 << 20, 1024},

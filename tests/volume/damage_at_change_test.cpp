@@ -1,6 +1,3 @@
-// Damage met while changing the volume: the change is refused with 114,
-// not a byte is written, and one line names the path and asks for a
-// repair, which then mends the volume.
 #include <gtest/gtest.h>
 
 #include <functional>
@@ -9,6 +6,7 @@
 #include "fsck/repair.h"
 #include "helpers.h"
 #include "platform/error_codes.h"
+#include "support/image_toolkit.h"
 #include "support/volume_fixture.h"
 #include "volume/allocation/allocation.h"
 #include "volume/attributes/attributes.h"
@@ -92,7 +90,7 @@ TEST_F(DamageAtChangeTest, RecordFailingItsFixups) {
   const uint64_t at = static_cast<uint64_t>(t->mftLcn) * t->clusterSize + n * t->recordSize;
   ToolkitClose(t);
   Unmount();
-  test::PatchFileBytes(image_, at + 510, {0x5A, 0xA5});  // the first sector's stretch end
+  test::ImageBuilder(image_).WriteBytes(at + 510, {0x5A, 0xA5});  // the first sector's stretch end
   Mount(image_);
   ExpectRefused("/1/torn", [] { return ToolkitRemove("/1/torn"); });
   ExpectRefused("/1/torn", [] { return ToolkitRename("/1/torn", "/1/t2"); });

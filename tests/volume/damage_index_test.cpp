@@ -1,5 +1,3 @@
-// Damaged index blocks and roots in the sample's three-level /1/tree:
-// listing and looking up through them fail with 114, never crash or hang.
 #include <gtest/gtest.h>
 
 #include <functional>
@@ -36,7 +34,6 @@ class DamageIndex : public SampleVolumeTest {
   Damage Block(uint32_t vcn, std::function<void(uint8_t*)> edit) {
     return [this, vcn, edit](test::ImageBuilder& b) { b.PatchIndexBlock(Tree(), vcn, edit); };
   }
-  // An edit of /1/tree's root attribute and its end entry.
   Damage Root(std::function<void(uint8_t* attribute, uint8_t* entry)> edit) {
     return [this, edit](test::ImageBuilder& b) {
       b.PatchRecord(sample().tree, [&](uint8_t* r) {
@@ -94,7 +91,6 @@ TEST_F(DamageIndex, EachKindOfDamageIsFound) {
   }
 }
 
-// Damage in one branch leaves lookups through the other branches working.
 TEST_F(DamageIndex, OtherBranchesStillResolve) {
   builder().PatchIndexBlock(Tree(), Leaf().vcn, [](uint8_t* b) { b[0] = 'J'; });
   MountCopy();

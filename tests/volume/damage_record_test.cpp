@@ -1,6 +1,3 @@
-// Damaged records, run lists, attribute lists, update sequence arrays and
-// truncated images: each answered with an error (114 for a malformed
-// structure), never a crash, a hang or a read outside a buffer.
 #include <gtest/gtest.h>
 
 #include <filesystem>
@@ -23,11 +20,9 @@
 namespace vrax {
 namespace {
 
-using test::ClusterRun;
 using test::SampleVolume;
 using test::SampleVolumeTest;
 
-// Images cut short in the boot cluster, record 0, file data, an index block.
 using DamageTruncated = SampleVolumeTest;
 
 TEST_F(DamageTruncated, EveryCutFailsSomeRead) {
@@ -72,7 +67,6 @@ class DamageStructure : public SampleVolumeTest {
     });
   }
 
-  // Reads listed.bin quietly: the records loaded and the bytes read.
   std::pair<uint32_t, std::vector<uint8_t>> ReadListed() {
     Toolkit* t = nullptr;
     std::vector<uint8_t> buffer(sample().listedSize);

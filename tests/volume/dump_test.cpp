@@ -43,7 +43,6 @@ uint8_t* NewRecord(RecordChain& chain, uint32_t number) {
 
 class DumpTranscript {
  public:
-  // Adds what `dump` prints under a heading, block addresses masked.
   void Add(const std::string& heading, const std::function<void()>& dump) {
     const std::string out = test::CapturedStdout([&] {
       dump();
@@ -73,7 +72,6 @@ class DumpTranscript {
   std::string text_;
 };
 
-// One sound and one damaged structure of each kind.
 TEST(Dump, OutputMatchesTheGoldenTranscript) {
   DumpTranscript t;
   // Attribute lists: entries in order, wide fields not cut; an entry of
@@ -101,7 +99,6 @@ TEST(Dump, OutputMatchesTheGoldenTranscript) {
   SetAttrLength(test::AppendResident(NewRecord(damagedRecord, 40), AT_DATA, 0), 0);
   t.Add("damaged record", [&] { DumpRecordAttributes(damagedRecord, 1024); });
 
-  // Index entries: one line each.
   Bytes end = EndEntry(true, 7);
   PutLE32(end.data(), 0x25);
   t.Add("end entry with a sub-node", [&] { DumpIndexEntry(end.data()); });

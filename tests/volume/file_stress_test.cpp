@@ -1,5 +1,3 @@
-// Many files growing, shrinking and being rewritten in turn, checked byte
-// for byte against a model and by the checker.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -56,7 +54,6 @@ TEST_P(FileStressTest, RandomGrowthAndTruncationMatchAModel) {
   }
   for (Toolkit* t : open) ToolkitClose(t);
   ExpectClean();
-  // Everything reads back through fresh opens after a remount.
   Mount(image_);
   for (size_t i = 0; i < names.size(); ++i) {
     EXPECT_TRUE(test::ReadPath(names[i]) == model[i]) << names[i];
@@ -68,13 +65,10 @@ INSTANTIATE_TEST_SUITE_P(Geometries, FileStressTest,
                                            "--size 32M",
                                            "--size 32M --sector-size 4096 --record-size 1024"));
 
-// Thousands of files in one directory, each with data: the MFT grows many
-// times, and record 0's record bitmap outgrows the record and moves into
-// clusters. The data takes the clusters behind each growth, so no growth
-// can continue the MFT's last run and each adds one to record 0 (growing
-// 128 records at a time once filled record 0 with runs after about 3,700
-// files on 512-byte clusters). Records handed out later must still be new
-// ones, and the names stay listed in order as every third is removed.
+// Thousands of files with data in one directory: the data takes the
+// clusters behind each MFT growth, so each growth adds a run to record 0,
+// and the record bitmap outgrows the record and moves into clusters; the
+// names stay listed in order as every third is removed.
 using MftGrowthTest = test::VolumeTest;
 
 TEST_F(MftGrowthTest, ManyFilesGrowTheMftAndItsBitmapMovesIntoClusters) {

@@ -1,4 +1,3 @@
-// Creating, renaming and removing files and directories.
 #include <gtest/gtest.h>
 
 #include <functional>
@@ -94,7 +93,6 @@ TEST_F(FileOpsTest, RenameGivesNamesAndMovesBetweenDirectories) {
   ExpectClean();
 }
 
-// Removal frees the record and its clusters; directories go only when empty.
 TEST_F(FileOpsTest, RemoveFreesTheRecordAndEmptyDirectories) {
   FormatAndMount("--size 8M");
   Toolkit* t = nullptr;
@@ -132,7 +130,6 @@ TEST_F(FileOpsTest, FailedWritesLeaveASoundVolume) {
       ASSERT_EQ(CreatePath("/1/d/name-" + std::to_string(100 + i) + "-abcdefghij"), 0);
     }
   };
-  // Runs `change` with the k-th write failing with `error`.
   const auto failing = [this](int k, int32_t error, const std::function<int32_t()>& change) {
     ArmDeviceFault(*device_, FaultedTransfer::kWrite, k, error);
     ::testing::internal::CaptureStderr();

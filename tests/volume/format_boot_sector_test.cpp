@@ -1,5 +1,3 @@
-// The boot sector: identifier and sector size checks, and the size codes of
-// records and index blocks.
 #include <gtest/gtest.h>
 
 #include <cstdint>

@@ -19,8 +19,6 @@ using Bytes = std::vector<uint8_t>;
 
 constexpr uint16_t kUsn = 0x1234;
 
-// A 1024-byte record for 512-byte sectors with recognisable bytes at both
-// stretch ends.
 Bytes ProtectedRecord() {
   Bytes image(1024);
   BuildEmptyRecord(image.data(), 1024, 512, kUsn);

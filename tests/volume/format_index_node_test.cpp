@@ -1,5 +1,3 @@
-// Directory index nodes: the fresh root and INDX block, the header check,
-// and the entry walk that must stop on damaged entries without over-reads.
 #include <gtest/gtest.h>
 
 #include <tuple>

@@ -1,5 +1,3 @@
-// FILE records: the empty record the engine builds, the attribute walk and
-// the validation that guards every reader against damaged records.
 #include <gtest/gtest.h>
 
 #include <functional>
@@ -18,7 +16,6 @@ using test::AppendNonResident;
 using test::AppendResident;
 using test::Bytes;
 
-// A 1024-byte record for 512-byte sectors.
 struct RecordImage : Bytes {
   RecordImage() : Bytes(1024) { BuildEmptyRecord(data(), 1024, 512); }
   int32_t Validate(uint32_t clusterCount = 0) { return ValidateRecord(data(), 1024, clusterCount); }
@@ -113,13 +110,6 @@ TEST(AttributeWalk, YieldsEachAttributeThenStops) {
   AttributeWalk tinyWalk(tiny.data(), 0x20);
   EXPECT_EQ(tinyWalk.Next(), nullptr);
   EXPECT_TRUE(tinyWalk.malformed());
-}
-
-TEST(ResidentValueSpace, DataRoundsDownAfterAdding16OthersRoundUpToEven) {
-  EXPECT_EQ(ResidentValueSpace(AT_DATA, 15), 16u);
-  EXPECT_EQ(ResidentValueSpace(AT_DATA, 16), 32u);
-  EXPECT_EQ(ResidentValueSpace(AT_FILE_NAME, 5), 6u);
-  EXPECT_EQ(ResidentValueSpace(AT_OSK_FILEDES, 20), 20u);
 }
 
 }  // namespace

@@ -1,5 +1,3 @@
-// Run lists: the width rule, the encoding relative to the last cluster of the
-// previous run, and the rejection of damaged lists without over-reads.
 #include <gtest/gtest.h>
 
 #include <cstdint>

@@ -1,5 +1,3 @@
-// Attribute values with fixed layouts: the file descriptor, the file name
-// and the attribute list entry.
 #include <gtest/gtest.h>
 
 #include "helpers.h"
@@ -48,7 +46,6 @@ TEST(Descriptor, EncodesBigEndianDecodesBackAndSetsTheSizeInPlace) {
 TEST(FileName, DecodesWhatWasEncoded) {
   Bytes value(FileNameValueSize(3), 0xEE);
   EncodeFileName(value.data(), 5, "a-B", 3);
-  EXPECT_EQ(value.size(), 0x48u);
   std::string name;
   ASSERT_TRUE(DecodeFileName(value.data(), static_cast<uint32_t>(value.size()), name));
   EXPECT_EQ(name, "a-B");

@@ -3,6 +3,7 @@
 #include <cstring>
 #include <random>
 
+#include "support/volume_fixture.h"
 #include "volume/attributes/attributes.h"
 #include "volume/fileops/fileops.h"
 #include "volume/format/attribute.h"
@@ -40,14 +41,6 @@ int32_t TruncatePath(const std::string& path, uint32_t size) {
   return error;
 }
 
-uint32_t SizeOfPath(const std::string& path) {
-  Toolkit* t = nullptr;
-  uint32_t size = 0;
-  if (ToolkitOpen(t, path.c_str()) == 0) FileSize(t, size);
-  ToolkitClose(t);
-  return size;
-}
-
 Bytes ReadPath(const std::string& path) {
   Toolkit* t = nullptr;
   Bytes data;
@@ -72,20 +65,7 @@ uint32_t RecordOfPath(const std::string& path) {
 
 std::vector<std::string> NamesIn(const std::string& dir) {
   std::vector<std::string> names;
-  Toolkit* t = nullptr;
-  if (ToolkitOpen(t, dir.c_str()) != 0) return names;
-  Bytes slice(4096);
-  for (uint32_t offset = 64;;) {
-    uint32_t delivered = 0;
-    const int32_t error = ReadDirectory(t, offset, 4096, slice.data(), delivered);
-    for (uint32_t i = 0; i + kDirRecordSize <= delivered; i += kDirRecordSize) {
-      const char* name = reinterpret_cast<const char*>(slice.data() + i);
-      names.emplace_back(name, strnlen(name, kDirRecordNameSize));
-    }
-    if (error != 0 || delivered < 4096) break;
-    offset += delivered;
-  }
-  ToolkitClose(t);
+  for (const auto& entry : ListEntries(dir)) names.push_back(entry.first);
   return names;
 }
 
@@ -182,12 +162,7 @@ uint8_t* AppendNonResident(uint8_t* image, uint32_t type, const Bytes& runs) {
 }
 
 AttributeListEntry Listed(uint32_t type, uint32_t record, uint16_t id, uint32_t firstVcn) {
-  AttributeListEntry e;
-  e.type = type;
-  e.record = record;
-  e.identifier = id;
-  e.firstVcn = firstVcn;
-  return e;
+  return {type, 0, 0, 0, firstVcn, record, id};
 }
 
 }  // namespace vrax::test

@@ -22,8 +22,7 @@ int32_t CreatePath(const std::string& path);
 // Writes `data` at `offset`, creating the file when missing.
 int32_t WritePath(const std::string& path, uint32_t offset, const Bytes& data);
 int32_t TruncatePath(const std::string& path, uint32_t size);
-// The file's size and contents (0 / empty when it does not open).
-uint32_t SizeOfPath(const std::string& path);
+// The file's contents and record (empty / 0 when it does not open).
 Bytes ReadPath(const std::string& path);
 uint32_t RecordOfPath(const std::string& path);
 // The names a directory lists, "." and ".." left out; a listing that

@@ -1,8 +1,3 @@
-// Inserting and removing directory index names, splitting blocks, and the
-// allocation of INDX blocks, on volumes made by vrax-mkfs. Sequences of
-// creations and removals are checked against a model, an independent walk
-// of the tree and vrax-fsck; hand-made nodes the engine never writes and
-// damaged nodes are driven through the index calls directly.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -177,15 +172,10 @@ class IndexUpdateTest : public test::VolumeTest {
     return block / 8 < bitmap.size() && ((bitmap[block / 8] >> (block % 8)) & 1);
   }
 
-  // Walks the whole tree independently of the engine's readers and checks
-  // the shape this engine keeps: the root holds only its end entry, each
-  // block is reached once at the VCN in its header, holds names, ends its
-  // entries where its bytes in use say and keeps unused sub-node fields
-  // zero; the bitmap marks exactly the reachable blocks and is
-  // ceil(blocks / 8) bytes long, and the names come out in order. Sets
-  // shape_ to the blocks in the order reached, e.g.
-  // "root>0 | 0: b>1 $>2 | 1: a $ | 2: c..f(4) $" (">n": sub-node at VCN n,
-  // "$": end entry, "x..y(n)": n names without sub-nodes).
+  // Walks the tree independently of the engine's readers, checks the shape
+  // this engine keeps, and sets shape_ to the blocks in the order reached,
+  // e.g. "root>0 | 0: b>1 $>2 | 1: a $ | 2: c..f(4) $" (">n": sub-node at
+  // VCN n, "$": end entry, "x..y(n)": n names without sub-nodes).
   std::vector<std::string> CheckTree() {
     std::vector<std::string> names;
     const std::vector<Entry> root = RootEntries();
@@ -394,7 +384,6 @@ TEST_F(IndexUpdateTest, SequencesKeepTheTreeTheModelAndTheCheckerInStep) {
 // name, a stored name and more) change nothing on disk.
 TEST_F(IndexUpdateTest, RefusedNamesChangeNothing) {
   Start();
-  ExpectEmptyRoot();
   EXPECT_EQ(Remove("anything"), kErrPathNotFound);
   for (uint32_t i = 1; i <= 50; ++i) ASSERT_EQ(Insert(Numbered("m", i, 8), 16 + i), 0);
   ASSERT_EQ(Insert("README", 20), 0);
@@ -579,7 +568,6 @@ TEST_F(IndexUpdateTest, AllocationTakesFreeBitsAndGrowsByOneStep) {
     ASSERT_EQ(IndexBlockAllocate(t_, Dir(), vcn), 0);
     ASSERT_EQ(vcn, k);
   }
-  EXPECT_EQ(Size(AT_INDEX_ALLOCATION), 128u * 4096);
   uint32_t vcn = 0;
   ASSERT_EQ(IndexBlockAllocate(t_, Dir(), vcn), 0);
   EXPECT_EQ(vcn, 128u);

@@ -1,5 +1,3 @@
-// Indexes of several levels and shapes: every name is found in any letter
-// case, and reads at any offset and slice size give each name once, in order.
 #include <gtest/gtest.h>
 
 #include <algorithm>
