@@ -1,66 +1,50 @@
-"""Starts the real vrax program on a fresh volume image and talks to it.
+"""Starts the real vrax program on a fresh volume image and talks to it over
+loopback; every process started here is stopped again (SIGKILL at worst)."""
 
-Everything runs on 127.0.0.1. Every process started here is stopped again:
-by SIGINT when a test ends normally, by SIGKILL when it does not stop in time
-or a test fails half-way.
-"""
-
+import argparse
 import errno
 import ftplib
 import os
 import random
 import re
-import shutil
 import signal
 import socket
 import subprocess
+import sys
 import tempfile
 import threading
 import time
 import unittest
 
 TOOLS = {"vrax": None, "mkfs": None, "fsck": None}
-START_TIMEOUT = 15.0
 STOP_TIMEOUT = 5.0
 IO_TIMEOUT = 20.0
-# Below the usual ephemeral range (32768-60999) and above well-known ports.
-FIRST_TEST_PORT = 10000
-LAST_TEST_PORT = 32000
 
 
 def free_port():
-    """A TCP port on the loopback address that nothing listens on now. It is
-    drawn below the kernel's range of ephemeral ports, so that no client
-    connection made meanwhile (by this test or another) can take it before
-    the server binds it."""
+    """A free loopback port below the kernel's ephemeral range, so that no
+    client connection made meanwhile can take it before the server binds it."""
     for _ in range(1000):
-        port = random.randint(FIRST_TEST_PORT, LAST_TEST_PORT)
+        port = random.randint(10000, 32000)
         with socket.socket() as s:
             try:
                 s.bind(("127.0.0.1", port))
             except OSError:
                 continue
             return port
-    raise AssertionError("no free port from %d to %d" % (FIRST_TEST_PORT, LAST_TEST_PORT))
-
-
-def make_tree(root, files):
-    """Writes {relative path: bytes} below root (directories end in '/')."""
-    for name, data in files.items():
-        path = os.path.join(root, name)
-        if name.endswith("/"):
-            os.makedirs(path, exist_ok=True)
-            continue
-        os.makedirs(os.path.dirname(path), exist_ok=True)
-        with open(path, "wb") as f:
-            f.write(data)
+    raise AssertionError("no free port")
 
 
 def make_image(directory, files, size="32M"):
-    """A volume image formatted by vrax-mkfs holding `files`."""
+    """A vrax-mkfs image holding `files` ({path: bytes}; directories end in '/')."""
     tree = os.path.join(directory, "tree")
     os.makedirs(tree, exist_ok=True)
-    make_tree(tree, files)
+    for name, data in files.items():
+        path = os.path.join(tree, name)
+        os.makedirs(path if name.endswith("/") else os.path.dirname(path), exist_ok=True)
+        if not name.endswith("/"):
+            with open(path, "wb") as f:
+                f.write(data)
     image = os.path.join(directory, "volume.img")
     subprocess.run([TOOLS["mkfs"], "--size", size, "--from", tree, image], check=True,
                    stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, timeout=60)
@@ -68,51 +52,44 @@ def make_image(directory, files, size="32M"):
 
 
 def check_image(image):
-    """vrax-fsck's exit code and output for the image."""
-    done = subprocess.run([TOOLS["fsck"], image], stdout=subprocess.PIPE,
-                          stderr=subprocess.STDOUT, timeout=120)
+    done = run([TOOLS["fsck"], image], timeout=120)
     return done.returncode, done.stdout.decode(errors="replace")
+
+
+def run(args, timeout=60, **kwargs):
+    return subprocess.run(args, stdin=subprocess.DEVNULL, stdout=subprocess.PIPE,
+                          stderr=subprocess.STDOUT, timeout=timeout, **kwargs)
 
 
 class Server:
     """One vrax process serving an image on a free loopback port."""
 
-    def __init__(self, image, extra=(), user="u", password="p", port=None, wrapper=(),
-                 preexec=None):
+    def __init__(self, image, extra=(), password="p", port=None, wrapper=(), preexec=None):
         self.port = port or free_port()
         self.preexec = preexec
-        args = list(wrapper) + [TOOLS["vrax"], "-i=" + image, "-f=%d" % self.port]
-        if user is not None:
-            args.append("-u=" + user)
-        if password is not None:
-            args.append("-p=" + password)
-        self.args = args + list(extra)
-        self.output = []
-        self.errors = []
+        self.args = list(wrapper) + [TOOLS["vrax"], "-i=" + image, "-f=%d" % self.port, "-u=u"]
+        self.args += (["-p=" + password] if password is not None else []) + list(extra)
+        self.output, self.errors = [], []
         self.started = threading.Event()
         self.process = None
-        self.readers = []
 
-    def start(self, expect_started=True):
+    def start(self):
         self.process = subprocess.Popen(self.args, stdin=subprocess.PIPE, stdout=subprocess.PIPE,
                                         stderr=subprocess.PIPE, preexec_fn=self.preexec)
-        self.readers = [
-            threading.Thread(target=self._collect, args=(self.process.stdout, self.output, True),
-                             daemon=True),
-            threading.Thread(target=self._collect, args=(self.process.stderr, self.errors, False),
-                             daemon=True)]
+        self.readers = [threading.Thread(target=self._collect, args=(stream, lines), daemon=True)
+                        for stream, lines in ((self.process.stdout, self.output),
+                                              (self.process.stderr, self.errors))]
         for reader in self.readers:
             reader.start()
-        if expect_started and not self.started.wait(START_TIMEOUT):
+        if not self.started.wait(15):
             self.kill()
             raise AssertionError("vrax did not start: %r %r" % (self.output, self.errors))
         return self
 
-    def _collect(self, stream, lines, watch):
+    def _collect(self, stream, lines):
         for raw in iter(stream.readline, b""):
-            line = raw.decode(errors="replace")
-            lines.append(line)
-            if watch and line.startswith("----> Server Started"):
+            lines.append(raw.decode(errors="replace"))
+            if lines[-1].startswith("----> Server Started"):
                 self.started.set()
 
     def stop(self, sig=signal.SIGINT):
@@ -136,19 +113,32 @@ class Server:
             self._release()
 
     def _release(self):
-        """Closes the pipes once the process has ended and its output is read."""
         for reader in self.readers:
             reader.join(STOP_TIMEOUT)
         for stream in (self.process.stdin, self.process.stdout, self.process.stderr):
-            if stream is not None and not stream.closed:
+            if not stream.closed:
                 stream.close()
 
-    def stdout_text(self):
-        return "".join(self.output)
+
+def eventually(probe, expected=True, seconds=10.0):
+    deadline = time.monotonic() + seconds
+    while probe() != expected:
+        if time.monotonic() > deadline:
+            return False
+        time.sleep(0.05)
+    return True
+
+
+def listen_on(host="127.0.0.1"):
+    """A listening socket for active mode; (socket, EPRT argument)."""
+    s = socket.socket(socket.AF_INET6 if ":" in host else socket.AF_INET)
+    s.bind((host, 0))
+    s.listen(1)
+    s.settimeout(IO_TIMEOUT)
+    return s, "|%d|%s|%d|" % (2 if ":" in host else 1, host, s.getsockname()[1])
 
 
 def ipv6_loopback():
-    """True when this host can listen on and connect to ::1."""
     try:
         with socket.socket(socket.AF_INET6) as s:
             s.bind(("::1", 0))
@@ -157,22 +147,18 @@ def ipv6_loopback():
         return False
 
 
-def run(args, timeout=60, **kwargs):
-    """Runs a client program without input; its output and errors together."""
-    return subprocess.run(args, stdin=subprocess.DEVNULL, stdout=subprocess.PIPE,
-                          stderr=subprocess.STDOUT, timeout=timeout, **kwargs)
+HOSTS = ["127.0.0.1"] + (["::1"] if ipv6_loopback() else [])
+MODES = [(host, passive) for host in HOSTS for passive in (True, False)]
 
 
 class Raw:
     """A control connection driven byte by byte."""
 
-    def __init__(self, port, greet=True, host="127.0.0.1", source=None):
-        """`source`: the local address to connect from (default: any)."""
+    def __init__(self, port, host="127.0.0.1", source=None):
         self.sock = socket.create_connection((host, port), timeout=IO_TIMEOUT,
                                              source_address=(source, 0) if source else None)
         self.buffer = b""
-        if greet:
-            self.greeting = self.line()
+        self.greeting = self.line()
 
     def send(self, data):
         self.sock.sendall(data if isinstance(data, bytes) else data.encode())
@@ -209,45 +195,72 @@ class Raw:
     def pasv(self):
         """Sends PASV; returns the announced (host, port)."""
         reply = self.cmd("PASV")
-        match = re.search(r"\((\d+),(\d+),(\d+),(\d+),(\d+),(\d+)\)", reply)
-        assert reply.startswith("227 Entering Passive Mode ("), reply
+        match = re.match(r"^227 Entering Passive Mode \((\d+),(\d+),(\d+),(\d+),(\d+),(\d+)\)", reply)
+        assert match, reply
         n = [int(x) for x in match.groups()]
         return "%d.%d.%d.%d" % tuple(n[:4]), n[4] * 256 + n[5]
 
     def data_connection(self):
-        host, port = self.pasv()
-        return socket.create_connection((host, port), timeout=IO_TIMEOUT)
+        return socket.create_connection(self.pasv(), timeout=IO_TIMEOUT)
 
     def epsv(self):
-        """Sends EPSV; returns a connection to the announced port on the
-        control connection's own server address."""
+        """Sends EPSV; returns a connection to the announced port."""
         reply = self.cmd("EPSV")
         match = re.match(r"^229 Entering Extended Passive Mode \(\|\|\|(\d+)\|\)$", reply)
         assert match, reply
         host = self.sock.getpeername()[0]
         return socket.create_connection((host, int(match.group(1))), timeout=IO_TIMEOUT)
 
+    def transfer(self, command, upload=None, data=None):
+        """`command` over `data` (default: a fresh passive connection; or a
+        listening socket): sends `upload` or returns the bytes read (the reply
+        when no transfer opens); checks the 150 and 226."""
+        data = data or self.data_connection()
+        try:
+            self.opened = reply = self.cmd(command)
+            if not reply.startswith("150 "):
+                return reply
+            if data.getsockopt(socket.SOL_SOCKET, socket.SO_ACCEPTCONN):
+                with data:  # closes the listener
+                    data = data.accept()[0]
+                    self.data_source_port = data.getpeername()[1]
+            listing = command.split()[0] in ("LIST", "NLST", "MLSD")
+            assert reply == "150 Opening data connection" + (
+                " for directory list." if listing else ".") or reply.startswith("150 FILE: "), reply
+            if upload is not None:
+                data.sendall(upload)
+            body = read_all(data) if upload is None else b""
+        finally:
+            data.close()
+        done = self.line()
+        assert done == "226 Transfer complete.", done
+        return body
+
+    def names(self, command):
+        """The sorted lines of a listing (last words for LIST and MLSD)."""
+        lines = self.transfer(command).decode().split("\r\n")
+        assert lines[-1] == "", lines
+        return sorted(l.split()[-1] if command.startswith(("LIST", "MLSD")) else l
+                      for l in lines[:-1])
+
     def lines_until(self, last):
-        """Reads reply lines up to and including the one starting with `last`."""
         lines = [self.line()]
         while not lines[-1].startswith(last):
             lines.append(self.line())
         return lines
 
     def close(self):
-        try:
-            self.sock.close()
-        except OSError:
-            pass
+        self.sock.close()
+
+
+def fetch(f, command, rest=None):
+    parts = []
+    f.retrbinary(command, parts.append, rest=rest)
+    return b"".join(parts)
 
 
 def read_all(sock):
-    parts = []
-    while True:
-        chunk = sock.recv(65536)
-        if not chunk:
-            return b"".join(parts)
-        parts.append(chunk)
+    return b"".join(iter(lambda: sock.recv(65536), b""))
 
 
 class ServedVolume(unittest.TestCase):
@@ -260,12 +273,12 @@ class ServedVolume(unittest.TestCase):
 
     @classmethod
     def setUpClass(cls):
-        cls.work = Workspace()
+        cls.work = tempfile.TemporaryDirectory(prefix="vrax-ftp-")
         try:
-            cls.image = make_image(cls.work.path, cls.files, cls.size)
+            cls.image = make_image(cls.work.name, cls.files, cls.size)
             cls.server = Server(cls.image, cls.extra).start()
         except Exception:
-            cls.work.close()
+            cls.work.cleanup()
             raise
 
     @classmethod
@@ -277,11 +290,10 @@ class ServedVolume(unittest.TestCase):
             assert code == 0, report
         finally:
             cls.server.kill()
-            cls.work.close()
+            cls.work.cleanup()
 
     def raw(self, login=True, host="127.0.0.1", source=None):
-        """A control connection; from the local address `source` when given
-        (the test is skipped where that address cannot be used)."""
+        """A control connection from `source` (skipped where it is unusable)."""
         try:
             r = Raw(self.server.port, host=host, source=source)
         except OSError as error:
@@ -291,17 +303,21 @@ class ServedVolume(unittest.TestCase):
         self.addCleanup(r.close)
         return r.login() if login else r
 
-    def ftp(self, user="u", password="p", passive=True, host="127.0.0.1"):
+    def ftp(self, passive=True, host="127.0.0.1"):
         f = ftplib.FTP()
         f.connect(host, self.server.port, timeout=IO_TIMEOUT)
-        f.login(user, password)
+        f.login("u", "p")
         f.set_pasv(passive)
         self.addCleanup(f.close)
         return f
 
+    def replies(self, r, rows):
+        for command, reply in rows:
+            self.assertEqual(r.cmd(command), reply, command)
+
     def local(self, name, data=None):
         """A path in the class's work folder; written with `data` when given."""
-        path = os.path.join(self.work.path, name)
+        path = os.path.join(self.work.name, name)
         if data is not None:
             os.makedirs(os.path.dirname(path), exist_ok=True)
             with open(path, "wb") as f:
@@ -309,24 +325,19 @@ class ServedVolume(unittest.TestCase):
         return path
 
 
-def main(doc):
-    """Runs the unittest module that calls it, with the tools' paths."""
-    import argparse
-    import sys
-    parser = argparse.ArgumentParser(description=doc)
-    parser.add_argument("--vrax", required=True)
-    parser.add_argument("--mkfs", required=True)
-    parser.add_argument("--fsck", required=True)
+def tool_args(doc, *numbers):
+    """Reads the tools' paths into TOOLS and the (--flag, default) numbers;
+    returns (the arguments, the words left over)."""
+    parser = argparse.ArgumentParser(description=doc, formatter_class=argparse.RawDescriptionHelpFormatter)
+    for tool in TOOLS:
+        parser.add_argument("--" + tool, required=True)
+    for flag, default in numbers:
+        parser.add_argument(flag, type=int, default=default)
     args, rest = parser.parse_known_args()
-    TOOLS.update(vrax=args.vrax, mkfs=args.mkfs, fsck=args.fsck)
-    unittest.main(module="__main__", argv=[sys.argv[0]] + rest, verbosity=2)
+    TOOLS.update((tool, getattr(args, tool)) for tool in TOOLS)
+    return args, rest
 
 
-class Workspace:
-    """A temporary directory removed with everything in it."""
-
-    def __init__(self):
-        self.path = tempfile.mkdtemp(prefix="vrax-ftp-")
-
-    def close(self):
-        shutil.rmtree(self.path, ignore_errors=True)
+def main(doc):
+    """Runs the unittest module that calls it."""
+    unittest.main(module="__main__", argv=[sys.argv[0]] + tool_args(doc)[1], verbosity=2)

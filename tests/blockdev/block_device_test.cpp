@@ -1,121 +1,116 @@
+// Block devices on image files: opening, transfers, refusals, injected
+// faults, threads, device names, and attachments of paths to a device.
 #include "blockdev/block_device.h"
 
-#include <sys/stat.h>
+#include <gtest/gtest.h>
 
 #include <algorithm>
+#include <atomic>
+#include <climits>
 #include <cstring>
+#include <deque>
 #include <string>
+#include <thread>
 #include <vector>
 
-#include "device_fixture.h"
+#include "blockdev/attachment.h"
+#include "blockdev/device_faults.h"
+#include "blockdev/disk_report.h"
+#include "fileio/drive_table.h"
 #include "platform/error_codes.h"
+#include "platform/settings.h"
+#include "support/temp_file.h"
 
 namespace vrax {
 namespace {
 
 using test::PatternBytes;
 
-class CreateDeviceTest : public DeviceTest {};
+// A temporary image with a writable device "/1" on it, settings restored
+// after each test, and devices that are always deleted.
+class DeviceTest : public ::testing::Test {
+ protected:
+  static constexpr uint32_t kSector = 512;
+  static constexpr uint32_t kSectors = 16;
 
-TEST_F(CreateDeviceTest, OpensTheImageAndPrintsItsNameAndGeometry) {
-  g_debug = 1;
-  BlockDevice* device = Open("/7", true);
-  ASSERT_NE(device, nullptr);
-  EXPECT_EQ(output_, "Attempt to open <7>\n          Disk Name: " + image_ + " \n" +
-                         "   Bytes Per Sector: 512\n"
-                         "      Total Sectors: 00000000:00000010\n"
-                         "        Total Bytes: 00000000:00002000 [0 GB]\n"
-                         "We have a valid handle to the device\n"
-                         "Sector Size of Device is 512\n");
-  EXPECT_EQ(device->isOpen, 1);
-  EXPECT_EQ(device->driveNumber, 7);
-  EXPECT_EQ(device->writable, 1);
-  g_debug = 0;
-  // Read-only opens say so; an odd-sized image counts whole sectors; the
-  // name is cut to 31 characters.
-  const std::string longName = "/" + std::string(40, '5');
+  void SetUp() override {
+    image_ = test::MakeImage(dir_, "disk.img", kSectors * kSector);
+    ASSERT_NE(device_ = Open(), nullptr);
+  }
+
+  void TearDown() override {
+    SetCurrentDrive(nullptr);
+    for (BlockDevice* device : devices_) DeleteDevice(device);
+    g_noBuffering = savedNoBuffering_;
+  }
+
+  // Creates a device on `path` (the test image by default), keeping what it
+  // printed in `output_`; the fixture deletes it.
+  BlockDevice* Create(const char* name, bool writable, int32_t& error,
+                      const std::string& path = std::string()) {
+    ::testing::internal::CaptureStderr();
+    BlockDevice* device = CreateDevice(name, writable, error, path.empty() ? image_ : path);
+    output_ = ::testing::internal::GetCapturedStderr();
+    if (device != nullptr) devices_.push_back(device);
+    return device;
+  }
+
+  BlockDevice* Open(const char* name = "/1", bool writable = true) {
+    int32_t error = -7;
+    BlockDevice* device = Create(name, writable, error);
+    EXPECT_NE(device, nullptr) << output_;
+    EXPECT_EQ(error, 0);
+    return device;
+  }
+
+  std::vector<uint8_t> ImageBytes() const { return test::ReadFileBytes(image_); }
+
+  test::TempDir dir_;
+  std::string image_;
+  std::string output_;
+  std::vector<BlockDevice*> devices_;
+  BlockDevice* device_ = nullptr;
+  int savedNoBuffering_ = g_noBuffering;
+};
+
+// The open prints the image's name and geometry: read-only opens say so,
+// an odd-sized image counts whole sectors, the name is cut to 31
+// characters, and the unbuffered switch reaches the disk. Reopening
+// replaces the device's own handle (its lock is no conflict).
+TEST_F(DeviceTest, OpensTheImageAndPrintsItsNameAndGeometry) {
+  const std::string longName = "/7" + std::string(40, '5');
+  g_noBuffering = 1;
   int32_t error = -7;
-  device = Create(longName.c_str(), false, error, test::MakeImage(dir_, "odd.img", 1000));
+  BlockDevice* device =
+      Create(longName.c_str(), false, error, test::MakeImage(dir_, "odd.img", 1000));
   ASSERT_NE(device, nullptr);
-  EXPECT_EQ(output_, "          Disk Name: " + dir_.File("odd.img") + " - Read Only\n" +
-                         "   Bytes Per Sector: 512\n"
-                         "      Total Sectors: 00000000:00000001\n"
-                         "        Total Bytes: 00000000:000003E8 [0 GB]\n");
-  EXPECT_EQ(device->writable, 0);
+  EXPECT_NE(output_.find(dir_.File("odd.img") + " - Read Only\n   Bytes Per Sector: 512\n"
+                         "      Total Sectors: 00000000:00000001\n"),
+            std::string::npos)
+      << output_;
   EXPECT_EQ(std::string(device->name), longName.substr(0, 31));
-}
-
-TEST_F(CreateDeviceTest, MissingDiskFailsWithTheHostError) {
-  int32_t error = -7;
-  const std::string missing = dir_.File("missing.img");
-  EXPECT_EQ(Create("/1", true, error, missing), nullptr);
-  EXPECT_EQ(error, kErrFileNotFound);
-  EXPECT_EQ(output_, missing + " - Could not open drive - (error:2)\n");
-}
-
-TEST_F(CreateDeviceTest, WithoutAnImageTheDriveNumberNamesTheHostDisk) {
-  int32_t error = -7;
   ::testing::internal::CaptureStderr();
-  BlockDevice* device = CreateDevice("/250", false, error);
-  output_ = ::testing::internal::GetCapturedStderr();
-  if (device != nullptr) devices_.push_back(device);
-  struct stat st {};
-  if (stat("/dev/sdiq", &st) == 0) GTEST_SKIP() << "this machine has a disk /dev/sdiq";
-  EXPECT_EQ(device, nullptr);
-  EXPECT_EQ(error, kErrFileNotFound);
-  EXPECT_EQ(output_, "/dev/sdiq - Could not open drive - (error:2)\n");
-}
-
-TEST_F(CreateDeviceTest, SomethingWithoutGeometryIsRefusedAndClosed) {
-  int32_t error = -7;
-  EXPECT_EQ(Create("/1", false, error, "/dev/null"), nullptr);
-  EXPECT_EQ(error, kErrInvalidFunction);
-  EXPECT_EQ(output_,
-            "          Disk Name: /dev/null - Read Only\n"
-            "Failed to read geometry info error:1\n");
-  EXPECT_EQ(Create("/1", true, error, "/dev/null"), nullptr);
-  EXPECT_EQ(error, kErrInvalidFunction) << "the failed open must not keep its lock";
-}
-
-class DeviceLocking : public DeviceTest {};
-
-TEST_F(DeviceLocking, WritersAreAloneReadersShareAndDeletingReleases) {
-  BlockDevice* writer = Open("/1", true);
-  ASSERT_NE(writer, nullptr);
-  int32_t error = -7;
-  EXPECT_EQ(Create("/1", true, error), nullptr);
-  EXPECT_EQ(error, kErrSharingViolation);
-  EXPECT_EQ(output_, image_ + " - Could not open drive - (error:32)\n");
-  EXPECT_EQ(Create("/1", false, error), nullptr);
-  EXPECT_EQ(error, kErrSharingViolation);
-  Forget(writer);
-  DeleteDevice(writer);
-  BlockDevice* reader1 = Open("/1", false);
-  BlockDevice* reader2 = Open("/1", false);
-  ASSERT_NE(reader2, nullptr);
-  EXPECT_EQ(Create("/1", true, error), nullptr);
-  EXPECT_EQ(error, kErrSharingViolation);
-  Forget(reader1);
-  Forget(reader2);
-  DeleteDevice(reader1);
-  DeleteDevice(reader2);
-  EXPECT_NE(Open("/1", true), nullptr);
-}
-
-TEST_F(DeviceLocking, ReopeningADeviceReplacesItsOwnHandle) {
-  BlockDevice* device = Open("/1", true);
-  ASSERT_NE(device, nullptr);
-  ::testing::internal::CaptureStderr();
-  EXPECT_EQ(DeviceOpen(*device, true), kOk);
+  EXPECT_EQ(DeviceOpen(*device, false), kOk);
   ::testing::internal::GetCapturedStderr();
   EXPECT_EQ(device->isOpen, 1);
 }
 
-class DeviceTransfer : public DeviceTest {};
+// A failed open gives the host's error and keeps no lock: the image is
+// missing, or /dev/null has no geometry. (Lock conflicts: host disk tests.)
+TEST_F(DeviceTest, FailedOpensGiveTheHostError) {
+  const std::string missing = dir_.File("missing.img");
+  int32_t error = -7;
+  EXPECT_EQ(Create("/1", true, error, missing), nullptr);
+  EXPECT_EQ(error, kErrFileNotFound);
+  EXPECT_EQ(output_, missing + " - Could not open drive - (error:2)\n");
+  EXPECT_EQ(Create("/1", false, error, "/dev/null"), nullptr);
+  EXPECT_EQ(error, kErrInvalidFunction);
+  EXPECT_EQ(output_, "          Disk Name: /dev/null - Read Only\n"
+                     "Failed to read geometry info error:1\n");
+}
 
-TEST_F(DeviceTransfer, SectorsLandWhereTheyBelong) {
-  BlockDevice* device = Open();
-  ASSERT_NE(device, nullptr);
+TEST_F(DeviceTest, SectorsLandWhereTheyBelong) {
+  BlockDevice* device = device_;
   const std::vector<uint8_t> data = PatternBytes(2 * kSector, 42);
   ASSERT_EQ(WriteSectors(device, data.data(), 3, 2, kSector), kOk);
   std::vector<uint8_t> expected = PatternBytes(kSectors * kSector);
@@ -130,99 +125,44 @@ TEST_F(DeviceTransfer, SectorsLandWhereTheyBelong) {
   EXPECT_TRUE(std::equal(big.begin(), big.end(), expected.begin() + 1024));
 }
 
-TEST_F(DeviceTransfer, SectorOffsetsAreSixtyFourBit) {
-  BlockDevice* device = Open();
-  ASSERT_NE(device, nullptr);
-  const std::vector<uint8_t> data = PatternBytes(kSector, 9);
-  const uint32_t beyond4GiB = (1u << 23) + 1;  // x 512 = 4 GiB + 512
-  ASSERT_EQ(WriteSectors(device, data.data(), beyond4GiB, 1, kSector), kOk);
-  EXPECT_EQ(test::FileSize(image_), (uint64_t{1} << 32) + 2 * kSector);
-  std::vector<uint8_t> back(kSector);
-  ASSERT_EQ(ReadSectors(device, back.data(), beyond4GiB, 1, kSector), kOk);
-  EXPECT_EQ(back, data);
-  ASSERT_EQ(ReadSectors(device, back.data(), 1, 1, kSector), kOk);
-  const std::vector<uint8_t> original = PatternBytes(2 * kSector);
-  EXPECT_TRUE(std::equal(back.begin(), back.end(), original.begin() + kSector));
-}
-
-TEST_F(DeviceTransfer, ReadOnlyDeviceRefusesWritesAndLeavesTheDiskAlone) {
-  BlockDevice* device = Open("/1", false);
-  ASSERT_NE(device, nullptr);
-  const std::vector<uint8_t> before = ImageBytes();
-  const std::vector<uint8_t> data(kSector, 0xAB);
+// Short reads, byte counts beyond 32 bits (refused, not shortened),
+// positions beyond reach, null and closed devices: each fails with its
+// error and line, moves no byte, and leaves the device usable.
+TEST_F(DeviceTest, ImpossibleTransfersAreRefused) {
+  BlockDevice* device = device_;
+  std::vector<uint8_t> buffer(2 * kSector, 0x11);
+  std::vector<uint8_t> scratch(2 * kSector);  // short reads may fill part of it
   ::testing::internal::CaptureStderr();
-  EXPECT_EQ(WriteSectors(device, data.data(), 0, 1, kSector), -1);
-  EXPECT_EQ(DeviceWrite(*device, data.data(), 10, 5), -1);
-  EXPECT_EQ(::testing::internal::GetCapturedStderr(),
-            "Write disabled, read only\nWrite disabled, read only\n");
-  EXPECT_EQ(ImageBytes(), before);
-}
-
-TEST_F(DeviceTransfer, ShortReadFailsWithMinusOneAndTheDeviceStaysUsable) {
-  BlockDevice* device = Open();
-  ASSERT_NE(device, nullptr);
-  std::vector<uint8_t> buffer(2 * kSector);
-  ::testing::internal::CaptureStderr();
-  EXPECT_EQ(ReadSectors(device, buffer.data(), kSectors - 1, 2, kSector), -1);
-  EXPECT_EQ(ReadSectors(device, buffer.data(), kSectors + 5, 1, kSector), -1);
-  EXPECT_EQ(::testing::internal::GetCapturedStderr(), "Read error -1\nRead error -1\n");
-  EXPECT_EQ(ReadSectors(device, buffer.data(), 0, 2, kSector), kOk);
-}
-
-// A byte count beyond 32 bits is refused, not shortened; a position
-// beyond reach is a seek error; null and closed devices are refused.
-TEST_F(DeviceTransfer, ImpossibleTransfersAreRefused) {
-  BlockDevice* device = Open();
-  ASSERT_NE(device, nullptr);
-  std::vector<uint8_t> buffer(kSector, 0x11);
-  ::testing::internal::CaptureStderr();
+  EXPECT_EQ(ReadSectors(device, scratch.data(), kSectors - 1, 2, kSector), -1);
   EXPECT_EQ(ReadSectors(device, buffer.data(), 0, 1u << 23, kSector), kErrInvalidParameter);
   EXPECT_EQ(WriteSectors(device, buffer.data(), 0, 1u << 23, kSector), kErrInvalidParameter);
-  EXPECT_EQ(DeviceRead(*device, buffer.data(), kSector, ~uint64_t{0} - 100), kErrInvalidParameter);
-  EXPECT_EQ(::testing::internal::GetCapturedStderr(),
-            "Read error 87\nWrite error 87\nSeek error 87\n");
-  EXPECT_EQ(buffer, std::vector<uint8_t>(kSector, 0x11));
-  EXPECT_EQ(ImageBytes(), PatternBytes(kSectors * kSector));
+  EXPECT_EQ(DeviceRead(*device, buffer.data(), kSector, ~uint64_t{0} - 100),
+            kErrInvalidParameter);
   EXPECT_EQ(ReadSectors(nullptr, buffer.data(), 0, 1, kSector), kErrAccessDenied);
-  EXPECT_EQ(WriteSectors(nullptr, buffer.data(), 0, 1, kSector), kErrAccessDenied);
+  EXPECT_EQ(::testing::internal::GetCapturedStderr(),
+            "Read error -1\nRead error 87\nWrite error 87\nSeek error 87\n");
+  EXPECT_EQ(buffer, std::vector<uint8_t>(2 * kSector, 0x11));
+  EXPECT_EQ(ImageBytes(), PatternBytes(kSectors * kSector));
+  EXPECT_EQ(ReadSectors(device, scratch.data(), 0, 2, kSector), kOk);
   DeviceClose(*device);
-  EXPECT_EQ(device->isOpen, 0);
   ::testing::internal::CaptureStderr();
   EXPECT_EQ(ReadSectors(device, buffer.data(), 0, 1, kSector), kErrInvalidHandle);
   EXPECT_EQ(::testing::internal::GetCapturedStderr(), "Read error 6\n");
 }
 
-TEST_F(DeviceTransfer, UnbufferedDeviceTakesUnalignedBuffers) {
-  test::TempDir realDir("/var/tmp");
-  const std::string image = test::MakeImage(realDir, "disk.img", kSectors * kSector);
-  g_noBuffering = 1;
-  int32_t error = -7;
-  BlockDevice* device = Create("/1", true, error, image);
-  ASSERT_NE(device, nullptr) << output_;
-  if (!device->handle.direct) {
-    EXPECT_NE(output_.find("Unbuffered I/O not supported"), std::string::npos);
-  }
-  std::vector<uint8_t> storage(3 * kSector + 1);
-  const std::vector<uint8_t> data = PatternBytes(3 * kSector, 5);
-  std::copy(data.begin(), data.end(), storage.begin() + 1);
-  ASSERT_EQ(WriteSectors(device, storage.data() + 1, 5, 3, kSector), kOk);
-  std::fill(storage.begin(), storage.end(), 0);
-  ASSERT_EQ(ReadSectors(device, storage.data() + 1, 5, 3, kSector), kOk);
-  EXPECT_TRUE(std::equal(data.begin(), data.end(), storage.begin() + 1));
-  std::vector<uint8_t> expected = PatternBytes(kSectors * kSector);
-  std::copy(data.begin(), data.end(), expected.begin() + 5 * kSector);
-  EXPECT_EQ(test::ReadFileBytes(image), expected);
-}
-
-class DeleteDeviceTest : public DeviceTest {};
-
-TEST_F(DeleteDeviceTest, WarnsAboutAnInstalledBitmapAndForgetsOnlyItsOwnDrive) {
+// A read-only device refuses writes; deleting one warns about an installed
+// bitmap and forgets only its own drive.
+TEST_F(DeviceTest, ReadOnlyDevicesRefuseWritesAndDeleteForgetsOnlyTheirDrive) {
+  devices_.clear();
+  DeleteDevice(device_);
   BlockDevice* device = Open("/1", false);
   BlockDevice* other = Open("/2", false);
   ASSERT_NE(other, nullptr);
-  Forget(device);
-  Forget(other);
+  devices_.clear();
   SetCurrentDrive(device);
+  ::testing::internal::CaptureStderr();
+  EXPECT_EQ(WriteSectors(device, ImageBytes().data(), 0, 1, kSector), -1);
+  EXPECT_EQ(::testing::internal::GetCapturedStderr(), "Write disabled, read only\n");
   ::testing::internal::CaptureStderr();
   DeleteDevice(other);
   DeleteDevice(nullptr);
@@ -234,6 +174,191 @@ TEST_F(DeleteDeviceTest, WarnsAboutAnInstalledBitmapAndForgetsOnlyItsOwnDrive) {
   EXPECT_EQ(::testing::internal::GetCapturedStderr(), "WARNING /1 bitmap still installed\n");
   EXPECT_EQ(CurrentDrive(), nullptr);
   EXPECT_NE(Open("/1", true), nullptr) << "deleting closed the disk";
+}
+
+// Each seek-and-transfer unit runs alone, so no thread ever sees another
+// thread's data in its own sectors.
+TEST_F(DeviceTest, ThreadsNeverSeeEachOthersData) {
+  BlockDevice* device = device_;
+  std::atomic<int> mismatches{0};
+  std::vector<std::thread> threads;
+  for (uint32_t t = 0; t < 4; ++t) {
+    threads.emplace_back([device, t, &mismatches] {
+      std::vector<uint8_t> data(2 * kSector), back(2 * kSector);
+      for (int r = 0; r < 50; ++r) {
+        std::fill(data.begin(), data.end(), static_cast<uint8_t>(40 * t + r));
+        if (WriteSectors(device, data.data(), 2 * t, 2, kSector) != kOk) ++mismatches;
+        if (ReadSectors(device, back.data(), 2 * t, 2, kSector) != kOk) ++mismatches;
+        if (back != data) ++mismatches;
+      }
+    });
+  }
+  for (auto& t : threads) t.join();
+  EXPECT_EQ(mismatches.load(), 0);
+  const std::vector<uint8_t> image = ImageBytes();
+  for (size_t i = 0; i < 8 * kSector; ++i) ASSERT_EQ(image[i], 40 * (i / 1024) + 49) << i;
+}
+
+// A one-shot write fault fails the chosen write alone without touching the
+// disk; a sticky read fault fails every read, delivering nothing, until
+// disarmed.
+TEST_F(DeviceTest, FaultsFailTheChosenTransfersWithoutMovingData) {
+  BlockDevice* device = device_;
+  ArmDeviceFault(*device, FaultedTransfer::kWrite, 1, kErrHandleDiskFull);
+  std::vector<uint8_t> sector(kSector, 0xA1);
+  EXPECT_EQ(WriteSectors(device, sector.data(), 1, 1, kSector), kOk);
+  ::testing::internal::CaptureStderr();
+  EXPECT_EQ(WriteSectors(device, sector.data(), 2, 1, kSector), kErrHandleDiskFull);
+  EXPECT_EQ(::testing::internal::GetCapturedStderr(), "Write error 39\n");
+  EXPECT_EQ(WriteSectors(device, sector.data(), 3, 1, kSector), kOk);
+  const std::vector<uint8_t> image = ImageBytes();
+  EXPECT_EQ(image[2 * kSector], PatternBytes(kSectors * kSector)[2 * kSector]);
+  EXPECT_EQ(image[3 * kSector], 0xA1);
+  ArmDeviceFault(*device, FaultedTransfer::kRead, 0, kErrIoDevice, true);
+  std::vector<uint8_t> buffer(kSector, 0x5A);
+  ::testing::internal::CaptureStderr();
+  for (int i = 0; i < 2; ++i) {
+    EXPECT_EQ(ReadSectors(device, buffer.data(), 1, 1, kSector), kErrIoDevice);
+  }
+  ::testing::internal::GetCapturedStderr();
+  EXPECT_EQ(buffer, std::vector<uint8_t>(kSector, 0x5A));
+  DisarmDeviceFaults(*device);
+  EXPECT_EQ(ReadSectors(device, buffer.data(), 1, 1, kSector), kOk);
+  EXPECT_EQ(buffer, sector);
+}
+
+// The device name is the leading "/" and up to 30 more characters before
+// the next slash; the rest follows that one slash. Anything else is
+// refused with a line showing at most 64 characters of the path.
+TEST(ParseDeviceName, SplitsTheDeviceFromTheRestOrRefuses) {
+  const std::string longest = "/" + std::string(30, 'a');
+  const std::string longestPath = longest + "/f";
+  const std::string tooLong = "/" + std::string(31, 'a');
+  const std::string huge = "/" + std::string(100, 'b');
+  const struct {
+    const char* path;
+    std::string name;
+    const char* rest;  // null when refused
+    std::string output;
+  } cases[] = {
+      {"/1/dir/file", "/1", "dir/file", ""},
+      {"/1/", "/1", "", ""},
+      {"/1//x", "/1", "/x", ""},
+      {longestPath.c_str(), longest, "f", ""},
+      {nullptr, "", nullptr, "Invalid device name null\n"},
+      {tooLong.c_str(), "", nullptr, "Invalid device name " + tooLong + "\n"},
+      {huge.c_str(), "", nullptr, "Invalid device name " + huge.substr(0, 64) + "\n"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.path != nullptr ? c.path : "null");
+    char name[kDeviceNameSize];
+    std::memset(name, 'x', sizeof name);
+    ::testing::internal::CaptureStderr();
+    const char* rest = ParseDeviceName(c.path, name);
+    EXPECT_EQ(::testing::internal::GetCapturedStderr(), c.output);
+    EXPECT_EQ(std::string(name), c.name);
+    // The rest points into the path.
+    EXPECT_EQ(rest,
+              c.rest == nullptr ? nullptr : c.path + std::strlen(c.path) - std::strlen(c.rest));
+  }
+}
+
+// Drive numbers come from the digits after the first character and name
+// host disks the way Linux does; a zero sector size is printed, not
+// divided by.
+TEST(DeviceNames, DriveNumbersHostDisksAndReportLines) {
+  EXPECT_EQ(DriveNumberFromName("/012abc"), 12);
+  EXPECT_EQ(DriveNumberFromName("/-5"), 0);
+  EXPECT_EQ(DriveNumberFromName(nullptr), 0);
+  EXPECT_EQ(DriveNumberFromName("/99999999999999999999"), INT32_MAX);
+  EXPECT_EQ(HostDiskPathForDrive(25), "/dev/sdz");
+  EXPECT_EQ(HostDiskPathForDrive(702), "/dev/sdaaa");
+  EXPECT_EQ(HostDiskPathForDrive(-1), "");
+  ::testing::internal::CaptureStderr();
+  PrintGeometry(0, 1000);
+  EXPECT_NE(::testing::internal::GetCapturedStderr().find("Total Sectors: 00000000:00000000\n"),
+            std::string::npos);
+}
+
+class AttachmentTest : public DeviceTest {
+ protected:
+  void SetUp() override {
+    DeviceTest::SetUp();
+    SetCurrentDrive(device_);
+  }
+
+  void TearDown() override {
+    for (DeviceAttachment& a : pool_) DetachDevice(a);
+    DeviceTest::TearDown();
+  }
+
+  // An attachment that outlives the test body, so TearDown can detach it.
+  DeviceAttachment& Fresh() { return pool_.emplace_back(); }
+
+  // Attaches `a` for `path`; returns the result and keeps the rest and the
+  // output for inspection.
+  int32_t Attach(const char* path, DeviceAttachment& a) {
+    path_ = path;
+    ::testing::internal::CaptureStderr();
+    const int32_t result = AttachDevice(path_, a);
+    output_ = ::testing::internal::GetCapturedStderr();
+    return result;
+  }
+
+  const char* path_ = nullptr;
+  std::deque<DeviceAttachment> pool_;
+};
+
+// Attaching moves the path past the drive name and registers the whole
+// path on the device; refusals leave the path and the device alone; detach
+// removes only its own entry and keeps the device open.
+TEST_F(AttachmentTest, AttachAndDetach) {
+  DeviceAttachment& a = Fresh();
+  DeviceAttachment& b = Fresh();
+  const char* path = "/2/x";
+  EXPECT_EQ(Attach(path, a), kErrFileNotFound);
+  EXPECT_EQ(output_, "Drive /2 not found\n");
+  EXPECT_EQ(path_, path);
+  EXPECT_EQ(a.device, nullptr);
+  path = "/1/dir/file";
+  ASSERT_EQ(Attach(path, a), kOk);
+  EXPECT_EQ(path_, path + 3);
+  EXPECT_EQ(a.device, device_);
+  EXPECT_EQ(a.bitmapSlot, &device_->bitmapSlot);
+  EXPECT_EQ(Attach("/1/b", a), -1);  // a second attach of the same record
+  EXPECT_EQ(output_, "attach device - internal error\n");
+  ASSERT_EQ(device_->attachments.size(), 1u);
+  EXPECT_EQ(device_->attachments.begin()->second, "/1/dir/file");
+  ASSERT_EQ(Attach("/1/", b), kOk);
+  EXPECT_STREQ(path_, "");
+  DetachDevice(a);
+  EXPECT_EQ(a.device, nullptr);
+  ASSERT_EQ(device_->attachments.size(), 1u);
+  DetachDevice(b);
+  EXPECT_TRUE(device_->attachments.empty());
+  std::vector<uint8_t> sector(512);
+  EXPECT_EQ(ReadSectors(device_, sector.data(), 0, 1, 512), kOk);
+  SetCurrentDrive(nullptr);
+  EXPECT_EQ(Attach("/1/x", Fresh()), kErrFileNotFound);
+}
+
+// Sharers have the same path in any letter case; with the prefix flag a
+// directory counts everything open below it.
+TEST_F(AttachmentTest, CountingSharers) {
+  DeviceAttachment& dir = Fresh();
+  DeviceAttachment& same = Fresh();
+  DeviceAttachment& file = Fresh();
+  DeviceAttachment& sibling = Fresh();
+  ASSERT_EQ(Attach("/1/dir", dir), kOk);
+  ASSERT_EQ(Attach("/1/DIR", same), kOk);
+  ASSERT_EQ(Attach("/1/Dir/f", file), kOk);
+  ASSERT_EQ(Attach("/1/dirt/x", sibling), kOk);  // a longer name is not below /1/dir
+  EXPECT_EQ(CountSharers(dir, false), 2);
+  EXPECT_EQ(CountSharers(dir, true), 3);
+  EXPECT_EQ(CountSharers(file, true), 1);
+  DeviceAttachment& never = Fresh();
+  never.device = device_;  // points at the device but was never registered
+  EXPECT_EQ(CountSharers(never, true), 0);
 }
 
 }  // namespace

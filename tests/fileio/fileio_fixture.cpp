@@ -1,19 +1,22 @@
 #include "fileio_fixture.h"
 
+#include <cstring>
+
 #include "platform/settings.h"
+#include "volume/attributes/attributes.h"
+#include "volume/format/descriptor.h"
+#include "volume/toolkit/toolkit.h"
 
 namespace vrax::test {
 
 void FileioTest::SetUp() {
   savedWriteThrough_ = g_writeThrough;
-  savedDebug_ = g_debug;
   g_writeThrough = 0;
 }
 
 void FileioTest::TearDown() {
   Unmount();
   g_writeThrough = savedWriteThrough_;
-  g_debug = savedDebug_;
 }
 
 void FileioTest::FormatAndMount(const std::string& arguments, bool writable) {
@@ -75,6 +78,39 @@ struct stat FileioTest::Stat(const std::string& path) {
   struct stat record {};
   EXPECT_EQ(VRAX_stat64(path.c_str(), &record), 0) << path;
   return record;
+}
+
+void FileioTest::PatchDescriptor(const std::string& path, size_t at,
+                                 const std::vector<uint8_t>& bytes) {
+  Toolkit* t = nullptr;
+  ASSERT_EQ(ToolkitOpen(t, path.c_str()), 0) << path;
+  uint8_t descriptor[kDescriptorSize] = {};
+  ASSERT_EQ(ReadDescriptor(t, descriptor), 0);
+  std::memcpy(descriptor + at, bytes.data(), bytes.size());
+  uint32_t done = 0;
+  ASSERT_EQ(AttributeTransfer(t, AT_OSK_FILEDES, t->fileChain, descriptor, kDescriptorSize, 0,
+                              done, kTransferWrite),
+            0);
+  ASSERT_EQ(WriteChain(t, t->fileChain), 0);
+  ToolkitClose(t);
+}
+
+std::time_t StandardTime(int year, int month, int day, int hour, int minute) {
+  std::tm local{};
+  local.tm_year = year - 1900;
+  local.tm_mon = month - 1;
+  local.tm_mday = day;
+  local.tm_hour = hour;
+  local.tm_min = minute;
+  local.tm_isdst = 0;
+  return std::mktime(&local);
+}
+
+std::time_t AsStored(std::time_t when) {
+  std::tm local{};
+  localtime_r(&when, &local);
+  return StandardTime(local.tm_year + 1900, local.tm_mon + 1, local.tm_mday, local.tm_hour,
+                      local.tm_min);
 }
 
 std::vector<uint8_t> ReadAt(VRAX_FILE* file, uint64_t position, size_t count) {

@@ -7,6 +7,7 @@
 #include <sys/stat.h>
 
 #include <cstdint>
+#include <ctime>
 #include <memory>
 #include <string>
 #include <vector>
@@ -48,6 +49,9 @@ class FileioTest : public ::testing::Test {
   // The names of a find-first / find-next walk; empty when find-first fails.
   std::vector<std::string> Names(const std::string& pattern);
   struct stat Stat(const std::string& path);
+  // Replaces bytes of the descriptor of the entry at `path`, through the
+  // volume core (test set-up for what the interface cannot write).
+  void PatchDescriptor(const std::string& path, size_t at, const std::vector<uint8_t>& bytes);
 
   TempDir dir_;
   std::string image_;
@@ -55,8 +59,13 @@ class FileioTest : public ::testing::Test {
 
  private:
   int savedWriteThrough_ = 1;
-  int savedDebug_ = 0;
 };
+
+// What VRAX_stat64 shows for a stamp written from `when`: its local
+// wall-clock time to the minute, read back as standard time.
+std::time_t AsStored(std::time_t when);
+// The same for a stamp holding these local wall-clock fields.
+std::time_t StandardTime(int year, int month, int day, int hour, int minute);
 
 // `count` bytes of a file handle's reads from `position`.
 std::vector<uint8_t> ReadAt(VRAX_FILE* file, uint64_t position, size_t count);

@@ -6,6 +6,7 @@
 #include <ctime>
 #include <filesystem>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "fileio_fixture.h"
@@ -13,164 +14,67 @@
 namespace vrax {
 namespace {
 
-using test::PatternBytes;
-
 namespace fs = std::filesystem;
-
-const std::string kName28 = "twenty-eight-characters-long";
-const std::string kName29 = "twenty-nine-characters-long.x";
-
-void SetHostTime(const std::string& path, std::time_t when) {
-  const struct timespec times[2] = {{when, 0}, {when, 0}};
-  ASSERT_EQ(utimensat(AT_FDCWD, path.c_str(), times, AT_SYMLINK_NOFOLLOW), 0) << path;
-}
-
-// What VRAX_stat64 shows for a host time: local wall-clock time to the
-// minute, read back as standard time.
-std::time_t AsStored(std::time_t when) {
-  std::tm local{};
-  localtime_r(&when, &local);
-  local.tm_sec = 0;
-  local.tm_isdst = 0;
-  return std::mktime(&local);
-}
+using test::PatternBytes;
 
 class MkfsFromTest : public test::FileioTest {
  protected:
   std::string Host(const std::string& relative) { return dir_.File("src/" + relative); }
 
-  void HostFile(const std::string& relative, const std::vector<uint8_t>& bytes,
-                std::time_t when) {
-    test::WriteFileBytes(Host(relative), bytes);
-    SetHostTime(Host(relative), when);
+  int Format(const std::string& image) {
+    return test::FormatVolume(image, "--size 32M --from '" + dir_.File("src") + "'");
   }
-
-  // The tree of the main test: nested folders, names at and over the
-  // length limit, a forbidden first character, a link, a pipe, two names
-  // that differ in letter case only, a hidden name and an empty folder.
-  void BuildTree() {
-    fs::create_directories(Host("sub/nested"));
-    fs::create_directories(Host("emptydir"));
-    HostFile("a.txt", {'h', 'e', 'l', 'l', 'o'}, kWhen);
-    HostFile("big.bin", PatternBytes(1 << 20, 5), kWhen + 3600);
-    HostFile("sub/nested/deep.txt", {'d'}, kWhen + 7200);
-    HostFile("sub/empty.dat", {}, kWhen);
-    HostFile(kName28, {'2', '8'}, kWhen);
-    HostFile(kName29, {'2', '9'}, kWhen);
-    HostFile("-dash.txt", {'-'}, kWhen);
-    HostFile("Case.txt", {'C'}, kWhen);
-    HostFile("case.txt", {'c'}, kWhen);
-    HostFile(".hidden", {'.'}, kWhen);
-    fs::create_symlink("a.txt", Host("link"));
-    ASSERT_EQ(mkfifo(Host("pipe").c_str(), 0600), 0);
-    SetHostTime(Host("sub/nested"), kWhen + 60);
-    SetHostTime(Host("sub"), kWhen + 120);
-    SetHostTime(Host("emptydir"), kWhen + 180);
-  }
-
-  int Format(const std::string& image, const std::string& size) {
-    return test::FormatVolume(image, "--size " + size + " --from '" + dir_.File("src") + "'");
-  }
-
-  std::string Log(const std::string& image) {
-    const auto bytes = test::ReadFileBytes(image + ".log");
-    return std::string(bytes.begin(), bytes.end());
-  }
-
-  static constexpr std::time_t kWhen = 1614834395;  // early March 2021
 };
 
-TEST_F(MkfsFromTest, CopiesTheTreeAndReportsWhatItCannotStore) {
-  BuildTree();
-  image_ = dir_.File("volume.img");
-  ASSERT_EQ(Format(image_, "32M"), 0) << Log(image_);
-  const std::string log = Log(image_);
-  const std::string src = dir_.File("src");
-  for (const std::string& line :
-       {"vrax-mkfs: skipped " + src + "/" + kName29 + ": name longer than 28 characters\n",
-        "vrax-mkfs: skipped " + src +
-            "/-dash.txt: name begins with a character the volume does not allow\n",
-        "vrax-mkfs: skipped " + src + "/link: not a regular file or a folder\n",
-        "vrax-mkfs: skipped " + src + "/pipe: not a regular file or a folder\n",
-        "vrax-mkfs: skipped " + src + "/case.txt: the name is taken already"}) {
-    EXPECT_NE(log.find(line), std::string::npos) << line << "\n" << log;
+// Files and folders are copied with their data and times; what the volume
+// cannot hold (a name too long or starting with a forbidden character, a
+// link, a name taken in another letter case, a file too large for any
+// volume and one larger than the room left) is skipped and logged.
+TEST_F(MkfsFromTest, CopiesTheTreeAndSkipsWhatItCannotStore) {
+  fs::create_directories(Host("sub"));
+  test::WriteFileBytes(Host("big.bin"), PatternBytes(1 << 20, 5));
+  for (const char* name : {"sub/deep.txt", "twenty-eight-characters-long",
+                           "twenty-nine-characters-long.x", "-dash.txt", "Case.txt", "case.txt"}) {
+    test::WriteFileBytes(Host(name), {static_cast<uint8_t>(name[0])});
   }
-  EXPECT_NE(log.find("Copied from " + src + ": 7 files (1048586 bytes), 3 folders; 5 entries "
-                     "skipped\n"),
-            std::string::npos)
-      << log;
-  EXPECT_EQ(test::RunChecker(image_).exitCode, 0);
-
+  for (const auto& [name, size] :
+       {std::pair{"huge.bin", off_t{1} << 32}, {"large.bin", off_t{40} << 20}}) {
+    test::WriteFileBytes(Host(name), {});
+    ASSERT_EQ(truncate(Host(name).c_str(), size), 0);
+  }
+  fs::create_symlink("big.bin", Host("link"));
+  const std::time_t when = 1614834395;  // early March 2021
+  const struct timespec times[2] = {{when, 0}, {when, 0}};
+  ASSERT_EQ(utimensat(AT_FDCWD, Host("sub/deep.txt").c_str(), times, 0), 0);
+  image_ = dir_.File("volume.img");
+  ASSERT_EQ(Format(image_), 0);
+  const auto log = test::ReadFileBytes(image_ + ".log");
+  const std::string text(log.begin(), log.end());
+  for (const char* skipped : {"twenty-nine-characters-long.x", "-dash.txt", "link", "case.txt",
+                              "huge.bin", "large.bin"}) {
+    EXPECT_NE(text.find("skipped " + Host(skipped) + ": "), std::string::npos) << text;
+  }
+  ExpectClean();
   Mount();
-  EXPECT_EQ(Names("/1/*"), (std::vector<std::string>{"a.txt", "big.bin", "Case.txt", "emptydir",
-                                                     "sub", kName28}));
-  EXPECT_EQ(Names("/1/sub/*"), (std::vector<std::string>{"empty.dat", "nested"}));
+  EXPECT_EQ(Names("/1/*"), (std::vector<std::string>{"big.bin", "Case.txt", "sub",
+                                                     "twenty-eight-characters-long"}));
   EXPECT_EQ(ReadFile("/1/big.bin"), PatternBytes(1 << 20, 5));
-  EXPECT_EQ(ReadFile("/1/a.txt"), (std::vector<uint8_t>{'h', 'e', 'l', 'l', 'o'}));
-  EXPECT_EQ(ReadFile("/1/sub/nested/deep.txt"), std::vector<uint8_t>{'d'});
-  EXPECT_EQ(ReadFile("/1/" + kName28), (std::vector<uint8_t>{'2', '8'}));
   EXPECT_EQ(ReadFile("/1/case.txt"), std::vector<uint8_t>{'C'});
-  EXPECT_EQ(ReadFile("/1/.hidden"), std::vector<uint8_t>{'.'});
-  EXPECT_EQ(Stat("/1/sub/empty.dat").st_size, 0);
-
-  EXPECT_EQ(Stat("/1/sub/nested/deep.txt").st_mtime, AsStored(kWhen + 7200));
-  EXPECT_EQ(Stat("/1/sub/nested").st_mtime, AsStored(kWhen + 60));
-  EXPECT_EQ(Stat("/1/emptydir").st_mtime, AsStored(kWhen + 180));
-  Unmount();
-  ExpectClean();
+  EXPECT_EQ(Stat("/1/sub/deep.txt").st_mtime, test::AsStored(when));
 }
 
-TEST_F(MkfsFromTest, TheSameTreeGivesTheSameVolume) {
-  BuildTree();
-  const std::string first = dir_.File("first.img");
-  const std::string second = dir_.File("second.img");
-  ASSERT_EQ(Format(first, "16M"), 0);
-  ASSERT_EQ(Format(second, "16M"), 0);
-  EXPECT_TRUE(test::ReadFileBytes(first) == test::ReadFileBytes(second));
-}
-
-TEST_F(MkfsFromTest, AHugeFileAndTheTargetImageInTheTreeAreSkipped) {
-  fs::create_directories(Host(""));
-  const int fd = open(Host("huge.bin").c_str(), O_CREAT | O_WRONLY, 0600);
-  ASSERT_GE(fd, 0);
-  ASSERT_EQ(ftruncate(fd, static_cast<off_t>(uint64_t{1} << 32)), 0);
-  close(fd);
-  HostFile("small.txt", {'s'}, kWhen);
-  image_ = Host("volume.img");  // the image is written inside the tree
-  ASSERT_EQ(Format(image_, "8M"), 0);
-  EXPECT_NE(Log(image_).find("skipped " + Host("huge.bin") +
-                             ": larger than a file on the volume can be\n"),
-            std::string::npos)
-      << Log(image_);
-  EXPECT_NE(Log(image_).find("skipped " + image_ + ": the volume being written\n"),
-            std::string::npos)
-      << Log(image_);
-  ExpectClean();
-  Mount();
-  EXPECT_EQ(Names("/1/*"), (std::vector<std::string>{"small.txt", "volume.img.log"}));
-}
-
-TEST_F(MkfsFromTest, AFileWithoutRoomIsReportedAndTheCopyGoesOn) {
-  fs::create_directories(Host(""));
-  HostFile("a-first.txt", {'1'}, kWhen);
-  HostFile("b-large.bin", PatternBytes(3 << 20), kWhen);
-  HostFile("c-last.txt", {'3'}, kWhen);
+// A missing source folder is refused before anything is formatted; the
+// image being written inside the tree is skipped.
+TEST_F(MkfsFromTest, AMissingSourceIsRefusedAndTheImageItselfSkipped) {
   image_ = dir_.File("volume.img");
-  ASSERT_EQ(Format(image_, "2M"), 0) << Log(image_);
-  EXPECT_NE(Log(image_).find("skipped " + Host("b-large.bin") + ": no room left on the volume\n"),
-            std::string::npos)
-      << Log(image_);
-  ExpectClean();
-  Mount();
-  EXPECT_EQ(Names("/1/*"), (std::vector<std::string>{"a-first.txt", "c-last.txt"}));
-  EXPECT_EQ(ReadFile("/1/c-last.txt"), std::vector<uint8_t>{'3'});
-}
-
-TEST_F(MkfsFromTest, AMissingSourceFolderIsRefusedBeforeFormatting) {
-  image_ = dir_.File("volume.img");
-  EXPECT_EQ(Format(image_, "8M"), 1);
-  EXPECT_NE(Log(image_).find("not a folder"), std::string::npos) << Log(image_);
+  EXPECT_EQ(Format(image_), 1);
   EXPECT_FALSE(fs::exists(image_));
+  fs::create_directories(Host(""));
+  image_ = Host("volume.img");
+  ASSERT_EQ(Format(image_), 0);
+  ExpectClean();
+  Mount();
+  EXPECT_EQ(Names("/1/*"), (std::vector<std::string>{"volume.img.log"}));
 }
 
 }  // namespace

@@ -6,17 +6,13 @@
 namespace vrax::ftp {
 namespace {
 
-TEST(PortArgument, ReadsSixNumbers) {
+TEST(PortArgument, ReadsSixNumbersAndRefusesWhatCannotBeAnAddressAndPort) {
   PortArgument p;
   ASSERT_TRUE(ParsePortArgument("127,0,0,1,4,1", p));
   EXPECT_EQ(p.AddressText(), "127.0.0.1");
   EXPECT_EQ(p.Port(), 1025);
   ASSERT_TRUE(ParsePortArgument("10, 0, 0, 1, 0, 21 trailing", p));
   EXPECT_EQ(p.Port(), 21);
-}
-
-TEST(PortArgument, RefusesWhatCannotBeAnAddressAndPort) {
-  PortArgument p;
   for (const char* text : {"0,0,0,0,4,1", "10,0,0,1,0,0", "10,0,0,1,256,1", "10,0,0,1,4",
                            "", "a,b,c,d,e,f", "10,0,0,1,4,", "10;0;0;1;4;1",
                            "10,0,0,1,4,99999999999999999999", "-1,0,0,1,4,1"}) {

@@ -9,23 +9,14 @@
 namespace vrax::ftp {
 namespace {
 
-// Listings show local time; the tests fix the zone to UTC.
+// Listings show local time; the tests fix the zone to UTC (each test runs in
+// its own process).
 class ListFormat : public ::testing::Test {
  protected:
   void SetUp() override {
-    const char* tz = std::getenv("TZ");
-    if (tz != nullptr) saved_ = tz;
-    hadZone_ = tz != nullptr;
     setenv("TZ", "UTC", 1);
     tzset();
   }
-  void TearDown() override {
-    if (hadZone_) setenv("TZ", saved_.c_str(), 1);
-    else unsetenv("TZ");
-    tzset();
-  }
-  std::string saved_;
-  bool hadZone_ = false;
 };
 
 // 2024-03-15 12:00:00 UTC.
@@ -33,11 +24,7 @@ constexpr int64_t kNow = 1710504000;
 constexpr int64_t kDay = 86400;
 
 ListEntry File(std::string name, int64_t size, int64_t modified) {
-  ListEntry e;
-  e.name = std::move(name);
-  e.size = size;
-  e.modified = modified;
-  return e;
+  return {.size = size, .modified = modified, .name = std::move(name)};
 }
 
 // Times within 180 days before now (and any future time) show the time of
@@ -57,32 +44,27 @@ TEST_F(ListFormat, TheTimeOfDayOrTheYear) {
 }
 
 TEST_F(ListFormat, DirectoriesSuffixAndLargeSizes) {
-  ListEntry e = File("docs", 0, 0);
-  e.directory = true;
-  e.slash = true;
-  EXPECT_EQ(FormatLongLine(e, kNow),
+  EXPECT_EQ(FormatLongLine({.directory = true, .name = "docs", .slash = true}, kNow),
             "drwx------ 1 user group              0 Jan  1  1970 docs/\r\n");
   const std::string line = FormatLongLine(File("big", 123456789012345LL, kNow), kNow);
   EXPECT_NE(line.find(" group 123456789012345 Mar"), std::string::npos) << line;
 }
 
 TEST(ListOptions, OptionsStandInFront) {
-  ListOptions o = ParseListOptions("-la docs");
-  EXPECT_FALSE(o.classify);
-  EXPECT_FALSE(o.directoryItself);
-  EXPECT_EQ(o.path, "docs");
-  o = ParseListOptions("-F -d  /x y");
-  EXPECT_TRUE(o.classify);
-  EXPECT_TRUE(o.directoryItself);
-  EXPECT_EQ(o.path, "/x y");
-  o = ParseListOptions("-Fd");
-  EXPECT_TRUE(o.classify && o.directoryItself);
-  EXPECT_EQ(o.path, "");
-  o = ParseListOptions("docs -F");
-  EXPECT_FALSE(o.classify);
-  EXPECT_EQ(o.path, "docs -F");
-  o = ParseListOptions("");
-  EXPECT_EQ(o.path, "");
+  const struct {
+    const char* text;
+    bool classify, directoryItself;
+    const char* path;
+  } cases[] = {
+      {"-la docs", false, false, "docs"}, {"-F -d  /x y", true, true, "/x y"}, {"-Fd", true, true, ""},
+      {"docs -F", false, false, "docs -F"}, {"", false, false, ""},
+  };
+  for (const auto& c : cases) {
+    const ListOptions o = ParseListOptions(c.text);
+    EXPECT_EQ(o.classify, c.classify) << c.text;
+    EXPECT_EQ(o.directoryItself, c.directoryItself) << c.text;
+    EXPECT_EQ(o.path, c.path) << c.text;
+  }
 }
 
 }  // namespace

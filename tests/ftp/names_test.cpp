@@ -37,18 +37,11 @@ TEST(NameRefusal, TheVolumesNameRules) {
       {std::string(29, 'n'), "names are at most 28 characters long"},
       {"", "a name cannot be empty"},
       {" x", "a name cannot begin with a blank"},
-      {"-x", "a name cannot begin with '-'"},
-      {"#x", "a name cannot begin with '#'"},
-      {"^x", "a name cannot begin with '^'"},
-      {"&x", "a name cannot begin with '&'"},
-      {";x", "a name cannot begin with ';'"},
-      {">x", "a name cannot begin with '>'"},
-      {"<x", "a name cannot begin with '<'"},
-      {"*x", "a name cannot begin with '*'"},
-      {"\\x", "a name cannot begin with '\\'"},
   };
-  for (const auto& c : cases) {
-    EXPECT_EQ(NameRefusal(c.name), c.reason) << c.name;
+  for (const auto& c : cases) EXPECT_EQ(NameRefusal(c.name), c.reason) << c.name;
+  for (const char first : std::string("-#^&;><*\\")) {
+    EXPECT_EQ(NameRefusal(std::string(1, first) + "x"),
+              std::string("a name cannot begin with '") + first + "'");
   }
   EXPECT_EQ(NameReply("-x"), "553 File name not allowed: a name cannot begin with '-'.\r\n");
   EXPECT_EQ(NameReply("ok"), std::nullopt);

@@ -1,61 +1,75 @@
+// The host disk (opens, locks, exact and unbuffered transfers) and host
+// failures as system error numbers with their text.
 #include "platform/host_disk.h"
 
 #include <fcntl.h>
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cerrno>
+#include <cstdint>
 #include <cstring>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "platform/error_codes.h"
+#include "platform/error_text.h"
+#include "platform/host_errors.h"
 #include "support/temp_file.h"
 
 namespace vrax {
 namespace {
 
-using test::FileSize;
-using test::MakeImage;
-using test::PatternBytes;
-using test::ReadFileBytes;
-using test::TempDir;
+using namespace test;
 
 // Closes the disk whatever the test's outcome.
 struct ScopedDisk {
   HostDisk disk;
-  ScopedDisk() = default;
-  ScopedDisk(const ScopedDisk&) = delete;
-  ScopedDisk& operator=(const ScopedDisk&) = delete;
   ~ScopedDisk() { HostDiskClose(disk); }
   int32_t Open(const std::string& path, bool writable, bool unbuffered = false) {
     return HostDiskOpen(path, writable, unbuffered, disk);
   }
 };
 
-TEST(HostDiskOpen, ImagesOpenWriteThroughAndFailuresComeBackAsSystemNumbers) {
+// Images open write-through and close on exec; transfers move exact bytes;
+// failures come back as system numbers.
+TEST(HostDisk, OpensWriteThroughMovesExactBytesAndMapsFailures) {
   TempDir dir;
-  const std::string image = MakeImage(dir, "disk.img", 8 * 512 + 100);
+  const std::string image = MakeImage(dir, "disk.img", 16 * 512);
   ScopedDisk d;
   ASSERT_EQ(d.Open(image, true), kOk);
-  ASSERT_EQ(HostDiskGeometry(d.disk), kOk);
-  EXPECT_EQ(d.disk.sectorSize, 512u);
-  EXPECT_EQ(d.disk.totalBytes, 8u * 512 + 100);
   // Write-through is per write (RWF_DSYNC), so that relaxed writes can skip it.
-  const int flags = fcntl(d.disk.fd, F_GETFL);
-  EXPECT_EQ(flags & (O_DIRECT | O_ACCMODE), O_RDWR);
+  EXPECT_EQ(fcntl(d.disk.fd, F_GETFL) & (O_DIRECT | O_ACCMODE), O_RDWR);
   EXPECT_TRUE(d.disk.writeThrough);
   EXPECT_NE(fcntl(d.disk.fd, F_GETFD) & FD_CLOEXEC, 0);
-
+  const std::vector<uint8_t> data = PatternBytes(1000, 77);
+  ASSERT_EQ(HostDiskWrite(d.disk, data.data(), 1000, 1234), kOk);
+  std::vector<uint8_t> back(1000);
+  ASSERT_EQ(HostDiskRead(d.disk, back.data(), 1000, 1234), kOk);
+  EXPECT_EQ(back, data);
+  std::vector<uint8_t> expected = PatternBytes(16 * 512);
+  std::copy(data.begin(), data.end(), expected.begin() + 1234);
+  EXPECT_EQ(ReadFileBytes(image), expected);
+  EXPECT_EQ(HostDiskRead(d.disk, back.data(), 0, 0), kOk);
+  EXPECT_EQ(HostDiskRead(d.disk, back.data(), 512, kHostDiskMaxOffset), kErrInvalidParameter);
+  HostDiskClose(d.disk);
+  EXPECT_EQ(HostDiskRead(d.disk, back.data(), 512, 0), kErrInvalidHandle);
+  ASSERT_EQ(d.Open(image, false), kOk);
+  EXPECT_EQ(HostDiskWrite(d.disk, back.data(), 512, 0), kErrInvalidHandle);
   ScopedDisk bad;
-  EXPECT_EQ(bad.Open(dir.File("missing.img"), false), kErrFileNotFound);
-  EXPECT_EQ(bad.disk.fd, -1);
-  EXPECT_EQ(bad.Open(dir.File("missing/disk.img"), true), kErrFileNotFound);
   EXPECT_EQ(bad.Open(dir.path(), true), kErrAccessDenied);  // a directory is no disk
   ASSERT_EQ(bad.Open(dir.path(), false), kOk);
   EXPECT_EQ(HostDiskGeometry(bad.disk), kErrInvalidFunction);
+  // Character devices refuse O_DIRECT on every Linux: an unbuffered open
+  // carries on write-through and says so.
   ScopedDisk null;
-  ASSERT_EQ(null.Open("/dev/null", false), kOk);
-  EXPECT_EQ(HostDiskGeometry(null.disk), kErrInvalidFunction);
+  ::testing::internal::CaptureStderr();
+  ASSERT_EQ(null.Open("/dev/null", false, true), kOk);
+  EXPECT_EQ(::testing::internal::GetCapturedStderr(),
+            "Unbuffered I/O not supported for /dev/null; using write-through\n");
+  EXPECT_FALSE(null.disk.direct);
+  EXPECT_TRUE(null.disk.writeThrough);
 }
 
 // Locks belong to the open, so two opens in one process conflict like two
@@ -66,7 +80,6 @@ TEST(HostDiskLocking, WritersAreExclusiveAndReadersShare) {
   ScopedDisk writer, second;
   ASSERT_EQ(writer.Open(image, true), kOk);
   EXPECT_EQ(second.Open(image, true), kErrSharingViolation);
-  EXPECT_EQ(second.disk.fd, -1);
   EXPECT_EQ(second.Open(image, false), kErrSharingViolation);
   HostDiskClose(writer.disk);
   ScopedDisk reader1, reader2;
@@ -76,32 +89,6 @@ TEST(HostDiskLocking, WritersAreExclusiveAndReadersShare) {
   HostDiskClose(reader1.disk);
   HostDiskClose(reader2.disk);
   EXPECT_EQ(second.Open(image, true), kOk);  // closing released the locks
-}
-
-TEST(HostDiskTransfer, ExactBytesShortReadsAndMappedErrors) {
-  TempDir dir;
-  const std::string image = MakeImage(dir, "disk.img", 16 * 512);
-  ScopedDisk d;
-  ASSERT_EQ(d.Open(image, true), kOk);
-  const std::vector<uint8_t> data = PatternBytes(1000, 77);
-  ASSERT_EQ(HostDiskWrite(d.disk, data.data(), 1000, 1234), kOk);
-  std::vector<uint8_t> back(1000);
-  ASSERT_EQ(HostDiskRead(d.disk, back.data(), 1000, 1234), kOk);
-  EXPECT_EQ(back, data);
-  std::vector<uint8_t> expected = PatternBytes(16 * 512);
-  std::copy(data.begin(), data.end(), expected.begin() + 1234);
-  EXPECT_EQ(ReadFileBytes(image), expected);
-
-  EXPECT_EQ(HostDiskRead(d.disk, back.data(), 1000, 15 * 512), -1);
-  EXPECT_EQ(HostDiskRead(d.disk, back.data(), 512, 100 * 512), -1);
-  EXPECT_EQ(HostDiskRead(d.disk, back.data(), 0, 0), kOk);
-  EXPECT_EQ(HostDiskRead(d.disk, back.data(), 512, kHostDiskMaxOffset), kErrInvalidParameter);
-  HostDiskClose(d.disk);
-  ScopedDisk reader;
-  ASSERT_EQ(reader.Open(image, false), kOk);
-  EXPECT_EQ(HostDiskWrite(reader.disk, back.data(), 512, 0), kErrInvalidHandle);
-  HostDisk closed;
-  EXPECT_EQ(HostDiskRead(closed, back.data(), 512, 0), kErrInvalidHandle);
 }
 
 // Unbuffered opens need a file system that supports them: /var/tmp is a
@@ -114,16 +101,10 @@ class UnbufferedDisk : public ::testing::Test {
     image_ = MakeImage(dir_, "disk.img", kImageSize);
     ::testing::internal::CaptureStderr();
     ASSERT_EQ(d_.Open(image_, true, true), kOk);
-    note_ = ::testing::internal::GetCapturedStderr();
+    ::testing::internal::GetCapturedStderr();
     ASSERT_EQ(HostDiskGeometry(d_.disk), kOk);
-    if (!d_.disk.direct) {
-      EXPECT_NE(note_.find("Unbuffered I/O not supported for " + image_), std::string::npos);
-      GTEST_SKIP() << "the file system of /var/tmp refuses unbuffered I/O";
-    }
+    if (!d_.disk.direct) GTEST_SKIP() << "the file system of /var/tmp refuses unbuffered I/O";
     EXPECT_EQ(fcntl(d_.disk.fd, F_GETFL) & O_DIRECT, O_DIRECT);
-    EXPECT_TRUE(note_.empty());
-    EXPECT_GE(d_.disk.ioAlign, 512u);
-    EXPECT_EQ(d_.disk.ioAlign & (d_.disk.ioAlign - 1), 0u);
     expected_ = PatternBytes(kImageSize);
   }
 
@@ -140,65 +121,28 @@ class UnbufferedDisk : public ::testing::Test {
 
   TempDir dir_{"/var/tmp"};
   std::string image_;
-  std::string note_;
   ScopedDisk d_;
   std::vector<uint8_t> expected_;
 };
 
+// Reads of any length at any offset into any buffer; reads reaching past
+// the end are short.
 TEST_F(UnbufferedDisk, ReadsAnyBufferLengthAndOffset) {
   const std::vector<uint8_t> all = PatternBytes(kImageSize);
   const std::pair<size_t, size_t> ranges[] = {{0, 512},     {1, 1},       {511, 2},
                                               {700, 9000},  {8192, 8192}, {kImageSize - 33, 33}};
   for (size_t misalign : {0, 1, 7}) {
     for (const auto& [offset, length] : ranges) {
+      SCOPED_TRACE(std::to_string(offset) + "+" + std::to_string(length) + " misaligned by " +
+                   std::to_string(misalign));
       std::vector<uint8_t> storage(length + misalign, 0xEE);
       ASSERT_EQ(HostDiskRead(d_.disk, storage.data() + misalign, static_cast<uint32_t>(length),
                              offset),
-                kOk)
-          << offset << "+" << length;
+                kOk);
       EXPECT_TRUE(std::equal(storage.begin() + static_cast<long>(misalign), storage.end(),
-                             all.begin() + static_cast<long>(offset)))
-          << offset << "+" << length << " misaligned by " << misalign;
+                             all.begin() + static_cast<long>(offset)));
     }
   }
-}
-
-// Partial blocks are read, patched and written back: the bytes around stay,
-// the image keeps its size when a write ends inside its last block and
-// grows like a plain write past its end (the gap reads as zeros).
-TEST_F(UnbufferedDisk, UnalignedWritesKeepTheBytesAroundAndTheSize) {
-  Write(3, 5, 1, 1);                  // inside one block
-  Write(4090, 20, 2, 3);              // across a block boundary
-  Write(512, 4096, 3, 5);             // aligned on disk, misaligned in memory
-  Write(8191, 8194, 4, 0);            // partial at both ends
-  Write(kImageSize - 50, 10, 5, 1);   // inside the last block
-  EXPECT_EQ(FileSize(image_), kImageSize);
-  EXPECT_EQ(ReadFileBytes(image_), expected_);
-  Write(kImageSize + 20, 10, 6, 2);
-  EXPECT_EQ(FileSize(image_), kImageSize + 30);
-  EXPECT_EQ(ReadFileBytes(image_), expected_);
-}
-
-TEST_F(UnbufferedDisk, LargeWritesGoThroughInPieces) {
-  TempDir big("/var/tmp");
-  const std::string image = MakeImage(big, "big.img", 4u << 20);
-  ScopedDisk d;
-  ASSERT_EQ(d.Open(image, true, true), kOk);
-  ASSERT_EQ(HostDiskGeometry(d.disk), kOk);
-  const size_t length = (3u << 20) + 777;
-  std::vector<uint8_t> storage(length + 1);
-  const std::vector<uint8_t> data = PatternBytes(length, 9);
-  std::memcpy(storage.data() + 1, data.data(), length);
-  ASSERT_EQ(HostDiskWrite(d.disk, storage.data() + 1, static_cast<uint32_t>(length), 300), kOk);
-  std::vector<uint8_t> expected = PatternBytes(4u << 20);
-  std::copy(data.begin(), data.end(), expected.begin() + 300);
-  EXPECT_EQ(ReadFileBytes(image), expected);
-  std::vector<uint8_t> back(length + 3);
-  ASSERT_EQ(HostDiskRead(d.disk, back.data() + 3, static_cast<uint32_t>(length), 300), kOk);
-  EXPECT_TRUE(std::equal(data.begin(), data.end(), back.begin() + 3));
-}
-
-TEST_F(UnbufferedDisk, ReadsReachingPastTheEndAreShort) {
   std::vector<uint8_t> buffer(16384);
   alignas(8192) static uint8_t aligned[8192];
   ASSERT_LE(d_.disk.ioAlign, sizeof aligned);
@@ -208,16 +152,47 @@ TEST_F(UnbufferedDisk, ReadsReachingPastTheEndAreShort) {
   EXPECT_EQ(HostDiskRead(d_.disk, buffer.data() + 1, 10, kImageSize + 4096), -1);
 }
 
-// Character devices refuse O_DIRECT on every Linux: the open carries on
-// write-through and says so.
-TEST(HostDiskOpen, UnbufferedFallsBackToWriteThroughWhereRefused) {
-  ScopedDisk d;
-  ::testing::internal::CaptureStderr();
-  ASSERT_EQ(d.Open("/dev/null", false, true), kOk);
-  EXPECT_EQ(::testing::internal::GetCapturedStderr(),
-            "Unbuffered I/O not supported for /dev/null; using write-through\n");
-  EXPECT_FALSE(d.disk.direct);
-  EXPECT_TRUE(d.disk.writeThrough);
+// Partial blocks are read, patched and written back: the bytes around stay,
+// the image keeps its size when a write ends inside its last block and
+// grows like a plain write past its end (the gap reads as zeros). Large
+// writes go through in pieces.
+TEST_F(UnbufferedDisk, UnalignedWritesKeepTheBytesAroundAndTheSize) {
+  Write(3, 5, 1, 1);                  // inside one block
+  Write(4090, 20, 2, 3);              // across a block boundary
+  Write(512, 4096, 3, 5);             // aligned on disk, misaligned in memory
+  Write(8191, 8194, 4, 0);            // partial at both ends
+  Write(kImageSize - 50, 10, 5, 1);   // inside the last block
+  EXPECT_EQ(FileSize(image_), kImageSize);
+  Write(kImageSize + 20, 10, 6, 2);
+  EXPECT_EQ(FileSize(image_), kImageSize + 30);
+  Write(300, (3u << 20) + 777, 9, 1);
+  EXPECT_EQ(ReadFileBytes(image_), expected_);
+}
+
+// One line of text, starting with a capital letter.
+void ExpectOneLine(int32_t number) {
+  const char* text = SystemErrorText(number);
+  ASSERT_NE(text, nullptr) << number;
+  const std::string s(text);
+  ASSERT_GE(s.size(), 2u) << number;
+  EXPECT_EQ(s.find('\n'), s.size() - 1) << number;
+  EXPECT_EQ(s.find('\r'), std::string::npos) << number;
+  EXPECT_TRUE(s[0] >= 'A' && s[0] <= 'Z') << number;
+}
+
+// Whatever a host failure turns into is a failure with a printable text;
+// numbers without text make callers fall back to "ERROR #%d\n".
+TEST(ErrorFromErrno, MapsHostConditionsToSystemNumbersWithText) {
+  const std::pair<int, int32_t> cases[] = {
+      {ENOENT, 2}, {EACCES, 5}, {EWOULDBLOCK, 32}, {ENOSPC, 39}, {EIO, 1117},
+  };
+  for (const auto& [err, expected] : cases) EXPECT_EQ(ErrorFromErrno(err), expected) << err;
+  EXPECT_EQ(ErrorFromErrno(0), -1);  // the host failed without saying why
+  EXPECT_EQ(ErrorFromErrno(12345), kErrIoDevice);
+  for (int err = 1; err < 200; ++err) ExpectOneLine(ErrorFromErrno(err));
+  for (int32_t n : {1, 8, 27, 33, 112, 114, 160, 1462}) ExpectOneLine(n);
+  EXPECT_STREQ(SystemErrorText(2), "The system cannot find the file specified.\n");
+  for (int32_t n : {0, -1, INT32_MIN, 0x34FF}) EXPECT_EQ(SystemErrorText(n), nullptr) << n;
 }
 
 }  // namespace

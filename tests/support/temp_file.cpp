@@ -11,9 +11,7 @@ namespace vrax::test {
 
 TempDir::TempDir(const std::string& base) {
   std::string pattern = base + "/tarnview-test-XXXXXX";
-  if (mkdtemp(pattern.data()) == nullptr) {
-    throw std::runtime_error("cannot create a temporary directory under " + base);
-  }
+  if (mkdtemp(pattern.data()) == nullptr) throw std::runtime_error("mkdtemp in " + base);
   path_ = pattern;
 }
 
@@ -34,17 +32,7 @@ void WriteFileBytes(const std::string& path, const std::vector<uint8_t>& bytes) 
 std::vector<uint8_t> ReadFileBytes(const std::string& path) {
   std::ifstream in(path, std::ios::binary);
   if (!in) throw std::runtime_error("cannot read " + path);
-  std::vector<uint8_t> bytes(std::filesystem::file_size(path));
-  in.read(reinterpret_cast<char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
-  if (!in) throw std::runtime_error("cannot read " + path);
-  return bytes;
-}
-
-void PatchFileBytes(const std::string& path, uint64_t offset, const std::vector<uint8_t>& bytes) {
-  std::fstream io(path, std::ios::binary | std::ios::in | std::ios::out);
-  io.seekp(static_cast<std::streamoff>(offset));
-  io.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
-  if (!io) throw std::runtime_error("cannot patch " + path);
+  return std::vector<uint8_t>(std::istreambuf_iterator<char>(in), {});
 }
 
 uint64_t FileSize(const std::string& path) { return std::filesystem::file_size(path); }

@@ -1,5 +1,4 @@
-// Scoped temporary directories and files for tests that need real disk
-// images. Everything is created under a fresh directory and removed with it.
+// Scoped temporary directories and the files tests keep in them.
 #pragma once
 
 #include <cstdint>
@@ -10,32 +9,26 @@ namespace vrax::test {
 
 class TempDir {
  public:
-  // Creates a fresh directory under `base` (which must exist).
   explicit TempDir(const std::string& base = "/tmp");
   ~TempDir();
   TempDir(const TempDir&) = delete;
   TempDir& operator=(const TempDir&) = delete;
 
   const std::string& path() const { return path_; }
-  // The path of `name` inside the directory (nothing is created).
   std::string File(const std::string& name) const;
 
  private:
   std::string path_;
 };
 
-// Writes `bytes` to `path`, replacing it.
 void WriteFileBytes(const std::string& path, const std::vector<uint8_t>& bytes);
 std::vector<uint8_t> ReadFileBytes(const std::string& path);
-// Overwrites bytes at `offset` of an existing file in place.
-void PatchFileBytes(const std::string& path, uint64_t offset, const std::vector<uint8_t>& bytes);
 uint64_t FileSize(const std::string& path);
 
 // `size` bytes in which every byte depends on its position, so a transfer
 // at the wrong offset is visible.
 std::vector<uint8_t> PatternBytes(size_t size, uint8_t seed = 0);
 
-// A file of `size` pattern bytes in `dir`; returns its path.
 std::string MakeImage(const TempDir& dir, const std::string& name, size_t size,
                       uint8_t seed = 0);
 

@@ -1,35 +1,12 @@
 #include "support/volume_fixture.h"
 
-#include <cstdlib>
 #include <cstring>
 
 #include "fileio/drive_table.h"
 #include "volume/format/bytes.h"
 #include "volume/index/index.h"
-#include <sys/wait.h>
 
 namespace vrax::test {
-
-int FormatVolume(const std::string& image, const std::string& arguments) {
-  const std::string command = std::string(VRAX_MKFS_PATH) + " --force " + arguments + " '" + image +
-                              "' > '" + image + ".log' 2>&1";
-  const int status = std::system(command.c_str());
-  return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-}
-
-CheckerResult RunChecker(const std::string& image) {
-  CheckerResult result;
-  const std::string log = image + ".fsck";
-  // The checker's own sanitizer reports must not pass for "problems found".
-  const std::string command = "ASAN_OPTIONS=exitcode=86 UBSAN_OPTIONS=exitcode=86 timeout 120 " +
-                              std::string(VRAX_FSCK_PATH) + " -v '" + image + "' > '" + log +
-                              "' 2>&1";
-  const int status = std::system(command.c_str());
-  result.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-  const auto bytes = ReadFileBytes(log);
-  result.output.assign(bytes.begin(), bytes.end());
-  return result;
-}
 
 void VolumeTest::ExpectClean() {
   const CheckerResult result = RunChecker(image_);
@@ -62,8 +39,7 @@ void VolumeTest::Unmount() {
 
 Toolkit* VolumeTest::Open(const std::string& path) {
   Toolkit* t = nullptr;
-  const int32_t error = ToolkitOpen(t, path.c_str());
-  EXPECT_EQ(error, 0) << path;
+  EXPECT_EQ(ToolkitOpen(t, path.c_str()), 0) << path;
   return t;
 }
 
@@ -74,24 +50,33 @@ int32_t VolumeTest::OpenResult(const std::string& path) {
   return error;
 }
 
-std::vector<std::pair<std::string, uint32_t>> VolumeTest::List(const std::string& path) {
+std::vector<std::pair<std::string, uint32_t>> ListEntries(const std::string& path,
+                                                          uint32_t offset, int32_t* error) {
   std::vector<std::pair<std::string, uint32_t>> names;
-  Toolkit* t = Open(path);
-  if (t == nullptr) return names;
+  Toolkit* t = nullptr;
+  int32_t failed = ToolkitOpen(t, path.c_str());
   std::vector<uint8_t> buffer(4096);
-  for (uint32_t offset = 64;; ) {
+  while (failed == 0) {
     uint32_t delivered = 0;
-    const int32_t error = ReadDirectory(t, offset, 4096, buffer.data(), delivered);
-    EXPECT_EQ(error, 0);
+    failed = ReadDirectory(t, offset, 4096, buffer.data(), delivered);
     for (uint32_t i = 0; i + kDirRecordSize <= delivered; i += kDirRecordSize) {
       const char* name = reinterpret_cast<const char*>(buffer.data() + i);
       names.emplace_back(std::string(name, strnlen(name, kDirRecordNameSize)),
                          GetLE32(buffer.data() + i + kDirRecordNameSize));
     }
-    if (error != 0 || delivered < 4096) break;
+    if (delivered < 4096) break;
     offset += delivered;
   }
   ToolkitClose(t);
+  if (error != nullptr) *error = failed;
+  return names;
+}
+
+std::vector<std::pair<std::string, uint32_t>> VolumeTest::List(const std::string& path,
+                                                               uint32_t offset) {
+  int32_t error = 0;
+  auto names = ListEntries(path, offset, &error);
+  EXPECT_EQ(error, 0) << path;
   return names;
 }
 

@@ -1,5 +1,5 @@
-// Volumes for engine tests: images formatted by the real vrax-mkfs, mounted
-// through the real device layer as drive "/1".
+// Images formatted by the real vrax-mkfs, mounted through the device layer
+// as drive "/1".
 #pragma once
 
 #include <gtest/gtest.h>
@@ -11,22 +11,12 @@
 #include "blockdev/block_device.h"
 #include "platform/settings.h"
 #include "support/temp_file.h"
+#include "support/tool_runs.h"
 #include "volume/toolkit/toolkit.h"
 
 namespace vrax::test {
 
-// Runs vrax-mkfs on `image` with extra arguments (e.g. "--size 8M");
-// returns its exit code. Its output goes to `image`.log.
-int FormatVolume(const std::string& image, const std::string& arguments);
-
-struct CheckerResult {
-  int exitCode = -1;
-  std::string output;
-};
-// Runs the real vrax-fsck on `image` (unmounted or mounted: it only reads).
-CheckerResult RunChecker(const std::string& image);
-
-// Output of a command run while a lambda runs, from standard output.
+// What `f` writes to standard output.
 template <typename F>
 std::string CapturedStdout(F&& f) {
   ::testing::internal::CaptureStdout();
@@ -34,10 +24,15 @@ std::string CapturedStdout(F&& f) {
   return ::testing::internal::GetCapturedStdout();
 }
 
+// Names and record numbers ReadDirectory gives for `path` from `offset`
+// (64: past "..", "."), up to a failure, whose error goes to `error`.
+std::vector<std::pair<std::string, uint32_t>> ListEntries(const std::string& path,
+                                                          uint32_t offset = 64,
+                                                          int32_t* error = nullptr);
+
 class VolumeTest : public ::testing::Test {
  protected:
-  // The images are thrown away after each test: writes need not wait for
-  // stable storage.
+  // The images are thrown away: writes need not wait for stable storage.
   void SetUp() override { g_writeThrough = 0; }
   void TearDown() override {
     Unmount();
@@ -46,20 +41,18 @@ class VolumeTest : public ::testing::Test {
 
   // Formats a fresh image (mkfs arguments, --size included) and mounts it.
   void FormatAndMount(const std::string& arguments, bool writable = true);
-  // Mounts an existing image as drive "/1".
   void Mount(const std::string& image, bool writable = true);
   void Unmount();
 
-  // ToolkitOpen on `path`, expecting success.
   Toolkit* Open(const std::string& path);
   // ToolkitOpen's result for `path` (the Toolkit is closed again).
   int32_t OpenResult(const std::string& path);
 
-  // Runs vrax-fsck on the image and expects it clean.
   void ExpectClean();
 
-  // Names and record numbers of ReadDirectory at offset 64 onwards.
-  std::vector<std::pair<std::string, uint32_t>> List(const std::string& path);
+  // ListEntries, expecting no error.
+  std::vector<std::pair<std::string, uint32_t>> List(const std::string& path,
+                                                     uint32_t offset = 64);
 
   TempDir dir_;
   std::string image_;

@@ -1,62 +1,60 @@
-// The engine mounts what vrax-mkfs writes and can grow it: the root opens,
-// lists empty, takes names; records and clusters are handed out from what
-// the format left free, and the MFT grows past its first records.
 #include <gtest/gtest.h>
 
-#include "mkfs_harness.h"
+#include "support/image_toolkit.h"
 #include "support/volume_fixture.h"
 #include "volume/allocation/allocation.h"
 #include "volume/attributes/attributes.h"
 #include "volume/format/attribute.h"
+#include "volume/format/descriptor.h"
 #include "volume/format/record.h"
-#include "volume/index/index.h"
 #include "volume/index/index_update.h"
 
-namespace vrax::mkfs_test {
+namespace vrax {
 namespace {
 
-class MkfsMount : public test::VolumeTest, public ::testing::WithParamInterface<std::string> {
- protected:
-  // The first cluster behind everything the system records own.
-  uint32_t FirstFreeCluster() {
-    const FormattedImage image(image_);
-    uint32_t end = 0;
-    for (uint32_t n = 0; n < record::kSystemRecords; ++n) {
-      std::vector<uint8_t> r;
-      EXPECT_TRUE(image.Record(n, r));
-      for (const uint8_t* a : Attributes(r)) {
-        if (!AttrIsNonResident(a)) continue;
-        for (const Extent& e : FormattedImage::Runs(a)) end = std::max(end, e.lcn + e.length);
-      }
-    }
-    return end;
-  }
+struct Geometry {
+  std::string options;
+  uint32_t sectorSize, clusterSize, recordSize, indexSize;
 };
 
-TEST_P(MkfsMount, RootOpensAsAnEmptyDirectory) {
-  FormatAndMount("--size 16M " + GetParam());
-  Toolkit* root = Open("/1");
-  ASSERT_NE(root, nullptr);
-  EXPECT_TRUE(IsDirectory(root));
-  EXPECT_EQ(OpenedRecordNumber(root), 5u);
-  std::vector<uint8_t> buffer(4096);
-  uint32_t delivered = 0;
-  EXPECT_EQ(ReadDirectory(root, 0, 4096, buffer.data(), delivered), 0);
-  EXPECT_EQ(delivered, 64u);  // ".." and "." only
-  ToolkitClose(root);
-  EXPECT_EQ(OpenResult("/1/.."), 0);
-}
+class MkfsMount : public test::VolumeTest, public ::testing::WithParamInterface<Geometry> {};
 
-TEST_P(MkfsMount, AllocationStartsAfterTheSystemAreasAndTheMftGrows) {
-  FormatAndMount("--size 16M " + GetParam());
-  const uint32_t firstFree = FirstFreeCluster();
+TEST_P(MkfsMount, TheVolumeIsSoundAndGrows) {
+  const Geometry& g = GetParam();
+  image_ = dir_.File("volume.img");
+  test::FormatImage(image_, "--size 16M " + g.options);
+  uint32_t firstFree = 0;
+  {
+    test::ImageBuilder b(image_);
+    const test::ImageGeometry& v = b.geometry();
+    EXPECT_EQ(v.bytesPerSector, g.sectorSize);
+    EXPECT_EQ(v.clusterSize, g.clusterSize);
+    EXPECT_EQ(v.recordSize, g.recordSize);
+    EXPECT_EQ(v.indexBlockSize, g.indexSize);
+    EXPECT_EQ(v.totalSectors, (16u << 20) / g.sectorSize);
+    firstFree = b.FindFreeClusters(1);
+    for (uint32_t n = 0; n < v.mftRecords; ++n) {
+      EXPECT_EQ(ValidateRecord(b.ReadRecord(n).data(), v.recordSize, v.clusterCount), 0) << n;
+    }
+  }
+  const test::CheckerResult check = test::RunChecker(image_, "");
+  EXPECT_EQ(check.exitCode, 0) << check.output;
+  EXPECT_TRUE(check.output.empty()) << check.output;
+  Mount(image_);
   Toolkit* root = Open("/1");
   ASSERT_NE(root, nullptr);
+  EXPECT_TRUE(List("/1").empty());  // ".." and "." only
+  uint8_t d[kDescriptorSize] = {};
+  EXPECT_EQ(ReadDescriptor(root, d), 0);
+  EXPECT_EQ(d[0], 0x9B);
+  EXPECT_EQ(DescriptorSize(d), 0x8000u);
   const uint32_t held = RecordsHeld(root);
   for (uint32_t expected = 11; expected < held + 20; ++expected) {
     uint32_t n = 0;
     ASSERT_EQ(AllocateRecord(root, n), 0);
     ASSERT_EQ(n, expected);
+    const std::string name = "n" + std::to_string(n);
+    ASSERT_EQ(IndexInsert(root, root->fileChain, name.c_str(), name.size(), n), 0) << name;
   }
   EXPECT_EQ(RecordsHeld(root), held + 128);
   uint32_t bitmapBytes = 0;
@@ -67,24 +65,17 @@ TEST_P(MkfsMount, AllocationStartsAfterTheSystemAreasAndTheMftGrows) {
   EXPECT_EQ(count, 4u);
   EXPECT_GE(lcn, firstFree);
   ToolkitClose(root);
+  EXPECT_EQ(List("/1").size(), held + 9);
+  EXPECT_EQ(OpenResult("/1/.."), 0);
 }
 
-TEST_P(MkfsMount, RootTakesNames) {
-  FormatAndMount("--size 16M " + GetParam());
-  Toolkit* root = Open("/1");
-  ASSERT_NE(root, nullptr);
-  for (uint32_t n = 11; n < 31; ++n) {
-    const std::string name = "n" + std::to_string(n);
-    ASSERT_EQ(IndexInsert(root, root->fileChain, name.c_str(), name.size(), n), 0) << name;
-  }
-  ToolkitClose(root);
-  EXPECT_EQ(List("/1").size(), 20u);
-}
-
-INSTANTIATE_TEST_SUITE_P(Geometries, MkfsMount,
-                         ::testing::Values("", "--sector-size 4096 --record-size 1K",
-                                           "--cluster-size 512 --record-size 2K",
-                                           "--cluster-size 64K --record-size 64K"));
+INSTANTIATE_TEST_SUITE_P(
+    Geometries, MkfsMount,
+    ::testing::Values(Geometry{"", 512, 4096, 1024, 4096},
+                      Geometry{"--sector-size 4096 --record-size 1K", 4096, 4096, 1024, 4096},
+                      Geometry{"--sector-size 4096", 4096, 4096, 4096, 4096},
+                      Geometry{"--cluster-size 512 --record-size 2K", 512, 512, 2048, 4096},
+                      Geometry{"--cluster-size 64K --record-size 64K", 512, 65536, 65536, 65536}));
 
 }  // namespace
-}  // namespace vrax::mkfs_test
+}  // namespace vrax

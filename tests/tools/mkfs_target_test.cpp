@@ -1,132 +1,99 @@
-// How vrax-mkfs treats its target and its command line: sizes, refusals,
-// existing volumes, exit codes.
 #include <gtest/gtest.h>
-#include <sys/stat.h>
 
 #include <algorithm>
+#include <filesystem>
 
-#include "mkfs_harness.h"
+#include "mkfs/geometry.h"
+#include "support/image_toolkit.h"
 #include "support/temp_file.h"
-#include "volume/format/record.h"
 
 namespace vrax::mkfs_test {
 
-using test::FileSize;
-using test::MakeImage;
-using test::PatternBytes;
-using test::TempDir;
 namespace {
+
+using namespace vrax::test;
 
 class MkfsTarget : public ::testing::Test {
  protected:
-  ToolRun Mkfs(const std::vector<std::string>& args) { return RunMkfs(args, dir_.path()); }
-  bool Exists(const std::string& path) {
-    struct stat st {};
-    return stat(path.c_str(), &st) == 0;
-  }
-
   TempDir dir_;
   const std::string image_ = dir_.File("volume.img");
 };
-
-TEST_F(MkfsTarget, SuccessPrintsTheSummary) {
-  const ToolRun run = Mkfs({"--size", "64M", image_});
-  ASSERT_EQ(run.exitCode, 0) << run.err;
-  EXPECT_NE(run.out.find("16384"), std::string::npos) << run.out;  // clusters
-  EXPECT_NE(run.out.find("free"), std::string::npos) << run.out;
-  EXPECT_TRUE(run.err.empty()) << run.err;
-}
-
-TEST_F(MkfsTarget, SizesTakeSuffixesInPowersOf1024) {
-  ASSERT_EQ(Mkfs({"--size=3m", image_}).exitCode, 0);
-  EXPECT_EQ(FormattedImage(image_).boot().totalSectors, (3u << 20) / 512);
-}
 
 // The file ends exactly at --size; whatever is not a whole sector at the end
 // stays outside the volume.
 TEST_F(MkfsTarget, NeverGrowsAFileBeyondItsSize) {
   const uint64_t size = (4ull << 20) + 100;
-  ASSERT_EQ(Mkfs({"--size", std::to_string(size), image_}).exitCode, 0);
+  ASSERT_EQ(RunMkfs({"--size=" + std::to_string(size), image_}), 0);
   EXPECT_EQ(FileSize(image_), size);
-  EXPECT_EQ(FormattedImage(image_).boot().totalSectors, (4u << 20) / 512);
+  EXPECT_EQ(ImageBuilder(image_).geometry().totalSectors, (4u << 20) / 512);
 
   const std::string big = MakeImage(dir_, "big.img", 8 << 20);
-  ASSERT_EQ(Mkfs({"--size", "2M", big}).exitCode, 0);
+  ASSERT_EQ(RunMkfs({"--size", "2M", big}), 0);
   EXPECT_EQ(FileSize(big), 2u << 20);
 }
 
 TEST_F(MkfsTarget, ExistingFileKeepsItsSizeAndLosesItsContents) {
   const size_t size = 3 << 20;
   const std::string path = MakeImage(dir_, "old.img", size);
-  ASSERT_EQ(Mkfs({path}).exitCode, 0);
+  ASSERT_EQ(RunMkfs({path}), 0);
   EXPECT_EQ(FileSize(path), size);
-  const std::vector<uint8_t> bytes = WholeFile(path);
+  const std::vector<uint8_t> bytes = ReadFileBytes(path);
   EXPECT_EQ(std::count(bytes.end() - (1 << 20), bytes.end(), 0), 1 << 20);  // free clusters
 }
 
-TEST_F(MkfsTarget, ImpossibleGeometryIsRefusedBeforeAnythingIsCreated) {
-  // The whole matrix of rules is in mkfs_units_test.cpp; these reach the
-  // exit path of each kind of unit.
-  const std::vector<std::vector<std::string>> refused = {
-      {"--sector-size", "1024"},
-      {"--sector-size", "4096", "--cluster-size", "2048"},  // not a multiple of the sector
-      {"--record-size", "512"},
-      {"--cluster-size", "16K", "--index-size", "8K"},
-  };
-  for (std::vector<std::string> args : refused) {
-    args.insert(args.end(), {"--size", "64M", image_});
-    const ToolRun run = Mkfs(args);
-    EXPECT_EQ(run.exitCode, 2) << args[1];
-    EXPECT_FALSE(run.err.empty());
-    EXPECT_FALSE(Exists(image_)) << args[1];
-  }
-}
-
-TEST_F(MkfsTarget, VolumesThatCannotHoldEnoughAreRefused) {
-  const ToolRun tooSmall = Mkfs({"--size", "256K", image_});
-  EXPECT_EQ(tooSmall.exitCode, 2);
-  EXPECT_NE(tooSmall.err.find("too small"), std::string::npos) << tooSmall.err;
-  EXPECT_FALSE(Exists(image_));
+TEST_F(MkfsTarget, ImpossibleVolumesAreRefused) {
+  EXPECT_EQ(
+      RunMkfs({"--sector-size", "4096", "--cluster-size", "2048", "--size", "64M", image_}), 2);
+  EXPECT_EQ(RunMkfs({"--size", "256K", image_}), 2);
+  EXPECT_FALSE(std::filesystem::exists(image_));
   // 2^32 sectors of 512 bytes do not fit the boot sector's 32-bit count.
-  EXPECT_EQ(Mkfs({"--size", "2048G", image_}).exitCode, 2);
-  EXPECT_FALSE(Exists(image_));
+  EXPECT_EQ(RunMkfs({"--size", "2048G", image_}), 2);
+  EXPECT_FALSE(std::filesystem::exists(image_));
   const std::string tiny = MakeImage(dir_, "tiny.img", 64 << 10);
-  EXPECT_EQ(Mkfs({tiny}).exitCode, 2);
-  EXPECT_EQ(WholeFile(tiny), PatternBytes(64 << 10));
+  EXPECT_EQ(RunMkfs({tiny}), 2);
+  EXPECT_EQ(ReadFileBytes(tiny), PatternBytes(64 << 10));
 }
 
 TEST_F(MkfsTarget, UsageErrorsAndBadValuesHaveTheirOwnCodes) {
-  EXPECT_EQ(Mkfs({image_}).exitCode, 1);  // a new file needs --size
-  EXPECT_EQ(Mkfs({"--size", "64M"}).exitCode, 1);
-  EXPECT_EQ(Mkfs({"--bogus", "--size", "64M", image_}).exitCode, 1);
-  EXPECT_EQ(Mkfs({"--size", "64M", image_, "second.img"}).exitCode, 1);
-  EXPECT_EQ(Mkfs({image_, "--size"}).exitCode, 1);
-  EXPECT_EQ(Mkfs({"--size", "64Q", image_}).exitCode, 2);
-  EXPECT_EQ(Mkfs({"--size", "-64M", image_}).exitCode, 2);
-  EXPECT_EQ(Mkfs({"--size", "99999999999999999999", image_}).exitCode, 2);
-  EXPECT_FALSE(Exists(image_));
-  const ToolRun help = Mkfs({"--help"});
-  EXPECT_EQ(help.exitCode, 0);
-  EXPECT_NE(help.out.find("Exit codes"), std::string::npos);
-}
-
-TEST_F(MkfsTarget, ADirectoryIsNoTarget) {
-  EXPECT_EQ(Mkfs({"--size", "64M", dir_.path()}).exitCode, 3);
+  EXPECT_EQ(RunMkfs({image_}), 1);  // a new file needs --size
+  EXPECT_EQ(RunMkfs({"--size", "64M"}), 1);
+  EXPECT_EQ(RunMkfs({"--bogus", "--size", "64M", image_}), 1);
+  EXPECT_EQ(RunMkfs({"--size", "64M", image_, "second.img"}), 1);
+  EXPECT_EQ(RunMkfs({"--size", "64Q", image_}), 2);
+  EXPECT_EQ(RunMkfs({"--size", "99999999999999999999", image_}), 2);
+  EXPECT_FALSE(std::filesystem::exists(image_));
+  EXPECT_EQ(RunMkfs({"--help"}), 0);
+  EXPECT_EQ(RunMkfs({"--size", "64M", dir_.path()}), 3);  // a directory is no target
 }
 
 TEST_F(MkfsTarget, AnExistingVolumeIsOnlyReplacedWithForce) {
-  ASSERT_EQ(Mkfs({"--size", "8M", image_}).exitCode, 0);
-  const std::vector<uint8_t> before = WholeFile(image_);
+  ASSERT_EQ(RunMkfs({"--size", "8M", image_}), 0);
+  const std::vector<uint8_t> before = ReadFileBytes(image_);
 
-  const ToolRun refused = Mkfs({"--size", "16M", "--sector-size", "4096", image_});
-  EXPECT_EQ(refused.exitCode, 3);
-  EXPECT_NE(refused.err.find("--force"), std::string::npos) << refused.err;
-  EXPECT_EQ(WholeFile(image_), before);
+  EXPECT_EQ(RunMkfs({"--size", "16M", "--sector-size", "4096", image_}), 3);
+  EXPECT_EQ(ReadFileBytes(image_), before);
 
-  ASSERT_EQ(Mkfs({"--force", "--size", "16M", "--sector-size", "4096", image_}).exitCode, 0);
-  const FormattedImage after(image_);
-  EXPECT_EQ(after.boot().bytesPerSector, 4096u);
+  ASSERT_EQ(RunMkfs({"--force", "--size", "16M", "--sector-size", "4096", image_}), 0);
+  EXPECT_EQ(ImageBuilder(image_).geometry().bytesPerSector, 4096u);
   EXPECT_EQ(FileSize(image_), 16u << 20);
+}
+
+TEST(MkfsGeometry, ImpossibleUnitsAreRefused) {
+  const mkfs::GeometryRequest refused[] = {
+      {64 << 20, 1024},
+      {64 << 20, 4096, 2048},
+      {64 << 20, 0, 3000},
+      {64 << 20, 0, 128 << 10},
+      {64 << 20, 0, 0, 512},
+      {64 << 20, 0, 0, 0, 2048},
+      {64 << 20, 0, 16384, 0, 8192},
+  };
+  for (const mkfs::GeometryRequest& r : refused) {
+    mkfs::VolumeLayout l;
+    std::string error;
+    EXPECT_FALSE(mkfs::ComputeLayout(r, l, error)) << r.sectorSize << "/" << r.clusterSize;
+    EXPECT_FALSE(error.empty());
+  }
 }
 
 }  // namespace

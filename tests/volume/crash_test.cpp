@@ -1,14 +1,8 @@
-// Power-loss emulation, as file-system projects prove crash safety: each
-// operation runs on a copy of a prepared volume once for every k from 0 to
-// the number of device writes it makes, with the device passing the first
-// k writes and silently dropping every later one, so that the engine "dies"
-// at write k. After each such crash:
-// - the checker finds nothing but leaks;
-// - every file reads back as it was before the operation or as one of the
-//   steps of the operation left it (data written in place: each byte old or
-//   new), and nothing else is there;
-// - the volume takes new work (create, write, make a directory);
-// - the repair leaves it clean, and every file is still as before or after.
+// Power loss at every device write k of an operation (later writes are
+// dropped): the checker then finds nothing but leaks, every file reads as
+// before the operation or as one of its steps left it (data written in
+// place: each byte old or new), the volume takes new work, and the repair
+// leaves it clean with every file still as before or after.
 #include <gtest/gtest.h>
 
 #include <cstdio>
@@ -21,120 +15,37 @@
 #include "blockdev/device_faults.h"
 #include "fsck/fsck.h"
 #include "fsck/repair.h"
+#include "helpers.h"
 #include "support/volume_fixture.h"
 #include "volume/attributes/attributes.h"
 #include "volume/attributes/record_edit.h"
 #include "volume/fileops/fileops.h"
-#include "volume/format/bytes.h"
-#include "volume/index/index.h"
 
 namespace vrax {
 namespace {
 
+using test::Bytes;
 using test::PatternBytes;
-using Bytes = std::vector<uint8_t>;
-// Every path of the volume (directories end in "/") and its contents.
-using Tree = std::map<std::string, Bytes>;
+using test::ReadTree;
+using test::Tree;
 using Step = std::function<void()>;
-
-// --- the engine through paths of drive /1 ------------------------------------
-
-void Write(const std::string& path, uint32_t offset, const Bytes& data) {
-  Toolkit* t = nullptr;
-  if (ToolkitOpen(t, path.c_str()) != 0 && ToolkitCreateFile(t, path.c_str()) != 0) return;
-  uint32_t done = 0;
-  FileWrite(t, offset, static_cast<uint32_t>(data.size()), data.data(), done);
-  ToolkitClose(t);
-}
-
-void Truncate(const std::string& path, uint32_t size) {
-  Toolkit* t = nullptr;
-  if (ToolkitOpen(t, path.c_str()) != 0) return;
-  FileTruncate(t, size);
-  ToolkitClose(t);
-}
-
+constexpr auto Create = test::CreatePath;
+constexpr auto Write = test::WritePath;
+constexpr auto Truncate = test::TruncatePath;
 uint32_t SizeOf(const std::string& path) {
-  Toolkit* t = nullptr;
-  uint32_t size = 0;
-  if (ToolkitOpen(t, path.c_str()) == 0) FileSize(t, size);
-  ToolkitClose(t);
-  return size;
+  return static_cast<uint32_t>(test::ReadPath(path).size());
 }
 
-void Create(const std::string& path) {
-  Toolkit* t = nullptr;
-  ToolkitCreateFile(t, path.c_str());
-  ToolkitClose(t);
-}
-
-std::vector<std::string> Names(Toolkit* t) {
-  std::vector<std::string> names;
-  Bytes slice(4096);
-  for (uint32_t offset = 64;;) {
-    uint32_t delivered = 0;
-    const int32_t error = ReadDirectory(t, offset, 4096, slice.data(), delivered);
-    for (uint32_t i = 0; i + kDirRecordSize <= delivered; i += kDirRecordSize) {
-      const char* name = reinterpret_cast<const char*>(slice.data() + i);
-      names.emplace_back(name, strnlen(name, kDirRecordNameSize));
-    }
-    if (error != 0 || delivered < 4096) break;
-    offset += delivered;
-  }
-  return names;
-}
-
-// Reads the whole tree below `dir` ("/1" for the root) into `tree`.
-void ReadTree(const std::string& dir, Tree& tree) {
-  Toolkit* t = nullptr;
-  if (ToolkitOpen(t, dir.c_str()) != 0) return;
-  const std::vector<std::string> names = Names(t);
-  ToolkitClose(t);
-  for (const std::string& name : names) {
-    const std::string path = dir + "/" + name;
-    Toolkit* f = nullptr;
-    if (ToolkitOpen(f, path.c_str()) != 0) {
-      tree[path] = Bytes{'?'};  // named but not openable: never equal to a real state
-      continue;
-    }
-    if (IsDirectory(f)) {
-      ToolkitClose(f);
-      tree[path + "/"] = Bytes{};
-      ReadTree(path, tree);
-      continue;
-    }
-    uint32_t size = 0;
-    FileSize(f, size);
-    Bytes data(size);
-    uint32_t done = 0;
-    FileRead(f, 0, size, data.data(), done);
-    data.resize(done);
-    ToolkitClose(f);
-    tree[path] = data;
-  }
-}
-
-Tree TreeOf() {
-  Tree tree;
-  ReadTree("/1", tree);
-  return tree;
-}
-
-// Room left in the base record of `path`.
+// Room left in the base record of `path`, or 0 once the file continues in
+// extension records.
 uint32_t BaseRoom(const std::string& path) {
   Toolkit* t = nullptr;
   uint32_t room = 0;
-  if (ToolkitOpen(t, path.c_str()) == 0) room = RecordFreeRoom(t->fileChain.head->image);
+  if (ToolkitOpen(t, path.c_str()) == 0 && t->fileChain.head->next == nullptr) {
+    room = RecordFreeRoom(t->fileChain.head->image);
+  }
   ToolkitClose(t);
   return room;
-}
-
-bool HasList(const std::string& path) {
-  Toolkit* t = nullptr;
-  bool list = false;
-  if (ToolkitOpen(t, path.c_str()) == 0) list = t->fileChain.head->next != nullptr;
-  ToolkitClose(t);
-  return list;
 }
 
 // Makes `path` a file of one-cluster runs (every cluster it gets is
@@ -165,34 +76,32 @@ void UseAllRecords(const std::string& dir) {
   for (uint32_t i = 0; i < free; ++i) Create(dir + "/r" + std::to_string(i));
 }
 
-// --- checking -------------------------------------------------------------------
-
-struct Verdict {
-  bool readable = false;
-  uint64_t problems = 0;
-  uint64_t leaks = 0;
+struct Verdict : fsck::CheckPass {
   std::string text;
 };
 
-Verdict Check(const std::string& image) {
+std::string Printed(const std::function<void(std::FILE*)>& run) {
   char* buffer = nullptr;
   size_t length = 0;
   std::FILE* out = open_memstream(&buffer, &length);
-  const fsck::CheckPass pass = fsck::CheckOnce(image, false, out, out);
+  run(out);
   std::fclose(out);
-  Verdict v{pass.readable, pass.problems, pass.leaks, std::string(buffer, length)};
+  std::string text(buffer, length);
   std::free(buffer);
+  return text;
+}
+
+Verdict Check(const std::string& image) {
+  Verdict v;
+  v.text = Printed([&](std::FILE* out) {
+    static_cast<fsck::CheckPass&>(v) = fsck::CheckOnce(image, false, out, out);
+  });
   return v;
 }
 
 int Repair(const std::string& image, std::string& text) {
-  char* buffer = nullptr;
-  size_t length = 0;
-  std::FILE* out = open_memstream(&buffer, &length);
-  const int code = fsck::RepairVolume(image, false, out, out);
-  std::fclose(out);
-  text.assign(buffer, length);
-  std::free(buffer);
+  int code = -1;
+  text = Printed([&](std::FILE* out) { code = fsck::RepairVolume(image, false, out, out); });
   return code;
 }
 
@@ -240,8 +149,6 @@ std::string Mismatch(const std::vector<Tree>& states, const Tree& got, bool mayL
   return "";
 }
 
-// --- the scenarios --------------------------------------------------------------
-
 struct Scenario {
   const char* name;
   std::function<void()> prepare;
@@ -249,32 +156,27 @@ struct Scenario {
   // Paths that may be missing right after a crash (a name between its
   // unlinking and its relinking), which the repair must bring back.
   bool mayLackUntilRepaired = false;
-  // Checks, after the operation ran without a crash, that it did what the
-  // scenario is about.
+  // Run once without a crash: the operation did what the scenario is about.
   std::function<void()> verify = [] {};
 };
 
 class CrashTest : public test::VolumeTest {
  protected:
-  void Run(const Scenario& s) { Run(s, false); }
-
   // With `torn`, the write at the crash reaches the disk in its first
   // sector only: a record or index block cut that way must fail its
   // fix-ups and be reported, never read as sound.
-  void Run(const Scenario& s, bool torn, const std::string& geometry = "") {
+  void Run(const Scenario& s, bool torn = false, const std::string& geometry = "") {
     FormatAndMount("--size 8M " + geometry);
     s.prepare();
     Unmount();
     base_ = test::ReadFileBytes(image_);
-    ASSERT_TRUE(Check(image_).problems + Check(image_).leaks == 0) << Check(image_).text;
-    // The states the operation passes through, and its writes.
     std::vector<Tree> states;
     Restore();
-    states.push_back(TreeOf());
+    states.push_back(ReadTree());
     const uint64_t first = DeviceWriteCount(*device_);
     for (const Step& step : s.steps) {
       step();
-      states.push_back(TreeOf());
+      states.push_back(ReadTree());
     }
     const uint64_t writes = DeviceWriteCount(*device_) - first;
     s.verify();
@@ -282,10 +184,11 @@ class CrashTest : public test::VolumeTest {
     for (uint64_t k = 0; k <= writes; ++k) {
       SCOPED_TRACE(std::string(s.name) + ", crash after write " + std::to_string(k) + " of " +
                    std::to_string(writes));
+      const Verdict crashed = CrashAt(s, k, torn);
       if (torn) {
-        TearAt(s, k);
+        CheckTorn(crashed);
       } else {
-        CrashAt(s, k, states);
+        CheckCrashed(s, crashed, states);
       }
       if (HasFailure()) return;
     }
@@ -296,17 +199,22 @@ class CrashTest : public test::VolumeTest {
     Mount(image_);
   }
 
-  void CrashAt(const Scenario& s, uint64_t k, const std::vector<Tree>& states) {
+  // Runs the operation on the prepared volume with the device dying at
+  // write k; returns the checker's verdict on what it left.
+  Verdict CrashAt(const Scenario& s, uint64_t k, bool torn) {
     Restore();
-    ArmDeviceCrash(*device_, static_cast<int64_t>(k));
+    ArmDeviceCrash(*device_, static_cast<int64_t>(k), torn ? 512 : 0);
     ::testing::internal::CaptureStderr();
     for (const Step& step : s.steps) step();
     ::testing::internal::GetCapturedStderr();
     Unmount();
-    const Verdict crashed = Check(image_);
+    return Check(image_);
+  }
+
+  void CheckCrashed(const Scenario& s, const Verdict& crashed, const std::vector<Tree>& states) {
     ASSERT_TRUE(crashed.readable && crashed.problems == 0) << crashed.text;
     Mount(image_);
-    EXPECT_EQ(Mismatch(states, TreeOf(), s.mayLackUntilRepaired), "");
+    EXPECT_EQ(Mismatch(states, ReadTree(), s.mayLackUntilRepaired), "");
     TakesNewWork();
     Unmount();
     const Verdict worked = Check(image_);
@@ -317,7 +225,7 @@ class CrashTest : public test::VolumeTest {
     const Verdict repaired = Check(image_);
     ASSERT_EQ(repaired.problems + repaired.leaks, 0u) << repaired.text << repairText;
     Mount(image_);
-    Tree tree = TreeOf();
+    Tree tree = ReadTree();
     EXPECT_EQ(tree["/1/new-work"], PatternBytes(12000, 3));
     tree.erase("/1/new-work");
     tree.erase("/1/new-dir/");
@@ -326,14 +234,7 @@ class CrashTest : public test::VolumeTest {
     Unmount();
   }
 
-  void TearAt(const Scenario& s, uint64_t k) {
-    Restore();
-    ArmDeviceCrash(*device_, static_cast<int64_t>(k), 512);
-    ::testing::internal::CaptureStderr();
-    for (const Step& step : s.steps) step();
-    ::testing::internal::GetCapturedStderr();
-    Unmount();
-    const Verdict torn = Check(image_);
+  void CheckTorn(const Verdict& torn) {
     ASSERT_TRUE(torn.readable) << torn.text;
     std::istringstream lines(torn.text);
     for (std::string line; std::getline(lines, line);) {
@@ -342,7 +243,7 @@ class CrashTest : public test::VolumeTest {
     }
     Mount(image_);
     ::testing::internal::CaptureStderr();
-    TreeOf();  // reading past the torn structure fails cleanly
+    ReadTree();  // reading past the torn structure fails cleanly
     ::testing::internal::GetCapturedStderr();
     Unmount();
     std::string repairText;
@@ -352,7 +253,6 @@ class CrashTest : public test::VolumeTest {
 
   void TakesNewWork() {
     Write("/1/new-work", 0, PatternBytes(12000, 3));
-    EXPECT_EQ(SizeOf("/1/new-work"), 12000u);
     EXPECT_EQ(ToolkitMakeDirectory("/1/new-dir"), 0);
     Create("/1/new-dir/inner");
   }
@@ -362,51 +262,35 @@ class CrashTest : public test::VolumeTest {
 
 const Bytes kSmall = PatternBytes(700, 1);
 
-TEST_F(CrashTest, CreatingFilesAndDirectories) {
-  Run({"create in an empty directory", [] { ASSERT_EQ(ToolkitMakeDirectory("/1/d"), 0); },
-       {[] { Create("/1/d/new"); }}});
-  Run({"make a directory", [] {}, {[] { ToolkitMakeDirectory("/1/made"); }}});
-  Run({"create that splits an index block",
-       [] {
-         ASSERT_EQ(ToolkitMakeDirectory("/1/d"), 0);
-         for (int i = 0; i < 35; ++i) Create("/1/d/name-" + std::to_string(100 + i));
-       },
-       {[] { Create("/1/d/name-200"); }}});
-  Run({"create that grows the MFT",
-       [] {
-         ASSERT_EQ(ToolkitMakeDirectory("/1/d"), 0);
-         UseAllRecords("/1/d");
-       },
-       {[] { Create("/1/grown"); }}});
+void MakeDirectory(const std::string& path) { ASSERT_EQ(ToolkitMakeDirectory(path.c_str()), 0); }
+
+// Directory /1/d holding `count` names; 35 of this length fill the top
+// block, 37 split it into [name-135, end] over [name-100 .. name-134] and
+// [name-136], and 72 fill that second block.
+void Names(int count, const std::vector<std::string>& more = {}) {
+  MakeDirectory("/1/d");
+  for (int i = 0; i < count; ++i) Create("/1/d/name-" + std::to_string(100 + i));
+  for (const std::string& name : more) Create("/1/d/" + name);
 }
 
-TEST_F(CrashTest, WritingData) {
-  Run({"first write of a new file", [] { Create("/1/f"); }, {[] { Write("/1/f", 0, kSmall); }}});
-  Run({"write that moves the data out of the record",
-       [] { Write("/1/f", 0, kSmall); },
-       {[] { Write("/1/f", 700, PatternBytes(9000, 2)); }}});
-  Run({"append", [] { Write("/1/f", 0, PatternBytes(10000, 4)); },
-       {[] { Write("/1/f", 10000, PatternBytes(5000, 5)); }}});
-  Run({"overwrite in place", [] { Write("/1/f", 0, PatternBytes(40000, 4)); },
-       {[] { Write("/1/f", 1000, PatternBytes(20000, 6)); }}});
-  Run({"truncate", [] { Write("/1/f", 0, PatternBytes(40000, 4)); },
-       {[] { Truncate("/1/f", 6000); }}});
-  Run({"overwrite that truncates", [] { Write("/1/f", 0, PatternBytes(40000, 4)); },
-       {[] { Truncate("/1/f", 0); }, [] { Write("/1/f", 0, PatternBytes(9000, 7)); }}});
-  Run({"write that needs an extension record", [] { FragmentNearlyFull("/1/frag"); },
-       {[] { Write("/1/frag", SizeOf("/1/frag"), PatternBytes(32768, 9)); }},
-       false,
-       [] { EXPECT_TRUE(HasList("/1/frag")); }});
-  const auto withExtensions = [] {
-    FragmentNearlyFull("/1/frag");
-    Write("/1/frag", SizeOf("/1/frag"), PatternBytes(32768, 9));
-    ASSERT_TRUE(HasList("/1/frag"));
-  };
-  Run({"append to a file with extension records", withExtensions,
-       {[] { Write("/1/frag", SizeOf("/1/frag"), PatternBytes(20000, 10)); }}});
-  Run({"truncate of a file with extension records", withExtensions,
-       {[] { Truncate("/1/frag", 5000); }}});
+void WithExtensions() {
+  FragmentNearlyFull("/1/frag");
+  Write("/1/frag", SizeOf("/1/frag"), PatternBytes(32768, 9));
+  ASSERT_TRUE(BaseRoom("/1/frag") == 0);
 }
+
+const Scenario kSplit{"create that splits an index block", [] { Names(35); },
+                      {[] { Create("/1/d/name-200"); }}};
+const Scenario kExtend{"write that needs an extension record", [] { FragmentNearlyFull("/1/frag"); },
+                       {[] { Write("/1/frag", SizeOf("/1/frag"), PatternBytes(32768, 9)); }}};
+const Scenario kMove{"rename across directories",
+                     [] {
+                       MakeDirectory("/1/from");
+                       MakeDirectory("/1/to");
+                       Write("/1/from/moving", 0, kSmall);
+                     },
+                     {[] { ToolkitRename("/1/from/moving", "/1/to/moved"); }},
+                     true};
 
 // Deferred durability: the pieces' data and marks go out relaxed, the
 // records only at the commit, after a barrier. A crash anywhere leaves the
@@ -425,87 +309,81 @@ void WriteDeferred(const std::string& path, const std::vector<Bytes>& pieces) {
   ToolkitClose(t);
 }
 
-TEST_F(CrashTest, DeferredWritesCommitTogether) {
-  Run({"pieces of a new file, committed once", [] { Create("/1/f"); },
-       {[] { WriteDeferred("/1/f", {kSmall, PatternBytes(9000, 2), PatternBytes(30000, 3)}); }}});
-  Run({"pieces appended to a file, committed once",
-       [] { Write("/1/f", 0, PatternBytes(10000, 4)); },
-       {[] { WriteDeferred("/1/f", {PatternBytes(5000, 5), PatternBytes(20000, 6)}); }}});
-  Run({"pieces that need an extension record", [] { FragmentNearlyFull("/1/frag"); },
-       {[] { WriteDeferred("/1/frag", {PatternBytes(16384, 7), PatternBytes(16384, 8)}); }},
-       false,
-       [] { EXPECT_TRUE(HasList("/1/frag")); }});
-}
-
-TEST_F(CrashTest, RenamingAndRemoving) {
-  Run({"rename within a directory",
-       [] {
-         ASSERT_EQ(ToolkitMakeDirectory("/1/d"), 0);
-         Write("/1/d/old", 0, kSmall);
-         Create("/1/d/other");
-       },
-       {[] { ToolkitRename("/1/d/old", "/1/d/new"); }},
-       true});
-  Run({"rename across directories",
-       [] {
-         ASSERT_EQ(ToolkitMakeDirectory("/1/from"), 0);
-         ASSERT_EQ(ToolkitMakeDirectory("/1/to"), 0);
-         Write("/1/from/moving", 0, kSmall);
-       },
-       {[] { ToolkitRename("/1/from/moving", "/1/to/moved"); }},
-       true});
-  Run({"remove of a file with extension records",
-       [] {
-         FragmentNearlyFull("/1/frag");
-         Write("/1/frag", SizeOf("/1/frag"), PatternBytes(32768, 9));
-         ASSERT_TRUE(HasList("/1/frag"));
-       },
-       {[] { ToolkitRemove("/1/frag"); }}});
-  Run({"move of a directory",
-       [] {
-         ASSERT_EQ(ToolkitMakeDirectory("/1/a"), 0);
-         ASSERT_EQ(ToolkitMakeDirectory("/1/a/sub"), 0);
-         Write("/1/a/sub/f", 0, kSmall);
-         ASSERT_EQ(ToolkitMakeDirectory("/1/b"), 0);
-       },
-       {[] { ToolkitRename("/1/a/sub", "/1/b/sub2"); }},
-       true});
-  Run({"remove of a directory",
-       [] {
-         ASSERT_EQ(ToolkitMakeDirectory("/1/gone"), 0);
-         Create("/1/gone/x");
-         ToolkitRemove("/1/gone/x");
-       },
-       {[] { ToolkitRemove("/1/gone"); }}});
-  Run({"remove that empties an index block",
-       [] {
-         ASSERT_EQ(ToolkitMakeDirectory("/1/d"), 0);
-         for (int i = 0; i < 36; ++i) Create("/1/d/name-" + std::to_string(100 + i));
-       },
-       {[] { ToolkitRemove("/1/d/name-135"); }}});
-}
-
 // A split below the top block moves its middle name up into the parent
 // (one write links both halves); a name whose neighbour also leads to a
-// sub-tree is replaced by its successor.
-TEST_F(CrashTest, SplitsAndRemovalsBelowTheTop) {
-  // 37 names of this length split the top block: [name-135, end] over
-  // [name-100 .. name-134] and [name-136]; 72 fill that second block.
-  const auto names = [](int count, const std::vector<std::string>& more = {}) {
-    ASSERT_EQ(ToolkitMakeDirectory("/1/d"), 0);
-    for (int i = 0; i < count; ++i) Create("/1/d/name-" + std::to_string(100 + i));
-    for (const std::string& name : more) Create("/1/d/" + name);
-  };
-  Run({"create that splits a block below the top", [&] { names(72); },
-       {[] { Create("/1/d/name-200"); }}});
-  Run({"create that halves a block below the top", [&] { names(72, {"name-120a"}); },
-       {[] { Create("/1/d/name-120x"); }}});
-  // Until the block that takes the successor's place is written, the
-  // successor is named by nothing; the repair puts it back.
-  Run({"remove a name whose successor empties its block", [&] { names(37); },
-       {[] { ToolkitRemove("/1/d/name-135"); }}, true});
-  Run({"remove a name whose successor leaves a full block", [&] { names(72); },
-       {[] { ToolkitRemove("/1/d/name-135"); }}, true});
+// sub-tree is replaced by its successor, named by nothing until the block
+// that takes its place is written (the repair puts it back).
+const Scenario kScenarios[] = {
+    {"create in an empty directory", [] { MakeDirectory("/1/d"); }, {[] { Create("/1/d/new"); }}},
+    {"make a directory", [] {}, {[] { ToolkitMakeDirectory("/1/made"); }}},
+    kSplit,
+    {"create that grows the MFT",
+     [] {
+       MakeDirectory("/1/d");
+       UseAllRecords("/1/d");
+     },
+     {[] { Create("/1/grown"); }}},
+    {"create that splits a block below the top", [] { Names(72); }, {[] { Create("/1/d/name-200"); }}},
+    {"create that halves a block below the top", [] { Names(72, {"name-120a"}); },
+     {[] { Create("/1/d/name-120x"); }}},
+    {"first write of a new file", [] { Create("/1/f"); }, {[] { Write("/1/f", 0, kSmall); }}},
+    {"write that moves the data out of the record", [] { Write("/1/f", 0, kSmall); },
+     {[] { Write("/1/f", 700, PatternBytes(9000, 2)); }}},
+    {"append", [] { Write("/1/f", 0, PatternBytes(10000, 4)); },
+     {[] { Write("/1/f", 10000, PatternBytes(5000, 5)); }}},
+    {"overwrite in place", [] { Write("/1/f", 0, PatternBytes(40000, 4)); },
+     {[] { Write("/1/f", 1000, PatternBytes(20000, 6)); }}},
+    {"truncate", [] { Write("/1/f", 0, PatternBytes(40000, 4)); }, {[] { Truncate("/1/f", 6000); }}},
+    {"overwrite that truncates", [] { Write("/1/f", 0, PatternBytes(40000, 4)); },
+     {[] { Truncate("/1/f", 0); }, [] { Write("/1/f", 0, PatternBytes(9000, 7)); }}},
+    {kExtend.name, kExtend.prepare, kExtend.steps, false,
+     [] { EXPECT_EQ(BaseRoom("/1/frag"), 0u); }},
+    {"append to a file with extension records", WithExtensions,
+     {[] { Write("/1/frag", SizeOf("/1/frag"), PatternBytes(20000, 10)); }}},
+    {"truncate of a file with extension records", WithExtensions, {[] { Truncate("/1/frag", 5000); }}},
+    {"pieces of a new file, committed once", [] { Create("/1/f"); },
+     {[] { WriteDeferred("/1/f", {kSmall, PatternBytes(9000, 2), PatternBytes(30000, 3)}); }}},
+    {"pieces appended to a file, committed once", [] { Write("/1/f", 0, PatternBytes(10000, 4)); },
+     {[] { WriteDeferred("/1/f", {PatternBytes(5000, 5), PatternBytes(20000, 6)}); }}},
+    {"pieces that need an extension record", [] { FragmentNearlyFull("/1/frag"); },
+     {[] { WriteDeferred("/1/frag", {PatternBytes(16384, 7), PatternBytes(16384, 8)}); }},
+     false,
+     [] { EXPECT_EQ(BaseRoom("/1/frag"), 0u); }},
+    {"rename within a directory",
+     [] {
+       MakeDirectory("/1/d");
+       Write("/1/d/old", 0, kSmall);
+       Create("/1/d/other");
+     },
+     {[] { ToolkitRename("/1/d/old", "/1/d/new"); }},
+     true},
+    kMove,
+    {"remove of a file with extension records", WithExtensions, {[] { ToolkitRemove("/1/frag"); }}},
+    {"move of a directory",
+     [] {
+       MakeDirectory("/1/a");
+       MakeDirectory("/1/a/sub");
+       Write("/1/a/sub/f", 0, kSmall);
+       MakeDirectory("/1/b");
+     },
+     {[] { ToolkitRename("/1/a/sub", "/1/b/sub2"); }},
+     true},
+    {"remove of a directory",
+     [] {
+       MakeDirectory("/1/gone");
+       Create("/1/gone/x");
+       ToolkitRemove("/1/gone/x");
+     },
+     {[] { ToolkitRemove("/1/gone"); }}},
+    {"remove that empties an index block", [] { Names(36); }, {[] { ToolkitRemove("/1/d/name-135"); }}},
+    {"remove a name whose successor empties its block", [] { Names(37); },
+     {[] { ToolkitRemove("/1/d/name-135"); }}, true},
+    {"remove a name whose successor leaves a full block", [] { Names(72); },
+     {[] { ToolkitRemove("/1/d/name-135"); }}, true},
+};
+
+TEST_F(CrashTest, EveryCrashLeavesOnlyLeaks) {
+  for (const Scenario& s : kScenarios) Run(s);
 }
 
 // Sectors larger than records (a record is then part of one sector) and
@@ -513,38 +391,15 @@ TEST_F(CrashTest, SplitsAndRemovalsBelowTheTop) {
 TEST_F(CrashTest, OtherGeometries) {
   for (const char* geometry : {"--sector-size 4096", "--cluster-size 512"}) {
     SCOPED_TRACE(geometry);
-    Run({"create that splits an index block",
-         [] {
-           ASSERT_EQ(ToolkitMakeDirectory("/1/d"), 0);
-           for (int i = 0; i < 35; ++i) Create("/1/d/name-" + std::to_string(100 + i));
-         },
-         {[] { Create("/1/d/name-200"); }}},
-        false, geometry);
-    Run({"write that needs an extension record", [] { FragmentNearlyFull("/1/frag"); },
-         {[] { Write("/1/frag", SizeOf("/1/frag"), PatternBytes(32768, 9)); }}},
-        false, geometry);
-    Run({"rename across directories",
-         [] {
-           ASSERT_EQ(ToolkitMakeDirectory("/1/from"), 0);
-           ASSERT_EQ(ToolkitMakeDirectory("/1/to"), 0);
-           Write("/1/from/moving", 0, kSmall);
-         },
-         {[] { ToolkitRename("/1/from/moving", "/1/to/moved"); }},
-         true},
-        false, geometry);
+    for (const Scenario& s : {kSplit, kExtend, kMove}) Run(s, false, geometry);
   }
 }
 
 TEST_F(CrashTest, TornWritesAreCaughtNotTrusted) {
-  Run({"torn create", [] { ASSERT_EQ(ToolkitMakeDirectory("/1/d"), 0); },
-       {[] { Create("/1/d/new"); }}},
+  Run({"torn create", [] { MakeDirectory("/1/d"); }, {[] { Create("/1/d/new"); }}}, true);
+  Run({"torn rename", [] { Write("/1/old", 0, kSmall); }, {[] { ToolkitRename("/1/old", "/1/new"); }}},
       true);
-  Run({"torn rename", [] { Write("/1/old", 0, kSmall); },
-       {[] { ToolkitRename("/1/old", "/1/new"); }}},
-      true);
-  Run({"torn write of an extension record", [] { FragmentNearlyFull("/1/frag"); },
-       {[] { Write("/1/frag", SizeOf("/1/frag"), PatternBytes(32768, 9)); }}},
-      true);
+  Run(kExtend, true);
 }
 
 }  // namespace

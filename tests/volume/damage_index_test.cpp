@@ -1,13 +1,3 @@
-// Damaged directory indexes: INDX blocks with broken headers, entries and
-// sub-node links, and index roots without a proper end. Each makes listing
-// and looking up through the damaged node fail with 114, without a crash, a
-// hang or a read outside a buffer.
-//
-// The index damaged is the sample volume's /1/tree, three levels of blocks:
-// the top block, its children ("middle" blocks) and their children (leaves),
-// every entry with a sub-node except in the leaves. The first middle block
-// hangs below the top block's first entry, the first leaf below that
-// block's first entry, so the smallest name is reached through both.
 #include <gtest/gtest.h>
 
 #include <functional>
@@ -15,7 +5,7 @@
 #include <vector>
 
 #include "platform/error_codes.h"
-#include "support/image_builder.h"
+#include "support/sample_volume.h"
 #include "volume/format/attribute.h"
 #include "volume/format/bytes.h"
 #include "volume/format/index_node.h"
@@ -26,95 +16,82 @@ namespace {
 using test::IndexBlockInfo;
 using test::SampleVolumeTest;
 
-class IndexDamageTest : public SampleVolumeTest {
+using Damage = std::function<void(test::ImageBuilder&)>;
+
+class DamageIndex : public SampleVolumeTest {
  protected:
   const test::BuiltIndex& Tree() { return sample().treeIndex; }
 
-  const IndexBlockInfo& FirstChildOf(uint32_t vcn) {
-    for (const IndexBlockInfo& block : Tree().blocks) {
-      if (block.parentVcn == vcn) return block;
-    }
-    ADD_FAILURE() << "no child of " << vcn;
-    return Tree().blocks[0];
-  }
-  const IndexBlockInfo& Middle() { return FirstChildOf(Tree().topVcn); }
-  const IndexBlockInfo& Leaf() { return FirstChildOf(Middle().vcn); }
+  // Blocks are numbered children first: block 3 is the middle above leaf 0.
+  const IndexBlockInfo& Middle() { return Tree().blocks[3]; }
+  const IndexBlockInfo& Leaf() { return Tree().blocks[0]; }
 
-  // The entry at `index` of a block image in memory.
   static uint8_t* EntryOf(uint8_t* block, uint32_t index) {
     uint8_t* e = block + BlockEntriesStart(block);
     for (uint32_t i = 0; i < index; ++i) e += EntryLength(e);
     return e;
   }
-
-  // Edits block `vcn`, mounts the copy and expects listing /1/tree and
-  // looking up `through` (a name reached through the damage) to give 114.
-  void ExpectDamageFound(uint32_t vcn, const std::string& through,
-                         const std::function<void(uint8_t*)>& edit) {
-    builder().PatchIndexBlock(Tree(), vcn, edit);
-    MountCopy();
-    EXPECT_EQ(ReadResult("/1/tree"), kErrBadStructure);
-    EXPECT_EQ(LookupResult("/1/tree", through), kErrBadStructure);
-    EXPECT_EQ(ReadResult("/1/tree/" + through), kErrBadStructure);
-    EXPECT_NE(ReadAllResult(), 0);
+  Damage Block(uint32_t vcn, std::function<void(uint8_t*)> edit) {
+    return [this, vcn, edit](test::ImageBuilder& b) { b.PatchIndexBlock(Tree(), vcn, edit); };
   }
-
-  std::string Smallest() { return Tree().order[0].name; }
+  Damage Root(std::function<void(uint8_t* attribute, uint8_t* entry)> edit) {
+    return [this, edit](test::ImageBuilder& b) {
+      b.PatchRecord(sample().tree, [&](uint8_t* r) {
+        uint8_t* a = Attribute(r, AT_INDEX_ROOT);
+        edit(a, AttrValue(a) + ie::kRootFirstEntry);
+      });
+    };
+  }
 };
 
-// ---------------------------------------------------------------------------
-
-class DamageIndexBlock : public IndexDamageTest {};
-
-TEST_F(DamageIndexBlock, EachKindOfDamageIsFound) {
+// Listing /1/tree, looking up and opening `through` (reached through the
+// damage) fail with 114, and so does some read of the volume.
+TEST_F(DamageIndex, EachKindOfDamageIsFound) {
   struct Case {
     const char* what;
-    uint32_t vcn;
     std::string through;
-    std::function<void(uint8_t*)> edit;
+    Damage damage;
   };
   const uint32_t B = geometry().indexBlockSize;
-  const uint32_t top = Tree().topVcn;
   const uint32_t middle = Middle().vcn;
   const IndexBlockInfo leaf = Leaf();
   const uint32_t names = static_cast<uint32_t>(leaf.names.size());
-  const std::string smallest = Smallest();
+  const std::string smallest = Tree().order[0].name;
+  // One of each (every check: format_index_node_test.cpp).
   const Case cases[] = {
-      {"bad magic", leaf.vcn, leaf.names[0], [](uint8_t* b) { b[0] = 'J'; }},
-      {"entries offset past the block", middle, smallest,
-       [B](uint8_t* b) { PutLE32(b + indx::kEntriesOffset, B); }},
-      {"bytes in use past the block", middle, smallest,
-       [B](uint8_t* b) { PutLE32(b + indx::kBytesInUse, B); }},
-      {"entry length zero", leaf.vcn, leaf.names[1],
-       [](uint8_t* b) { PutLE16(EntryOf(b, 0) + ie::kLength, 0); }},
-      {"entry past bytes in use", leaf.vcn, leaf.names[1],
-       [](uint8_t* b) { PutLE16(EntryOf(b, 0) + ie::kLength, 0x0F00); }},
-      {"name length beyond the entry", leaf.vcn, leaf.names[0],
-       [](uint8_t* b) { EntryOf(b, 0)[ie::kNameLength] = 0xFF; }},
-      {"end entry without its last flag", leaf.vcn, leaf.names.back() + "~",
-       [names](uint8_t* b) { EntryOf(b, names)[ie::kFlags] = 0; }},
-      {"sub-node at its own block", middle, smallest,
-       [middle](uint8_t* b) { SetEntrySubNode(EntryOf(b, 0), middle); }},
-      // Steered below the smallest name; the sub-node field is always reserved.
-      {"sub-node at an ancestor", leaf.vcn, smallest.substr(0, smallest.size() - 1),
-       [top](uint8_t* b) {
-         EntryOf(b, 0)[ie::kFlags] |= ie::kHasSubNode;
-         SetEntrySubNode(EntryOf(b, 0), top);
-       }},
-      {"sub-node beyond the allocation", middle, smallest,
-       [](uint8_t* b) { SetEntrySubNode(EntryOf(b, 0), 0x10000); }},
-      {"sub-node at the top of the VCN range", middle, smallest,
-       [](uint8_t* b) { SetEntrySubNode(EntryOf(b, 0), 0xFFFFFFFFu); }},
+      {"bad magic", leaf.names[0], Block(leaf.vcn, [](uint8_t* b) { b[0] = 'J'; })},
+      {"entries offset past the block", smallest,
+       Block(middle, [B](uint8_t* b) { PutLE32(b + indx::kEntriesOffset, B); })},
+      {"entry length zero", leaf.names[1],
+       Block(leaf.vcn, [](uint8_t* b) { PutLE16(EntryOf(b, 0) + ie::kLength, 0); })},
+      {"end entry without its last flag", leaf.names.back() + "~",
+       Block(leaf.vcn, [names](uint8_t* b) { EntryOf(b, names)[ie::kFlags] = 0; })},
+      {"sub-node at its own block", smallest,
+       Block(middle, [middle](uint8_t* b) { SetEntrySubNode(EntryOf(b, 0), middle); })},
+      {"sub-node beyond the allocation", smallest,
+       Block(middle, [](uint8_t* b) { SetEntrySubNode(EntryOf(b, 0), 0x10000); })},
+      {"sub-node at the top of the VCN range", smallest,
+       Block(middle, [](uint8_t* b) { SetEntrySubNode(EntryOf(b, 0), 0xFFFFFFFFu); })},
+      // A name that is found never needs the root's missing last entry; an
+      // absent one does.
+      {"root without a last entry", "absent",
+       Root([](uint8_t*, uint8_t* e) { e[ie::kFlags] = ie::kHasSubNode; })},
+      {"root value shorter than its entry", smallest,
+       Root([](uint8_t* a, uint8_t*) { SetAttrValueLength(a, 0x10); })},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
     FreshCopy();
-    ExpectDamageFound(c.vcn, c.through, c.edit);
+    c.damage(builder());
+    MountCopy();
+    EXPECT_EQ(ReadResult("/1/tree"), kErrBadStructure);
+    EXPECT_EQ(LookupResult("/1/tree", c.through), kErrBadStructure);
+    EXPECT_EQ(ReadResult("/1/tree/" + c.through), kErrBadStructure);
+    EXPECT_NE(ReadAllResult(), 0);
   }
 }
 
-// Damage in one branch leaves lookups through the other branches working.
-TEST_F(DamageIndexBlock, OtherBranchesStillResolve) {
+TEST_F(DamageIndex, OtherBranchesStillResolve) {
   builder().PatchIndexBlock(Tree(), Leaf().vcn, [](uint8_t* b) { b[0] = 'J'; });
   MountCopy();
   EXPECT_EQ(LookupResult("/1/tree", Tree().order.back().name), 0);
@@ -122,47 +99,13 @@ TEST_F(DamageIndexBlock, OtherBranchesStillResolve) {
   EXPECT_EQ(ReadResult("/1/README"), 0);
 }
 
-// ---------------------------------------------------------------------------
-// The root value of /1/tree: 0x20 bytes of header, then the end entry at
-// 0x20 pointing at the top block.
-
-class DamageIndexRoot : public IndexDamageTest {
- protected:
-  void EditRoot(const std::function<void(uint8_t* attribute)>& edit) {
-    builder().PatchRecord(sample().tree, [&](uint8_t* r) { edit(Attribute(r, AT_INDEX_ROOT)); });
-    MountCopy();
-  }
-  static uint8_t* RootEntry(uint8_t* attribute) {
-    return AttrValue(attribute) + ie::kRootFirstEntry;
-  }
-};
-
-TEST_F(DamageIndexRoot, EachKindOfDamageIsFound) {
-  const std::pair<const char*, std::function<void(uint8_t*)>> cases[] = {
-      {"without a last entry", [](uint8_t* a) { RootEntry(a)[ie::kFlags] = ie::kHasSubNode; }},
-      {"entry length zero", [](uint8_t* a) { PutLE16(RootEntry(a) + ie::kLength, 0); }},
-      {"entry past the value", [](uint8_t* a) { PutLE16(RootEntry(a) + ie::kLength, 0x80); }},
-      {"value shorter than its entry", [](uint8_t* a) { SetAttrValueLength(a, 0x10); }},
-      {"sub-node beyond the allocation", [](uint8_t* a) { SetEntrySubNode(RootEntry(a), 0x4000); }},
-  };
-  for (const auto& [what, edit] : cases) {
-    SCOPED_TRACE(what);
-    FreshCopy();
-    EditRoot(edit);
-    EXPECT_EQ(ReadResult("/1/tree"), kErrBadStructure);
-    // A name that is found never needs the missing last entry; an absent one does.
-    const bool noLast = std::string(what) == "without a last entry";
-    EXPECT_EQ(LookupResult("/1/tree", noLast ? "absent" : Smallest()), kErrBadStructure);
-  }
-}
-
-TEST_F(DamageIndexRoot, SubNodeWithoutAnAllocation) {
+TEST_F(DamageIndex, SubNodeWithoutAnAllocation) {
   builder().PatchRecord(sample().tree, [this](uint8_t* r) {
     PutLE32(Attribute(r, AT_INDEX_ALLOCATION), AT_EA);  // the allocation is gone
   });
   MountCopy();
   EXPECT_NE(ReadResult("/1/tree"), 0);
-  EXPECT_NE(LookupResult("/1/tree", Smallest()), 0);
+  EXPECT_NE(LookupResult("/1/tree", Tree().order[0].name), 0);
 }
 
 }  // namespace

@@ -1,9 +1,3 @@
-// Random damage: bytes flipped at random in the MFT records in use and in
-// the INDX blocks of a three-level index, then every path of the volume
-// opened, listed and read. Nothing is required of the answers but that
-// they come: no crash, no hang, no read outside a buffer (AddressSanitizer
-// fails the test on the first one in CI). The seed is fixed, so a failure
-// repeats.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -12,7 +6,7 @@
 #include <random>
 #include <vector>
 
-#include "support/image_builder.h"
+#include "support/sample_volume.h"
 
 namespace vrax {
 namespace {
@@ -20,66 +14,40 @@ namespace {
 constexpr int kIterations = 300;
 constexpr auto kTimeBudget = std::chrono::seconds(20);
 
-class DamageRandomFlips : public test::SampleVolumeTest {
- protected:
-  using Saved = std::vector<std::pair<uint64_t, uint8_t>>;
+class DamageRandomFlips : public test::SampleVolumeTest {};
 
-  // Byte ranges worth damaging: the records in use, then each index block.
-  std::vector<std::pair<uint64_t, uint64_t>> Targets() {
-    uint32_t lastRecord = sample().listed.second;
-    for (const test::IndexName& n : sample().treeIndex.order) {
-      lastRecord = std::max(lastRecord, n.record);
-    }
-    std::vector<std::pair<uint64_t, uint64_t>> targets = {
-        {builder().RecordOffset(0), builder().RecordOffset(lastRecord + 1)}};
-    for (const test::IndexBlockInfo& block : sample().treeIndex.blocks) {
-      const uint64_t start = builder().IndexBlockOffset(sample().treeIndex, block.vcn);
-      targets.emplace_back(start, start + geometry().indexBlockSize);
-    }
-    return targets;
+// Each round flips one to six bytes, reads everything, puts them back.
+TEST_F(DamageRandomFlips, FlippedBytesNeverCrashTheReader) {
+  const test::BuiltIndex& tree = sample().treeIndex;
+  uint32_t lastRecord = sample().listed.second;
+  for (const test::IndexName& n : tree.order) lastRecord = std::max(lastRecord, n.record);
+  std::vector<std::pair<uint64_t, uint64_t>> targets = {
+      {builder().RecordOffset(0), builder().RecordOffset(lastRecord + 1)}};
+  for (const test::IndexBlockInfo& block : tree.blocks) {
+    const uint64_t start = builder().IndexBlockOffset(tree, block.vcn);
+    targets.emplace_back(start, start + geometry().indexBlockSize);
   }
-
-  // Flips one to six bytes, alternately in the records and in a block;
-  // gives the bytes as they were.
-  Saved Flip(std::mt19937& random, const std::vector<std::pair<uint64_t, uint64_t>>& targets) {
-    Saved saved;
+  std::mt19937 random(20240506);
+  const auto start = std::chrono::steady_clock::now();
+  int failed = 0;
+  for (int round = 0; round < kIterations; ++round) {
+    if (std::chrono::steady_clock::now() - start > kTimeBudget) break;
+    std::vector<std::pair<uint64_t, uint8_t>> saved;
     const int flips = 1 + static_cast<int>(random() % 6);
     for (int i = 0; i < flips; ++i) {
       const auto& [from, to] =
           i % 2 == 0 ? targets[0] : targets[1 + random() % (targets.size() - 1)];
       const uint64_t at = from + random() % (to - from);
-      const uint8_t old = builder().ReadBytes(at, 1)[0];
-      saved.emplace_back(at, old);
-      builder().WriteBytes(at, {static_cast<uint8_t>(old ^ (1 + random() % 255))});
+      saved.emplace_back(at, builder().ReadBytes(at, 1)[0]);
+      builder().WriteBytes(at, {static_cast<uint8_t>(saved.back().second ^ (1 + random() % 255))});
     }
-    return saved;
-  }
-
-  void Restore(const Saved& saved) {
-    for (auto it = saved.rbegin(); it != saved.rend(); ++it) {
-      builder().WriteBytes(it->first, {it->second});
-    }
-  }
-};
-
-TEST_F(DamageRandomFlips, FlippedBytesNeverCrashTheReader) {
-  const auto targets = Targets();
-  std::mt19937 random(20240506);
-  const auto start = std::chrono::steady_clock::now();
-  int failed = 0, iterations = 0;
-  for (; iterations < kIterations; ++iterations) {
-    if (std::chrono::steady_clock::now() - start > kTimeBudget) break;
-    const Saved saved = Flip(random, targets);
     Mount(image_, false);
     if (ReadAllResult() != 0) ++failed;
     Unmount();
-    Restore(saved);
+    for (auto it = saved.rbegin(); it != saved.rend(); ++it)
+      builder().WriteBytes(it->first, {it->second});
   }
-  RecordProperty("iterations", iterations);
-  RecordProperty("failed", failed);
   EXPECT_GT(failed, 0);  // the damage was seen at all
-  Mount(image_, false);
-  EXPECT_EQ(ReadAllResult(), 0);  // every flip was undone
 }
 
 }  // namespace

@@ -1,12 +1,9 @@
-// Values that continue in extension records: a run that merges with the
-// last one of a full extension record.
 #include <gtest/gtest.h>
 
-#include <cstring>
-#include <random>
+#include <cstdio>
 #include <vector>
 
-#include "support/image_builder.h"
+#include "support/image_toolkit.h"
 #include "support/volume_fixture.h"
 #include "volume/attributes/attributes.h"
 #include "volume/attributes/record_edit.h"
@@ -17,78 +14,55 @@ namespace {
 
 class ExtensionGrowthTest : public test::VolumeTest {};
 
-std::vector<uint8_t> Pattern(size_t size, uint32_t seed) {
-  std::vector<uint8_t> bytes(size);
-  std::mt19937 random(seed);
-  for (auto& b : bytes) b = static_cast<uint8_t>(random());
-  return bytes;
-}
-
-// Fills a record to its last byte with an extra resident attribute.
-void FillRecord(uint8_t* image, uint32_t recordSize) {
-  const uint32_t room = RecordFreeRoom(image);
-  ASSERT_GE(room, 0x18u);
-  const uint32_t value = (room - 0x18) & ~1u;
-  std::vector<uint8_t> a(0x18 + value, 0);
-  PutLE32(a.data() + attr::kType, AT_VOLUME_VERSION);
-  PutLE32(a.data() + attr::kLength, 0x18 + value);
-  PutLE16(a.data() + attr::kValueOffset, 0x18);
-  PutLE16(a.data() + attr::kValueLength, static_cast<uint16_t>(value));
-  ASSERT_TRUE(InsertAttributeBytes(image, recordSize, a.data(), static_cast<uint32_t>(a.size())));
-}
-
-// The file's second instance lies in a full extension record and ends right
-// before the first free cluster of the volume, with a run of 0x7FFF
-// clusters: the next cluster the file gets continues that run, and the
-// merged run of 0x8000 clusters needs a length byte more than the record
-// can give. The value must go on in a new extension record whose first VCN
-// follows what the full record holds, and read back exactly.
+// The second instance, a run of 0x7FFF clusters in a full extension record,
+// ends right before the first free cluster: the next cluster merges into a
+// run of 0x8000, whose extra length byte the record cannot hold. The value
+// must go on in a new extension record and read back exactly.
 TEST_F(ExtensionGrowthTest, MergedRunThatOutgrowsAFullRecordContinuesCorrectly) {
   image_ = dir_.File("merge.img");
   ASSERT_EQ(test::FormatVolume(image_, "--size 32M --cluster-size 512"), 0);
   const uint32_t second = 0x7FFF;
   std::vector<uint8_t> data;
-  uint32_t record = 0;
   {
     test::ImageBuilder builder(image_);
     const uint32_t lcn = builder.FindFreeClusters(second + 200);
     const std::vector<test::ClusterRun> firstRuns{{lcn + second + 100, 8}};
     const std::vector<test::ClusterRun> secondRuns{{lcn, second}};
-    data = Pattern((8 + second) * 512, 15);
+    data = test::PatternBytes((8 + second) * 512, 15);
     const test::ListFile file = builder.AddListFile(5, "merge", firstRuns, secondRuns, data,
                                                     test::ListLayout::kFirstInExtension);
-    record = file.base;
-    // The root's index block goes far away, so that the first free cluster
-    // of the volume is the one right after the second instance.
+    // The root's index block goes far away: the first free cluster follows the run.
     const uint32_t blockClusters = builder.geometry().indexBlockSize / 512;
     builder.BuildIndex(5, test::IndexShape::Leaf(1), {{"merge", file.base}},
                        {{lcn + second + 1000, blockClusters}});
-    const uint32_t recordSize = builder.geometry().recordSize;
-    builder.PatchRecord(file.second, [&](uint8_t* image) { FillRecord(image, recordSize); });
+    // An extra attribute fills the second instance's record to its last byte.
+    builder.PatchRecord(file.second, [&](uint8_t* image) {
+      const uint32_t room = RecordFreeRoom(image);
+      ASSERT_GE(room, 0x18u);
+      const std::vector<uint8_t> a =
+          test::ResidentAttribute(AT_VOLUME_VERSION, std::vector<uint8_t>((room - 0x18) & ~1u));
+      ASSERT_TRUE(InsertAttributeBytes(image, builder.geometry().recordSize, a.data(),
+                                       static_cast<uint32_t>(a.size())));
+    });
   }
-  ASSERT_EQ(test::RunChecker(image_).exitCode, 0) << test::RunChecker(image_).output;
+  ExpectClean();
   Mount(image_);
-  Toolkit* t = nullptr;
-  ::testing::internal::CaptureStdout();
-  ASSERT_EQ(ToolkitOpen(t, "/1/merge"), 0);
-  ::testing::internal::GetCapturedStdout();
-  ASSERT_EQ(OpenedRecordNumber(t), record);
-  const uint32_t before = t->fileChain.Size();
-  const auto more = Pattern(512, 16);
+  const auto more = test::PatternBytes(512, 16);
+  std::vector<uint8_t> read(data.size() + more.size());
   uint32_t done = 0;
-  ::testing::internal::CaptureStdout();
-  ASSERT_EQ(FileWrite(t, static_cast<uint32_t>(data.size()), 512, more.data(), done), 0);
-  ::testing::internal::GetCapturedStdout();
-  EXPECT_EQ(t->fileChain.Size(), before + 1);
-  ToolkitClose(t);
+  test::CapturedStdout([&] {
+    Toolkit* t = nullptr;
+    ASSERT_EQ(ToolkitOpen(t, "/1/merge"), 0);
+    const uint32_t before = t->fileChain.Size();
+    EXPECT_EQ(FileWrite(t, static_cast<uint32_t>(data.size()), 512, more.data(), done), 0);
+    EXPECT_EQ(t->fileChain.Size(), before + 1);
+    ToolkitClose(t);
+    ASSERT_EQ(ToolkitOpen(t, "/1/merge"), 0);
+    EXPECT_EQ(FileRead(t, 0, static_cast<uint32_t>(read.size()), read.data(), done), 0);
+    ToolkitClose(t);
+    std::fflush(stdout);
+  });
   data.insert(data.end(), more.begin(), more.end());
-  ::testing::internal::CaptureStdout();
-  ASSERT_EQ(ToolkitOpen(t, "/1/merge"), 0);
-  std::vector<uint8_t> read(data.size());
-  ASSERT_EQ(FileRead(t, 0, static_cast<uint32_t>(read.size()), read.data(), done), 0);
-  ToolkitClose(t);
-  ::testing::internal::GetCapturedStdout();
-  EXPECT_EQ(done, data.size());
   EXPECT_TRUE(read == data);
   ExpectClean();
 }

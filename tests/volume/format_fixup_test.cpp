@@ -3,7 +3,6 @@
 // in the array, whatever the sector size.
 #include <gtest/gtest.h>
 
-#include <algorithm>
 #include <cstdint>
 #include <vector>
 
@@ -20,56 +19,62 @@ using Bytes = std::vector<uint8_t>;
 
 constexpr uint16_t kUsn = 0x1234;
 
-// A 1024-byte record for 512-byte sectors with recognisable bytes at both
-// stretch ends.
 Bytes ProtectedRecord() {
   Bytes image(1024);
   BuildEmptyRecord(image.data(), 1024, 512, kUsn);
-  image[510] = 0xAA;
-  image[511] = 0xBB;
-  image[1022] = 0xCC;
-  image[1023] = 0xDD;
+  PutLE16(image.data() + 510, 0xBBAA);
+  PutLE16(image.data() + 1022, 0xDDCC);
   return image;
 }
 
-// Writing saves each stretch end in the array and stamps the USN there;
-// reading restores the image written.
-TEST(Fixup, WriteStampsTheUsnAndReadRestoresTheImage) {
-  const Bytes original = ProtectedRecord();
-  Bytes image = original;
-  ASSERT_EQ(FixupBeforeWrite(image.data(), 1024), kOk);
-  EXPECT_EQ(GetLE16(image.data() + 510), kUsn);
-  EXPECT_EQ(GetLE16(image.data() + 1022), kUsn);
-  EXPECT_EQ(GetLE16(image.data() + 0x2C), kUsn) << "the USN is never incremented";
-  ASSERT_EQ(FixupAfterRead(image.data(), 1024), kOk);
-  Bytes expected = original;  // the array keeps the saved words
-  PutLE16(expected.data() + 0x2E, 0xBBAA);
-  PutLE16(expected.data() + 0x30, 0xDDCC);
-  EXPECT_EQ(image, expected);
-}
-
-TEST(Fixup, TornStretchesAreRejectedAndLeftUnchanged) {
-  for (const uint32_t at : {510u, 1023u}) {
-    Bytes image = ProtectedRecord();
-    ASSERT_EQ(FixupBeforeWrite(image.data(), 1024), kOk);
-    image[at] ^= 0x01;
-    const Bytes before = image;
-    EXPECT_EQ(FixupAfterRead(image.data(), 1024), kErrBadStructure) << at;
-    EXPECT_EQ(image, before) << at;
+// Writing saves each stretch end in the array and stamps the USN there
+// (never incremented); reading restores the image written, the array
+// keeping the saved words; a torn stretch is refused and left unchanged.
+// Sectors larger than the image leave nothing protected.
+TEST(Fixup, WriteStampsTheUsnReadRestoresTheImageAndCatchesTears) {
+  const struct {
+    const char* what;
+    uint32_t size, sectorSize, stretches;
+  } layouts[] = {
+      {"record", 1024, 512, 2}, {"index block", 4096, 512, 8}, {"record in a 4K sector", 1024, 4096, 0}};
+  for (const auto& l : layouts) {
+    SCOPED_TRACE(l.what);
+    Bytes original(l.size);
+    uint32_t usa = 0;
+    if (l.size == 4096) {
+      BuildEmptyBlock(original.data(), l.size, l.sectorSize, 0);
+      usa = indx::kUsa;
+    } else {
+      BuildEmptyRecord(original.data(), l.size, l.sectorSize, kUsn);
+      usa = record::kHeaderSize;
+    }
+    EXPECT_EQ(GetLE16(original.data() + 0x06), l.stretches + 1);
+    for (uint32_t i = 1; i <= l.size / 512; ++i) {
+      PutLE16(original.data() + 512 * i - 2, static_cast<uint16_t>(0x100 + i));
+    }
+    const uint16_t usn = GetLE16(original.data() + usa);
+    Bytes image = original;
+    ASSERT_EQ(FixupBeforeWrite(image.data(), l.size), kOk);
+    Bytes expected = original;
+    for (uint32_t i = 1; i <= l.stretches; ++i) {
+      EXPECT_EQ(GetLE16(image.data() + 512 * i - 2), usn) << "stretch " << i;
+      PutLE16(expected.data() + usa + 2 * i, static_cast<uint16_t>(0x100 + i));
+    }
+    EXPECT_EQ(GetLE16(image.data() + usa), usn);
+    const Bytes written = image;
+    if (l.stretches == 0) {
+      EXPECT_EQ(written, original);
+    }
+    ASSERT_EQ(FixupAfterRead(image.data(), l.size), kOk);
+    EXPECT_EQ(image, expected);
+    for (uint32_t i = 1; i <= l.stretches; ++i) {
+      image = written;
+      image[512 * i - 1] ^= 0x01;
+      const Bytes torn = image;
+      EXPECT_EQ(FixupAfterRead(image.data(), l.size), kErrBadStructure) << "stretch " << i;
+      EXPECT_EQ(image, torn) << "stretch " << i;
+    }
   }
-}
-
-TEST(Fixup, SectorsLargerThanTheRecordLeaveNothingProtected) {
-  Bytes image(1024);
-  BuildEmptyRecord(image.data(), 1024, 4096, kUsn);
-  EXPECT_EQ(GetLE16(image.data() + 0x06), 1);
-  image[510] = 0x55;
-  image[1022] = 0x66;
-  const Bytes original = image;
-  EXPECT_EQ(FixupBeforeWrite(image.data(), 1024), kOk);
-  EXPECT_EQ(image, original);
-  EXPECT_EQ(FixupAfterRead(image.data(), 1024), kOk);
-  EXPECT_EQ(image, original);
 }
 
 // A count of 0 protects nothing; an array outside the image or a count
@@ -91,31 +96,6 @@ TEST(Fixup, ArrayFieldsAreChecked) {
   }
   Bytes tiny(6, 0);
   EXPECT_EQ(FixupAfterRead(tiny.data(), 6), kErrBadStructure);
-}
-
-TEST(Fixup, IndexBlockOf4096BytesProtectsEightStretches) {
-  Bytes block(4096);
-  BuildEmptyBlock(block.data(), 4096, 512, 0);
-  ASSERT_EQ(GetLE16(block.data() + 0x06), 9);
-  for (uint32_t i = 1; i <= 8; ++i) {
-    PutLE16(block.data() + 512 * i - 2, static_cast<uint16_t>(0x100 + i));
-  }
-  const Bytes original = block;
-  const uint16_t usn = GetLE16(block.data() + 0x28);
-
-  ASSERT_EQ(FixupBeforeWrite(block.data(), 4096), kOk);
-  for (uint32_t i = 1; i <= 8; ++i) {
-    EXPECT_EQ(GetLE16(block.data() + 512 * i - 2), usn) << "stretch " << i;
-    EXPECT_EQ(GetLE16(block.data() + 0x28 + 2 * i), 0x100 + i) << "entry " << i;
-  }
-  ASSERT_EQ(FixupAfterRead(block.data(), 4096), kOk);
-  for (uint32_t i = 1; i <= 8; ++i) {
-    EXPECT_EQ(GetLE16(block.data() + 512 * i - 2), 0x100 + i) << "stretch " << i;
-  }
-  EXPECT_TRUE(std::equal(block.begin() + 0x28 + 18, block.end(), original.begin() + 0x28 + 18));
-  ASSERT_EQ(FixupBeforeWrite(block.data(), 4096), kOk);
-  block[4094] ^= 0xFF;  // the eighth stretch torn
-  EXPECT_EQ(FixupAfterRead(block.data(), 4096), kErrBadStructure);
 }
 
 }  // namespace

@@ -1,12 +1,8 @@
-// FILE records: the empty record the engine builds, the attribute walk and
-// the validation that guards every reader against damaged records.
 #include <gtest/gtest.h>
 
-#include <cstdint>
-#include <cstring>
 #include <functional>
-#include <vector>
 
+#include "helpers.h"
 #include "platform/error_codes.h"
 #include "volume/format/attribute.h"
 #include "volume/format/bytes.h"
@@ -15,86 +11,28 @@
 namespace vrax {
 namespace {
 
-using Bytes = std::vector<uint8_t>;
+using test::AppendAttribute;
+using test::AppendNonResident;
+using test::AppendResident;
+using test::Bytes;
 
-// A record image grown attribute by attribute, keeping the end marker, the
-// bytes in use and the attribute count up to date.
-class RecordImage {
- public:
-  explicit RecordImage(uint32_t size = 1024, uint32_t bytesPerSector = 512) : bytes_(size) {
-    BuildEmptyRecord(bytes_.data(), size, bytesPerSector);
-  }
-
-  uint8_t* Add(uint32_t type, uint32_t length) {
-    const uint32_t at = RecordBytesInUse(data()) - record::kEndMarkerSize;
-    uint8_t* a = data() + at;
-    std::memset(a, 0, length);
-    PutLE32(a + attr::kType, type);
-    PutLE32(a + attr::kLength, length);
-    PutLE32(a + length, record::kEndMarker);
-    PutLE32(a + length + 4, 0);
-    SetRecordBytesInUse(data(), at + length + record::kEndMarkerSize);
-    SetRecordAttributeCount(data(), static_cast<uint16_t>(RecordAttributeCount(data()) + 1));
-    return a;
-  }
-
-  uint8_t* AddResident(uint32_t type, uint16_t valueLength) {
-    uint8_t* a = Add(type, attr::kResidentHeader + ResidentValueSpace(type, valueLength));
-    PutLE16(a + attr::kValueOffset, attr::kResidentHeader);
-    SetAttrValueLength(a, valueLength);
-    return a;
-  }
-
-  uint8_t* AddNonResident(uint32_t type, const Bytes& runs) {
-    const uint32_t runBytes = static_cast<uint32_t>(runs.size());
-    const uint32_t length = (attr::kNonResidentHeader + runBytes + 4) & ~1u;
-    uint8_t* a = Add(type, length);
-    a[attr::kNonResident] = 1;
-    PutLE16(a + attr::kRunListOffset, attr::kNonResidentHeader);
-    std::memcpy(a + attr::kNonResidentHeader, runs.data(), runs.size());
-    return a;
-  }
-
-  uint8_t* data() { return bytes_.data(); }
-  uint32_t size() const { return static_cast<uint32_t>(bytes_.size()); }
-  int32_t Validate(uint32_t clusterCount = 0) {
-    return ValidateRecord(data(), size(), clusterCount);
-  }
-
- private:
-  Bytes bytes_;
+struct RecordImage : Bytes {
+  RecordImage() : Bytes(1024) { BuildEmptyRecord(data(), 1024, 512); }
+  int32_t Validate(uint32_t clusterCount = 0) { return ValidateRecord(data(), 1024, clusterCount); }
 };
 
 const Bytes kRunAt100{0x11, 0x08, 0x64, 0x00};  // 8 clusters at LCN 100
 
-TEST(EmptyRecord, HeaderFiguresFor1024BytesAnd512ByteSectors) {
-  RecordImage record;
-  const uint8_t* r = record.data();
-  EXPECT_TRUE(HasRecordMagic(r));
-  EXPECT_EQ(GetLE16(r + record::kUsaCount), 3);
-  EXPECT_EQ(RecordFirstAttribute(r), 0x2C + 6);
-  EXPECT_EQ(RecordBytesInUse(r), 0x2Cu + 6 + 8);
-  EXPECT_EQ(GetLE32(r + 0x24), 0x00010000u);
-  EXPECT_EQ(GetLE32(r + 0x2C + 6), 0xFFFFFFFFu);  // the end marker
-}
-
-TEST(EmptyRecord, ArrayCountFollowsTheSectorSize) {
-  EXPECT_EQ(RecordUsaCount(4096, 512), 9u);
-  EXPECT_EQ(RecordUsaCount(1024, 4096), 1u);
-  RecordImage big(4096, 512);
-  EXPECT_EQ(RecordFirstAttribute(big.data()), 0x2C + 18);
-}
-
 TEST(ValidateRecord, AcceptsSoundAttributes) {
   RecordImage record;
   EXPECT_EQ(record.Validate(), kOk);
-  record.AddResident(AT_FILE_NAME, 0x48);
-  record.AddNonResident(AT_DATA, kRunAt100);
+  AppendResident(record.data(), AT_FILE_NAME, 0x48);
+  AppendNonResident(record.data(), AT_DATA, kRunAt100);
   EXPECT_EQ(record.Validate(), kOk);
   EXPECT_EQ(record.Validate(108), kOk) << "the run ends on the last cluster";
   EXPECT_EQ(record.Validate(100), kErrBadStructure);
   EXPECT_EQ(record.Validate(0), kOk) << "a cluster count of 0 skips the bound";
-  uint8_t* a = record.AddResident(AT_DATA, 0);  // 0x28 bytes
+  uint8_t* a = AppendResident(record.data(), AT_DATA, 0);  // 0x28 bytes
   a[attr::kNameOffset] = 0x18;
   a[attr::kNameLength] = 8;  // 0x18 + 16 = 0x28 fits exactly
   EXPECT_EQ(record.Validate(), kOk);
@@ -103,26 +41,26 @@ TEST(ValidateRecord, AcceptsSoundAttributes) {
 TEST(ValidateRecord, RejectsEachKindOfDamage) {
   const std::pair<const char*, std::function<void(RecordImage&)>> damages[] = {
       {"attribute past the record",
-       [](RecordImage& r) { SetAttrLength(r.AddResident(AT_DATA, 0), 1024); }},
-      {"zero length", [](RecordImage& r) { SetAttrLength(r.AddResident(AT_DATA, 0), 0); }},
+       [](RecordImage& r) { SetAttrLength(AppendResident(r.data(), AT_DATA, 0), 1024); }},
+      {"zero length", [](RecordImage& r) { SetAttrLength(AppendResident(r.data(), AT_DATA, 0), 0); }},
       {"name outside the attribute",
        [](RecordImage& r) {
-         uint8_t* a = r.AddResident(AT_DATA, 0);
+         uint8_t* a = AppendResident(r.data(), AT_DATA, 0);
          a[attr::kNameLength] = 10;
          a[attr::kNameOffset] = 0x18;
        }},
       {"resident value outside the attribute",
-       [](RecordImage& r) { SetAttrValueLength(r.AddResident(AT_FILE_NAME, 0x10), 0x100); }},
-      {"sparse run", [](RecordImage& r) { r.AddNonResident(AT_DATA, {0x01, 0x08, 0x00, 0x00}); }},
+       [](RecordImage& r) { SetAttrValueLength(AppendResident(r.data(), AT_FILE_NAME, 0x10), 0x100); }},
+      {"sparse run", [](RecordImage& r) { AppendNonResident(r.data(), AT_DATA, {0x01, 0x08, 0x00, 0x00}); }},
       {"non-resident header short of 0x48",
        [](RecordImage& r) {
-         uint8_t* a = r.Add(AT_DATA, 0x40);
+         uint8_t* a = AppendAttribute(r.data(), AT_DATA, 0x40);
          a[attr::kNonResident] = 1;
          PutLE16(a + attr::kRunListOffset, 0x3F);
        }},
       {"run list inside the header",
        [](RecordImage& r) {
-         PutLE16(r.AddNonResident(AT_DATA, kRunAt100) + attr::kRunListOffset, 0x40);
+         PutLE16(AppendNonResident(r.data(), AT_DATA, kRunAt100) + attr::kRunListOffset, 0x40);
        }},
       {"first attribute inside the header",
        [](RecordImage& r) { PutLE16(r.data() + record::kFirstAttribute, 0x20); }},
@@ -140,59 +78,38 @@ TEST(ValidateRecord, RejectsEachKindOfDamage) {
   }
 }
 
-TEST(AttributeWalk, YieldsEachAttributeThenStopsAtTheEndMarker) {
+// The walk yields each attribute and stops at the end marker, or after
+// count + 1 steps; short lengths and records are malformed. Lookup by type
+// finds the end marker for type 0xFFFFFFFF.
+TEST(AttributeWalk, YieldsEachAttributeThenStops) {
   RecordImage record;
-  uint8_t* first = record.AddResident(AT_STANDARD_INFORMATION, 48);
-  uint8_t* second = record.AddNonResident(AT_DATA, kRunAt100);
-  AttributeWalk walk(record.data(), record.size());
+  uint8_t* first = AppendResident(record.data(), AT_STANDARD_INFORMATION, 48);
+  uint8_t* second = AppendNonResident(record.data(), AT_DATA, kRunAt100);
+  AttributeWalk walk(record.data(), 1024);
   EXPECT_EQ(walk.Next(), first);
   EXPECT_EQ(walk.Next(), second);
   EXPECT_EQ(walk.Next(), nullptr);
   EXPECT_FALSE(walk.malformed());
-  EXPECT_EQ(walk.endMarkerOffset(), RecordBytesInUse(record.data()) - 8);
-}
+  const uint32_t end = RecordBytesInUse(record.data()) - 8;
+  EXPECT_EQ(walk.endMarkerOffset(), end);
+  EXPECT_EQ(FindAttributeInRecord(record.data(), 1024, 0xFFFFFFFF), record.data() + end);
 
-TEST(AttributeWalk, StopsAfterCountPlusOneSteps) {
-  RecordImage record;
-  uint8_t* first = record.AddResident(AT_DATA, 0);
-  record.AddResident(AT_DATA, 0);
   SetRecordAttributeCount(record.data(), 0);
-  AttributeWalk walk(record.data(), record.size());
-  EXPECT_EQ(walk.Next(), first);
-  EXPECT_EQ(walk.Next(), nullptr);
-  EXPECT_FALSE(walk.malformed());
-  EXPECT_EQ(walk.endMarkerOffset(), 0u);
-}
+  AttributeWalk counted(record.data(), 1024);
+  EXPECT_EQ(counted.Next(), first);
+  EXPECT_EQ(counted.Next(), nullptr);
+  EXPECT_FALSE(counted.malformed());
+  EXPECT_EQ(counted.endMarkerOffset(), 0u);
 
-TEST(AttributeWalk, ShortLengthsAndRecordsAreMalformed) {
-  RecordImage record;
-  SetAttrLength(record.AddResident(AT_DATA, 0), 0x10);
-  AttributeWalk walk(record.data(), record.size());
-  EXPECT_EQ(walk.Next(), nullptr);
-  EXPECT_TRUE(walk.malformed());
+  RecordImage shortAttribute;
+  SetAttrLength(AppendResident(shortAttribute.data(), AT_DATA, 0), 0x10);
+  AttributeWalk shortWalk(shortAttribute.data(), 1024);
+  EXPECT_EQ(shortWalk.Next(), nullptr);
+  EXPECT_TRUE(shortWalk.malformed());
   Bytes tiny(0x20, 0);
   AttributeWalk tinyWalk(tiny.data(), 0x20);
   EXPECT_EQ(tinyWalk.Next(), nullptr);
   EXPECT_TRUE(tinyWalk.malformed());
-}
-
-TEST(FindAttributeInRecord, FindsByTypeAndTheEndMarker) {
-  RecordImage record;
-  record.AddResident(AT_FILE_NAME, 0x48);
-  uint8_t* data = record.AddNonResident(AT_DATA, kRunAt100);
-  EXPECT_EQ(FindAttributeInRecord(record.data(), record.size(), AT_DATA), data);
-  EXPECT_EQ(FindAttributeInRecord(record.data(), record.size(), AT_BITMAP), nullptr);
-  EXPECT_EQ(FindAttributeInRecord(record.data(), record.size(), 0xFFFFFFFF),
-            record.data() + RecordBytesInUse(record.data()) - 8);
-}
-
-TEST(ResidentValueSpace, DataRoundsDownAfterAdding16OthersRoundUpToEven) {
-  EXPECT_EQ(ResidentValueSpace(AT_DATA, 0), 16u);
-  EXPECT_EQ(ResidentValueSpace(AT_DATA, 15), 16u);
-  EXPECT_EQ(ResidentValueSpace(AT_DATA, 16), 32u);
-  EXPECT_EQ(ResidentValueSpace(AT_FILE_NAME, 0), 0u);
-  EXPECT_EQ(ResidentValueSpace(AT_FILE_NAME, 5), 6u);
-  EXPECT_EQ(ResidentValueSpace(AT_OSK_FILEDES, 20), 20u);
 }
 
 }  // namespace

@@ -1,19 +1,13 @@
-// Directory indexes of several levels and shapes: every name is found,
-// whatever its letter case, and a directory read at any offset and in any
-// slice size delivers every name exactly once, in name order.
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <cstring>
-#include <map>
 #include <string>
 #include <vector>
 
 #include "platform/error_codes.h"
-#include "support/image_builder.h"
+#include "support/image_toolkit.h"
 #include "support/volume_fixture.h"
-#include "volume/attributes/attributes.h"
-#include "volume/format/attribute.h"
 #include "volume/format/bytes.h"
 #include "volume/format/record.h"
 #include "volume/index/index.h"
@@ -26,37 +20,19 @@ using test::ImageBuilder;
 using test::IndexName;
 using test::IndexShape;
 
-// What a directory read delivers, one entry per 32-byte record.
 using Listing = std::vector<std::pair<std::string, uint32_t>>;
 
 const std::string kName28 = "abcdefghijklmnopqrstuvwxyz01";
 const std::string kName40 = "Forty-characters-are-more-than-the-field";
 
-// The name order the index keeps, stated independently of the engine:
-// a-z compare as A-Z, bytes compare as signed values, a prefix comes first.
-bool SortsBefore(const std::string& a, const std::string& b) {
-  auto fold = [](char c) {
-    return static_cast<signed char>(c >= 'a' && c <= 'z' ? c - 'a' + 'A' : c);
-  };
-  for (size_t i = 0; i < std::min(a.size(), b.size()); ++i) {
-    if (fold(a[i]) != fold(b[i])) return fold(a[i]) < fold(b[i]);
-  }
-  return a.size() < b.size();
-}
-
 std::string SwapCase(std::string name) {
   for (char& c : name) {
-    if (c >= 'a' && c <= 'z') {
-      c = static_cast<char>(c - 'a' + 'A');
-    } else if (c >= 'A' && c <= 'Z') {
-      c = static_cast<char>(c - 'A' + 'a');
-    }
+    if ((c | 0x20) >= 'a' && (c | 0x20) <= 'z') c = static_cast<char>(c ^ 0x20);
   }
   return name;
 }
 
-// `count` distinct names: the awkward ones first, then plain ones. Records
-// are made-up numbers: the index is all these tests read.
+// `count` distinct names, the awkward ones first; made-up record numbers.
 std::vector<IndexName> Names(uint32_t count) {
   const std::vector<std::string> awkward = {
       "\x80start", "\xFF" "end", "\xC3\xA9t\xC3\xA9", "abc", "abcd", "_x", "Zz", "`tick",
@@ -69,61 +45,36 @@ std::vector<IndexName> Names(uint32_t count) {
   return names;
 }
 
-struct Geometry {
-  const char* label;
-  const char* mkfs;
-};
-
-struct ShapeCase {
-  const char* label;
-  IndexShape (*make)();
-};
-
-// Three levels with a sub-node below every entry and every end entry.
 IndexShape EveryEntry() { return IndexShape::Full(3, 5); }
-// Four levels hanging below the first entries, as this engine grows them.
-IndexShape FirstEntries() { return IndexShape::FirstEntryChain(4, 25); }
-// Four levels hanging below the end entries.
-IndexShape EndEntries() {
-  IndexShape shape = IndexShape::Leaf(20);
-  shape.With(20,
-             IndexShape::Leaf(20).With(20, IndexShape::Leaf(20).With(20, IndexShape::Leaf(20))));
-  return shape;
-}
 // Sub-nodes below first, middle and end entries, branches of unequal depth.
 IndexShape Mixed() {
   IndexShape shape = IndexShape::Leaf(4);
-  shape.With(0, IndexShape::FirstEntryChain(2, 8))
+  shape.With(0, IndexShape::Leaf(8).With(0, IndexShape::Leaf(8)))
       .With(2, IndexShape::Leaf(5))
       .With(4, IndexShape::Leaf(3).With(3, IndexShape::Full(2, 3)));
   return shape;
 }
 
-const Geometry kGeometries[] = {
-    {"Sector512", "--size 8M"},
-    {"Sector512Cluster1K", "--size 8M --cluster-size 1024"},  // four VCNs per block
-    {"Sector4K", "--size 16M --sector-size 4096"},
-};
-const ShapeCase kShapes[] = {
-    {"EveryEntry", EveryEntry},
-    {"FirstEntries", FirstEntries},
-    {"EndEntries", EndEntries},
-    {"Mixed", Mixed},
+struct IndexCase {
+  const char* label;
+  const char* mkfs;
+  IndexShape (*shape)();
 };
 
-struct IndexCase {
-  Geometry geometry;
-  ShapeCase shape;
+// Also a block spanning several VCNs, and 4096-byte sectors' fix-ups.
+const IndexCase kCases[] = {
+    {"Sector512EveryEntry", "--size 8M", EveryEntry},
+    {"Sector512Mixed", "--size 8M", Mixed},
+    {"Sector512Cluster1KMixed", "--size 8M --cluster-size 1024", Mixed},
+    {"Sector4KEveryEntry", "--size 16M --sector-size 4096", EveryEntry},
 };
 
 struct IndexImage {
   std::string path;
-  test::BuiltIndex index;
   Listing sorted;  // the names in the order a directory read must give them
 };
 
-// The index allocation is split in two runs, the second below the first,
-// and blocks may straddle them.
+// Two runs, the second below the first; blocks may straddle them.
 std::vector<ClusterRun> ScatteredAllocation(ImageBuilder& b, const IndexShape& shape) {
   const uint32_t clusters = shape.Blocks() * b.geometry().indexBlockSize / b.geometry().clusterSize;
   const uint32_t base = b.FindFreeClusters(clusters + 7);
@@ -132,41 +83,26 @@ std::vector<ClusterRun> ScatteredAllocation(ImageBuilder& b, const IndexShape& s
 }
 
 IndexImage MakeIndexImage(const IndexCase& c, const std::string& path) {
-  IndexImage image;
-  image.path = path;
-  test::FormatImage(path, c.geometry.mkfs);
+  IndexImage image{path, {}};
+  test::FormatImage(path, c.mkfs);
   ImageBuilder b(path);
-  const IndexShape shape = c.shape.make();
+  const IndexShape shape = c.shape();
   const std::vector<IndexName> names = Names(shape.TotalNames());
   const uint32_t dir = b.AddDirectory(record::kRoot, "dir");
-  image.index = b.BuildIndex(dir, shape, names, ScatteredAllocation(b, shape));
+  b.BuildIndex(dir, shape, names, ScatteredAllocation(b, shape));
   b.LinkNames(record::kRoot, {{"dir", dir}});
   for (const IndexName& n : names) image.sorted.emplace_back(n.name, n.record);
   std::sort(image.sorted.begin(), image.sorted.end(),
-            [](const auto& x, const auto& y) { return SortsBefore(x.first, y.first); });
+            [](const auto& x, const auto& y) { return test::IndexOrderBefore(x.first, y.first); });
   return image;
 }
 
-const IndexImage& BuildIndexImage(const IndexCase& c) {
-  static test::TempDir dir;
-  static std::map<std::string, IndexImage> built;
-  const std::string key = std::string(c.geometry.label) + c.shape.label;
-  auto it = built.find(key);
-  if (it == built.end()) it = built.emplace(key, MakeIndexImage(c, dir.File(key + ".img"))).first;
-  return it->second;
-}
-
-// Name as delivered: up to 28 bytes, no terminator at 28.
-std::string NameOf(const uint8_t* record) {
-  const char* name = reinterpret_cast<const char*>(record);
-  return std::string(name, strnlen(name, kDirRecordNameSize));
-}
-
-class IndexTest : public test::VolumeTest {
+class ReadIndexTree : public test::VolumeTest, public ::testing::WithParamInterface<IndexCase> {
  protected:
-  void MountIndex(const IndexImage& image) {
-    image_ptr_ = &image;
-    Mount(image.path, false);
+  void SetUp() override {
+    VolumeTest::SetUp();
+    index_ = MakeIndexImage(GetParam(), dir_.File("index.img"));
+    Mount(index_.path, false);
     dir_toolkit_ = Open("/1/dir");
     ASSERT_NE(dir_toolkit_, nullptr);
   }
@@ -180,16 +116,21 @@ class IndexTest : public test::VolumeTest {
                        static_cast<uint32_t>(name.size()), record);
   }
 
-  // Reads the directory from `offset` in slices of `slice` bytes until a
-  // slice comes back short.
+  // Reads from `offset` in slices until one is short. Short names are
+  // zero-padded; nothing is written past what is delivered.
   Listing ReadFrom(uint32_t offset, uint32_t slice) {
     Listing listing;
-    std::vector<uint8_t> buffer(slice);
     for (int guard = 0; guard < 10000; ++guard) {
+      std::vector<uint8_t> buffer(slice + 1, 0xA5);
       uint32_t delivered = 0;
       EXPECT_EQ(ReadDirectory(dir_toolkit_, offset, slice, buffer.data(), delivered), 0);
+      EXPECT_EQ(buffer[delivered], 0xA5);
       for (uint32_t i = 0; i < delivered; i += kDirRecordSize) {
-        listing.emplace_back(NameOf(buffer.data() + i), GetLE32(buffer.data() + i + 28));
+        const char* name = reinterpret_cast<const char*>(buffer.data() + i);
+        listing.emplace_back(std::string(name, strnlen(name, kDirRecordNameSize)),
+                             GetLE32(buffer.data() + i + 28));
+        for (size_t j = listing.back().first.size(); j < kDirRecordNameSize; ++j)
+          EXPECT_EQ(buffer[i + j], 0) << listing.back().first;
       }
       if (delivered < slice) break;
       offset += delivered;
@@ -197,28 +138,20 @@ class IndexTest : public test::VolumeTest {
     return listing;
   }
 
-  // The whole stream: "..", ".", then the names in order.
   Listing Expected(uint32_t fromRecord) const {
     Listing all = {{"..", 5u}, {".", OpenedRecordNumber(dir_toolkit_)}};
-    for (const auto& [name, record] : image_ptr_->sorted) {
+    for (const auto& [name, record] : index_.sorted) {
       all.emplace_back(name.substr(0, kDirRecordNameSize), record);
     }
     return Listing(all.begin() + std::min<size_t>(fromRecord, all.size()), all.end());
   }
 
-  const IndexImage* image_ptr_ = nullptr;
+  IndexImage index_;
   Toolkit* dir_toolkit_ = nullptr;
 };
 
-// ---------------------------------------------------------------------------
-
-class ReadIndexTree : public IndexTest, public ::testing::WithParamInterface<IndexCase> {
- protected:
-  void SetUp() override { MountIndex(BuildIndexImage(GetParam())); }
-};
-
 TEST_P(ReadIndexTree, EveryNameIsFoundInAnyLetterCaseAndNoOther) {
-  for (const auto& [name, record] : image_ptr_->sorted) {
+  for (const auto& [name, record] : index_.sorted) {
     for (const std::string& asked : {name, SwapCase(name)}) {
       uint32_t found = 0;
       EXPECT_EQ(Lookup(asked, found), 0) << asked;
@@ -227,7 +160,7 @@ TEST_P(ReadIndexTree, EveryNameIsFoundInAnyLetterCaseAndNoOther) {
   }
   std::vector<std::string> absent = {
       "", "\x7F", "\x80", "ab", "abce", "zzzzzzzz", "n0999", kName28 + "x", kName40.substr(0, 28)};
-  for (const auto& entry : image_ptr_->sorted) absent.push_back(entry.first + "~");
+  for (const auto& entry : index_.sorted) absent.push_back(entry.first + "~");
   for (const std::string& name : absent) {
     uint32_t found = 0;
     EXPECT_EQ(Lookup(name, found), kErrPathNotFound) << name;
@@ -235,11 +168,9 @@ TEST_P(ReadIndexTree, EveryNameIsFoundInAnyLetterCaseAndNoOther) {
   }
 }
 
-// Any record offset and any slice size give the same stream of names,
-// each once, in order.
 TEST_P(ReadIndexTree, ReadsDeliverEveryNameOnceInOrder) {
   EXPECT_EQ(ReadFrom(0, 4096), Expected(0));
-  const uint32_t total = static_cast<uint32_t>(image_ptr_->sorted.size()) + 2;
+  const uint32_t total = static_cast<uint32_t>(index_.sorted.size()) + 2;
   for (uint32_t k : {1u, 2u, 33u, total - 1, total, total + 5}) {
     EXPECT_EQ(ReadFrom(32 * k, 4096), Expected(k)) << "record " << k;
   }
@@ -247,99 +178,9 @@ TEST_P(ReadIndexTree, ReadsDeliverEveryNameOnceInOrder) {
   EXPECT_EQ(ReadFrom(64, 160), Expected(2));
 }
 
-// Every shape on 512-byte sectors; one shape where a block spans several
-// VCNs and one with the fix-ups of 4096-byte sectors.
-std::vector<IndexCase> IndexCases() {
-  std::vector<IndexCase> cases;
-  for (const ShapeCase& s : kShapes) cases.push_back({kGeometries[0], s});
-  cases.push_back({kGeometries[1], kShapes[3]});
-  cases.push_back({kGeometries[2], kShapes[0]});
-  return cases;
-}
+std::string IndexCaseName(const ::testing::TestParamInfo<IndexCase>& p) { return p.param.label; }
 
-std::string IndexCaseName(const ::testing::TestParamInfo<IndexCase>& p) {
-  return std::string(p.param.geometry.label) + p.param.shape.label;
-}
-
-INSTANTIATE_TEST_SUITE_P(Shapes, ReadIndexTree, ::testing::ValuesIn(IndexCases()), IndexCaseName);
-
-// ---------------------------------------------------------------------------
-// The name field, on the three-level tree.
-
-class ReadIndexNames : public IndexTest {
- protected:
-  void SetUp() override { MountIndex(BuildIndexImage({kGeometries[0], kShapes[0]})); }
-};
-
-// A name of 28 bytes or more fills the field without terminator; shorter
-// ones are padded with zeros, and nothing is written past the slice.
-TEST_F(ReadIndexNames, NamesFillTwentyEightBytesOrArePaddedWithZeros) {
-  std::vector<uint8_t> buffer(4096 + 32, 0xA5);
-  uint32_t delivered = 0;
-  ASSERT_EQ(ReadDirectory(dir_toolkit_, 64, 4096, buffer.data(), delivered), 0);
-  ASSERT_EQ(delivered, 4096u);
-  int long_names = 0;
-  for (uint32_t i = 0; i < delivered; i += kDirRecordSize) {
-    const size_t length = strnlen(reinterpret_cast<char*>(buffer.data() + i), kDirRecordNameSize);
-    for (size_t j = length; j < kDirRecordNameSize; ++j) ASSERT_EQ(buffer[i + j], 0) << i;
-    const std::string field(reinterpret_cast<char*>(buffer.data() + i), kDirRecordNameSize);
-    if (field == kName28 || field == kName40.substr(0, 28)) {
-      EXPECT_EQ(GetLE32(buffer.data() + i + 28), field == kName28 ? 1012u : 1013u);
-      ++long_names;
-    }
-  }
-  EXPECT_EQ(long_names, 2);
-  EXPECT_EQ(buffer[delivered], 0xA5);  // nothing beyond what was delivered
-}
-
-// ---------------------------------------------------------------------------
-// Directories without names.
-
-class ReadIndexEmpty : public test::VolumeTest {
- protected:
-  void SetUp() override {
-    image_ = dir_.File("empty.img");
-    test::FormatImage(image_, "--size 8M");
-    ImageBuilder b(image_);
-    empty_ = b.AddDirectory(record::kRoot, "empty");
-    hollow_ = b.AddDirectory(record::kRoot, "hollow");
-    b.LinkNames(empty_, {});
-    b.LinkNames(hollow_, {});
-    b.PatchRecord(hollow_, [&b](uint8_t* r) {  // a root value of 0 bytes
-      uint8_t* root = FindAttributeInRecord(r, b.geometry().recordSize, AT_INDEX_ROOT);
-      SetAttrValueLength(root, 0);
-    });
-    b.LinkNames(record::kRoot, {{"empty", empty_}, {"hollow", hollow_}});
-    Mount(image_, false);
-  }
-
-  uint32_t empty_ = 0;
-  uint32_t hollow_ = 0;
-};
-
-// An empty index lists only ".." and "." and finds nothing. A root value
-// of no bytes at all answers 0 with the record all ones, which the path
-// walk takes as not found.
-TEST_F(ReadIndexEmpty, AnEmptyIndexListsOnlyDotDotAndDot) {
-  for (const std::string path : {"/1/empty", "/1/hollow"}) {
-    Toolkit* t = Open(path);
-    ASSERT_NE(t, nullptr);
-    std::vector<uint8_t> buffer(4096);
-    uint32_t delivered = 0;
-    EXPECT_EQ(ReadDirectory(t, 0, 4096, buffer.data(), delivered), 0) << path;
-    EXPECT_EQ(delivered, 64u) << path;
-    EXPECT_EQ(GetLE32(buffer.data() + 28), 5u);
-    EXPECT_EQ(GetLE32(buffer.data() + 60), OpenedRecordNumber(t));
-    EXPECT_EQ(ReadDirectory(t, 64, 4096, buffer.data(), delivered), 0) << path;
-    EXPECT_EQ(delivered, 0u) << path;
-    uint32_t record = 0;
-    EXPECT_EQ(IndexLookup(t, t->fileChain, "x", 1, record),
-              path == "/1/empty" ? kErrPathNotFound : 0);
-    EXPECT_EQ(record, 0xFFFFFFFFu);
-    ToolkitClose(t);
-  }
-  EXPECT_EQ(OpenResult("/1/hollow/x"), kErrPathNotFound);
-}
+INSTANTIATE_TEST_SUITE_P(Shapes, ReadIndexTree, ::testing::ValuesIn(kCases), IndexCaseName);
 
 }  // namespace
 }  // namespace vrax

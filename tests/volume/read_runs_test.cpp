@@ -1,8 +1,3 @@
-// Reading file data held in scattered runs: one run list whose runs jump
-// back below earlier ones (negative run offsets), and a value whose runs
-// continue in extension records named by an attribute list. Every read is
-// checked against the bytes written, at every cluster, sector and run
-// boundary, with partial sectors at both ends.
 #include <gtest/gtest.h>
 
 #include <cstdio>
@@ -11,339 +6,151 @@
 #include <vector>
 
 #include "platform/error_codes.h"
-#include "support/image_builder.h"
-#include "support/volume_fixture.h"
+#include "support/sample_volume.h"
 #include "volume/attributes/attributes.h"
 #include "volume/format/bytes.h"
 #include "volume/format/descriptor.h"
-#include "volume/format/record.h"
 
 namespace vrax {
 namespace {
 
 using test::ClusterRun;
-using test::ImageBuilder;
 using test::ListFile;
-using test::ListLayout;
 
 struct Geometry {
   const char* label;
   const char* mkfs;
 };
 
-// 8 sectors per cluster, and 4096-byte sectors with 2 sectors per cluster.
 const Geometry kGeometries[] = {
     {"Sector512Cluster4K", "--size 8M"},
     {"Sector4KCluster8K", "--size 16M --sector-size 4096 --cluster-size 8192"},
 };
 
-constexpr uint8_t kUntouched = 0xA5;
 
-// Offsets worth reading at: both sides of every boundary in `edges`.
-std::vector<uint32_t> InterestingOffsets(const std::vector<uint32_t>& edges, uint32_t size) {
+// Reads on both sides of the value's end and of every cluster edge (runs
+// start at one), from one byte to several clusters and to the end.
+void ExpectReadsMatch(Toolkit* t, const std::vector<uint8_t>& content, uint32_t S, uint32_t K) {
+  const uint32_t size = static_cast<uint32_t>(content.size());
+  std::vector<uint32_t> edges = {size};
+  for (uint32_t e = 0; e < size + K; e += K) edges.push_back(e);
   std::set<uint32_t> offsets;
   for (uint32_t e : edges) {
-    for (int64_t d : {-1, 0, 1}) {
-      const int64_t o = static_cast<int64_t>(e) + d;
-      if (o >= 0 && o <= static_cast<int64_t>(size) + 1) offsets.insert(static_cast<uint32_t>(o));
+    for (uint32_t o : {e - 1, e, e + 1}) {
+      if (o <= size + 1) offsets.insert(o);  // e - 1 wraps above for e = 0
     }
   }
-  return {offsets.begin(), offsets.end()};
-}
-
-// Reads `count` bytes at `offset` and compares with `content`: the bytes
-// up to the value's end arrive, nothing beyond them is written.
-std::string CheckRead(Toolkit* t, const std::vector<uint8_t>& content, uint32_t offset,
-                      uint32_t count) {
-  std::vector<uint8_t> buffer(count + 16, kUntouched);
-  uint32_t done = 0;
-  const int32_t error = FileRead(t, offset, count, buffer.data(), done);
-  const uint32_t size = static_cast<uint32_t>(content.size());
-  const uint32_t expected = offset >= size ? 0 : std::min(count, size - offset);
-  std::string where = "offset " + std::to_string(offset) + " count " + std::to_string(count);
-  if (error != 0) return where + ": error " + std::to_string(error);
-  if (done != expected) return where + ": done " + std::to_string(done);
-  for (uint32_t i = 0; i < done; ++i) {
-    if (buffer[i] != content[offset + i]) return where + ": byte " + std::to_string(i);
-  }
-  for (uint32_t i = done; i < buffer.size(); ++i) {
-    if (buffer[i] != kUntouched) return where + ": wrote past the data at " + std::to_string(i);
-  }
-  return "";
-}
-
-// Every offset of `offsets` with counts from one byte to several clusters
-// (enough to cross a run), and once to the end of the value.
-void ExpectReadsMatch(Toolkit* t, const std::vector<uint8_t>& content,
-                      const std::vector<uint32_t>& offsets, uint32_t S, uint32_t K) {
-  std::vector<std::string> failures;
   for (uint32_t offset : offsets) {
-    const uint32_t toEnd =
-        offset < content.size() ? static_cast<uint32_t>(content.size()) - offset : 1;
-    for (uint32_t count : {1u, S + 1, K + 1, 3 * K + S + 3, toEnd}) {
-      std::string failure = CheckRead(t, content, offset, count);
-      if (!failure.empty()) failures.push_back(std::move(failure));
-    }
+    const uint32_t toEnd = offset < size ? size - offset : 1;
+    for (uint32_t count : {1u, S + 1, K + 1, 3 * K + S + 3, toEnd})
+      EXPECT_TRUE(test::ReadMatches(t, content, offset, count)) << offset << " " << count;
   }
-  EXPECT_TRUE(failures.empty()) << failures.size() << " bad reads, first: " << failures[0];
 }
 
-// The edges of a value held in `runs`: its start, its end and every
-// cluster edge (every run starts at one).
-std::vector<uint32_t> Edges(const std::vector<ClusterRun>& runs, uint32_t K, uint32_t size) {
-  std::vector<uint32_t> edges = {0, size};
-  uint32_t clusters = 0;
-  for (const ClusterRun& run : runs) clusters += run.length;
-  for (uint32_t c = 0; c <= clusters; ++c) edges.push_back(c * K);
-  return edges;
-}
-
-std::string DescriptorSummary(Toolkit* t) {
-  uint8_t d[kDescriptorSize] = {};
-  const int32_t error = ReadDescriptor(t, d);
-  char text[64];
-  std::snprintf(text, sizeof text, "error %d bits %02x size %u", error, d[0], GetBE32(d + 9));
-  return text;
-}
-
-std::string ExpectedDescriptor(uint32_t size) {
-  return "error 0 bits 1b size " + std::to_string(size);
-}
-
-// ---------------------------------------------------------------------------
-// One run list, runs below earlier ones.
-
-// Each test formats its own image, adds the file and mounts it read-only.
-class ReadMultiRun : public test::VolumeTest, public ::testing::WithParamInterface<Geometry> {
+class ReadRuns : public test::VolumeTest, public ::testing::WithParamInterface<Geometry> {
  protected:
   void SetUp() override {
-    image_ = dir_.File("multi.img");
-    test::FormatImage(image_, GetParam().mkfs);
-    {
-      ImageBuilder b(image_);
-      K_ = b.geometry().clusterSize;
-      S_ = b.geometry().bytesPerSector;
-      const uint32_t m = b.FindFreeClusters(48);
-      // Behind the first run, offsets -24, +28, -40 and +17 from the last
-      // cluster of the run before.
-      runs_ = {{m + 30, 3}, {m + 8, 5}, {m + 40, 1}, {m, 4}, {m + 20, 2}};
-      content_ = test::PatternBytes(15 * K_ - K_ / 2 - 3, 9);
-      b.LinkNames(record::kRoot, {{"multi.bin", b.AddRunFile(record::kRoot, "multi.bin", runs_,
-                                                             content_)}});
-    }
-    Mount(image_, false);
+    VolumeTest::SetUp();
+    const test::SampleImage& sample = test::SharedSample(GetParam().mkfs);
+    v_ = &sample.volume;
+    K_ = v_->geometry.clusterSize;
+    S_ = v_->geometry.bytesPerSector;
+    Mount(sample.path, false);
   }
 
-  uint32_t Size() const { return static_cast<uint32_t>(content_.size()); }
-
-  uint32_t K_ = 0;
-  uint32_t S_ = 0;
-  std::vector<ClusterRun> runs_;
-  std::vector<uint8_t> content_;
-};
-
-// Reads across every cluster and run edge, past the size and in
-// sequential pieces give the bytes written; size and descriptor agree.
-TEST_P(ReadMultiRun, EveryBoundaryReadsTheBytesWritten) {
-  Toolkit* t = Open("/1/multi.bin");
-  ASSERT_NE(t, nullptr);
-  ExpectReadsMatch(t, content_, InterestingOffsets(Edges(runs_, K_, Size()), Size()), S_, K_);
-  for (uint32_t offset : {Size() + K_, 0xFFFFFFF0u}) {
-    EXPECT_EQ(CheckRead(t, content_, offset, 100), "");
-  }
-  std::vector<uint8_t> whole;
-  std::vector<uint8_t> piece(1000);
-  for (uint32_t offset = 0;;) {
-    uint32_t done = 0;
-    ASSERT_EQ(FileRead(t, offset, 1000, piece.data(), done), 0);
-    if (done == 0) break;
-    whole.insert(whole.end(), piece.begin(), piece.begin() + done);
-    offset += done;
-  }
-  EXPECT_EQ(whole, content_);
-  uint32_t size = 0;
-  EXPECT_EQ(FileSize(t, size), 0);
-  EXPECT_EQ(size, Size());
-  EXPECT_EQ(DescriptorSummary(t), ExpectedDescriptor(Size()));
-  ToolkitClose(t);
-}
-
-std::string TraceLine(uint32_t vcn, uint32_t first, uint32_t last, uint32_t lcn, uint8_t header,
-                      uint32_t length, uint32_t raw) {
-  char line[128];
-  std::snprintf(line, sizeof line,
-                "VCN=%08x VCNS=%08x VCNL=%08x COFF=%08x ORS=%d CRS=%d CR=%08x OR=%08x\n", vcn,
-                first, last, lcn, header >> 4, header & 0x0F, length, raw);
-  return line;
-}
-
-std::string FoundLine(uint32_t lcn, uint32_t length) {
-  char line[64];
-  std::snprintf(line, sizeof line, "--> PH_START=%08x RUN_LENGTH=%08x\n", lcn, length);
-  return line;
-}
-
-// The trace names every run walked on the way, then the one found.
-TEST_P(ReadMultiRun, LookupRunTracesTheRunsItWalks) {
-  Toolkit* t = Open("/1/multi.bin");
-  ASSERT_NE(t, nullptr);
-  const uint8_t* a = FindAttribute(t, t->fileChain, AT_DATA);
-  ASSERT_NE(a, nullptr);
-  const uint8_t* list = a + AttrRunListOffset(a);
-  const uint32_t wanted = 10;  // in the fourth run (VCN 9 to 12), 40 clusters back
-  std::string expected;
-  uint32_t vcn = 0, p = 0, pos = 0;
-  for (size_t i = 0; i < 4; ++i) {
-    const ClusterRun& r = runs_[i];
-    const uint8_t header = list[pos];
-    expected += TraceLine(wanted, vcn, vcn + r.length - 1, r.lcn, header, r.length, r.lcn - p);
-    pos += 1 + (header & 0x0F) + (header >> 4);
-    vcn += r.length;
-    p = r.lcn + r.length - 1;
-  }
-  expected += FoundLine(runs_[3].lcn, runs_[3].length);
-  uint32_t first = 0, last = 0, length = 0, lcn = 0;
-  const std::string printed = test::CapturedStdout([&] {
-    EXPECT_EQ(LookupRun(a, wanted, first, last, length, lcn, true), 0);
-    std::fflush(stdout);
-  });
-  EXPECT_EQ(printed, expected);
-  EXPECT_EQ(first, 9u);
-  EXPECT_EQ(last, 12u);
-  EXPECT_EQ(length, 4u);
-  EXPECT_EQ(lcn, runs_[3].lcn);
-  EXPECT_EQ(LookupRun(a, 15, first, last, length, lcn, false), 0x34FF);  // past the last run
-  ToolkitClose(t);
-}
-
-std::string GeometryName(const ::testing::TestParamInfo<Geometry>& p) { return p.param.label; }
-
-INSTANTIATE_TEST_SUITE_P(Geometries, ReadMultiRun, ::testing::ValuesIn(kGeometries), GeometryName);
-
-// ---------------------------------------------------------------------------
-// Runs continued in extension records through an attribute list.
-
-struct ListCase {
-  Geometry geometry;
-  ListLayout layout;
-};
-
-class ReadExtensionRuns : public test::VolumeTest, public ::testing::WithParamInterface<ListCase> {
- protected:
-  void SetUp() override {
-    image_ = dir_.File("listed.img");
-    test::FormatImage(image_, GetParam().geometry.mkfs);
-    {
-      ImageBuilder b(image_);
-      K_ = b.geometry().clusterSize;
-      S_ = b.geometry().bytesPerSector;
-      const uint32_t l = b.FindFreeClusters(40);
-      first_ = {{l + 20, 3}, {l + 2, 2}};
-      second_ = {{l + 30, 2}, {l + 10, 4}};
-      content_ = test::PatternBytes(11 * K_ - 100, 11);
-      file_ = b.AddListFile(record::kRoot, "listed.bin", first_, second_, content_,
-                            GetParam().layout);
-      b.LinkNames(record::kRoot, {{"listed.bin", file_.base}});
-    }
-    Mount(image_, false);
-  }
-
-  // Opens the file, keeping what the open prints in `printed_`.
-  Toolkit* OpenListed() {
+  Toolkit* OpenQuietly(const std::string& path) {
     Toolkit* t = nullptr;
-    printed_ = test::CapturedStdout([&] {
-      t = Open("/1/listed.bin");
+    test::CapturedStdout([&] {
+      t = Open(path);
       std::fflush(stdout);
     });
     return t;
   }
 
-  uint32_t Size() const { return static_cast<uint32_t>(content_.size()); }
-
+  const test::SampleVolume* v_ = nullptr;
   uint32_t K_ = 0;
   uint32_t S_ = 0;
-  std::vector<ClusterRun> first_, second_;
-  std::vector<uint8_t> content_;
-  ListFile file_;
-  std::string printed_;
 };
 
-// Reads across every edge, the instance edge included, give the bytes
-// written and print nothing: the list is printed once, by the open. Size
-// and descriptor come from the base and the first instance.
-TEST_P(ReadExtensionRuns, EveryBoundaryReadsTheBytesWritten) {
-  Toolkit* t = OpenListed();
-  ASSERT_NE(t, nullptr);
-  std::vector<ClusterRun> all = first_;
-  all.insert(all.end(), second_.begin(), second_.end());
-  uint32_t size = 0;
-  std::string descriptor;
-  const std::string printed = test::CapturedStdout([&] {
-    ExpectReadsMatch(t, content_, InterestingOffsets(Edges(all, K_, Size()), Size()), S_, K_);
-    EXPECT_EQ(CheckRead(t, content_, Size() + 3 * K_, 64), "");
-    EXPECT_EQ(FileSize(t, size), 0);
-    descriptor = DescriptorSummary(t);
-    std::fflush(stdout);
-  });
-  EXPECT_EQ(printed, "");
-  EXPECT_EQ(size, Size());
-  EXPECT_EQ(descriptor, ExpectedDescriptor(Size()));
-  ToolkitClose(t);
+// Reads give the bytes written and print nothing; size and descriptor agree.
+TEST_P(ReadRuns, EveryBoundaryReadsTheBytesWritten) {
+  const struct {
+    std::string path;
+    uint32_t size;
+    uint8_t seed;
+  } files[] = {{"/1/multi.bin", v_->multiSize, 2}, {"/1/listed.bin", v_->listedSize, 3},
+               {"/1/inbase.bin", v_->listedSize, 3}};
+  for (const auto& f : files) {
+    SCOPED_TRACE(f.path);
+    Toolkit* t = OpenQuietly(f.path);
+    ASSERT_NE(t, nullptr);
+    const std::vector<uint8_t> content = test::PatternBytes(f.size, f.seed);
+    uint32_t reported = 0;
+    uint8_t d[kDescriptorSize] = {};
+    const std::string printed = test::CapturedStdout([&] {
+      ExpectReadsMatch(t, content, S_, K_);
+      for (uint32_t offset : {f.size + 3 * K_, 0xFFFFFFF0u}) {
+        EXPECT_TRUE(test::ReadMatches(t, content, offset, 100)) << offset;
+      }
+      EXPECT_EQ(FileSize(t, reported), 0);
+      EXPECT_EQ(ReadDescriptor(t, d), 0);
+      std::fflush(stdout);
+    });
+    EXPECT_EQ(printed, "");
+    EXPECT_EQ(reported, f.size);
+    EXPECT_EQ(d[0], 0x1B);
+    EXPECT_EQ(GetBE32(d + 9), f.size);
+    ToolkitClose(t);
+  }
 }
 
-std::string ListLine(uint32_t type, uint32_t firstVcn, uint32_t record) {
-  char line[96];
-  std::snprintf(line, sizeof line, " $%2.2x %4u  %4u     %6u       %4u %4u\n", type, 32u, 0u,
-                firstVcn, record, 0u);
-  return line;
-}
-
-TEST_P(ReadExtensionRuns, OpeningPrintsTheAttributeList) {
-  Toolkit* t = OpenListed();
+// The run of a VCN in the fourth run, 40 clusters below the third.
+TEST_P(ReadRuns, LookupRunFindsARunBelowTheOneBefore) {
+  Toolkit* t = Open("/1/multi.bin");
   ASSERT_NE(t, nullptr);
-  const std::string dash(47, '-');
-  const std::string expected = dash + "\n" + " TYPE RECSIZE NAMEL START_VCN     MFT  ATTR_ID \n" +
-                               ListLine(0x10, 0, file_.base) + ListLine(0x30, 0, file_.base) +
-                               ListLine(0x80, 0, file_.first) + ListLine(0x80, 5, file_.second) +
-                               ListLine(0x1000, 0, file_.base) + dash + "\n";
-  EXPECT_EQ(printed_, expected);
-  EXPECT_EQ(t->fileChain.Size(), file_.first == file_.base ? 2u : 3u);
-  ToolkitClose(t);
-}
-
-// Each instance's run list starts again from its own first VCN and from
-// LCN 0.
-TEST_P(ReadExtensionRuns, LookupRunInTheSecondInstanceCountsFromItsFirstVcn) {
-  Toolkit* t = OpenListed();
-  ASSERT_NE(t, nullptr);
-  const uint8_t* a = FindLastAttribute(t, t->fileChain, AT_DATA);
+  const uint8_t* a = FindAttribute(t, t->fileChain, AT_DATA);
   ASSERT_NE(a, nullptr);
-  EXPECT_EQ(AttrFirstVcn(a), 5u);
+  const uint32_t fourth = v_->multiRuns[3].lcn;  // VCN 9 to 12
   uint32_t first = 0, last = 0, length = 0, lcn = 0;
-  EXPECT_EQ(LookupRun(a, 6, first, last, length, lcn, false), 0);
-  EXPECT_EQ(first, 5u);
-  EXPECT_EQ(last, 6u);
-  EXPECT_EQ(lcn, second_[0].lcn);
-  EXPECT_EQ(LookupRun(a, 9, first, last, length, lcn, false), 0);
-  EXPECT_EQ(first, 7u);
-  EXPECT_EQ(lcn, second_[1].lcn);
-  EXPECT_EQ(LookupRun(a, 11, first, last, length, lcn, false), 0x34FF);
+  EXPECT_EQ(LookupRun(a, 10, first, last, length, lcn, false), 0);
+  EXPECT_EQ(first, 9u);
+  EXPECT_EQ(last, 12u);
+  EXPECT_EQ(length, 4u);
+  EXPECT_EQ(lcn, fourth);
+  EXPECT_EQ(LookupRun(a, 15, first, last, length, lcn, false), 0x34FF);  // past the last run
   ToolkitClose(t);
 }
 
-std::vector<ListCase> ListCases() {
-  return {{kGeometries[0], ListLayout::kFirstInExtension},
-          {kGeometries[0], ListLayout::kFirstInBase},
-          {kGeometries[1], ListLayout::kFirstInExtension}};
+// The second instance's run list starts again from its own first VCN and
+// from LCN 0.
+TEST_P(ReadRuns, EachListedInstanceCountsFromItsFirstVcn) {
+  const struct {
+    std::string path;
+    ListFile records;
+    const std::vector<ClusterRun>* runs;  // the two instances
+  } files[] = {{"/1/listed.bin", v_->listed, v_->listedRuns},
+               {"/1/inbase.bin", v_->inBase, v_->inBaseRuns}};
+  for (const auto& f : files) {
+    SCOPED_TRACE(f.path);
+    Toolkit* t = OpenQuietly(f.path);
+    ASSERT_NE(t, nullptr);
+    const ListFile& r = f.records;
+    EXPECT_EQ(t->fileChain.Size(), r.first == r.base ? 2u : 3u);
+    const uint8_t* a = FindLastAttribute(t, t->fileChain, AT_DATA);
+    ASSERT_NE(a, nullptr);
+    uint32_t first = 0, last = 0, length = 0, lcn = 0;
+    EXPECT_EQ(LookupRun(a, 6, first, last, length, lcn, false), 0);
+    EXPECT_EQ(first, 5u);
+    EXPECT_EQ(last, 6u);
+    EXPECT_EQ(lcn, f.runs[1][0].lcn);
+    EXPECT_EQ(LookupRun(a, 11, first, last, length, lcn, false), 0x34FF);
+    ToolkitClose(t);
+  }
 }
 
-std::string ListCaseName(const ::testing::TestParamInfo<ListCase>& p) {
-  return std::string(p.param.geometry.label) +
-         (p.param.layout == ListLayout::kFirstInBase ? "FirstInBase" : "FirstInExtension");
-}
+std::string GeometryName(const ::testing::TestParamInfo<Geometry>& p) { return p.param.label; }
 
-INSTANTIATE_TEST_SUITE_P(Layouts, ReadExtensionRuns, ::testing::ValuesIn(ListCases()),
-                         ListCaseName);
+INSTANTIATE_TEST_SUITE_P(Geometries, ReadRuns, ::testing::ValuesIn(kGeometries), GeometryName);
 
 }  // namespace
 }  // namespace vrax
