@@ -13,7 +13,7 @@
 #include <unordered_set>
 
 #include "blockdev/block_device.h"
-#include "fileio/drive_table.h"
+#include "blockdev/drive_table.h"
 #include "platform/settings.h"
 #include "volume/attributes/attributes.h"
 #include "volume/attributes/run_lookup.h"

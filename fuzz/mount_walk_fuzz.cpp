@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "blockdev/block_device.h"
-#include "fileio/drive_table.h"
+#include "blockdev/drive_table.h"
 #include "fuzz_image.h"
 #include "volume/attributes/attributes.h"
 #include "volume/index/index.h"

@@ -16,7 +16,7 @@
 #include "blockdev/attachment.h"
 #include "blockdev/device_faults.h"
 #include "blockdev/disk_report.h"
-#include "fileio/drive_table.h"
+#include "blockdev/drive_table.h"
 #include "platform/error_codes.h"
 #include "platform/settings.h"
 #include "support/temp_file.h"

@@ -6,7 +6,7 @@
 
 #include "blockdev/block_device.h"
 #include "blockdev/device_faults.h"
-#include "fileio/drive_table.h"
+#include "blockdev/drive_table.h"
 #include "fileio_fixture.h"
 #include "support/image_toolkit.h"
 

@@ -6,7 +6,7 @@
 #include <vector>
 
 #include "blockdev/block_device.h"
-#include "fileio/drive_table.h"
+#include "blockdev/drive_table.h"
 #include "fileio_fixture.h"
 #include "platform/error_codes.h"
 #include "platform/settings.h"

@@ -313,7 +313,7 @@ uint32_t ImageBuilder::AddFile(uint32_t parent, const std::string& name,
                                const std::vector<ClusterRun>& runs) {
   const uint32_t size = static_cast<uint32_t>(data.size());
   mkfs::RecordBuilder record(geometry_.recordSize, geometry_.bytesPerSector);
-  const Descriptor d = mkfs::NewDescriptor(kDescNewFile, size, kWhen);
+  const Descriptor d = NewNodeDescriptor(kDescNewFile, size, kWhen);
   bool fits = mkfs::AddNodeAttributes(record, parent, name, d);
   if (runs.empty()) {
     fits = fits && record.AddResident(AT_DATA, "", data);
@@ -376,7 +376,7 @@ ListFile ImageBuilder::AddListFile(uint32_t parent, const std::string& name,
 
   mkfs::RecordBuilder base(geometry_.recordSize, geometry_.bytesPerSector);
   std::vector<uint8_t> descriptor(kDescriptorSize);
-  EncodeDescriptor(mkfs::NewDescriptor(kDescNewFile, size, kWhen), descriptor.data());
+  EncodeDescriptor(NewNodeDescriptor(kDescNewFile, size, kWhen), descriptor.data());
   bool fits = mkfs::AddNameAttributes(base, parent, name) &&
               base.AddResident(AT_OSK_FILEDES, "", descriptor) &&
               base.AddResident(AT_ATTRIBUTE_LIST, "", ListValue(f, two.firstVcn));
@@ -481,7 +481,7 @@ BuiltIndex ImageBuilder::BuildIndex(uint32_t directory, const IndexShape& shape,
   BuiltIndex built;
   built.order = names;
   mkfs::RecordBuilder record(geometry_.recordSize, geometry_.bytesPerSector);
-  const Descriptor d = mkfs::NewDescriptor(kDescNewDirectory, kDirectorySizeField, kWhen);
+  const Descriptor d = NewNodeDescriptor(kDescNewDirectory, kDirectorySizeField, kWhen);
   mkfs::AddNodeAttributes(record, node.parent, node.name, d);
   std::vector<PlacedNode> placed;
   uint32_t nextName = 0;

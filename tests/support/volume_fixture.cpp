@@ -2,7 +2,7 @@
 
 #include <cstring>
 
-#include "fileio/drive_table.h"
+#include "blockdev/drive_table.h"
 #include "volume/format/bytes.h"
 #include "volume/index/index.h"
 

@@ -185,7 +185,7 @@ TEST_F(DamageStructure, ListsNamingEachOtherInACycle) {
 TEST_F(DamageStructure, NonResidentListIsRefused) {
   const uint32_t lcn = builder().AllocateClusters(1);
   mkfs::RecordBuilder base(geometry().recordSize, geometry().bytesPerSector);
-  mkfs::AddNodeAttributes(base, 5, "listed.bin", mkfs::NewDescriptor(0x1B, 0, {}));
+  mkfs::AddNodeAttributes(base, 5, "listed.bin", NewNodeDescriptor(0x1B, 0, {}));
   base.AddNonResident(AT_ATTRIBUTE_LIST, "",
                       mkfs::WholeValue({{lcn, 1}}, 0xA0, geometry().clusterSize));
   builder().PatchRecord(sample().listed.base,
