@@ -102,18 +102,21 @@ class Ftps(TlsServed):
         self.assertEqual(r.cmd("NOOP"), "530 Please login with USER and PASS.")
 
     def test_abort_ends_a_data_handshake_that_never_comes(self):
+        """An upload over an existing file that never got its protected data
+        connection leaves the file as it was."""
         r = self.tls_raw().login()
         self.assertEqual(r.cmd("PROT P"), "200 PROT now Private.")
-        data = r.data_connection()  # never starts TLS
-        self.addCleanup(data.close)
-        self.assertEqual(r.cmd("RETR a.txt"), "150 Opening data connection.")
-        r.send("ABOR\r\n")
-        # ABOR's two replies, and the transfer's own (in any order with them)
-        self.assertEqual(sorted([r.line(), r.line(), r.line()]),
-                         ["226 ABOR command successful.",
-                          "425 TLS negotiation on the data connection failed.",
-                          "426 Previous command has been finished abnormally."])
-        self.assertEqual(r.cmd("NOOP"), "200 NOOP Command Successful.")
+        for command in ("RETR a.txt", "STOR a.txt"):
+            data = r.data_connection()  # never starts TLS
+            self.addCleanup(data.close)
+            self.assertEqual(r.cmd(command), "150 Opening data connection.")
+            r.send("ABOR\r\n")
+            # ABOR's two replies, and the transfer's own (in any order with them)
+            self.assertEqual(sorted([r.line(), r.line(), r.line()]),
+                             ["226 ABOR command successful.",
+                              "425 TLS negotiation on the data connection failed.",
+                              "426 Previous command has been finished abnormally."])
+        self.assertEqual(r.cmd("SIZE a.txt"), "213 %d" % len(FILES["a.txt"]))
 
 
 class RequiredTls(TlsServed):

@@ -42,7 +42,8 @@ class Hostile(ServedVolume):
         data = r.data_connection()
         self.assertEqual(r.cmd("RETR huge.bin"), "150 Opening data connection.")
         data.recv(1000)
-        self.replies(r, [("PASV", "425 You're already connected."), ("REST 5", "501 Syntax error in arguments."),
+        self.replies(r, [("PASV", "425 You're already connected."), ("RETR a.txt", "425 You're already connected."),
+                         ("REST 5", "501 Syntax error in arguments."),
                          ("PORT 127,0,0,1,4,1", "501 Syntax error in arguments.")])
         replies = self.abort(r)
         data.close()

@@ -1,6 +1,12 @@
 // What a vanished, idle, flooding or guessing client can hold of the
 // server: data-connection waits, connection limits, idle sessions, failed
 // logins and PORT targets.
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <filesystem>
+
 #include "served_image.h"
 
 namespace vrax::ftp::test {
@@ -104,6 +110,33 @@ TEST_F(Hardening, DataTargetsArePortsOfTheClientAboveTheReservedRange) {
     EXPECT_EQ(c->Command(PortCommand(verb, port_)), refused);
     EXPECT_EQ(c->Command(PortCommand(verb, 1024)), std::string("200 ") + verb + " command successful.");
   }
+}
+
+// A port on 127.0.0.1 that nothing listens on.
+uint16_t UnusedPort() {
+  const int s = socket(AF_INET, SOCK_STREAM, 0);
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  socklen_t length = sizeof address;
+  bind(s, reinterpret_cast<sockaddr*>(&address), sizeof address);
+  getsockname(s, reinterpret_cast<sockaddr*>(&address), &length);
+  close(s);
+  return ntohs(address.sin_port);
+}
+
+// Active data connections that fail hold no descriptor afterwards.
+TEST_F(Hardening, FailedActiveConnectionsHoldNoDescriptor) {
+  auto c = LoggedIn();
+  const auto open = [] {
+    return std::distance(std::filesystem::directory_iterator("/proc/self/fd"), {});
+  };
+  const auto before = open();
+  for (int i = 0; i < 3; ++i) {
+    EXPECT_EQ(c->Command(PortCommand("PORT", UnusedPort())), "200 PORT command successful.");
+    EXPECT_EQ(c->Command("RETR a.txt"), "425 Can't open data connection.");
+  }
+  EXPECT_EQ(open(), before);
 }
 
 }  // namespace

@@ -10,6 +10,7 @@
 #include "volume/attributes/record_edit.h"
 #include "volume/fileops/fileops.h"
 #include "volume/format/descriptor.h"
+#include "volume/format/record.h"
 
 namespace vrax {
 namespace {
@@ -75,6 +76,9 @@ TEST_F(FileWriteTest, WriteSequencesMatchAModel) {
         const uint8_t* data = FindAttribute(t, t->fileChain, AT_DATA);
         ASSERT_NE(data, nullptr);
         EXPECT_EQ(AttrIsNonResident(data) ? 0u : AttrLength(data) - AttrValueOffset(data), step.size);
+        // A record one of whose values went into clusters says so in its header.
+        EXPECT_EQ(RecordFlags(t->fileChain.head->image) & record::kFlagInUse,
+                  AttrIsNonResident(data) ? record::kFlagInUse : 0);
       }
       uint8_t d[kDescriptorSize] = {};
       ASSERT_EQ(ReadDescriptor(t, d), 0);
