@@ -78,7 +78,7 @@ std::optional<std::string> Command::ExistingPath(struct stat& record) {
 }
 
 bool Command::HasPrivilege(uint8_t bit) const {
-  return client.account != nullptr && (client.account->privileges & bit) != 0;
+  return AccountMay(client.account, bit);
 }
 
 }  // namespace vrax::ftp

@@ -122,6 +122,13 @@ class CFtpServer {
   bool OpenDataConnection(FtpClient* client);
 
   // Transfers (transfer_start.cpp, send_worker.cpp, receive_worker.cpp).
+  // The checks every data command makes first, each answered when it
+  // fails: the account's `privilege` (550), an argument (501, unless
+  // `argumentOk`), and no transfer under way (425).
+  bool MayStartDataCommand(FtpClient* client, uint8_t privilege, bool argumentOk = true);
+  // Waits for the last worker, then opens the data connection; 425 when it
+  // cannot be opened.
+  bool OpenDataConnectionOrTell(FtpClient* client);
   void RetrieveFile(FtpClient* client, std::string* argument);
   bool StoreFile(FtpClient* client, std::string* argument, const char* command);
   void AbortTransfer(FtpClient* client);
@@ -200,11 +207,10 @@ class CFtpServer {
   // replies and ends the session (kNoPort).
   PassiveOpen OpenPassiveListener(FtpClient* client);
   bool BindPassivePort(FtpClient* client, SocketHandle socket);
-  // Listings on a data connection: MayList checks the privilege and that
-  // nothing else runs; BeginDataListing opens the connection; each replies
-  // and returns false when the listing cannot go on. EndDataListing closes
+  // Listings on a data connection, after MayStartDataCommand:
+  // BeginDataListing opens and protects the connection, replying and
+  // returning false when the listing cannot go on. EndDataListing closes
   // the connection and resets the data mode.
-  bool MayList(FtpClient* client);
   bool BeginDataListing(FtpClient* client);
   void EndDataListing(FtpClient* client);
   void SetActiveTarget(FtpClient* client, const NetAddress& named, uint16_t port,

@@ -24,4 +24,10 @@ struct FtpUser {
   bool listed = false;                   // in the server's user list
 };
 
+// Whether a client logged in to `account` (null: nobody) may do what the
+// kPriv* `bit` stands for.
+inline bool AccountMay(const FtpUser* account, uint8_t bit) {
+  return account != nullptr && (account->privileges & bit) != 0;
+}
+
 }  // namespace vrax::ftp

@@ -102,24 +102,8 @@ ListKind KindOf(const char* command) {
 
 }  // namespace
 
-bool CFtpServer::MayList(FtpClient* client) {
-  if (client->account == nullptr || (client->account->privileges & kPrivList) == 0) {
-    SendReply(client, "550 Permission denied.\r\n");
-    return false;
-  }
-  if (client->transferState != kIdle) {
-    SendReply(client, "425 You're already connected.\r\n");
-    return false;
-  }
-  return true;
-}
-
 bool CFtpServer::BeginDataListing(FtpClient* client) {
-  AwaitTransferWorker(client);
-  if (client->dataMode == kDataNone || !OpenDataConnection(client)) {
-    SendReply(client, "425 Can't open data connection.\r\n");
-    return false;
-  }
+  if (!OpenDataConnectionOrTell(client)) return false;
   SendReply(client, "150 Opening data connection for directory list.\r\n");
   if (!ProtectDataConnection(client)) {
     SendReply(client, kReplyDataTlsFailed);
@@ -140,7 +124,7 @@ void CFtpServer::EndDataListing(FtpClient* client) {
 void CFtpServer::ListDirectory(FtpClient* client, std::string* argument, const char* command) {
   if (client == nullptr || client->server != this) return;
   const ListKind kind = KindOf(command);
-  if (!MayList(client)) return;
+  if (!MayStartDataCommand(client, kPrivList)) return;
   if (kind == ListKind::kStatus) {
     SendReply(client, "213-Status follows:\r\n");
     client->transferState = kListing;

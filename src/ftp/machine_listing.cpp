@@ -47,7 +47,7 @@ void SendEntries(const MachineListing& listing, const std::string& path) {
 // The path is examined before the data connection is opened: a missing
 // directory or a file is refused at once.
 void CFtpServer::MachineListDirectory(FtpClient* client, std::string* argument) {
-  if (!MayList(client)) return;
+  if (!MayStartDataCommand(client, kPrivList)) return;
   const std::optional<std::string> path =
       BuildPath(client->account->startPath.c_str(), client->currentDirectory.c_str(), argument);
   struct stat record;

@@ -18,10 +18,6 @@ namespace vrax::ftp {
 
 namespace {
 
-bool HasPrivilege(const FtpClient* client, uint8_t bit) {
-  return client->account != nullptr && (client->account->privileges & bit) != 0;
-}
-
 bool StatRecord(const std::string& path, struct stat& record) {
   return VRAX_stat64(path.c_str(), &record) == 0;
 }
@@ -67,22 +63,29 @@ void CFtpServer::AbortTransfer(FtpClient* client) {
   SendReply(client, "226 ABOR command successful.\r\n");
 }
 
-void CFtpServer::RetrieveFile(FtpClient* client, std::string* argument) {
-  if (!HasPrivilege(client, kPrivDownload)) {
-    SendReply(client, "550 Permission denied.\r\n");
-    return;
+bool CFtpServer::MayStartDataCommand(FtpClient* client, uint8_t privilege, bool argumentOk) {
+  const char* refusal = nullptr;
+  if (!AccountMay(client->account, privilege)) {
+    refusal = "550 Permission denied.\r\n";
+  } else if (!argumentOk) {
+    refusal = "501 Syntax error in arguments.\r\n";
+  } else if (client->transferState != kIdle) {
+    refusal = "425 You're already connected.\r\n";
   }
-  if (argument == nullptr) {
-    SendReply(client, "501 Syntax error in arguments.\r\n");
-    return;
-  }
-  if (client->transferState != kIdle) {
-    SendReply(client, "425 You're already connected.\r\n");
-    return;
-  }
+  if (refusal != nullptr) SendReply(client, refusal);
+  return refusal == nullptr;
+}
+
+bool CFtpServer::OpenDataConnectionOrTell(FtpClient* client) {
   AwaitTransferWorker(client);
-  if (client->dataMode == kDataNone || !OpenDataConnection(client)) {
-    SendReply(client, "425 Can't open data connection.\r\n");
+  if (client->dataMode != kDataNone && OpenDataConnection(client)) return true;
+  SendReply(client, "425 Can't open data connection.\r\n");
+  return false;
+}
+
+void CFtpServer::RetrieveFile(FtpClient* client, std::string* argument) {
+  if (!MayStartDataCommand(client, kPrivDownload, argument != nullptr) ||
+      !OpenDataConnectionOrTell(client)) {
     return;
   }
   std::optional<std::string> path =
@@ -107,21 +110,8 @@ void CFtpServer::RetrieveFile(FtpClient* client, std::string* argument) {
 bool CFtpServer::StoreFile(FtpClient* client, std::string* argument, const char* command) {
   if (client == nullptr || client->server != this) return false;
   const std::string verb = command;
-  if (!HasPrivilege(client, kPrivUpload)) {
-    SendReply(client, "550 Permission denied.\r\n");
-    return false;
-  }
-  if (argument == nullptr && verb != "STOU") {
-    SendReply(client, "501 Syntax error in arguments.\r\n");
-    return false;
-  }
-  if (client->transferState != kIdle) {
-    SendReply(client, "425 You're already connected.\r\n");
-    return false;
-  }
-  AwaitTransferWorker(client);
-  if (client->dataMode == kDataNone || !OpenDataConnection(client)) {
-    SendReply(client, "425 Can't open data connection.\r\n");
+  if (!MayStartDataCommand(client, kPrivUpload, argument != nullptr || verb == "STOU") ||
+      !OpenDataConnectionOrTell(client)) {
     return false;
   }
   client->transferState = kReceiving;
