@@ -58,6 +58,7 @@ constexpr uint16_t kFirstActivePort = 1024;
 constexpr size_t kSendBlockBytes = 256u * 1024;      // one file read per block
 constexpr size_t kReceiveBufferBytes = 256u * 1024;  // written when nearly full
 constexpr size_t kReceivePieceBytes = 64u * 1024;     // at most this much per receive
+constexpr size_t kListBlockBytes = 64u * 1024;        // listing lines sent per block
 // STOU draws names "file.N" until one is free; it gives up after this many.
 constexpr int kMaxUniqueNameTries = 1000;
 

@@ -7,9 +7,10 @@
 // last component lists the matching entries of the directory before it.
 // NLST gives bare names (a wildcard argument's directory part in front, as
 // typed, so that the names can be fetched as they are), and a file's name
-// for a file. A line that cannot be sent (the client vanished or stopped
-// reading) shuts the connection down, so the rest of the listing fails at
-// once instead of waiting out the send timeout line by line.
+// for a file. Lines go out in blocks (ListingOutput); a block that cannot
+// be sent (the client vanished or stopped reading) shuts the connection
+// down, so the rest of the listing fails at once instead of waiting out the
+// send timeout block by block.
 #include <cstring>
 
 #include "fileio/vrax_io.h"
@@ -17,6 +18,7 @@
 #include "ftp/ftp_server.h"
 #include "ftp/list_format.h"
 #include "ftp/list_scope.h"
+#include "ftp/listing_output.h"
 #include "ftp/name_glob.h"
 #include "ftp/secure_channel.h"
 #include "platform/host_time.h"
@@ -31,14 +33,9 @@ struct Listing {
   FtpClient* client;
   ListKind kind;
   ListOptions options;
+  ListingOutput* output;
 
-  void Send(const std::string& text) const {
-    if (kind == ListKind::kStatus) {
-      client->server->SendControl(client, text.data(), text.size());
-    } else {
-      SendDataOrShut(client, text.data(), text.size());
-    }
-  }
+  void Send(const std::string& text) const { output->Add(text); }
 };
 
 ListEntry EntryOf(const struct stat& record, std::string name, bool slash) {
@@ -131,9 +128,12 @@ void CFtpServer::ListDirectory(FtpClient* client, std::string* argument, const c
   } else if (!BeginDataListing(client)) {
     return;
   }
-  const Listing listing{client, kind, ParseListOptions(argument ? *argument : std::string())};
+  ListingOutput output(client, kind == ListKind::kStatus);
+  const Listing listing{client, kind, ParseListOptions(argument ? *argument : std::string()),
+                        &output};
   ListScopeLines(listing, ResolveListScope(client->account->startPath, client->currentDirectory,
                                            listing.options.path));
+  output.Flush();
   if (kind != ListKind::kStatus) {
     EndDataListing(client);
     return;

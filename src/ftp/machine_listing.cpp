@@ -6,6 +6,7 @@
 #include "fileio/vrax_io.h"
 #include "ftp/dir_walk.h"
 #include "ftp/ftp_server.h"
+#include "ftp/listing_output.h"
 #include "ftp/mlst_facts.h"
 #include "ftp/secure_channel.h"
 
@@ -16,11 +17,11 @@ namespace {
 struct MachineListing {
   const FtpClient* client;
   bool writable;
+  ListingOutput* output;
 
   void Send(const char* type, const struct stat& record, const std::string& name) const {
     const FactSubject subject{type, &record, client->account->privileges, writable};
-    const std::string line = FormatFacts(subject, client->mlstFacts) + name + "\r\n";
-    SendDataOrShut(client, line.data(), line.size());
+    output->Add(FormatFacts(subject, client->mlstFacts) + name + "\r\n");
   }
 };
 
@@ -60,10 +61,12 @@ void CFtpServer::MachineListDirectory(FtpClient* client, std::string* argument) 
     return;
   }
   if (!BeginDataListing(client)) return;
-  const MachineListing listing{client, VRAX_CanWrite()};
+  ListingOutput output(client, false);
+  const MachineListing listing{client, VRAX_CanWrite(), &output};
   listing.Send("cdir", record, ".");
   SendParent(listing, *path);
   SendEntries(listing, *path);
+  output.Flush();
   EndDataListing(client);
 }
 
