@@ -266,7 +266,7 @@ def make_image(a, work, tree):
 
 def start_vrax(a, image):
     harness.TOOLS["vrax"] = a.vrax
-    server = harness.Server(image, user="bench", password="bench")
+    server = harness.Server(image, password="bench")
     try:
         server.start()
     except AssertionError as e:
@@ -450,7 +450,7 @@ def run_vrax(a, work, tree):
         print("vrax skipped: %s" % e, flush=True)
         return "skipped"
     try:
-        return measure("vrax", {"port": server.port, "user": "bench", "password": "bench"}, a)
+        return measure("vrax", {"port": server.port, "user": "u", "password": "bench"}, a)
     finally:
         try:
             server.stop()
