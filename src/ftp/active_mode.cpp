@@ -11,6 +11,7 @@
 // must not be made to talk to another service, or to itself.
 #include "ftp/data_connection.h"
 #include "ftp/ftp_server.h"
+#include "ftp/replies.h"
 #include "ftp/port_argument.h"
 
 namespace vrax::ftp {
@@ -28,8 +29,7 @@ bool NamesThePeer(const FtpClient* client, const NetAddress& named) {
 void CFtpServer::SetActiveTarget(FtpClient* client, const NetAddress& named, uint16_t port,
                                  const char* verb) {
   AwaitTransferWorker(client);
-  CloseSocket(&client->dataSocket);
-  client->passivePort = 0;
+  DropDataSocket(client);
   client->dataMode = kDataNone;
   if (!NamesThePeer(client, named)) {
     SendFormattedReply(client, "501 %s address does not match originator.\r\n", verb);
@@ -52,7 +52,7 @@ void CFtpServer::EnterActiveMode(FtpClient* client, const std::string* argument)
   PortArgument port;
   if (client->transferState != kIdle || argument == nullptr ||
       !ParsePortArgument(*argument, port)) {
-    SendReply(client, "501 Syntax error in arguments.\r\n");
+    SendReply(client, kReplySyntax);
     return;
   }
   const uint32_t* n = port.numbers;
@@ -74,7 +74,7 @@ void CFtpServer::EnterExtendedActiveMode(FtpClient* client, const std::string* a
   if (result == ExtendedPortResult::kUnknownFamily) {
     SendReply(client, "522 Network protocol not supported, use (1,2)\r\n");
   } else if (result == ExtendedPortResult::kBad) {
-    SendReply(client, "501 Syntax error in arguments.\r\n");
+    SendReply(client, kReplySyntax);
   } else {
     SetActiveTarget(client, target.address, target.port, "EPRT");
   }

@@ -8,6 +8,7 @@
 
 #include "ftp/command_line.h"
 #include "ftp/ftp_server.h"
+#include "ftp/replies.h"
 
 namespace vrax::ftp {
 
@@ -29,11 +30,6 @@ struct Command {
   bool Reply(const char* text) { return server.SendReply(&client, text); }
   bool HasPrivilege(uint8_t bit) const;
 };
-
-// The common argument and permission replies.
-inline constexpr const char* kReplyArgumentCount = "501 Invalid number of arguments.\r\n";
-inline constexpr const char* kReplySyntax = "501 Syntax error in arguments.\r\n";
-inline constexpr const char* kReplyPermission = "550 Permission denied.\r\n";
 
 // Runs the command the line names, in the fixed order of command words.
 Flow Dispatch(Command& command);

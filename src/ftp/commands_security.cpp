@@ -38,7 +38,7 @@ Flow CmdAuth(Command& c) {
   } else if (c.client.controlTls != nullptr) {
     c.Reply("503 The connection is already protected.\r\n");
   } else if (c.client.transferState != kIdle) {
-    c.Reply("425 You're already connected.\r\n");
+    c.Reply(kReplyAlreadyConnected);
   } else if (!c.server.StartTls(&c.client)) {
     return Flow::kEndSession;
   }

@@ -92,6 +92,11 @@ SocketHandle CFtpServer::ConnectActive(FtpClient* client) {
   return connected && SocketSetNonBlocking(s, false) ? s : kInvalidSocket;
 }
 
+void CFtpServer::DropDataSocket(FtpClient* client) {
+  CloseSocket(&client->dataSocket);
+  client->passivePort = 0;
+}
+
 bool CFtpServer::OpenDataConnection(FtpClient* client) {
   client->dataTls.reset();  // no worker runs: left from an earlier connection
   bool opened = false;
@@ -99,8 +104,7 @@ bool CFtpServer::OpenDataConnection(FtpClient* client) {
   if (client->dataMode == kDataActive) opened = ConnectActive(client) != kInvalidSocket;
   if (!opened) {
     // A passive listener is used up; PORT's target may be tried again.
-    CloseSocket(&client->dataSocket);
-    client->passivePort = 0;
+    DropDataSocket(client);
     if (client->dataMode == kDataPassive) client->dataMode = kDataNone;
     return false;
   }

@@ -120,6 +120,9 @@ class CFtpServer {
   // times out, or that ABOR, QUIT or the end of the control connection cuts
   // short, fails; on every failure the listener or socket is released.
   bool OpenDataConnection(FtpClient* client);
+  // Closes the data socket (a passive listener among others) and forgets
+  // the passive port, which PORT may then name again.
+  void DropDataSocket(FtpClient* client);
 
   // Transfers (transfer_start.cpp, send_worker.cpp, receive_worker.cpp).
   // The checks every data command makes first, each answered when it

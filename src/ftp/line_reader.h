@@ -51,7 +51,6 @@ class LineReader {
  private:
   void DropConsumed();
 
-
   char buffer_[kLineBufferSize] = {};
   size_t filled_ = 0;    // received bytes in the buffer
   size_t consumed_ = 0;  // bytes of the last line and its terminator

@@ -16,6 +16,7 @@
 #include <algorithm>
 
 #include "ftp/ftp_server.h"
+#include "ftp/replies.h"
 #include "platform/threads.h"
 
 namespace vrax::ftp {
@@ -83,7 +84,7 @@ bool CFtpServer::LoginPassword(FtpClient* client, const std::string* argument) {
       client->loggedIn = 1;  // counted when USER logged the client in
       reply = "230 User Logged In.\r\n";
     } else if (argument == nullptr) {
-      reply = "501 Invalid number of arguments.\r\n";
+      reply = kReplyArgumentCount;
     } else if (user != nullptr && user->valid && user->password && *argument == *user->password) {
       LeaveLogin(client);
       if (user->maxClients == 0 || user->currentClients < user->maxClients) {

@@ -8,7 +8,6 @@
 #include "ftp/ftp_server.h"
 #include "ftp/listing_output.h"
 #include "ftp/mlst_facts.h"
-#include "ftp/secure_channel.h"
 
 namespace vrax::ftp {
 

@@ -8,6 +8,7 @@
 
 #include "ftp/data_connection.h"
 #include "ftp/ftp_server.h"
+#include "ftp/replies.h"
 
 namespace vrax::ftp {
 
@@ -47,13 +48,12 @@ bool CFtpServer::BindPassivePort(FtpClient* client, SocketHandle s) {
 
 CFtpServer::PassiveOpen CFtpServer::OpenPassiveListener(FtpClient* client) {
   AwaitTransferWorker(client);
-  CloseSocket(&client->dataSocket);
-  client->passivePort = 0;
+  DropDataSocket(client);
   client->dataMode = kDataNone;
   const SocketHandle s = SocketOpenTcp(client->localAddress.ipv6);
   if (s == kInvalidSocket || !StoreDataSocket(client, s, socketLock_)) return PassiveOpen::kNoSocket;
   if (BindPassivePort(client, s)) return PassiveOpen::kOpened;
-  CloseSocket(&client->dataSocket);
+  DropDataSocket(client);
   SendReply(client, "451 Internal error - No more data port available.\r\n");
   EndSession(client);
   return PassiveOpen::kNoPort;
@@ -65,7 +65,7 @@ bool CFtpServer::EnterPassiveMode(FtpClient* client) {
     return true;
   }
   if (client->transferState != kIdle) {
-    SendReply(client, "425 You're already connected.\r\n");
+    SendReply(client, kReplyAlreadyConnected);
     return true;
   }
   if (client->localAddress.ipv6) {
@@ -92,13 +92,13 @@ bool CFtpServer::EnterExtendedPassiveMode(FtpClient* client, const std::string* 
                          client->localAddress.ipv6 ? 2 : 1);
       return true;
     case EpsvArgument::kBad:
-      SendReply(client, "501 Syntax error in arguments.\r\n");
+      SendReply(client, kReplySyntax);
       return true;
     case EpsvArgument::kOpen:
       break;
   }
   if (client->transferState != kIdle) {
-    SendReply(client, "425 You're already connected.\r\n");
+    SendReply(client, kReplyAlreadyConnected);
     return true;
   }
   const PassiveOpen opened = OpenPassiveListener(client);

@@ -1,10 +1,11 @@
 // The RETR worker: sends a file over the data connection.
 //
-// The file is read in large blocks (one volume call each), each handed
-// to the data connection whole. The transfer counts as complete only when every byte from the
-// restart offset to the end of the file went out: a read that comes up
-// short, a failed send and a data connection closed by ABOR all end in
-// "550 Can 't Send File.", never in "226 Transfer complete.".
+// The file is read in large blocks (one volume call each), each handed to
+// the data connection whole. The transfer counts as complete only when
+// every byte from the restart offset to the end of the file went out: a
+// read that comes up short, a failed send and a data connection closed by
+// ABOR all end in "550 Can 't Send File.", never in "226 Transfer
+// complete.".
 #include <cstdio>
 #include <memory>
 

@@ -11,6 +11,7 @@
 #include "fileio/vrax_io.h"
 #include "ftp/ftp_server.h"
 #include "ftp/refusals.h"
+#include "ftp/replies.h"
 #include "platform/host_time.h"
 #include "platform/threads.h"
 
@@ -66,11 +67,11 @@ void CFtpServer::AbortTransfer(FtpClient* client) {
 bool CFtpServer::MayStartDataCommand(FtpClient* client, uint8_t privilege, bool argumentOk) {
   const char* refusal = nullptr;
   if (!AccountMay(client->account, privilege)) {
-    refusal = "550 Permission denied.\r\n";
+    refusal = kReplyPermission;
   } else if (!argumentOk) {
-    refusal = "501 Syntax error in arguments.\r\n";
+    refusal = kReplySyntax;
   } else if (client->transferState != kIdle) {
-    refusal = "425 You're already connected.\r\n";
+    refusal = kReplyAlreadyConnected;
   }
   if (refusal != nullptr) SendReply(client, refusal);
   return refusal == nullptr;

@@ -180,11 +180,6 @@ SocketHandle SocketAccept(SocketHandle listener, NetAddress* peerAddress, Accept
   }
 }
 
-bool SocketConnect(SocketHandle socket, const NetAddress& address, uint16_t port) {
-  HostAddress a = MakeAddress(address, port);
-  return connect(socket, a.get(), a.length) == 0;
-}
-
 bool SocketSetNonBlocking(SocketHandle socket, bool nonBlocking) {
   const int flags = fcntl(socket, F_GETFL);
   if (flags < 0) return false;

@@ -78,7 +78,6 @@ enum class AcceptFailure {
 // kInvalidSocket and, when `failure` is given, why.
 SocketHandle SocketAccept(SocketHandle listener, NetAddress* peerAddress,
                           AcceptFailure* failure = nullptr);
-bool SocketConnect(SocketHandle socket, const NetAddress& address, uint16_t port);
 
 // Switches a socket between blocking and non-blocking calls.
 bool SocketSetNonBlocking(SocketHandle socket, bool nonBlocking);

@@ -11,7 +11,6 @@
 
 namespace vrax::mkfs {
 
-
 NonResidentInstance WholeValue(const std::vector<ClusterRun>& runs, uint32_t dataSize,
                                uint32_t clusterSize) {
   NonResidentInstance value;

@@ -88,12 +88,13 @@ inline void SetAttrDataSize(uint8_t* a, uint32_t v) { PutLE64(a + attr::kDataSiz
 inline uint32_t AttrInitializedSize(const uint8_t* a) { return GetLE32(a + attr::kInitializedSize); }
 inline void SetAttrInitializedSize(uint8_t* a, uint32_t v) { PutLE64(a + attr::kInitializedSize, v); }
 
-// Length of a non-resident attribute: run list offset (0x48 + 2 x name
-// length) + encoded runs + 4, rounded down to even, so at least one 0 byte
-// follows the runs.
+// A non-resident attribute's run list follows its name, which starts at
+// 0x48.
 inline uint32_t NonResidentRunListOffset(uint32_t nameLength) {
   return attr::kNonResidentHeader + 2 * nameLength;
 }
+// Length of a non-resident attribute: run list offset + encoded runs + 4,
+// rounded down to even, so at least one 0 byte follows the runs.
 inline uint32_t NonResidentAttributeLength(uint32_t nameLength, uint32_t encodedRunBytes) {
   return (NonResidentRunListOffset(nameLength) + encodedRunBytes + 4) & ~1u;
 }
