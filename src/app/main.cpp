@@ -5,6 +5,7 @@
 #include "app/exit_codes.h"
 #include "app/options.h"
 #include "app/startup.h"
+#include "platform/host_time.h"
 #include "platform/settings.h"
 
 int main(int argc, char** argv) {
@@ -22,6 +23,7 @@ int main(int argc, char** argv) {
     std::fputs(vrax::app::UsageText().c_str(), stdout);
     return vrax::app::kExitOk;
   }
+  vrax::PinLocalTimeZone();
   vrax::g_noBuffering = options.noBuffering;
   vrax::g_debug = options.debug;
   return vrax::app::RunServer(options);

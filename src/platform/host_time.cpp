@@ -1,5 +1,6 @@
 #include "platform/host_time.h"
 
+#include <cstdlib>
 #include <mutex>
 
 namespace vrax {
@@ -16,6 +17,13 @@ int64_t NowSeconds() { return static_cast<int64_t>(std::time(nullptr)); }
 bool LocalCalendar(int64_t seconds, std::tm* calendar) {
   const std::time_t t = static_cast<std::time_t>(seconds);
   return localtime_r(&t, calendar) != nullptr;
+}
+
+// The host's default zone file, named explicitly: conversions then see the
+// same zone as before but no longer look at the file each time.
+void PinLocalTimeZone() {
+  if (std::getenv("TZ") == nullptr) setenv("TZ", ":/etc/localtime", 0);
+  tzset();
 }
 
 bool UtcCalendar(int64_t seconds, std::tm* calendar) {

@@ -15,6 +15,12 @@ int64_t NowSeconds();
 bool LocalCalendar(int64_t seconds, std::tm* calendar);
 bool UtcCalendar(int64_t seconds, std::tm* calendar);
 
+// Reads the local time zone once for the rest of the run. Without it every
+// local-to-UTC conversion asks the host whether the zone file has changed,
+// a file-system call per stamp that dominates a listing. Call it before any
+// other thread starts; it does nothing when TZ already names a zone.
+void PinLocalTimeZone();
+
 // Seconds since 1970 of a calendar time in UTC (fields beyond their range
 // are not normalised: false for them, as for a time that cannot be held).
 bool UtcSeconds(const std::tm& calendar, int64_t* seconds);
