@@ -161,6 +161,7 @@ int32_t DeviceBarrier(BlockDevice& device) {
   const int32_t error = HostDiskSync(device.handle);
   if (error != kOk) return TransferFailed("Sync", error);
   device.relaxedPending = false;
+  ForgetOverwritten(device);
   return kOk;
 }
 
@@ -180,8 +181,12 @@ int32_t DeviceWrite(BlockDevice& device, const void* buffer, uint32_t byteCount,
     if (const int32_t error = DeviceBarrier(device)) return error;
   }
   const uint32_t reaching = TakeCrash(device.faults, byteCount);
+  if (reaching < byteCount) UndoUnsynced(device, true);  // the crash comes
   if (reaching == 0) return kOk;
-  if (relaxed) device.relaxedPending = true;
+  if (relaxed) {
+    device.relaxedPending = true;
+    KeepOverwritten(device, reaching, byteOffset);
+  }
   const int32_t error = HostDiskWrite(device.handle, buffer, reaching, byteOffset, !relaxed);
   return error == kOk ? kOk : TransferFailed("Write", error);
 }

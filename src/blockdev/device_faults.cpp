@@ -2,6 +2,8 @@
 
 #include "blockdev/block_device.h"
 
+#include <utility>
+
 namespace vrax {
 
 namespace {
@@ -27,14 +29,50 @@ void ArmDeviceFault(BlockDevice& device, FaultedTransfer kind, int32_t succeedFi
 }
 
 void DisarmDeviceFaults(BlockDevice& device) {
+  std::lock_guard guard(device.lock);
   Disarm(device.faults.read);
   Disarm(device.faults.write);
   device.faults.crash.passLeft.store(-1);
+  device.faults.crash.unsynced.clear();
 }
 
 void ArmDeviceCrash(BlockDevice& device, int64_t passWrites, uint32_t tornBytes) {
+  std::lock_guard guard(device.lock);
+  device.faults.crash.unsynced.clear();
+  device.faults.crash.struck = false;
   device.faults.crash.tornBytes.store(tornBytes);
   device.faults.crash.passLeft.store(passWrites < 0 ? 0 : passWrites);
+}
+
+void CutPower(BlockDevice& device) {
+  std::lock_guard guard(device.lock);
+  UndoUnsynced(device, false);
+  device.faults.crash.passLeft.store(0);
+}
+
+void KeepOverwritten(BlockDevice& device, uint32_t byteCount, uint64_t byteOffset) {
+  CrashPlan& plan = device.faults.crash;
+  if (plan.passLeft.load() < 0 || plan.struck) return;
+  Overwritten before{byteOffset, std::vector<uint8_t>(byteCount)};
+  if (HostDiskRead(device.handle, before.bytes.data(), byteCount, byteOffset) != 0) {
+    before.bytes.clear();  // beyond the end of an image: nothing to restore
+  }
+  plan.unsynced.push_back(std::move(before));
+}
+
+void ForgetOverwritten(BlockDevice& device) { device.faults.crash.unsynced.clear(); }
+
+void UndoUnsynced(BlockDevice& device, bool keepLast) {
+  CrashPlan& plan = device.faults.crash;
+  if (plan.passLeft.load() < 0 || plan.struck) return;
+  plan.struck = true;
+  if (keepLast && !plan.unsynced.empty()) plan.unsynced.pop_back();
+  for (auto it = plan.unsynced.rbegin(); it != plan.unsynced.rend(); ++it) {
+    if (it->bytes.empty()) continue;
+    HostDiskWrite(device.handle, it->bytes.data(), static_cast<uint32_t>(it->bytes.size()),
+                  it->offset, false);
+  }
+  plan.unsynced.clear();
 }
 
 uint64_t DeviceWriteCount(const BlockDevice& device) { return device.faults.writes.load(); }

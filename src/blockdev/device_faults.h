@@ -12,6 +12,12 @@
 //        later one is dropped silently (it reports success), as if the
 //        machine had stopped after the seventh. With tornBytes > 0 the
 //        eighth write reaches the disk only in its first tornBytes bytes.
+//        Relaxed writes made since the last barrier are not on stable
+//        storage yet: when the crash comes, all of them but the last are
+//        undone, the worst a disk that reorders its writes may leave.
+//   CutPower(device);
+//     -> the crash comes now, after the last write: every relaxed write
+//        since the last barrier is undone, later writes are dropped.
 //
 // Only transfers that would reach the disk count: a write refused because
 // the device is read-only is neither counted nor faulted. A faulted read
@@ -21,6 +27,7 @@
 
 #include <atomic>
 #include <cstdint>
+#include <vector>
 
 namespace vrax {
 
@@ -32,9 +39,19 @@ struct FaultPlan {
   std::atomic<bool> sticky{false};     // keep failing once the fault fired
 };
 
+// What a relaxed write overwrote.
+struct Overwritten {
+  uint64_t offset = 0;
+  std::vector<uint8_t> bytes;
+};
+
 struct CrashPlan {
   std::atomic<int64_t> passLeft{-1};  // writes still to reach the disk; -1 disarmed
   std::atomic<uint32_t> tornBytes{0};
+  // While armed (under the device's lock): the relaxed writes since the
+  // last barrier, oldest first, and whether the crash has come.
+  std::vector<Overwritten> unsynced;
+  bool struck = false;
 };
 
 struct DeviceFaults {
@@ -55,9 +72,18 @@ void DisarmDeviceFaults(BlockDevice& device);
 void ArmDeviceCrash(BlockDevice& device, int64_t passWrites, uint32_t tornBytes = 0);
 uint64_t DeviceWriteCount(const BlockDevice& device);
 
+void CutPower(BlockDevice& device);
+
 // Used by the device's writes: how many of `byteCount` bytes may reach the
 // disk (all of them unless a crash was armed and has come).
 uint32_t TakeCrash(DeviceFaults& faults, uint32_t byteCount);
+
+// Used by the device under its lock while a crash is armed: a relaxed write
+// about to go out keeps what it overwrites; a barrier forgets those; the
+// crash undoes them (all, or all but the last), newest first.
+void KeepOverwritten(BlockDevice& device, uint32_t byteCount, uint64_t byteOffset);
+void ForgetOverwritten(BlockDevice& device);
+void UndoUnsynced(BlockDevice& device, bool keepLast);
 
 // Used by the device's transfers: counts one transfer of the plan and
 // returns the error it must fail with, or 0 when it may proceed.

@@ -1,6 +1,7 @@
 // Opening a file by path and mode string.
 #include <cinttypes>
 #include <cstdio>
+#include <cstring>
 #include <memory>
 #include <new>
 
@@ -28,26 +29,26 @@ int32_t MayChange(Toolkit* t) {
 // Only a name that is not there yet is created: any other failure of the
 // open (drive missing, damaged record) is the answer itself, not a reason
 // to try a creation that would fail again or mask it.
-int32_t CreateMissing(VRAX_FILE& f, const char* path, int32_t openResult) {
+int32_t CreateMissing(VRAX_FILE& f, const char* path, int32_t openResult, bool deferred) {
   if (openResult != kErrPathNotFound) return openResult;
   if (!VRAX_CanWrite()) return kErrAccessDenied;
-  return ToolkitCreateFile(f.toolkit, path);
+  return ToolkitCreateFile(f.toolkit, path, deferred);
 }
 
 // "w": an existing file is emptied. A file that cannot be emptied fails the
 // open, since writing from 0 over it would leave its old tail behind the
 // new contents.
-int32_t OpenForWrite(VRAX_FILE& f, const char* path, int32_t openResult) {
+int32_t OpenForWrite(VRAX_FILE& f, const char* path, int32_t openResult, bool deferred) {
   f.access = kAccessWrite;
-  if (f.toolkit == nullptr) return CreateMissing(f, path, openResult);
+  if (f.toolkit == nullptr) return CreateMissing(f, path, openResult, deferred);
   if (const int32_t refused = MayChange(f.toolkit)) return refused;
   return FileTruncate(f.toolkit, 0);
 }
 
 // "a": writing starts at the file's current size.
-int32_t OpenForAppend(VRAX_FILE& f, const char* path, int32_t openResult) {
+int32_t OpenForAppend(VRAX_FILE& f, const char* path, int32_t openResult, bool deferred) {
   f.access = kAccessWrite;
-  if (f.toolkit == nullptr) return CreateMissing(f, path, openResult);
+  if (f.toolkit == nullptr) return CreateMissing(f, path, openResult, deferred);
   if (const int32_t refused = MayChange(f.toolkit)) return refused;
   uint32_t size = 0;
   const int32_t error = FileSize(f.toolkit, size);
@@ -55,15 +56,16 @@ int32_t OpenForAppend(VRAX_FILE& f, const char* path, int32_t openResult) {
   return error;
 }
 
-int32_t ApplyMode(VRAX_FILE& f, const char* path, char mode, int32_t openResult) {
+// `deferred`: the mode asks for deferred durability ("d").
+int32_t ApplyMode(VRAX_FILE& f, const char* path, char mode, int32_t openResult, bool deferred) {
   switch (mode) {
     case 'r':
       f.access = kAccessRead;
       return openResult;
     case 'w':
-      return OpenForWrite(f, path, openResult);
+      return OpenForWrite(f, path, openResult, deferred);
     case 'a':
-      return OpenForAppend(f, path, openResult);
+      return OpenForAppend(f, path, openResult, deferred);
     default:
       return -1;
   }
@@ -106,7 +108,8 @@ int32_t OpenFile(VRAX_FILE& f, const char* path, const char* mode) {
   if (result == kOk) {
     if (const int32_t refused = RefuseNonFile(f.toolkit, path)) return refused;
   }
-  result = ApplyMode(f, path, mode[0], result);
+  const bool deferred = mode[0] != '\0' && std::strchr(mode + 1, 'd') != nullptr;
+  result = ApplyMode(f, path, mode[0], result, deferred);
   if (result != kOk) return result;
   result = ApplyModifiers(f, mode + 1);
   if (result != kOk) return result;

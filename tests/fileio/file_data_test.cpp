@@ -133,8 +133,17 @@ TEST_F(FileDataTest, OtherCallsSeeEachPieceAndTheCloseMakesItLast) {
     EXPECT_EQ(ReadFile("/1/big"), all);
   }
   EXPECT_EQ(VRAX_fclose(file), 0);
+  // A file made and closed with nothing written is as durable once closed.
+  file = VRAX_fopen64("/1/empty", "wbd");
+  ASSERT_NE(file, nullptr);
+  EXPECT_EQ(VRAX_fclose(file), 0);
+  ASSERT_NE(CurrentDrive(), nullptr);
+  EXPECT_FALSE(CurrentDrive()->relaxedPending) << "the new name waits for no barrier";
   Mount();
   EXPECT_EQ(ReadFile("/1/big"), all);
+  struct stat record {};
+  EXPECT_EQ(VRAX_stat64("/1/empty", &record), 0);
+  EXPECT_EQ(record.st_size, 0);
   ExpectClean();
 }
 

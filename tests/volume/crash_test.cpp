@@ -10,6 +10,7 @@
 #include <map>
 #include <sstream>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "blockdev/device_faults.h"
@@ -206,6 +207,7 @@ class CrashTest : public test::VolumeTest {
     ArmDeviceCrash(*device_, static_cast<int64_t>(k), torn ? 512 : 0);
     ::testing::internal::CaptureStderr();
     for (const Step& step : s.steps) step();
+    CutPower(*device_);
     ::testing::internal::GetCapturedStderr();
     Unmount();
     return Check(image_);
@@ -292,12 +294,24 @@ const Scenario kMove{"rename across directories",
                      {[] { ToolkitRename("/1/from/moving", "/1/to/moved"); }},
                      true};
 
+// A file made for deferred pieces (kept open for the next step): the last
+// write of its creation waits for the pieces' commit.
+Toolkit* g_made = nullptr;
+void MakeForPieces(const std::string& path) {
+  // After a crash the writes are lost and the creation may fail.
+  if (ToolkitCreateFile(g_made, path.c_str(), true) != 0) g_made = nullptr;
+}
+
 // Deferred durability: the pieces' data and marks go out relaxed, the
 // records only at the commit, after a barrier. A crash anywhere leaves the
-// file as it was before the pieces or as after the commit.
-void WriteDeferred(const std::string& path, const std::vector<Bytes>& pieces) {
-  Toolkit* t = nullptr;
-  ASSERT_EQ(ToolkitOpen(t, path.c_str()), 0);
+// file as it was before the pieces or as after the commit. `made`: the
+// pieces go to the file MakeForPieces made.
+void WriteDeferred(const std::string& path, const std::vector<Bytes>& pieces, bool made = false) {
+  Toolkit* t = made ? std::exchange(g_made, nullptr) : nullptr;
+  if (made && t == nullptr) return;
+  if (!made) {
+    ASSERT_EQ(ToolkitOpen(t, path.c_str()), 0);
+  }
   t->deferDurability = true;
   uint32_t at = 0, done = 0;
   FileSize(t, at);
@@ -343,6 +357,12 @@ const Scenario kScenarios[] = {
     {"truncate of a file with extension records", WithExtensions, {[] { Truncate("/1/frag", 5000); }}},
     {"pieces of a new file, committed once", [] { Create("/1/f"); },
      {[] { WriteDeferred("/1/f", {kSmall, PatternBytes(9000, 2), PatternBytes(30000, 3)}); }}},
+    {"new file made for pieces, committed once", [] { MakeDirectory("/1/d"); },
+     {[] { MakeForPieces("/1/d/f"); },
+      [] { WriteDeferred("/1/d/f", {kSmall, PatternBytes(9000, 2)}, true); }}},
+    {"new file made for pieces in a block that splits", [] { Names(35); },
+     {[] { MakeForPieces("/1/d/name-200"); },
+      [] { WriteDeferred("/1/d/name-200", {PatternBytes(5000, 3)}, true); }}},
     {"pieces appended to a file, committed once", [] { Write("/1/f", 0, PatternBytes(10000, 4)); },
      {[] { WriteDeferred("/1/f", {PatternBytes(5000, 5), PatternBytes(20000, 6)}); }}},
     {"pieces that need an extension record", [] { FragmentNearlyFull("/1/frag"); },

@@ -154,7 +154,11 @@ int32_t CreateRecord(Toolkit* t, RecordChain& parent, int kind, const char* name
     if (error == kErrBadStructure) error = kOk;  // a record never used, or torn
     b->recordNumber = number;
   }
+  // Until its name is linked nothing names the new record, and its MFT bit
+  // alone is a leak: the two may reach the disk in either order.
+  t->joinPreviousWrite = true;
   if (error == kOk) error = BuildRecord(t, parentNumber, kind, chain, name, n, initialSize);
+  t->joinPreviousWrite = false;
   if (error == kOk) error = LinkName(t, parent, name, n, number);
   // The record holds no clusters yet and nothing names it: giving its MFT
   // bit back undoes the creation.
@@ -178,21 +182,24 @@ int32_t CreateNode(Toolkit* t, const char* path, int kind) {
 namespace {
 
 // A new node at `path`, left open in `toolkit` when that succeeded.
-int32_t CreateAt(ToolkitOwner& toolkit, const char* path, int kind) {
+int32_t CreateAt(ToolkitOwner& toolkit, const char* path, int kind, bool deferred = false) {
   Toolkit* created = nullptr;
   int32_t error = ToolkitCreate(created, path);
   if (error != kOk) return error;
   ToolkitOwner t(created);
+  t->relaxLastWrite = deferred;
   error = (path == nullptr || *path == '\0') ? kErrAlreadyExists : CreateNode(t.get(), path, kind);
+  t->relaxLastWrite = false;
+  t->uncommitted = deferred;
   if (error == kOk) toolkit = std::move(t);
   return error;
 }
 
 }  // namespace
 
-int32_t ToolkitCreateFile(Toolkit*& toolkit, const char* path) {
+int32_t ToolkitCreateFile(Toolkit*& toolkit, const char* path, bool deferred) {
   ToolkitOwner owner;
-  const int32_t error = CreateAt(owner, path, kNodeFile);
+  const int32_t error = CreateAt(owner, path, kNodeFile, deferred);
   toolkit = owner.release();
   return error;
 }

@@ -19,7 +19,10 @@ namespace vrax {
 
 enum NodeKind : int { kNodeFile = 0, kNodeDirectory = 2 };
 
-int32_t ToolkitCreateFile(Toolkit*& toolkit, const char* path);
+// `deferred`: the new file is opened for deferred durability (FileCommit):
+// its creation's last write waits for the file's first commit, which is
+// then due even when nothing is written.
+int32_t ToolkitCreateFile(Toolkit*& toolkit, const char* path, bool deferred = false);
 int32_t ToolkitMakeDirectory(const char* path);
 int32_t ToolkitRename(const char* oldPath, const char* newPath);
 int32_t ToolkitRemove(const char* path);

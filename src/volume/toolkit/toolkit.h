@@ -68,6 +68,15 @@ struct Toolkit {
   // cluster bitmap's marks go out as relaxed writes meanwhile.
   bool deferDurability = false;
   bool relaxWrites = false;   // the write under way may be relaxed
+  // Each write waits for the ones before it to reach stable storage (a
+  // barrier), then goes out relaxed: the disk sees the writes in the same
+  // order as ordered writes, but the last one waits for the next barrier.
+  // Set while a file with deferred durability is created: the file's
+  // commit is that barrier, so the new name and the data wait for one sync.
+  bool relaxLastWrite = false;
+  // With relaxLastWrite: the write under way may reach the disk in either
+  // order with the one before it (no barrier between them).
+  bool joinPreviousWrite = false;
   bool uncommitted = false;   // FileWrite changes that FileCommit has yet to write
 };
 
