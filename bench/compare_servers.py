@@ -1,68 +1,122 @@
 #!/usr/bin/env python3
 """Serves one host tree with vsftpd and with vrax and runs the same FTP
 client work against both, on 127.0.0.1, one server at a time. Prints a
-table of figures; asserts nothing and is never run by the tests.
+table of figures with the ratio vrax/vsftpd, then the engine's own figures
+(vrax-bench); asserts nothing and is never run by the tests.
 
     bench/compare_servers.py [--vrax build/vrax] [--mkfs build/tools/vrax-mkfs]
+                             [--bench build/bench/vrax-bench]
 
-vsftpd is taken from /usr/sbin/vsftpd, or installed with apt-get (as root)
-unless --no-install is given; it serves the tree to an anonymous account
-that may write below up/. vrax serves an image that vrax-mkfs --from made
-of the same tree, to a named account. Where vsftpd cannot run, a line
-says why, its column reads "skipped", and vrax is measured all the same.
+The rows, with the defaults (the default run takes some 2 to 4 minutes on
+a machine with 2 cores):
+- STOR and RETR of one large file (--big-mib 256) with Python's ftplib,
+  and again with curl, in MB/s (10^6 bytes per second);
+- 16 clients (--parallel) each RETR a file of 64 MiB (--parallel-mib) at
+  once: MB/s in all, and the server's memory at its highest meanwhile;
+- 500 small files of 1 KiB (--small-count) in one session, each op over
+  every file in turn: STOR, LIST of the one file, SIZE, MDTM, RETR, DELE,
+  in ops/s;
+- LIST of directories of 1,000, 10,000 and 100,000 entries
+  (--list-counts): seconds per listing and microseconds per entry; a
+  listing still running after --list-limit seconds is stopped.
+Each row but the two of the parallel downloads (one pass) is the median
+of --repeat (3) passes; each pass's figures are printed as it ends.
+
+vsftpd (/usr/sbin/vsftpd) and curl are installed with apt-get (as root)
+when missing, unless --no-install is given. vsftpd serves the tree to an
+anonymous account that may write below up/. vrax serves an image that
+vrax-mkfs --from made of the same tree (some 15 s for the default tree of
+111,000 entries and 1.3 GiB), to a named account; the image's free space
+is then allocated on the host (as a disk's is) unless --sparse-image is
+given. Where vsftpd cannot run,
+a line says why, its column reads "skipped", and vrax is measured all the
+same; without curl, its rows read "skipped". The host's dirty pages are
+written back (sync) before each server is measured. The ftplib client
+acknowledges every reply at once, so that the client's delayed
+acknowledgements do not blur the servers' figures.
+
+The engine's figures are those of `vrax-bench` (its image in the work
+directory), and for each --list-counts size, `vrax-bench make-dir` and
+`vrax-bench lookups`: the shape of such a directory's index and the cost
+of looking names up in it.
 
 Every process started here is stopped again, and every temporary file
 removed, also when a step fails or the script is interrupted.
 """
 
 import argparse
+import collections
 import ftplib
 import os
-import pwd
-import random
 import shutil
 import signal
-import socket
 import statistics
 import subprocess
 import sys
 import tempfile
-import threading
 import time
 
 ROOT = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
 sys.path.insert(0, os.path.join(ROOT, "scripts", "ftp"))
 import harness  # noqa: E402
+import ftp_work  # noqa: E402
+import vsftpd_server  # noqa: E402
+from ftp_work import KIB, MIB  # noqa: E402
+from vsftpd_server import Skip  # noqa: E402
 
-KIB = 1024
-MIB = 1024 * 1024
-MB = 1000 * 1000
-IO_TIMEOUT = 300.0
-START_TIMEOUT = 20.0
-VSFTPD = "/usr/sbin/vsftpd"
-NO_SERVICE_START = "/usr/sbin/policy-rc.d"
+CURL = "/usr/bin/curl"
+BENCH_TIMEOUT = 900
+SYNC_TIMEOUT = 300
+
+# A row of the table: the key of its figure, its label and unit.
+Row = collections.namedtuple("Row", "key label unit")
+# A measurement: its function (see ftp_work), whether it runs --repeat
+# times (the table then gives the medians), its rows, and why it is
+# skipped when it is.
+Work = collections.namedtuple("Work", "function repeated rows skipped", defaults=(None,))
 
 
-class Skip(Exception):
-    """A server that cannot be measured here; the text says why."""
+def works(a):
+    big = "%d MiB file" % a.big_mib
+    small = "of %d x 1 KiB, one session" % a.small_count
+    together = "%d clients x RETR of %d MiB at once" % (a.parallel, a.parallel_mib)
+    lists = []
+    for n in a.list_counts:
+        lists += [Row("list-%d" % n, "LIST of %d entries" % n, "s"),
+                  Row("entry-%d" % n, "  the same, per entry", "us")]
+    return [
+        Work(ftp_work.big_file_ftplib, True,
+             [Row("ftplib-up", "STOR of one %s, ftplib" % big, "MB/s"),
+              Row("ftplib-down", "RETR of one %s, ftplib" % big, "MB/s")]),
+        Work(ftp_work.big_file_curl, True,
+             [Row("curl-up", "STOR of one %s, curl" % big, "MB/s"),
+              Row("curl-down", "RETR of one %s, curl" % big, "MB/s")], a.no_curl),
+        Work(ftp_work.parallel_download, False,
+             [Row("par", together, "MB/s"),
+              Row("memory", "  server memory meanwhile, highest (*)", "MiB")]),
+        Work(ftp_work.small_files, True,
+             [Row("small-" + op, "%s %s" % (op, small), "ops/s")
+              for op in ftp_work.SMALL_OPS]),
+        Work(ftp_work.listings, True, lists),
+    ]
 
 
 # ---------------------------------------------------------------- the tree
 
 def write_tree(root, a):
-    """The host tree both servers serve: small/ (1 KiB files), big.bin,
-    par/ (one file per parallel client), list/ (many tiny files) and the
-    empty upload directory up/."""
+    """The host tree both servers serve: big.bin, par/ (one file per
+    parallel client), list-N/ (N tiny files) for each listing size, and
+    the empty upload directory up/."""
     block = os.urandom(MIB)
-    for d in ("small", "par", "list", "up"):
+    for d in ["par", "up"] + ["list-%d" % n for n in a.list_counts]:
         os.makedirs(os.path.join(root, d))
-    for n in range(a.small_count):
-        write_file(os.path.join(root, "small", "f%05d.bin" % n), block[n % 1000:][:KIB])
     write_big(os.path.join(root, "big.bin"), block, a.big_mib)
     for n in range(a.parallel):
         write_big(os.path.join(root, "par", "p%02d.bin" % n), block, a.parallel_mib)
-    for n in range(a.list_count):
-        write_file(os.path.join(root, "list", "e%05d.txt" % n), b"entry %05d\n" % n)
+    for count in a.list_counts:
+        folder = os.path.join(root, "list-%d" % count)
+        for n in range(count):
+            write_file(os.path.join(folder, "e%06d.txt" % n), b"entry %06d\n" % n)
 
 
 def write_file(path, data):
@@ -83,185 +137,42 @@ def tree_bytes(root):
     return total
 
 
-# ---------------------------------------------------------------- vsftpd
-
-def find_vsftpd(allow_install):
-    if os.access(VSFTPD, os.X_OK):
-        return VSFTPD
-    if not allow_install:
-        raise Skip("%s not found (--no-install given)" % VSFTPD)
-    if os.geteuid() != 0 or shutil.which("apt-get") is None:
-        raise Skip("%s not found, and apt-get cannot install it here (needs root)" % VSFTPD)
-    print("installing the Debian package vsftpd with apt-get ...", flush=True)
-    install_without_starting_services()
-    if not os.access(VSFTPD, os.X_OK):
-        raise Skip("apt-get did not install %s" % VSFTPD)
-    return VSFTPD
-
-
-def install_without_starting_services():
-    """apt-get install vsftpd, with the Debian policy hook that keeps the
-    package from starting its own service in place for the install."""
-    own_hook = not os.path.exists(NO_SERVICE_START)
-    if own_hook:
-        write_file(NO_SERVICE_START, b"#!/bin/sh\nexit 101\n")
-        os.chmod(NO_SERVICE_START, 0o755)
-    try:
-        env = dict(os.environ, DEBIAN_FRONTEND="noninteractive")
-        subprocess.run(["apt-get", "install", "-y", "-q", "vsftpd"], env=env,
-                       stdout=subprocess.DEVNULL, stderr=subprocess.STDOUT, timeout=600)
-    except (OSError, subprocess.SubprocessError) as e:
-        raise Skip("apt-get install vsftpd failed: %s" % e)
-    finally:
-        if own_hook:
-            os.remove(NO_SERVICE_START)
-
-
-def anonymous_system_user():
-    for name in ("ftp", "nobody"):
-        try:
-            return pwd.getpwnam(name)
-        except KeyError:
-            pass
-    raise Skip("neither the user ftp nor nobody exists")
-
-
-def vsftpd_config(work, tree, port, user):
-    """A standalone configuration in the foreground: anonymous logins rooted
-    at the tree, uploads, directories and overwrites allowed, passive ports
-    on the loopback address, no logs beyond a file in the work directory."""
-    empty = os.path.join(work, "vsftpd-empty")
-    os.makedirs(empty, mode=0o755)
-    low = random.randrange(20000, 50000)
-    lines = [
-        "listen=YES", "listen_ipv6=NO", "listen_address=127.0.0.1", "listen_port=%d" % port,
-        "background=NO", "anonymous_enable=YES", "local_enable=NO", "no_anon_password=YES",
-        "anon_root=" + tree, "ftp_username=" + user.pw_name, "write_enable=YES",
-        "anon_upload_enable=YES", "anon_mkdir_write_enable=YES",
-        "anon_other_write_enable=YES", "anon_umask=022", "pasv_enable=YES",
-        "pasv_address=127.0.0.1", "pasv_min_port=%d" % low, "pasv_max_port=%d" % (low + 2000),
-        "connect_from_port_20=NO", "secure_chroot_dir=" + empty, "seccomp_sandbox=NO",
-        "isolate=NO", "isolate_network=NO", "xferlog_enable=NO", "syslog_enable=NO",
-        "vsftpd_log_file=" + os.path.join(work, "vsftpd.log"), "dirmessage_enable=NO",
-        "idle_session_timeout=600", "data_connection_timeout=600",
-        "max_clients=0", "max_per_ip=0",
-    ]
-    path = os.path.join(work, "vsftpd.conf")
-    write_file(path, ("\n".join(lines) + "\n").encode())
-    os.chmod(path, 0o600)
-    return path
-
-
-def prepare_tree_for_vsftpd(tree, user):
-    """Readable by everyone; the root itself not writable by the anonymous
-    user (vsftpd refuses a writable root), up/ owned by it."""
-    for folder, dirs, names in os.walk(tree):
-        os.chmod(folder, 0o755)
-        for n in names:
-            os.chmod(os.path.join(folder, n), 0o644)
-    os.chown(os.path.join(tree, "up"), user.pw_uid, user.pw_gid)
-    os.chmod(os.path.dirname(tree), 0o711)  # the work directory: passable
-
-
-class Vsftpd:
-    """vsftpd in the foreground, in a session of its own: a Ctrl-C at the
-    terminal reaches this script, which then stops vsftpd in order."""
-
-    def __init__(self, binary, config, port, work):
-        self.port = port
-        self.work = work
-        self.output = open(os.path.join(work, "vsftpd.out"), "w+b")
-        self.process = subprocess.Popen([binary, config], stdin=subprocess.DEVNULL,
-                                        stdout=self.output, stderr=subprocess.STDOUT,
-                                        start_new_session=True)
-        if not wait_for_greeting(port, self.process):
-            self.stop()
-            raise Skip("vsftpd did not start: %s" % self.report())
-
-    def report(self):
-        self.output.seek(0)
-        text = self.output.read().decode(errors="replace").strip()
-        log = os.path.join(self.work, "vsftpd.log")
-        if os.path.exists(log):
-            with open(log, errors="replace") as f:
-                text += " " + f.read().strip()
-        return text or "no output"
-
-    def stop(self):
-        """Ends every session process the listener forked (they run in
-        sessions of their own, out of reach of a group signal), then the
-        listener. A run that ends normally has no sessions left by then."""
-        if self.process.poll() is None:
-            # Deepest first, each while its parent lives to collect it.
-            for pid in reversed(descendants(self.process.pid)):
-                end_process(pid)
-        self.process.terminate()
-        try:
-            self.process.wait(5)
-        except subprocess.TimeoutExpired:
-            self.process.kill()
-            self.process.wait(5)
-        self.output.close()
-
-
-def end_process(pid, seconds=2.0):
-    """SIGKILL to `pid`; waits (bounded) until its parent has collected it."""
-    try:
-        os.kill(pid, signal.SIGKILL)
-    except ProcessLookupError:
-        return
-    deadline = time.monotonic() + seconds
-    while os.path.exists("/proc/%d" % pid) and time.monotonic() < deadline:
-        time.sleep(0.02)
-
-
-def descendants(pid):
-    """The processes below `pid`: children, their children and so on."""
-    children = {}
-    for entry in os.listdir("/proc"):
-        try:
-            with open("/proc/%s/stat" % entry) as f:
-                parent = int(f.read().rsplit(")", 1)[1].split()[1])
-            children.setdefault(parent, []).append(int(entry))
-        except (OSError, IndexError, ValueError):
-            continue
-    found, todo = [], [pid]
-    while todo:
-        below = children.get(todo.pop(), [])
-        found += below
-        todo += below
-    return found
-
-
-def wait_for_greeting(port, process):
-    deadline = time.monotonic() + START_TIMEOUT
-    while time.monotonic() < deadline and process.poll() is None:
-        try:
-            with socket.create_connection(("127.0.0.1", port), timeout=2) as s:
-                if s.recv(64).startswith(b"220"):
-                    return True
-        except OSError:
-            time.sleep(0.1)
-    return False
-
-
 # ---------------------------------------------------------------- vrax
 
 def make_image(a, work, tree):
     """An image of the tree with room for every upload of the run."""
-    uploads = a.big_mib * MIB + 3 * a.small_count * 8 * KIB
-    records = (a.small_count * 4 + a.list_count + a.parallel) * 2 * KIB
+    uploads = 2 * a.big_mib * MIB + a.repeat * a.small_count * 8 * KIB
+    records = (sum(a.list_counts) + a.repeat * a.small_count + a.parallel + 16) * 2 * KIB
     size_mib = int((tree_bytes(tree) + uploads + records) * 1.15 / MIB) + 128
     image = os.path.join(work, "volume.img")
     began = time.monotonic()
     done = subprocess.run([a.mkfs, "--size", "%dM" % size_mib, "--from", tree, image],
-                          stdout=subprocess.DEVNULL, stderr=subprocess.PIPE, timeout=3600)
+                          stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
+                          stderr=subprocess.PIPE, timeout=3600)
     if done.returncode != 0:
         reason = done.stderr.decode(errors="replace").strip().splitlines()[-1:]
         raise Skip("vrax-mkfs exit %d: %s" % (done.returncode, " ".join(reason)))
-    print("vrax-mkfs --from: %d MiB image in %.1f s" % (size_mib, time.monotonic() - began),
-          flush=True)
+    print("vrax-mkfs --from: %d MiB image of %d entries in %.1f s" %
+          (size_mib, count_entries(tree), time.monotonic() - began), flush=True)
+    if not a.sparse_image:
+        allocate_image(image)
     return image
+
+
+def allocate_image(image):
+    """Gives every block of the image a place on the host, as a disk's blocks
+    have: vrax then measures its own writes, not the host file system
+    allocating the image's free space block by block under them."""
+    began = time.monotonic()
+    full = image + ".full"
+    subprocess.run(["cp", "--sparse=never", image, full], check=True, timeout=3600)
+    os.replace(full, image)
+    print("image allocated on the host (cp --sparse=never) in %.1f s" %
+          (time.monotonic() - began), flush=True)
+
+
+def count_entries(tree):
+    return sum(len(dirs) + len(names) for _, dirs, names in os.walk(tree))
 
 
 def start_vrax(a, image):
@@ -274,197 +185,116 @@ def start_vrax(a, image):
     return server
 
 
-# ---------------------------------------------------------------- client work
-
-def session(target):
-    f = ftplib.FTP()
-    f.connect("127.0.0.1", target["port"], timeout=IO_TIMEOUT)
-    f.login(target["user"], target["password"])
-    f.voidcmd("TYPE I")
-    return f
-
-
-def fetch(f, path, buffer):
-    """RETR `path`; the byte count."""
-    total = 0
-    with f.transfercmd("RETR " + path) as conn:
-        while True:
-            n = conn.recv_into(buffer)
-            if n == 0:
-                break
-            total += n
-    f.voidresp()
-    return total
+def stop_vrax(server):
+    try:
+        server.stop()
+    except AssertionError as e:
+        print("vrax: %s" % e, flush=True)
+    finally:
+        server.kill()
 
 
-def store(f, path, data, piece=MIB):
-    with f.transfercmd("STOR " + path) as conn:
-        view = memoryview(data)
-        for at in range(0, len(view), piece):
-            conn.sendall(view[at:at + piece])
-    f.voidresp()
-
-
-def timed(work):
-    began = time.monotonic()
-    result = work()
-    return time.monotonic() - began, result
-
-
-def small_fetch(target, a, _round):
-    f = session(target)
-    buffer = bytearray(64 * KIB)
-    names = ["small/f%05d.bin" % n for n in range(a.small_count)]
-    seconds, total = timed(lambda: sum(fetch(f, n, buffer) for n in names))
-    f.quit()
-    expect(total == a.small_count * KIB, "small files came back short: %d bytes" % total)
-    return a.small_count / seconds
-
-
-def small_store(target, a, round_number):
-    f = session(target)
-    folder = "up/r%d" % round_number
-    f.mkd(folder)
-    data = os.urandom(KIB)
-    names = ["%s/s%05d.bin" % (folder, n) for n in range(a.small_count)]
-    seconds, _ = timed(lambda: [store(f, n, data) for n in names])
-    expect(f.size(names[-1]) == KIB, "the last small file stored is not 1 KiB")
-    f.quit()
-    return a.small_count / seconds
-
-
-def big_download(target, a, _round):
-    f = session(target)
-    buffer = bytearray(MIB)
-    seconds, total = timed(lambda: fetch(f, "big.bin", buffer))
-    f.quit()
-    expect(total == a.big_mib * MIB, "big.bin came back short: %d bytes" % total)
-    return total / MB / seconds
-
-
-def big_upload(target, a, _round):
-    f = session(target)
-    data = os.urandom(MIB) * a.big_mib
-    seconds, _ = timed(lambda: store(f, "up/big-upload.bin", data))
-    expect(f.size("up/big-upload.bin") == len(data), "the uploaded file has the wrong size")
-    f.quit()
-    return len(data) / MB / seconds
-
-
-def list_entries(target, a, _round):
-    f = session(target)
-    lines = []
-    seconds, _ = timed(lambda: f.retrlines("LIST list", lines.append))
-    f.quit()
-    expect(len(lines) >= a.list_count, "LIST gave %d lines" % len(lines))
-    return seconds
-
-
-def parallel_download(target, a, _round):
-    sessions = [session(target) for _ in range(a.parallel)]
-    totals = [0] * a.parallel
-    errors = []
-    start = threading.Barrier(a.parallel + 1)
-
-    def client(n):
-        start.wait()
-        try:
-            totals[n] = fetch(sessions[n], "par/p%02d.bin" % n, bytearray(MIB))
-        except (OSError, ftplib.Error) as e:
-            errors.append(e)
-
-    threads = [threading.Thread(target=client, args=(n,)) for n in range(a.parallel)]
-    for t in threads:
-        t.start()
-    start.wait()
-    began = time.monotonic()
-    for t in threads:
-        t.join()
-    seconds = time.monotonic() - began
-    for f in sessions:
-        f.close()
-    expect(not errors, "parallel clients failed: %s" % errors[:3])
-    expect(sum(totals) == a.parallel * a.parallel_mib * MIB, "parallel downloads came back short")
-    return sum(totals) / MB / seconds
-
-
-def expect(condition, text):
-    if not condition:
-        raise RuntimeError(text)
-
-
-# (key, label, unit, function, repeated): repeated scenarios give the median of
-# --repeat runs; a time is better when lower, the other figures when higher.
-def scenarios(a):
-    return [
-        ("fetch", "%d x 1 KiB files fetched, one session" % a.small_count, "files/s",
-         small_fetch, True),
-        ("store", "%d x 1 KiB files stored, one session" % a.small_count, "files/s",
-         small_store, True),
-        ("down", "%d MiB download" % a.big_mib, "MB/s", big_download, False),
-        ("up", "%d MiB upload" % a.big_mib, "MB/s", big_upload, False),
-        ("list", "LIST of %d entries" % a.list_count, "s", list_entries, True),
-        ("par", "%d clients downloading %d MiB each" % (a.parallel, a.parallel_mib),
-         "MB/s total", parallel_download, False),
-    ]
-
+# ---------------------------------------------------------------- measuring
 
 def measure(name, target, a):
-    """{key: figure or error text} for every scenario against one server."""
-    figures = {}
-    for key, label, _, work, repeated in scenarios(a):
-        runs = a.repeat if repeated else 1
+    """{row key: figure, or the text "failed" or "skipped"} for every row,
+    and under "notes" what the work saw amiss."""
+    figures = {"notes": target["notes"]}
+    for work in works(a):
+        if work.skipped:
+            figures.update((row.key, "skipped") for row in work.rows)
+            continue
+        runs = a.repeat if work.repeated else 1
         try:
-            values = [work(target, a, n) for n in range(runs)]
-            figures[key] = statistics.median(values)
-            print("  %-7s %-45s %s" % (name, label, ", ".join("%.3f" % v for v in values)),
-                  flush=True)
-        except (OSError, EOFError, ftplib.Error, RuntimeError) as e:
-            figures[key] = "failed: %s" % e
-            print("  %-7s %-45s failed: %s" % (name, label, e), flush=True)
+            passes = []
+            for n in range(runs):
+                passes.append(work.function(target, a, n))
+                print_pass(name, work.rows, passes[-1])
+            figures.update((row.key, statistics.median(p[row.key] for p in passes))
+                           for row in work.rows)
+        except (OSError, EOFError, ftplib.Error, RuntimeError, subprocess.SubprocessError) as e:
+            figures.update((row.key, "failed") for row in work.rows)
+            print("  %-7s %-45s failed: %s" % (name, work.rows[0].label, e), flush=True)
     return figures
 
 
-# ---------------------------------------------------------------- the run
+def print_pass(name, rows, figures):
+    for row in rows:
+        print("  %-7s %-45s %s" % (name, row.label.strip(), number(figures[row.key], row.unit)),
+              flush=True)
+
 
 def run_vsftpd(a, work, tree):
     try:
-        binary = find_vsftpd(not a.no_install)
-        user = anonymous_system_user()
-        prepare_tree_for_vsftpd(tree, user)
+        binary = vsftpd_server.find_or_install(vsftpd_server.VSFTPD, "vsftpd",
+                                               not a.no_install)
+        user = vsftpd_server.anonymous_system_user()
+        vsftpd_server.prepare_tree(tree, user)
         port = harness.free_port()
-        server = Vsftpd(binary, vsftpd_config(work, tree, port, user), port, work)
+        config = vsftpd_server.write_config(work, tree, port, user)
+        server = vsftpd_server.Vsftpd(binary, config, port, work)
     except Skip as e:
         print("vsftpd skipped: %s" % e, flush=True)
         return "skipped"
+    target = {"port": port, "user": "anonymous", "password": "", "notes": [],
+              "memory": lambda: ftp_work.PeakPss(server.pids)}
     try:
-        return measure("vsftpd", {"port": port, "user": "anonymous", "password": ""}, a)
+        settle()
+        return measure("vsftpd", target, a)
     finally:
         server.stop()
 
 
 def run_vrax(a, work, tree):
     try:
-        server = start_vrax(a, make_image(a, work, tree))
+        image = make_image(a, work, tree)
+        settle()
+        server = start_vrax(a, image)
     except (Skip, subprocess.SubprocessError, OSError) as e:
         print("vrax skipped: %s" % e, flush=True)
         return "skipped"
+    target = {"port": server.port, "user": "u", "password": "bench", "notes": [],
+              "memory": lambda: ftp_work.PeakRss(server.process.pid)}
     try:
-        return measure("vrax", {"port": server.port, "user": "u", "password": "bench"}, a)
+        return measure("vrax", target, a)
     finally:
-        try:
-            server.stop()
-        finally:
-            server.kill()
+        stop_vrax(server)
 
 
-def cell(figures, key, unit):
+def settle():
+    """Writes the host's dirty pages back before a server is measured, so
+    that what the set-up left to write does not weigh on its figures."""
+    began = time.monotonic()
+    try:
+        subprocess.run(["sync"], stdin=subprocess.DEVNULL, timeout=SYNC_TIMEOUT)
+    except (OSError, subprocess.SubprocessError) as e:
+        print("sync: %s" % e, flush=True)
+        return
+    print("dirty pages written back (sync) in %.1f s" % (time.monotonic() - began), flush=True)
+
+
+def find_curl(a):
+    """Sets a.curl, or a.no_curl to the reason its rows are skipped."""
+    a.curl, a.no_curl = None, None
+    try:
+        a.curl = vsftpd_server.find_or_install(CURL, "curl", not a.no_install)
+    except Skip as e:
+        a.no_curl = "curl rows skipped: %s" % e
+        print(a.no_curl, flush=True)
+
+
+# ---------------------------------------------------------------- the table
+
+def number(value, unit):
+    decimals = {"s": 3, "us": 2}.get(unit, 1)
+    return "%.*f %s" % (decimals, value, unit)
+
+
+def cell(figures, row):
     if isinstance(figures, str):
         return figures
-    value = figures[key]
-    if isinstance(value, str):
-        return "failed"
-    return "%.3f %s" % (value, unit) if unit == "s" else "%.1f %s" % (value, unit)
+    value = figures[row.key]
+    return value if isinstance(value, str) else number(value, row.unit)
 
 
 def ratio(left, right, key):
@@ -476,11 +306,12 @@ def ratio(left, right, key):
 
 
 def print_table(a, vsftpd, vrax):
-    rows = [("scenario", "vsftpd", "vrax", "vrax/vsftpd")]
-    for key, label, unit, _, repeated in scenarios(a):
-        name = label + (" (median of %d)" % a.repeat if repeated else "")
-        rows.append((name, cell(vsftpd, key, unit), cell(vrax, key, unit),
-                     ratio(vsftpd, vrax, key)))
+    rows = [("", "vsftpd", "vrax", "vrax/vsftpd")]
+    median = " (median of %d)" % a.repeat if a.repeat > 1 else ""
+    for work in works(a):
+        for row in work.rows:
+            label = row.label + (median if work.repeated else "")
+            rows.append((label, cell(vsftpd, row), cell(vrax, row), ratio(vsftpd, vrax, row.key)))
     widths = [max(len(r[i]) for r in rows) for i in range(4)]
     print()
     for n, row in enumerate(rows):
@@ -488,26 +319,87 @@ def print_table(a, vsftpd, vrax):
                         for i, text in enumerate(row)))
         if n == 0:
             print("  ".join("-" * w for w in widths))
-    print("\nMB = 10^6 bytes. The ratio divides vrax's figure by vsftpd's: for "
-          "files/s and MB/s above 1 means vrax is faster, for the LIST time above 1 "
-          "means vrax is slower.")
-    print("vrax writes through to the disk image before it answers (O_DSYNC); "
-          "vsftpd writes into the host's page cache.")
+    print_footnote()
+    print_notes(("vsftpd", vsftpd), ("vrax", vrax))
 
+
+def print_footnote():
+    print("""
+MB = 10^6 bytes, MiB = 2^20 bytes. The ratio divides vrax's figure by vsftpd's:
+for MB/s and ops/s above 1 means vrax is faster; for the LIST times (s, us)
+and the memory (MiB) lower is better, so below 1 means vrax is faster or
+smaller.
+(*) vsftpd: the highest sum of PSS over its listener and the session
+processes it forked (/proc/PID/smaps_rollup); vrax, one process: its highest
+RSS (VmHWM, reset before the downloads, and VmRSS sampled every 50 ms).
+vrax writes through to the disk image before it answers (O_DSYNC); vsftpd
+writes into the host's page cache.""")
+
+
+def print_notes(*servers):
+    for name, figures in servers:
+        for text in [] if isinstance(figures, str) else figures["notes"]:
+            print("Note, %s: %s" % (name, text))
+
+
+# ---------------------------------------------------------------- the engine
+
+def engine_figures(a, work):
+    found = os.access(a.bench, os.X_OK)
+    if found:
+        settle()
+    print("\nThe engine's own figures (%s):" % a.bench)
+    if not found:
+        print("  %s not found: no engine figures (build the target vrax-bench)" % a.bench)
+        return
+    run_bench(a, [work])  # its 512 MiB image goes into the work directory
+    image = os.path.join(work, "make-dir.img")
+    for count in a.list_counts:
+        if run_bench(a, ["make-dir", image, str(count)]):
+            run_bench(a, ["lookups", image, str(count)])
+        if os.path.exists(image):
+            os.remove(image)
+
+
+def run_bench(a, arguments):
+    """Runs vrax-bench and prints its lines; True when it succeeded."""
+    try:
+        done = subprocess.run([a.bench] + arguments, stdin=subprocess.DEVNULL,
+                              capture_output=True, text=True, timeout=BENCH_TIMEOUT)
+    except (OSError, subprocess.SubprocessError) as e:
+        print("  vrax-bench %s: %s" % (" ".join(arguments[:1]), e))
+        return False
+    for line in done.stdout.splitlines():
+        print("  " + line)
+    if done.returncode != 0:
+        print("  vrax-bench %s: exit %d %s" % (" ".join(arguments[:1]), done.returncode,
+                                              done.stderr.strip()[-200:]))
+    return done.returncode == 0
+
+
+# ---------------------------------------------------------------- the run
 
 def parse_arguments():
     p = argparse.ArgumentParser(description=__doc__.splitlines()[0])
     p.add_argument("--vrax", default=os.path.join(ROOT, "build", "vrax"))
     p.add_argument("--mkfs", default=os.path.join(ROOT, "build", "tools", "vrax-mkfs"))
+    p.add_argument("--bench", default=os.path.join(ROOT, "build", "bench", "vrax-bench"))
+    p.add_argument("--sparse-image", action="store_true",
+                   help="leave the image's free space unallocated on the host")
     p.add_argument("--no-install", action="store_true",
-                   help="skip vsftpd when it is not installed instead of installing it")
-    p.add_argument("--small-count", type=int, default=1000)
+                   help="skip vsftpd or curl when not installed instead of installing them")
+    p.add_argument("--small-count", type=int, default=500)
     p.add_argument("--big-mib", type=int, default=256)
-    p.add_argument("--list-count", type=int, default=10000)
+    p.add_argument("--list-counts", default="1000,10000,100000",
+                   help="sizes of the directories listed, separated by commas")
+    p.add_argument("--list-limit", type=int, default=120,
+                   help="seconds after which one listing is stopped")
     p.add_argument("--parallel", type=int, default=16)
     p.add_argument("--parallel-mib", type=int, default=64)
     p.add_argument("--repeat", type=int, default=3)
-    return p.parse_args()
+    a = p.parse_args()
+    a.list_counts = [int(n) for n in a.list_counts.split(",") if n.strip()]
+    return a
 
 
 def main():
@@ -516,12 +408,15 @@ def main():
     signal.signal(signal.SIGTERM, lambda *_: sys.exit(130))
     work = tempfile.mkdtemp(prefix="vrax-compare-")
     try:
+        find_curl(a)
         tree = os.path.join(work, "tree")
         print("writing the tree ...", flush=True)
         write_tree(tree, a)
+        a.big_path = os.path.join(tree, "big.bin")
         vrax = run_vrax(a, work, tree)  # first: vsftpd's run writes into the tree
         vsftpd = run_vsftpd(a, work, tree)
         print_table(a, vsftpd, vrax)
+        engine_figures(a, work)
     finally:
         shutil.rmtree(work, ignore_errors=True)
 
