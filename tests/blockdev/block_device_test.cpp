@@ -227,6 +227,36 @@ TEST_F(DeviceTest, FaultsFailTheChosenTransfersWithoutMovingData) {
   EXPECT_EQ(buffer, sector);
 }
 
+// Power loss: writes after the crash are dropped; relaxed writes since the
+// last barrier are undone, all but the last when the crash comes during a
+// write, all of them when the power is cut after the last write.
+TEST_F(DeviceTest, CrashesLoseUnsyncedRelaxedWrites) {
+  const auto slice = [](const std::vector<uint8_t>& image, uint32_t n) {
+    return std::vector<uint8_t>(image.begin() + n * kSector, image.begin() + (n + 1) * kSector);
+  };
+  const std::vector<uint8_t> before = ImageBytes();
+  const auto sector = [&](uint32_t n) { return slice(ImageBytes(), n); };
+  const auto old = [&](uint32_t n) { return slice(before, n); };
+  const std::vector<uint8_t> a(kSector, 0xA1), b(kSector, 0xB2);
+  ArmDeviceCrash(*device_, 3);
+  EXPECT_EQ(WriteSectors(device_, a.data(), 1, 1, kSector, true), kOk);
+  EXPECT_EQ(DeviceBarrier(*device_), kOk);
+  EXPECT_EQ(WriteSectors(device_, a.data(), 2, 1, kSector, true), kOk);
+  EXPECT_EQ(WriteSectors(device_, a.data(), 3, 1, kSector, true), kOk);
+  EXPECT_EQ(WriteSectors(device_, b.data(), 4, 1, kSector, true), kOk);  // the crash: dropped
+  EXPECT_EQ(sector(1), a) << "made durable by the barrier";
+  EXPECT_EQ(sector(2), old(2)) << "undone";
+  EXPECT_EQ(sector(3), a) << "the last relaxed write may land";
+  EXPECT_EQ(sector(4), old(4)) << "written after the crash";
+  ArmDeviceCrash(*device_, 10);
+  EXPECT_EQ(WriteSectors(device_, b.data(), 5, 1, kSector, true), kOk);
+  CutPower(*device_);
+  EXPECT_EQ(sector(5), old(5));
+  EXPECT_EQ(WriteSectors(device_, b.data(), 6, 1, kSector), kOk);
+  EXPECT_EQ(sector(6), old(6)) << "written after the power cut";
+  DisarmDeviceFaults(*device_);
+}
+
 // The device name is the leading "/" and up to 30 more characters before
 // the next slash; the rest follows that one slash. Anything else is
 // refused with a line showing at most 64 characters of the path.
