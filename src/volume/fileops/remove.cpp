@@ -90,9 +90,18 @@ int32_t UnlinkAndRelease(Toolkit* p, const std::string& name, uint32_t record) {
     error = VolumeDamage(p, "the directory lists the name twice");
   }
   if (error == kOk) {
-    // A record that could not be freed is still in use: it gets its name back.
+    // Once the name is gone (an ordered write) nothing reaches the record
+    // or its clusters: their bits go out relaxed, in any order, and wait
+    // for the next barrier. Lost in a crash they are leaks: a record in use
+    // that no name reaches, its clusters marked or not (the repair takes an
+    // orphan back only while all its clusters are marked).
+    p->relaxLastWrite = true;
+    p->joinPreviousWrite = true;
     bool freed = false;
     error = ReleaseRecordSteps(p, record, freed);
+    p->relaxLastWrite = false;
+    p->joinPreviousWrite = false;
+    // A record that could not be freed is still in use: it gets its name back.
     if (error != kOk && !freed) LinkName(p, p->fileChain, name.c_str(), n, record);
   }
   return error;
