@@ -73,16 +73,15 @@ int32_t ApplyMode(VRAX_FILE& f, const char* path, char mode, int32_t openResult,
 
 // The characters after the first: "+" gives both directions; reading a
 // file that was opened for reading only then needs the right to change it.
-// "d" defers durability (vrax_io.h). Everything else (such as "b") means
-// nothing here.
-int32_t ApplyModifiers(VRAX_FILE& f, const char* modifiers) {
+// `deferred` ("d") defers durability (vrax_io.h). Everything else (such as
+// "b") means nothing here.
+int32_t ApplyModifiers(VRAX_FILE& f, const char* modifiers, bool deferred) {
+  if (deferred) {
+    if (f.toolkit == nullptr) return -1;
+    f.toolkit->deferDurability = true;
+    NoteDeferredHandle(&f);
+  }
   for (const char* c = modifiers; *c != '\0'; ++c) {
-    if (*c == 'd') {
-      if (f.toolkit == nullptr) return -1;
-      f.toolkit->deferDurability = true;
-      NoteDeferredHandle(&f);
-      continue;
-    }
     if (*c != '+') continue;
     if ((f.access & kAccessWrite) == 0) {
       if (const int32_t refused = MayChange(f.toolkit)) return refused;
@@ -111,7 +110,7 @@ int32_t OpenFile(VRAX_FILE& f, const char* path, const char* mode) {
   const bool deferred = mode[0] != '\0' && std::strchr(mode + 1, 'd') != nullptr;
   result = ApplyMode(f, path, mode[0], result, deferred);
   if (result != kOk) return result;
-  result = ApplyModifiers(f, mode + 1);
+  result = ApplyModifiers(f, mode + 1, deferred);
   if (result != kOk) return result;
   return f.toolkit != nullptr && f.access != 0 ? kOk : -1;
 }

@@ -154,11 +154,13 @@ int32_t CreateRecord(Toolkit* t, RecordChain& parent, int kind, const char* name
     if (error == kErrBadStructure) error = kOk;  // a record never used, or torn
     b->recordNumber = number;
   }
-  // Until its name is linked nothing names the new record, and its MFT bit
-  // alone is a leak: the two may reach the disk in either order.
-  t->joinPreviousWrite = true;
-  if (error == kOk) error = BuildRecord(t, parentNumber, kind, chain, name, n, initialSize);
-  t->joinPreviousWrite = false;
+  if (error == kOk) {
+    // Until its name is linked nothing names the new record, and its MFT bit
+    // alone is a leak: in a chained creation the two need no barrier between.
+    const ScopedWriteOrder join(t, t->writeOrder == WriteOrder::kChained ? WriteOrder::kUnordered
+                                                                         : t->writeOrder);
+    error = BuildRecord(t, parentNumber, kind, chain, name, n, initialSize);
+  }
   if (error == kOk) error = LinkName(t, parent, name, n, number);
   // The record holds no clusters yet and nothing names it: giving its MFT
   // bit back undoes the creation.
@@ -187,9 +189,11 @@ int32_t CreateAt(ToolkitOwner& toolkit, const char* path, int kind, bool deferre
   int32_t error = ToolkitCreate(created, path);
   if (error != kOk) return error;
   ToolkitOwner t(created);
-  t->relaxLastWrite = deferred;
-  error = (path == nullptr || *path == '\0') ? kErrAlreadyExists : CreateNode(t.get(), path, kind);
-  t->relaxLastWrite = false;
+  {
+    const ScopedWriteOrder order(t.get(), deferred ? WriteOrder::kChained : WriteOrder::kOrdered);
+    error = (path == nullptr || *path == '\0') ? kErrAlreadyExists
+                                                : CreateNode(t.get(), path, kind);
+  }
   t->uncommitted = deferred;
   if (error == kOk) toolkit = std::move(t);
   return error;

@@ -95,12 +95,11 @@ int32_t UnlinkAndRelease(Toolkit* p, const std::string& name, uint32_t record) {
     // for the next barrier. Lost in a crash they are leaks: a record in use
     // that no name reaches, its clusters marked or not (the repair takes an
     // orphan back only while all its clusters are marked).
-    p->relaxLastWrite = true;
-    p->joinPreviousWrite = true;
     bool freed = false;
-    error = ReleaseRecordSteps(p, record, freed);
-    p->relaxLastWrite = false;
-    p->joinPreviousWrite = false;
+    {
+      const ScopedWriteOrder frees(p, WriteOrder::kUnordered);
+      error = ReleaseRecordSteps(p, record, freed);
+    }
     // A record that could not be freed is still in use: it gets its name back.
     if (error != kOk && !freed) LinkName(p, p->fileChain, name.c_str(), n, record);
   }

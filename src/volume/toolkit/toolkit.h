@@ -30,6 +30,20 @@ struct PendingFree {
   const RecordChain* owner = nullptr;  // the chain whose records still name it
 };
 
+// How the writes of an operation reach the disk (VolumeWriteSectors).
+enum class WriteOrder : uint8_t {
+  kOrdered,    // each write is on stable storage when it returns
+  // A barrier before each write, which then goes out relaxed: the disk sees
+  // the writes in the same order as kOrdered ones, but the last waits for
+  // the next barrier. A file created for deferred durability is made so:
+  // its commit is that barrier, so its name and its data wait for one sync.
+  kChained,
+  // Relaxed without a barrier: the writes may land in any order, among
+  // themselves and with the one before. Only for writes that leave leaks,
+  // or nothing, whichever of them land.
+  kUnordered,
+};
+
 struct Toolkit {
   uint32_t deviceSectorSize = 0;  // the unit for reading the boot sector
   DeviceAttachment attachment;
@@ -68,16 +82,23 @@ struct Toolkit {
   // cluster bitmap's marks go out as relaxed writes meanwhile.
   bool deferDurability = false;
   bool relaxWrites = false;   // the write under way may be relaxed
-  // Each write waits for the ones before it to reach stable storage (a
-  // barrier), then goes out relaxed: the disk sees the writes in the same
-  // order as ordered writes, but the last one waits for the next barrier.
-  // Set while a file with deferred durability is created: the file's
-  // commit is that barrier, so the new name and the data wait for one sync.
-  bool relaxLastWrite = false;
-  // With relaxLastWrite: the write under way may reach the disk in either
-  // order with the one before it (no barrier between them).
-  bool joinPreviousWrite = false;
+  WriteOrder writeOrder = WriteOrder::kOrdered;  // of the operation under way
   bool uncommitted = false;   // FileWrite changes that FileCommit has yet to write
+};
+
+// Sets a Toolkit's write order for a scope and restores the one before.
+class ScopedWriteOrder {
+ public:
+  ScopedWriteOrder(Toolkit* t, WriteOrder order) : t_(t), saved_(t->writeOrder) {
+    t->writeOrder = order;
+  }
+  ~ScopedWriteOrder() { t_->writeOrder = saved_; }
+  ScopedWriteOrder(const ScopedWriteOrder&) = delete;
+  ScopedWriteOrder& operator=(const ScopedWriteOrder&) = delete;
+
+ private:
+  Toolkit* t_;
+  WriteOrder saved_;
 };
 
 // Largest record and index block the engine accepts from a boot sector.

@@ -247,11 +247,11 @@ int32_t VolumeWriteSectors(Toolkit* t, const void* buffer, uint32_t first, uint3
     return kErrSectorNotFound;
   }
   if (count == 0) return kOk;
-  if (t->relaxLastWrite && !t->joinPreviousWrite) {
+  if (t->writeOrder == WriteOrder::kChained) {
     if (const int32_t error = DeviceBarrier(*t->attachment.device)) return error;
   }
   return WriteSectors(t->attachment.device, buffer, first, count, t->bytesPerSector,
-                      t->relaxWrites || t->relaxLastWrite);
+                      t->relaxWrites || t->writeOrder != WriteOrder::kOrdered);
 }
 
 }  // namespace vrax
